@@ -1,0 +1,100 @@
+#include "host/tri_mesh.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace vorn {
+
+bool TriMesh::MapSupport(int channel) const {
+  if (channel < kMinChannel || channel > kMaxChannel) return false;
+  return Map(channel).supported;
+}
+
+void TriMesh::BuildNormals() {
+  const size_t nv = verts.size(), nf = faces.size();
+  faceNormals_.assign(nf, Point3{});
+  renderVerts_.assign(nv, RenderVertex{});
+  for (size_t f = 0; f < nf; ++f) {
+    const TriFace& face = faces[f];
+    if (face.v[0] >= nv || face.v[1] >= nv || face.v[2] >= nv) continue;
+    const Point3 p0 = verts[face.v[0]], p1 = verts[face.v[1]], p2 = verts[face.v[2]];
+    faceNormals_[f] = Normalize(Cross(p1 - p0, p2 - p1));
+  }
+  // Per vertex, faces whose smoothing groups overlap share one normal; groups merge as they meet.
+  for (size_t f = 0; f < nf; ++f) {
+    const TriFace& face = faces[f];
+    if (face.smGroup == 0) continue;
+    for (uint32_t vi : face.v) {
+      if (vi >= nv) continue;
+      std::vector<RenderNormal>& list = renderVerts_[vi].list;
+      RenderNormal* hit = nullptr;
+      for (RenderNormal& rn : list) {
+        if (rn.smGroup & face.smGroup) {
+          if (!hit) {
+            hit = &rn;
+            rn.smGroup |= face.smGroup;
+            rn.normal += faceNormals_[f];
+          } else {  // the face joins two normals into one
+            hit->smGroup |= rn.smGroup;
+            hit->normal += rn.normal;
+            rn.smGroup = 0;
+          }
+        }
+      }
+      if (!hit) list.push_back(RenderNormal{faceNormals_[f], face.smGroup});
+      std::erase_if(list, [](const RenderNormal& rn) { return rn.smGroup == 0; });
+    }
+  }
+  for (RenderVertex& rv : renderVerts_) {
+    for (RenderNormal& rn : rv.list) rn.normal = Normalize(rn.normal);
+    rv.flags = static_cast<uint32_t>(std::min<size_t>(rv.list.size(), 0xff));
+    if (rv.list.size() == 1) {
+      rv.single = rv.list[0];
+      rv.list.clear();
+    }
+  }
+  normalsBuilt_ = true;
+}
+
+bool TriMesh::CheckSpecifiedNormals() const {
+  return hasSpecifiedNormals && specified.faces.size() == faces.size() && !specified.normals.empty();
+}
+
+AdjEdgeList TriMesh::BuildAdjEdgeList() const {
+  const uint32_t nv = static_cast<uint32_t>(verts.size());
+  std::vector<std::pair<uint32_t, uint32_t>> edges;
+  edges.reserve(faces.size() * 3);
+  for (const TriFace& f : faces)
+    for (int k = 0; k < 3; ++k) {
+      uint32_t a = f.v[k], b = f.v[(k + 1) % 3];
+      if (a >= nv || b >= nv || a == b) continue;
+      edges.emplace_back(std::min(a, b), std::max(a, b));
+    }
+  std::sort(edges.begin(), edges.end());
+  edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+
+  AdjEdgeList adj;
+  adj.edgeVerts.reserve(edges.size() * 2);
+  adj.vertexEdgeOffsets.assign(nv + 1, 0);
+  for (auto [a, b] : edges) {
+    adj.edgeVerts.push_back(a);
+    adj.edgeVerts.push_back(b);
+    ++adj.vertexEdgeOffsets[a + 1];
+    ++adj.vertexEdgeOffsets[b + 1];
+  }
+  for (uint32_t i = 0; i < nv; ++i) adj.vertexEdgeOffsets[i + 1] += adj.vertexEdgeOffsets[i];
+  adj.vertexEdges.resize(edges.size() * 2);
+  std::vector<uint32_t> fill(adj.vertexEdgeOffsets.begin(), adj.vertexEdgeOffsets.end() - 1);
+  for (uint32_t e = 0; e < edges.size(); ++e) {
+    adj.vertexEdges[fill[edges[e].first]++] = e;
+    adj.vertexEdges[fill[edges[e].second]++] = e;
+  }
+  return adj;
+}
+
+TriMesh TriMesh::CopyWithChannels(uint32_t channelMask) const {
+  (void)channelMask;  // our host keeps every channel in a copy
+  return *this;
+}
+
+}  // namespace vorn

@@ -1,0 +1,92 @@
+// The host's triangle mesh type, held by value in exported nodes, with the routines the host
+// provides on it (normal building, edge lists, deep copy).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "host/math.h"
+
+namespace vorn {
+
+struct TriFace {
+  uint32_t v[3] = {0, 0, 0};
+  uint32_t smGroup = 0;   // smoothing-group mask
+  uint16_t matID = 0;     // material id as the host stores it
+  uint16_t flags = 0;     // edge visibility and the like; carried, not interpreted
+};
+
+struct MapFace {
+  uint32_t t[3] = {0, 0, 0};
+};
+
+// One map channel: its own vertices (u, v, w) and one map face per mesh face.
+struct MapChannel {
+  bool supported = false;
+  std::vector<Point3> verts;
+  std::vector<MapFace> faces;
+};
+
+// Normals given explicitly per face corner (the host's specified normals).
+struct SpecifiedNormals {
+  std::vector<Point3> normals;
+  std::vector<MapFace> faces;  // normal index per corner; one entry per face it covers
+};
+
+// Render-normal record of one vertex as the host builds it.
+struct RenderNormal {
+  Point3 normal;
+  uint32_t smGroup = 0;
+};
+struct RenderVertex {
+  uint32_t flags = 0;  // low 8 bits: number of normals; 0x4000: the single normal is specified
+  RenderNormal single;
+  std::vector<RenderNormal> list;
+};
+
+// Adjacent-edge list: per vertex the indices of its edges, per edge its two end vertices.
+struct AdjEdgeList {
+  std::vector<uint32_t> vertexEdgeOffsets;  // size vertexCount + 1
+  std::vector<uint32_t> vertexEdges;
+  std::vector<uint32_t> edgeVerts;          // two per edge
+  uint32_t EdgeCount() const { return static_cast<uint32_t>(edgeVerts.size() / 2); }
+};
+
+class TriMesh {
+ public:
+  static constexpr int kMinChannel = -2;
+  static constexpr int kMaxChannel = 99;
+  static constexpr int kChannelCount = kMaxChannel - kMinChannel + 1;
+
+  std::vector<Point3> verts;
+  std::vector<TriFace> faces;
+  MapChannel maps[kChannelCount];
+  bool hasSpecifiedNormals = false;
+  SpecifiedNormals specified;
+
+  int VertexCount() const { return static_cast<int>(verts.size()); }
+  int FaceCount() const { return static_cast<int>(faces.size()); }
+
+  bool MapSupport(int channel) const;
+  MapChannel& Map(int channel) { return maps[channel - kMinChannel]; }
+  const MapChannel& Map(int channel) const { return maps[channel - kMinChannel]; }
+
+  // Face normals and render normals from the smoothing groups, as the host builds them.
+  void BuildNormals();
+  // Specified normals are usable when they cover every face and hold at least one normal.
+  bool CheckSpecifiedNormals() const;
+  const std::vector<Point3>& FaceNormals() const { return faceNormals_; }
+  const std::vector<RenderVertex>& RenderVertices() const { return renderVerts_; }
+  bool NormalsBuilt() const { return normalsBuilt_; }
+
+  AdjEdgeList BuildAdjEdgeList() const;
+  // Deep copy that keeps only the channels selected by the host's channel mask.
+  TriMesh CopyWithChannels(uint32_t channelMask) const;
+
+ private:
+  bool normalsBuilt_ = false;
+  std::vector<Point3> faceNormals_;
+  std::vector<RenderVertex> renderVerts_;
+};
+
+}  // namespace vorn

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build, the tests and the conformance checks need.
+# Packages already present are left alone, so a second run costs nothing.
+set -euo pipefail
+pkgs=(cmake ninja-build g++ pkg-config zlib1g-dev nlohmann-json3-dev libstb-dev libcli11-dev
+      libncurses-dev libassimp-dev assimp-utils libgtest-dev libgmock-dev libbenchmark-dev)
+if [ "${VORN_CONFORMANCE:-1}" = 1 ]; then
+  pkgs+=(wine64 g++-mingw-w64-x86-64 python3-pyassimp)
+fi
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+sudo=""; [ "$(id -u)" -ne 0 ] && sudo=sudo
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

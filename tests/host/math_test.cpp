@@ -1,0 +1,85 @@
+#include "host/math.h"
+
+#include <gtest/gtest.h>
+
+namespace vorn {
+namespace {
+
+void ExpectNear(const Matrix3& a, const Matrix3& b, float eps = 1e-5f) {
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 3; ++j) EXPECT_NEAR(a.row[i][j], b.row[i][j], eps) << "row " << i << " col " << j;
+}
+
+TEST(Matrix, ProductAppliesLeftOperandFirst) {
+  Matrix3 t = TransMatrix({1, 0, 0});
+  Matrix3 r = RotateZMatrix(kPi / 2);
+  Point3 p = Point3{0, 0, 0} * (t * r);  // translate, then rotate
+  EXPECT_NEAR(p.x, 0, 1e-6);
+  EXPECT_NEAR(p.y, 1, 1e-6);
+  Point3 q = Point3{0, 0, 0} * (r * t);
+  EXPECT_NEAR(q.x, 1, 1e-6);
+  EXPECT_NEAR(q.y, 0, 1e-6);
+}
+
+TEST(Matrix, InverseUndoesAffineTransform) {
+  Matrix3 m = ScaleMatrix({2, 3, 4}) * RotateXMatrix(0.3f) * RotateYMatrix(-1.1f) * TransMatrix({5, -6, 7});
+  ExpectNear(m * Inverse(m), Matrix3::Identity());
+  ExpectNear(Inverse(m) * m, Matrix3::Identity());
+  EXPECT_TRUE(Inverse(ScaleMatrix({0, 1, 1})).IsIdentity()) << "singular input gives identity";
+}
+
+TEST(Matrix, RotationsFollowRightHandRuleForRowVectors) {
+  Point3 y = Point3{0, 1, 0} * RotateXMatrix(kPi / 2);
+  EXPECT_NEAR(y.z, 1, 1e-6);
+  Point3 z = Point3{0, 0, 1} * RotateYMatrix(kPi / 2);
+  EXPECT_NEAR(z.x, 1, 1e-6);
+  Point3 x = Point3{1, 0, 0} * RotateZMatrix(kPi / 2);
+  EXPECT_NEAR(x.y, 1, 1e-6);
+}
+
+TEST(Quat, MatrixRoundTripAndAxisConvention) {
+  for (float a : {0.1f, 1.0f, 2.5f, 3.1f}) {
+    Matrix3 m = RotateXMatrix(a) * RotateZMatrix(a * 0.7f) * RotateYMatrix(-a);
+    ExpectNear(QuatToMatrix(MatrixToQuat(m)), m);
+  }
+  Quat qx{std::sin(0.25f), 0, 0, std::cos(0.25f)};
+  ExpectNear(QuatToMatrix(qx), RotateXMatrix(0.5f));
+  Quat a = MatrixToQuat(RotateXMatrix(0.4f)), b = MatrixToQuat(RotateYMatrix(0.9f));
+  ExpectNear(QuatToMatrix(Multiply(a, b)), RotateXMatrix(0.4f) * RotateYMatrix(0.9f));
+}
+
+TEST(Quat, SlerpTakesShortPathAndHitsEnds) {
+  Quat a = MatrixToQuat(RotateZMatrix(0.2f)), b = MatrixToQuat(RotateZMatrix(1.2f));
+  ExpectNear(QuatToMatrix(Slerp(a, b, 0.5f)), RotateZMatrix(0.7f));
+  Quat nb{-b.x, -b.y, -b.z, -b.w};
+  ExpectNear(QuatToMatrix(Slerp(a, nb, 0.5f)), RotateZMatrix(0.7f));
+  ExpectNear(QuatToMatrix(Slerp(a, b, 1.0f)), RotateZMatrix(1.2f));
+}
+
+Matrix3 Rebuild(const AffineParts& p, bool keepSign) {
+  Matrix3 u = QuatToMatrix(p.u);
+  Matrix3 r = Inverse(u) * ScaleMatrix(p.k) * u * QuatToMatrix(p.q) * TransMatrix(p.t);
+  if (keepSign)
+    for (int i = 0; i < 3; ++i) r.row[i] = r.row[i] * p.f;
+  return r;
+}
+
+TEST(DecompAffine, RebuildsRotationStretchAndMirror) {
+  const Matrix3 cases[] = {
+      Matrix3::Identity(),
+      RotateYMatrix(0.8f) * TransMatrix({1, 2, 3}),
+      ScaleMatrix({2, 0.5f, 3}) * RotateXMatrix(0.4f) * TransMatrix({-1, 0, 4}),
+      RotateZMatrix(0.3f) * ScaleMatrix({1, 2, 1}) * RotateXMatrix(1.0f),  // shear-like stretch
+      ScaleMatrix({-1, 1, 1}) * RotateZMatrix(0.6f),
+      ScaleMatrix({-2, -3, -4}) * TransMatrix({7, 8, 9}),
+  };
+  for (const Matrix3& m : cases) {
+    AffineParts p = DecompAffine(m);
+    EXPECT_EQ(p.f, m.Determinant() < 0 ? -1.0f : 1.0f);
+    ExpectNear(Rebuild(p, true), m, 1e-4f);
+    EXPECT_GT(Rebuild(p, false).Determinant(), 0.0f);
+  }
+}
+
+}  // namespace
+}  // namespace vorn
