@@ -1,0 +1,47 @@
+// File attributes, folders, copies and the per-user config folder.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vorn::platform {
+
+// Paths handed to buffer-bound platform calls hold fewer than this many characters.
+constexpr size_t kMaxPath = 260;
+
+bool PathExists(const std::string& path);       // a file or a folder
+bool FileExists(const std::string& path);       // anything but a folder
+bool DirectoryExists(const std::string& path);
+
+// Creates the folder and its missing parents; true when the folder exists afterwards.
+bool CreateDirectories(const std::string& path);
+
+struct DirEntry {
+  std::string name;
+  bool isDirectory = false;  // links are followed
+  bool isLink = false;
+};
+// The entries of a folder except "." and "..", sorted by name (byte order) so that every run and
+// every file system enumerates alike. An empty folder string lists the current folder.
+// False when the folder cannot be read.
+bool ListDirectory(const std::string& folder, std::vector<DirEntry>& entries);
+
+// Copies src to dst through a temporary beside dst. With overwrite=false an existing dst is left
+// alone and the copy fails. The copy gets default permissions, not those of src.
+bool CopyFileAtomic(const std::string& src, const std::string& dst, bool overwrite);
+
+// Opens the file for writing and closes it, leaving it empty. Not atomic: to replace a file's
+// content, write the new content whole with WriteFileAtomic or IniFile::Save instead.
+bool TruncateFile(const std::string& path);
+
+// The absolute canonical form of path when the file exists, or when its folder exists (then the
+// folder's canonical form followed by the file name). Nothing when neither exists or the result
+// does not fit in kMaxPath characters; the caller then uses the path as given.
+std::optional<std::string> LongPathName(const std::string& path);
+
+// The per-user config folder, $XDG_CONFIG_HOME/vorn or ~/.config/vorn, without a trailing
+// separator; created when missing. Empty when there is no home folder or it cannot be created.
+std::string UserConfigDirectory();
+
+}  // namespace vorn::platform
