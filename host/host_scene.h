@@ -60,12 +60,15 @@ struct PatchMesh {
   std::vector<Patch> patches;
 };
 // Correspondence of the patch-to-triangle routine: for each triangle-mesh vertex, the patch
-// it lies on and its parametric position there.
+// it lies on and its parametric position there; facePatch gives, for each triangle-mesh face,
+// the patch it came from.
 struct PatchTableEntry {
   int patch = -1;
   Point3 bary;  // (u, v, w) for three-sided patches, (u, v, 0) for four-sided ones
 };
-using PatchTable = std::vector<PatchTableEntry>;
+struct PatchTable : std::vector<PatchTableEntry> {
+  std::vector<int> facePatch;
+};
 
 // Skin modifier as the host's skin interface presents it.
 class SkinContext {
@@ -160,6 +163,10 @@ class HostScene {
 
   // Message box with an OK button; icon 0 none, 1 error, 2 warning.
   virtual void MessageBox(const std::string& text, const std::string& caption, int icon, bool owned) = 0;
+
+  // Dialog controls: whether modal dialogs are shown to a user (a terminal here); when not, a
+  // dialog is initialised and confirmed with OK as it stands.
+  virtual bool InteractiveDialogs() const { return false; }
 
   // Nodes.
   virtual std::string NodeName(const HostNode* n) const = 0;
