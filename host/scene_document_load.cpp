@@ -366,7 +366,8 @@ struct Loader {
     for (size_t i = 0; i < v.size(); ++i) {
       const json& e = v[i];
       if (comps == 1 && !e.is_array()) {
-        out[i] = uint32_t(Int(e, Key(path, i), 0, hi));
+        out[i] = e.is_string() ? Word(e, Key(path, i)) : uint32_t(Int(e, Key(path, i), 0, hi));
+        if (int64_t(out[i]) > hi) Fail(Key(path, i), "value " + std::to_string(out[i]) + " out of range");
         continue;
       }
       if (!e.is_array() || e.size() != size_t(comps)) Fail(Key(path, i), "expected an array of " + std::to_string(comps) + " integers");
