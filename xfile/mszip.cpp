@@ -1,0 +1,123 @@
+#include "xfile/mszip.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace vorn {
+
+namespace {
+
+bool Fail(std::string* error, const std::string& message) {
+  if (error) *error = message;
+  return false;
+}
+
+struct Deflater {
+  z_stream z{};
+  bool ok = false;
+  explicit Deflater(int level) {
+    ok = deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+  }
+  ~Deflater() {
+    if (ok) deflateEnd(&z);
+  }
+};
+
+struct Inflater {
+  z_stream z{};
+  bool ok = false;
+  Inflater() { ok = inflateInit2(&z, -15) == Z_OK; }
+  ~Inflater() {
+    if (ok) inflateEnd(&z);
+  }
+};
+
+void PutWord(std::vector<uint8_t>& out, size_t at, size_t v) {
+  out[at] = static_cast<uint8_t>(v);
+  out[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+}  // namespace
+
+bool MszipCompress(const uint8_t* body, size_t size, int level, bool chainDictionary,
+                   std::vector<uint8_t>& out, std::string* error) {
+  if (size > 0xFFFFFFFFull - 16) return Fail(error, "file too large for the compressed encoding");
+  const uint32_t total = static_cast<uint32_t>(size + 16);
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(total >> (8 * i)));
+  Deflater d(level);
+  if (!d.ok) return Fail(error, "deflate initialisation failed");
+  const uLong bound = deflateBound(&d.z, kMszipBlockSize);
+  for (size_t offset = 0; offset < size; offset += kMszipBlockSize) {
+    const size_t chunk = std::min(kMszipBlockSize, size - offset);
+    if (deflateReset(&d.z) != Z_OK) return Fail(error, "deflate reset failed");
+    if (chainDictionary && offset > 0 &&
+        deflateSetDictionary(&d.z, body + offset - kMszipBlockSize,
+                             static_cast<uInt>(kMszipBlockSize)) != Z_OK)
+      return Fail(error, "deflate dictionary failed");
+    const size_t start = out.size();
+    out.resize(start + 6 + bound);
+    d.z.next_in = const_cast<Bytef*>(body + offset);
+    d.z.avail_in = static_cast<uInt>(chunk);
+    d.z.next_out = out.data() + start + 6;
+    d.z.avail_out = static_cast<uInt>(bound);
+    if (deflate(&d.z, Z_FINISH) != Z_STREAM_END) return Fail(error, "deflate failed");
+    const size_t packed = bound - d.z.avail_out;
+    if (packed + 2 > 0xFFFF) return Fail(error, "compressed block too large");
+    PutWord(out, start, chunk);
+    PutWord(out, start + 2, packed + 2);
+    out[start + 4] = 'C';
+    out[start + 5] = 'K';
+    out.resize(start + 6 + packed);
+  }
+  return true;
+}
+
+bool MszipDecompress(const uint8_t* file, size_t size, std::vector<uint8_t>* body,
+                     std::string* error) {
+  if (size < 20) return Fail(error, "compressed file too short");
+  const uint32_t total = static_cast<uint32_t>(file[16]) | static_cast<uint32_t>(file[17]) << 8 |
+                         static_cast<uint32_t>(file[18]) << 16 | static_cast<uint32_t>(file[19]) << 24;
+  if (total < 16) return Fail(error, "compressed file declares a size below its header");
+  const size_t expected = total - 16;
+  body->clear();
+  // The declared size is not trusted for allocation: deflate expands at most about 1000-fold.
+  body->reserve(std::min(expected, size * 64));
+  Inflater inf;
+  if (!inf.ok) return Fail(error, "inflate initialisation failed");
+  size_t pos = 20;
+  size_t block = 0;
+  while (body->size() < expected) {
+    if (size - pos < 6) return Fail(error, "truncated block header in block " + std::to_string(block));
+    const size_t plain = file[pos] | file[pos + 1] << 8;
+    const size_t packed = file[pos + 2] | file[pos + 3] << 8;
+    if (packed < 2 || packed > size - pos - 4)
+      return Fail(error, "block " + std::to_string(block) + " runs past the end");
+    if (file[pos + 4] != 'C' || file[pos + 5] != 'K')
+      return Fail(error, "block " + std::to_string(block) + " lacks the CK signature");
+    if (plain == 0 || plain > kMszipBlockSize || plain > expected - body->size())
+      return Fail(error, "block " + std::to_string(block) + " has a bad uncompressed size");
+    if (inflateReset(&inf.z) != Z_OK) return Fail(error, "inflate reset failed");
+    if (!body->empty()) {
+      const size_t window = std::min(body->size(), kMszipBlockSize);
+      if (inflateSetDictionary(&inf.z, body->data() + body->size() - window,
+                               static_cast<uInt>(window)) != Z_OK)
+        return Fail(error, "inflate dictionary failed");
+    }
+    const size_t at = body->size();
+    body->resize(at + plain);
+    inf.z.next_in = const_cast<Bytef*>(file + pos + 6);
+    inf.z.avail_in = static_cast<uInt>(packed - 2);
+    inf.z.next_out = body->data() + at;
+    inf.z.avail_out = static_cast<uInt>(plain);
+    const int rc = inflate(&inf.z, Z_FINISH);
+    if (rc != Z_STREAM_END || inf.z.avail_out != 0)
+      return Fail(error, "block " + std::to_string(block) + " does not inflate to its size");
+    pos += 4 + packed;
+    ++block;
+  }
+  return true;
+}
+
+}  // namespace vorn

@@ -1,0 +1,102 @@
+// Tokens of the .X text and binary encodings, shared by the template parser and the reader.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "xfile/guid.h"
+
+namespace vorn {
+
+// Binary token codes as the binary encoding stores them; Name also carries every bare word of
+// the text encoding (identifiers and numbers alike).
+enum class XTok : uint16_t {
+  End = 0,
+  Name = 1,
+  String = 2,
+  Integer = 3,
+  Guid = 5,
+  IntegerList = 6,
+  FloatList = 7,
+  OBrace = 10,
+  CBrace = 11,
+  OParen = 12,
+  CParen = 13,
+  OBracket = 14,
+  CBracket = 15,
+  OAngle = 16,
+  CAngle = 17,
+  Dot = 18,
+  Comma = 19,
+  Semicolon = 20,
+  Template = 31,
+  KwWord = 40,
+  KwDword = 41,
+  KwFloat = 42,
+  KwDouble = 43,
+  KwChar = 44,
+  KwUchar = 45,
+  KwSword = 46,
+  KwSdword = 47,
+  KwVoid = 48,
+  KwLpstr = 49,
+  KwUnicode = 50,
+  KwCstring = 51,
+  KwArray = 52,
+  // Text only: BYTE has no binary code of its own and is stored as UCHAR.
+  KwByte = 200,
+};
+
+struct XToken {
+  XTok kind = XTok::End;
+  std::string_view text;        // Name, String
+  uint32_t integer = 0;         // Integer
+  Guid guid;                    // Guid
+  const uint8_t* list = nullptr;  // IntegerList, FloatList: count entries of 4 (or 8) bytes
+  uint32_t count = 0;
+};
+
+struct XFileHeader {
+  bool binary = false;
+  bool compressed = false;
+  int floatBits = 32;
+};
+
+// Reads the 16-byte "xof 0303txt 0032" style header. False when it is not one.
+bool ParseXFileHeader(const uint8_t* data, size_t size, XFileHeader* header, std::string* error);
+
+class XTokenizer {
+ public:
+  XTokenizer(const uint8_t* data, size_t size, bool binary, int floatBits)
+      : data_(data), size_(size), binary_(binary), floatBytes_(floatBits == 64 ? 8 : 4) {}
+
+  // False on malformed input, with Error() saying what and where. At the end: kind End.
+  bool Next(XToken* token);
+  bool Peek(XToken* token);
+  bool Binary() const { return binary_; }
+  size_t FloatBytes() const { return floatBytes_; }
+  size_t Offset() const { return pos_; }
+  const std::string& Error() const { return error_; }
+
+ private:
+  bool NextBinary(XToken* token);
+  bool NextText(XToken* token);
+  bool Fail(const char* what);
+
+  const uint8_t* data_;
+  size_t size_;
+  size_t pos_ = 0;
+  bool binary_;
+  size_t floatBytes_;
+  bool peeked_ = false;
+  bool peekOk_ = false;
+  XToken peek_;
+  std::string error_;
+};
+
+// Human-readable name of a token for messages.
+const char* TokenName(XTok kind);
+
+}  // namespace vorn

@@ -1,0 +1,48 @@
+// The save interface every writer of the .X output goes through.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "xfile/guid.h"
+
+namespace vorn {
+
+enum class XFileFormat { Text, Binary, Compressed };
+
+// The XFileType setting: 0 text, 1 binary, anything else compressed.
+constexpr XFileFormat FormatFromXFileType(int xfileType) {
+  return xfileType == 0 ? XFileFormat::Text
+         : xfileType == 1 ? XFileFormat::Binary
+                          : XFileFormat::Compressed;
+}
+
+// Names one data object given to a sink. The default value is "none": the top level as a
+// parent, or the result of a failed AddObject.
+struct XObjectHandle {
+  uint32_t id = 0;
+  explicit operator bool() const { return id != 0; }
+  friend bool operator==(XObjectHandle, XObjectHandle) = default;
+};
+
+class XFileSink {
+ public:
+  virtual ~XFileSink() = default;
+
+  // A block of templates in the text ("xof 0303txt") or binary template encoding.
+  virtual bool AddTemplates(const void* data, size_t size) = 0;
+  // Chooses the output file and its encoding; nothing is written before Save.
+  virtual bool Open(const std::string& path, XFileFormat format) = 0;
+  // A data object as the last child of parent (top level when parent is none). name may be
+  // null or empty; data is the object's bytes in the data encoding (null and 0 when memberless).
+  virtual XObjectHandle AddObject(XObjectHandle parent, const Guid& templateId, const char* name,
+                                  const void* data, size_t size) = 0;
+  // A reference child of parent naming an object of the file.
+  virtual bool AddReference(XObjectHandle parent, const char* name) = 0;
+  // Encodes and writes the whole file.
+  virtual bool Save() = 0;
+  virtual void Release(XObjectHandle handle) = 0;
+};
+
+}  // namespace vorn
