@@ -199,11 +199,14 @@ uint32_t SceneDocument::WireColor(const HostNode* n) const { return n ? N(n)->wi
 
 Matrix3 SceneDocument::NodeTM(const HostNode* n, TimeValue t) const {
   if (!n) return Matrix3{};
-  const Node* node = N(n);
-  if (node == &d_->root) return node->transform;
-  Matrix3 local = LocalTransform(*node, t);
-  if (node->world) return local;
-  return local * NodeTM(node->parent ? node->parent : &d_->root, t);
+  // Up the parent chain, each local transform applied before its parent's.
+  Matrix3 world;
+  for (const Node* node = N(n);;) {
+    if (node == &d_->root) return world * node->transform;
+    world = world * LocalTransform(*node, t);
+    if (node->world) return world;
+    node = node->parent ? node->parent : &d_->root;
+  }
 }
 Matrix3 SceneDocument::ObjectTM(const HostNode* n, TimeValue t) const {
   if (!n) return Matrix3{};

@@ -228,10 +228,25 @@ Matrix3 Mat(const json& v, const std::string& path, Trs* trs = nullptr) {
 
 enum class State { Busy, Done };
 
+// Nesting of inline records and references; deeper documents are refused, not recursed into.
+constexpr int kMaxDepth = 200;
+
 void ToPoints(const std::vector<float>& f, size_t n, std::vector<Point3>& out) {
   out.resize(n);
   for (size_t i = 0; i < n; ++i) out[i] = {f[i * 3], f[i * 3 + 1], f[i * 3 + 2]};
 }
+
+struct Loader;
+struct DepthGuard {
+  DepthGuard(int& depth, const std::string& path) : d(depth) {
+    if (++d > kMaxDepth) {
+      --d;
+      Fail(path, "nested more than " + std::to_string(kMaxDepth) + " levels deep");
+    }
+  }
+  ~DepthGuard() { --d; }
+  int& d;
+};
 
 struct Loader {
   Loader(Data& data, std::string dir) : d(data), baseDir(std::move(dir)) {}
@@ -244,6 +259,7 @@ struct Loader {
   std::map<std::string, std::pair<State, const Object*>> objectState;
   std::map<std::string, std::pair<State, const Material*>> materialState;
   std::map<std::string, std::pair<State, const Texmap*>> texmapState;
+  int depth = 0;
   std::map<uint32_t, const Node*> byHandle;
   std::multimap<std::string, const Node*> byName;
 
@@ -409,6 +425,7 @@ struct Loader {
   std::vector<PendingNode> pending;
 
   void CollectNodes(const json& arr, const std::string& path, int parent) {
+    DepthGuard guard(depth, path);
     CheckArray(arr, path);
     for (size_t i = 0; i < arr.size(); ++i) {
       std::string p = Key(path, i);
@@ -468,10 +485,22 @@ struct Loader {
       if (p.nestedParent >= 0) p.node->parent = pending[size_t(p.nestedParent)].node;
       else if (const json* par = Find(*p.j, "parent"); par && !par->is_null()) p.node->parent = NodeRef(*par, Key(p.path, "parent"));
     }
-    for (PendingNode& p : pending) {
-      size_t steps = 0;
-      for (const Node* n = p.node->parent; n; n = n->parent)
-        if (n == p.node || ++steps > pending.size()) Fail(Key(p.path, "parent"), "the node hierarchy has a cycle through '" + p.node->name + "'");
+    // Cycle check in linear time: walk up from each node until a node already known to be
+    // fine; meeting a node of the current walk again closes a cycle.
+    std::map<const Node*, size_t> walk;  // node -> index of the walk that reached it
+    std::map<const Node*, size_t> index;
+    for (size_t i = 0; i < pending.size(); ++i) index[pending[i].node] = i;
+    for (size_t i = 0; i < pending.size(); ++i) {
+      for (const Node* n = pending[i].node; n; n = n->parent) {
+        auto [it, fresh] = walk.emplace(n, i);
+        if (!fresh) {
+          if (it->second == i) {
+            const PendingNode& at = pending[index[n]];
+            Fail(Key(at.path, "parent"), "the node hierarchy has a cycle through '" + at.node->name + "'");
+          }
+          break;
+        }
+      }
     }
     for (PendingNode& p : pending) {
       Node* parent = p.node->parent ? const_cast<Node*>(p.node->parent) : &d.root;
@@ -531,6 +560,7 @@ struct Loader {
   // ---- Controllers ---------------------------------------------------------------------
 
   const Controller* ControllerRec(const json& v, const std::string& path, Controller::Value value) {
+    DepthGuard guard(depth, path);
     auto rec = std::make_unique<Controller>();
     Controller& r = *rec;
     r.value = value;
@@ -773,6 +803,7 @@ struct Loader {
   }
 
   const Object* ObjectRec(const json& v, const std::string& path, const std::string& id) {
+    DepthGuard guard(depth, path);
     CheckObject(v, path);
     auto obj = std::make_unique<Object>();
     Object& o = *obj;
@@ -1158,6 +1189,7 @@ struct Loader {
   }
 
   const Material* MaterialRec(const json& v, const std::string& path, const std::string& id) {
+    DepthGuard guard(depth, path);
     CheckKeys(v, path, {"type", "class", "name", "interfaces", "ambient", "diffuse", "specular", "shininess",
                         "shininessStrength", "transparency", "selfIllum", "selfIllumColor", "maps", "subMaterials",
                         "paramBlocks", "effectFile", "effectBitmaps", "usesChannels"});
@@ -1286,6 +1318,7 @@ struct Loader {
   }
 
   const Texmap* TexmapRec(const json& v, const std::string& path, const std::string& id) {
+    DepthGuard guard(depth, path);
     CheckKeys(v, path, {"type", "class", "name", "file", "channel", "tiling", "uvTransform", "crop", "subMaps", "map",
                         "bump", "paramBlocks", "color", "color1", "color2", "color3", "position", "gradientType", "size"});
     auto tex = std::make_unique<Texmap>();
@@ -1304,6 +1337,7 @@ struct Loader {
     if (type == "bitmap") {
       t.kind = Texmap::Kind::Bitmap;
       t.cls = kBitmapTexClass;
+      t.color1 = {1, 1, 1, 1};
     } else if (type == "normalmap") {
       t.kind = Texmap::Kind::NormalMap;
       t.cls = kNormalMapClass;
@@ -1311,6 +1345,7 @@ struct Loader {
       t.kind = Texmap::Kind::VertexColor;
       t.cls = kVertexColorClass;
       t.channel = 0;
+      t.color1 = {1, 1, 1, 1};
     } else if (type == "checker") {
       t.kind = Texmap::Kind::Checker;
       t.cls = kCheckerClass;

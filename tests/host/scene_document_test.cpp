@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -595,6 +596,27 @@ TEST(SceneDocumentTest, BadValuesAreRejectedWithTheirPlace) {
   ExpectError(R"({"objects": {"x": {"type": "teapot"}}})", "/objects/x/type", "unknown object type 'teapot'");
 }
 
+TEST(SceneDocumentTest, DeepNestingIsRefusedAndLongParentChainsWork) {
+  std::string nested = R"({"name": "leaf"})";
+  for (int i = 0; i < 300; ++i) nested = R"({"name": "n", "children": [)" + nested + "]}";
+  try {
+    Load(R"({"nodes": [)" + nested + "]}");
+    ADD_FAILURE() << "loaded a too deeply nested document";
+  } catch (const SceneError& e) {
+    EXPECT_NE(std::string(e.what()).find("nested more than"), std::string::npos) << e.what();
+  }
+  // A flat list of 20000 nodes, each the child of the one before, each 1 along X.
+  std::string chain = R"({"nodes": [)";
+  for (int i = 1; i <= 20000; ++i)
+    chain += std::string(i > 1 ? "," : "") + R"({"name": "c", "handle": )" + std::to_string(i) +
+             (i > 1 ? R"(, "parent": )" + std::to_string(i - 1) : "") + R"(, "transform": {"translation": [1, 0, 0]}})";
+  auto doc = Load(chain + "]}");
+  EXPECT_EQ(doc->NodeTM(doc->FindNodeByHandle(20000), 0).Translation(), (Point3{20000, 0, 0}));
+  ExpectError(R"({"nodes": [{"name": "A", "handle": 1}, {"name": "B", "handle": 2, "parent": 4},
+              {"name": "C", "handle": 3, "parent": 2}, {"name": "D", "handle": 4, "parent": 3}]})",
+              "/nodes/1/parent", "cycle through 'B'");
+}
+
 TEST(SceneDocumentTest, FileErrorsNameTheFile) {
   fs::path dir = TempDir("file_errors");
   std::ofstream(dir / "bad.json") << R"({"nodes": [{"name": "A", "hidden": 1}]})";
@@ -729,6 +751,53 @@ TEST(SceneDocumentTest, AbsentHandlesGetEmptyAnswers) {
   EXPECT_EQ(doc->TexmapSub(nullptr, 0), nullptr);
   EXPECT_EQ(doc->ParamAt(nullptr, 0, 0).type, 0);
   EXPECT_FALSE(doc->PutPixels(nullptr, 0, 0, 1, nullptr));
+}
+
+}  // namespace
+}  // namespace vorn
+
+namespace vorn {
+namespace {
+
+// A million-face grid from sidecar buffers: loads and checks in well under a second.
+TEST(SceneDocumentTest, MillionFaceSidecarMeshLoadsQuickly) {
+  fs::path dir = TempDir("large");
+  const uint32_t side = 708, n = side + 1;
+  std::vector<float> verts;
+  verts.reserve(size_t(n) * n * 3);
+  for (uint32_t y = 0; y < n; ++y)
+    for (uint32_t x = 0; x < n; ++x) verts.insert(verts.end(), {float(x), float(y), 0.0f});
+  std::vector<uint32_t> faces;
+  faces.reserve(size_t(side) * side * 6);
+  for (uint32_t y = 0; y < side; ++y)
+    for (uint32_t x = 0; x < side; ++x) {
+      uint32_t a = y * n + x, b = a + 1, c = a + n, d = c + 1;
+      faces.insert(faces.end(), {a, b, d, d, c, a});
+    }
+  WriteBytes(dir / "grid.bin", verts.data(), verts.size() * 4);
+  WriteBytes(dir / "grid_faces.bin", faces.data(), faces.size() * 4);
+  const size_t nv = verts.size() / 3, nf = faces.size() / 3;
+  const std::string doc = R"({"nodes": [{"name": "Grid", "mesh": {
+      "vertices": {"buffer": "grid.bin", "count": )" + std::to_string(nv) + R"(, "type": "float32x3"},
+      "faces": {"buffer": "grid_faces.bin", "count": )" + std::to_string(nf) + R"(, "type": "uint32x3"},
+      "maps": {"1": {"vertices": {"buffer": "grid.bin", "count": )" + std::to_string(nv) + R"(, "type": "float32x3"},
+                     "faces": {"buffer": "grid_faces.bin", "count": )" + std::to_string(nf) + R"(, "type": "uint32x3"}}}}}]})";
+  std::ofstream(dir / "grid.json") << doc;
+
+  auto start = std::chrono::steady_clock::now();
+  auto loaded = LoadSceneDocument((dir / "grid.json").string());
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  RecordProperty("load_seconds", std::to_string(seconds));
+  std::printf("million-face document loaded in %.3f s\n", seconds);
+  const TriMesh* m = loaded->ObjectMesh(loaded->ObjectRef(loaded->FindNode("Grid")));
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(size_t(m->FaceCount()), nf);
+  EXPECT_GE(m->FaceCount(), 1000000);
+  EXPECT_EQ(m->faces.back().v[2], faces.back());
+  EXPECT_EQ(m->Map(1).faces.size(), nf);
+#if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(seconds, 1.0);
+#endif
 }
 
 }  // namespace
