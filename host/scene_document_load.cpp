@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <set>
@@ -800,6 +801,9 @@ struct Loader {
       }
     }
     if (const json* s = Find(v, "steps")) o.patchSteps = int(Int(*s, Key(path, "steps"), 1, 64));
+    const uint64_t triangles = uint64_t(o.patch.patches.size()) * uint64_t(o.patchSteps) * uint64_t(o.patchSteps) * 2;
+    if (triangles > uint64_t(kMaxElements))
+      Fail(path, "tessellation would give " + std::to_string(triangles) + " triangles, too many");
   }
 
   const Object* ObjectRec(const json& v, const std::string& path, const std::string& id) {
@@ -1515,6 +1519,8 @@ std::unique_ptr<SceneDocument> LoadSceneDocumentFromString(const std::string& te
 }
 
 std::unique_ptr<SceneDocument> LoadSceneDocument(const std::string& path) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) throw SceneError("", "is a folder, not a scene document", path);
   std::ifstream in(path, std::ios::binary);
   if (!in) throw SceneError("", "cannot open the scene document", path);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -593,6 +593,10 @@ TEST(SceneDocumentTest, BadValuesAreRejectedWithTheirPlace) {
   ExpectError(R"({"scene": {"animationRange": [100, 0]}})", "/scene/animationRange", "ends before it starts");
   ExpectError(R"({"objects": {"p": {"type": "patch", "patch": {"vertices": [[0,0,0]], "patches": [[0,0]]}}}})",
               "/objects/p/patch/patches/0", "3 or 4 corner");
+  std::string many = R"({"objects": {"p": {"type": "patch", "patch": {"vertices": [[0,0,0],[1,0,0],[0,1,0]], "steps": 64,
+              "patches": [)";
+  for (int i = 0; i < 40000; ++i) many += std::string(i ? "," : "") + "[0,1,2]";
+  ExpectError(many + "]}}}}", "/objects/p/patch", "too many");
   ExpectError(R"({"objects": {"x": {"type": "teapot"}}})", "/objects/x/type", "unknown object type 'teapot'");
 }
 
@@ -627,6 +631,7 @@ TEST(SceneDocumentTest, FileErrorsNameTheFile) {
     EXPECT_EQ(std::string(e.what()), (dir / "bad.json").string() + ": /nodes/0/hidden: expected true or false, found a number");
   }
   EXPECT_THROW(LoadSceneDocument((dir / "missing.json").string()), SceneError);
+  EXPECT_THROW(LoadSceneDocument(dir.string()), SceneError);
 }
 
 // ---- Sidecar buffers ------------------------------------------------------------------------
