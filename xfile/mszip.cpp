@@ -34,18 +34,12 @@ struct Inflater {
   }
 };
 
-void PutWord(std::vector<uint8_t>& out, size_t at, size_t v) {
-  out[at] = static_cast<uint8_t>(v);
-  out[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
 }  // namespace
 
 bool MszipCompress(const uint8_t* body, size_t size, int level, bool chainDictionary,
-                   std::vector<uint8_t>& out, std::string* error) {
+                   ByteBuffer& out, std::string* error) {
   if (size > 0xFFFFFFFFull - 16) return Fail(error, "file too large for the compressed encoding");
-  const uint32_t total = static_cast<uint32_t>(size + 16);
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(total >> (8 * i)));
+  out.PutDword(static_cast<uint32_t>(size + 16));
   Deflater d(level);
   if (!d.ok) return Fail(error, "deflate initialisation failed");
   const uLong bound = deflateBound(&d.z, kMszipBlockSize);
@@ -56,20 +50,21 @@ bool MszipCompress(const uint8_t* body, size_t size, int level, bool chainDictio
         deflateSetDictionary(&d.z, body + offset - kMszipBlockSize,
                              static_cast<uInt>(kMszipBlockSize)) != Z_OK)
       return Fail(error, "deflate dictionary failed");
-    const size_t start = out.size();
-    out.resize(start + 6 + bound);
+    uint8_t* block = out.Reserve(6 + bound);
     d.z.next_in = const_cast<Bytef*>(body + offset);
     d.z.avail_in = static_cast<uInt>(chunk);
-    d.z.next_out = out.data() + start + 6;
+    d.z.next_out = block + 6;
     d.z.avail_out = static_cast<uInt>(bound);
     if (deflate(&d.z, Z_FINISH) != Z_STREAM_END) return Fail(error, "deflate failed");
     const size_t packed = bound - d.z.avail_out;
     if (packed + 2 > 0xFFFF) return Fail(error, "compressed block too large");
-    PutWord(out, start, chunk);
-    PutWord(out, start + 2, packed + 2);
-    out[start + 4] = 'C';
-    out[start + 5] = 'K';
-    out.resize(start + 6 + packed);
+    block[0] = static_cast<uint8_t>(chunk);
+    block[1] = static_cast<uint8_t>(chunk >> 8);
+    block[2] = static_cast<uint8_t>(packed + 2);
+    block[3] = static_cast<uint8_t>((packed + 2) >> 8);
+    block[4] = 'C';
+    block[5] = 'K';
+    out.Commit(6 + packed);
   }
   return true;
 }

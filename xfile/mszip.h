@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "xfile/byte_buffer.h"
+
 namespace vorn {
 
 // Uncompressed bytes per block; the loader's window is 32 KiB.
@@ -16,7 +18,7 @@ inline constexpr size_t kMszipBlockSize = 32 * 1024;
 // block may refer back into the previous block, as cabinet MSZIP does; without it every block
 // stands alone.
 bool MszipCompress(const uint8_t* body, size_t size, int level, bool chainDictionary,
-                   std::vector<uint8_t>& out, std::string* error);
+                   ByteBuffer& out, std::string* error);
 
 // The token stream of a whole compressed file (header included in file). Accepts both block
 // styles. Output is bounded by the size the file declares.

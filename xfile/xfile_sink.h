@@ -18,11 +18,17 @@ constexpr XFileFormat FormatFromXFileType(int xfileType) {
                           : XFileFormat::Compressed;
 }
 
-// Names one data object given to a sink. The default value is "none": the top level as a
-// parent, or the result of a failed AddObject.
+inline constexpr uint32_t kFailedHandleId = 0xFFFFFFFFu;
+
+// Names one data object given to a sink. The default value is "none", the top level as a
+// parent. A failed AddObject returns a failed handle: false like none, but children given it
+// as their parent are refused instead of landing at the top level.
 struct XObjectHandle {
   uint32_t id = 0;
-  explicit operator bool() const { return id != 0; }
+  explicit operator bool() const { return id != 0 && id != kFailedHandleId; }
+  bool IsNone() const { return id == 0; }
+  bool IsFailed() const { return id == kFailedHandleId; }
+  static constexpr XObjectHandle Failed() { return {kFailedHandleId}; }
   friend bool operator==(XObjectHandle, XObjectHandle) = default;
 };
 

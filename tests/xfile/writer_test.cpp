@@ -1,0 +1,364 @@
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <random>
+
+#include "tests/xfile/sample_scene.h"
+#include "tests/xfile/test_util.h"
+#include "xfile/inspect.h"
+#include "xfile/mszip.h"
+#include "xfile/xfile_encoders.h"
+#include "xfile/xfile_reader.h"
+#include "xfile/xfile_writer.h"
+
+namespace vorn {
+namespace {
+
+using testing::DataBytes;
+using testing::ScratchDir;
+
+constexpr XFileFormat kFormats[] = {XFileFormat::Text, XFileFormat::Binary, XFileFormat::Compressed};
+
+const char* Header(XFileFormat f) {
+  return f == XFileFormat::Text ? "xof 0303txt 0032" : f == XFileFormat::Binary ? "xof 0303bin 0032" : "xof 0303bzip0032";
+}
+
+TEST(XFileWriter, RoundTripsTheSampleSceneInEveryEncoding) {
+  ScratchDir dir;
+  for (XFileFormat format : kFormats) {
+    XFileWriter writer;
+    ASSERT_TRUE(testing::RegisterTemplateBlocks(writer));
+    const std::string path = dir / "scene.x";
+    ASSERT_TRUE(writer.Open(path, format));
+    testing::WriteSampleScene(writer);
+    ASSERT_TRUE(writer.Errors().empty()) << writer.Error();
+    ASSERT_TRUE(writer.Save()) << writer.Error();
+    std::vector<uint8_t> bytes = testing::ReadBytes(path);
+    ASSERT_GE(bytes.size(), 16u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 16), Header(format));
+
+    const std::string expected = DumpTree(writer.Tree());
+    XFileTree read;
+    std::string error;
+    ASSERT_TRUE(ReadXFile(bytes.data(), bytes.size(), {}, &read, &error)) << error;
+    EXPECT_EQ(DumpTree(read), expected) << Header(format);
+    // the file carries its templates: a reader that registered none reads it all the same
+    TemplateRegistry none;
+    XReadOptions bare;
+    bare.templates = &none;
+    ASSERT_TRUE(ReadXFile(bytes.data(), bytes.size(), bare, &read, &error)) << error;
+    EXPECT_EQ(DumpTree(read), expected) << Header(format);
+  }
+}
+
+TEST(XFileWriter, TextEncodingFollowsThePublishedGrammar) {
+  XFileWriter writer;
+  ASSERT_TRUE(testing::RegisterTemplateBlocks(writer));
+  ASSERT_TRUE(writer.Open("/tmp/unused.x", XFileFormat::Text));
+  testing::WriteSampleScene(writer);
+  ByteBuffer out;
+  std::string error;
+  ASSERT_TRUE(writer.Encode(out, &error)) << error;
+  const std::string text(reinterpret_cast<const char*>(out.Data()), out.Size());
+  // nested structures in arrays end with their own ';', elements are separated by ','
+  EXPECT_NE(text.find("0.0;0.0;0.0;,"), std::string::npos);
+  EXPECT_NE(text.find("3;0,2,3;;"), std::string::npos);
+  // a matrix member: the array's ';' then the structure's ';'
+  EXPECT_NE(text.find(",1.0;;"), std::string::npos);
+  EXPECT_NE(text.find("\"maps\\red brick.png\";"), std::string::npos);
+  EXPECT_NE(text.find("{ Shared_Red }"), std::string::npos);
+  EXPECT_NE(text.find("Material Shared_Red {"), std::string::npos);
+  EXPECT_NE(text.find("template SkinWeights {"), std::string::npos);
+  EXPECT_NE(text.find("0.00001"), std::string::npos);
+  EXPECT_EQ(text.find("e-"), std::string::npos);
+  EXPECT_EQ(text.find("e+"), std::string::npos);
+}
+
+TEST(FormatFloat, ShortestFixedTextThatReadsBackToTheSameBits) {
+  struct Case {
+    float value;
+    const char* text;
+  } cases[] = {
+      {0.1f, "0.1"},         {1e-05f, "0.00001"},  {-0.0f, "-0.0"},  {0.0f, "0.0"},
+      {1.0f, "1.0"},         {-2.5f, "-2.5"},      {100000.0f, "100000.0"},
+      {1.0f / 3.0f, "0.33333334"},
+  };
+  for (const Case& c : cases) {
+    char text[64];
+    EXPECT_EQ(std::string(text, FormatFloat(c.value, text)), c.text);
+  }
+  // large values: as many digits as the exact value, which the library prints
+  char big[64];
+  EXPECT_EQ(std::string(big, FormatFloat(3.4028235e38f, big)), "340282346638528859811704183484516925440.0");
+  std::mt19937 rng(7);
+  std::vector<float> values = {1.4e-45f, 1.17549435e-38f, 1.1754942e-38f, -3.4028235e38f, 16777217.0f};
+  for (int i = 0; i < 200000; ++i) {
+    uint32_t bits = static_cast<uint32_t>(rng());
+    float f;
+    std::memcpy(&f, &bits, 4);
+    if (std::isfinite(f)) values.push_back(f);
+  }
+  for (float f : values) {
+    char text[64];
+    const size_t n = FormatFloat(f, text);
+    const std::string_view s(text, n);
+    ASSERT_NE(s.find('.'), std::string_view::npos) << s;
+    ASSERT_EQ(s.find('e'), std::string_view::npos) << s;
+    float back;
+    auto r = std::from_chars(text, text + n, back);
+    ASSERT_EQ(r.ptr, text + n);
+    uint32_t a, b;
+    std::memcpy(&a, &f, 4);
+    std::memcpy(&b, &back, 4);
+    ASSERT_EQ(a, b) << s;
+    // shortest: dropping one more significant digit no longer reads back (".0" aside)
+    if (s.size() > 3 && s.substr(s.size() - 2) != ".0") {
+      float shorter;
+      std::from_chars(text, text + n - 1, shorter);
+      uint32_t c;
+      std::memcpy(&c, &shorter, 4);
+      EXPECT_NE(c, a) << s;
+    }
+  }
+}
+
+TEST(TextName, KeepsValidNamesAndRepairsTheRest) {
+  EXPECT_EQ(TextName("Box01"), "Box01");
+  EXPECT_EQ(TextName("Bone-L_hand"), "Bone-L_hand");
+  EXPECT_EQ(TextName("Walk Cycle"), "Walk_Cycle");
+  EXPECT_EQ(TextName("it's"), "it_s");
+  EXPECT_EQ(TextName("123"), "_123");
+  EXPECT_EQ(TextName("-5"), "_-5");
+  EXPECT_EQ(TextName("1abc"), "1abc");
+  EXPECT_EQ(TextName("Frame"), "Frame");
+  EXPECT_EQ(TextName("array"), "_array");
+  EXPECT_EQ(TextName("DWORD"), "_DWORD");
+}
+
+class WriterFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(testing::RegisterTemplateBlocks(writer));
+    ASSERT_TRUE(writer.Open(dir / "out.x", XFileFormat::Binary));
+  }
+  XObjectHandle Add(XObjectHandle parent, const Guid& id, const char* name, const DataBytes& d) {
+    return testing::Add(writer, parent, id, name, d);
+  }
+  ScratchDir dir;
+  XFileWriter writer;
+};
+
+TEST_F(WriterFaults, DataThatDoesNotFitItsTemplateIsRefusedWithTemplateAndName) {
+  struct Case {
+    Guid id;
+    const char* name;
+    DataBytes data;
+    const char* says;
+  } cases[] = {
+      {kMaterialGuid, "Short", DataBytes().Floats({1, 1, 1}), "takes 44 bytes, 12 given"},
+      {kAnimTicksPerSecondGuid, "Long", DataBytes().Dword(1).Dword(2), "takes 4 bytes, 8 given"},
+      {kMeshGuid, "Overrun", DataBytes().Dword(1000).Floats({1, 2, 3}), "member vertices"},
+      {kMeshGuid, "Trailing", DataBytes().Dword(0).Dword(0).Dword(9), "4 bytes beyond the end"},
+      {kMeshGuid, "BadFace", DataBytes().Dword(0).Dword(1).Dword(5).Dword(1), "member faces[0].member faceVertexIndices"},
+      {kTextureFilenameGuid, "NoZero", DataBytes().Raw("abc", 3), "terminating zero"},
+      {kSkinWeightsGuid, "Huge", DataBytes().String("b").Dword(0xFFFFFFFF), "cannot fit"},
+  };
+  for (const Case& c : cases) {
+    XObjectHandle h = Add({}, c.id, c.name, c.data);
+    EXPECT_TRUE(h.IsFailed()) << c.name;
+    EXPECT_FALSE(h);
+    ASSERT_FALSE(writer.Errors().empty());
+    const std::string& e = writer.Errors().back();
+    EXPECT_NE(e.find(c.name), std::string::npos) << e;
+    EXPECT_NE(e.find(c.says), std::string::npos) << e;
+  }
+  EXPECT_NE(writer.Errors()[0].find("Material 'Short'"), std::string::npos);
+  EXPECT_FALSE(writer.Save());
+  EXPECT_EQ(dir.EntryCount(), 0u);
+}
+
+TEST_F(WriterFaults, TreeFaultsAreRefusedAndKeepTheSubtreeOut) {
+  XObjectHandle frame = Add({}, kFrameGuid, "F", {});
+  ASSERT_TRUE(frame);
+  Guid unknown;
+  ASSERT_TRUE(ParseGuid("{01234567-89AB-CDEF-0123-456789ABCDEF}", &unknown));
+  EXPECT_TRUE(Add(frame, unknown, "X", {}).IsFailed());
+  EXPECT_NE(writer.Errors().back().find("01234567-89AB-CDEF-0123-456789ABCDEF"), std::string::npos);
+  // a closed template takes no children, a restricted one only the listed ones
+  XObjectHandle ticks = Add({}, kAnimTicksPerSecondGuid, nullptr, DataBytes().Dword(30));
+  EXPECT_TRUE(Add(ticks, kFrameGuid, "Child", {}).IsFailed());
+  XObjectHandle set = Add({}, kAnimationSetGuid, "Set", {});
+  EXPECT_TRUE(Add(set, kFrameGuid, "Child2", {}).IsFailed());
+  EXPECT_NE(writer.Errors().back().find("AnimationSet does not allow Frame"), std::string::npos);
+  EXPECT_FALSE(writer.AddReference(ticks, "F"));
+  EXPECT_FALSE(writer.AddReference({}, "F"));
+  // children of a failed object stay out of the file instead of moving to the top level
+  XObjectHandle failed = Add({}, kMaterialGuid, "Bad", DataBytes());
+  EXPECT_TRUE(Add(failed, kTextureFilenameGuid, nullptr, DataBytes().String("a.png")).IsFailed());
+  writer.Release(frame);
+  EXPECT_TRUE(Add(frame, kFrameGuid, "Late", {}).IsFailed());
+  EXPECT_NE(writer.Errors().back().find("released"), std::string::npos);
+  for (const XTreeObject& o : writer.Tree().objects) EXPECT_NE(o.name, "Late");
+  EXPECT_EQ(writer.Tree().objects.size(), 3u);
+  EXPECT_FALSE(writer.Save());
+}
+
+TEST_F(WriterFaults, ReferenceToNoObjectFailsTheSave) {
+  XObjectHandle set = Add({}, kAnimationSetGuid, "Set", {});
+  XObjectHandle anim = Add(set, kAnimationGuid, nullptr, {});
+  EXPECT_TRUE(writer.AddReference(anim, "Missing"));
+  EXPECT_FALSE(writer.Save());
+  EXPECT_NE(writer.Error().find("names no object: Missing"), std::string::npos) << writer.Error();
+}
+
+TEST(AtomicSave, AnExistingFileStaysIntactWhenSaveFails) {
+  ScratchDir dir;
+  const std::string path = dir / "keep.x";
+  testing::WriteBytes(path, "old content");
+  {
+    XFileWriter writer;
+    ASSERT_TRUE(testing::RegisterTemplateBlocks(writer));
+    ASSERT_TRUE(writer.Open(path, XFileFormat::Text));
+    testing::WriteSampleScene(writer);
+    float nan = std::nanf("");
+    writer.Release(testing::Add(writer, {}, kAnimationOptionsGuid, nullptr, DataBytes().Dword(0).Dword(0)));
+    writer.Release(testing::Add(writer, {}, kMaterialGuid, "NaN",
+                                DataBytes().Floats({nan, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0})));
+    EXPECT_FALSE(writer.Save());
+    EXPECT_NE(writer.Error().find("Material 'NaN'"), std::string::npos) << writer.Error();
+  }
+  const std::vector<uint8_t> kept = testing::ReadBytes(path);
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "old content");
+  EXPECT_EQ(dir.EntryCount(), 1u);
+  // the folder vanishing between Open and Save: nothing written, a clear fault
+  const std::string sub = dir / "gone";
+  std::filesystem::create_directory(sub);
+  XFileWriter writer;
+  ASSERT_TRUE(testing::RegisterTemplateBlocks(writer));
+  ASSERT_TRUE(writer.Open(sub + "/a.x", XFileFormat::Binary));
+  std::filesystem::remove(sub);
+  EXPECT_FALSE(writer.Save());
+  EXPECT_FALSE(writer.Error().empty());
+  EXPECT_FALSE(writer.Open(dir / "missing/a.x", XFileFormat::Binary));
+  // a successful save replaces the file whole
+  XFileWriter good;
+  ASSERT_TRUE(testing::RegisterTemplateBlocks(good));
+  ASSERT_TRUE(good.Open(path, XFileFormat::Binary));
+  testing::WriteSampleScene(good);
+  ASSERT_TRUE(good.Save()) << good.Error();
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(testing::ReadBytes(path).data()), 16), "xof 0303bin 0032");
+  EXPECT_EQ(dir.EntryCount(), 1u);
+}
+
+TEST(Mszip, BlocksHoldAtMost32KiBAndInflateBack) {
+  std::vector<uint8_t> body(200000);
+  std::mt19937 rng(3);
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<uint8_t>(i % 251 < 40 ? rng() : i / 7);
+  for (bool chain : {false, true}) {
+    ByteBuffer out;
+    out.Append("xof 0303bzip0032", 16);
+    std::string error;
+    ASSERT_TRUE(MszipCompress(body.data(), body.size(), 6, chain, out, &error)) << error;
+    const uint8_t* p = out.Data();
+    uint32_t total;
+    std::memcpy(&total, p + 16, 4);
+    EXPECT_EQ(total, body.size() + 16);
+    size_t pos = 20, sum = 0, blocks = 0;
+    while (pos < out.Size()) {
+      const size_t plain = p[pos] | p[pos + 1] << 8;
+      const size_t packed = p[pos + 2] | p[pos + 3] << 8;
+      EXPECT_LE(plain, kMszipBlockSize);
+      EXPECT_EQ(p[pos + 4], 'C');
+      EXPECT_EQ(p[pos + 5], 'K');
+      sum += plain;
+      pos += 4 + packed;
+      ++blocks;
+    }
+    EXPECT_EQ(pos, out.Size());
+    EXPECT_EQ(sum, body.size());
+    EXPECT_EQ(blocks, (body.size() + kMszipBlockSize - 1) / kMszipBlockSize);
+    std::vector<uint8_t> back;
+    ASSERT_TRUE(MszipDecompress(out.Data(), out.Size(), &back, &error)) << error;
+    EXPECT_EQ(back, body);
+  }
+}
+
+// A grid mesh of the kind an export produces, with normals and texture coordinates.
+void WriteGrid(XFileSink& sink, int n) {
+  DataBytes mesh, normals, uv;
+  const uint32_t vertices = static_cast<uint32_t>((n + 1) * (n + 1));
+  mesh.Dword(vertices);
+  normals.Dword(vertices);
+  uv.Dword(vertices);
+  for (int y = 0; y <= n; ++y)
+    for (int x = 0; x <= n; ++x) {
+      const float fx = static_cast<float>(x) / static_cast<float>(n), fy = static_cast<float>(y) / static_cast<float>(n);
+      mesh.Floats({fx * 10, fy * 10, std::sin(fx * 6) * std::cos(fy * 4)});
+      normals.Floats({0.1f * fx, 0.2f * fy, 0.97f});
+      uv.Floats({fx, fy});
+    }
+  const uint32_t faces = static_cast<uint32_t>(2 * n * n);
+  mesh.Dword(faces);
+  normals.Dword(faces);
+  for (int y = 0; y < n; ++y)
+    for (int x = 0; x < n; ++x) {
+      const uint32_t a = static_cast<uint32_t>(y * (n + 1) + x), b = a + 1, c = a + static_cast<uint32_t>(n) + 1, d = c + 1;
+      for (DataBytes* m : {&mesh, &normals}) {
+        m->Dword(3).Dword(a).Dword(b).Dword(d);
+        m->Dword(3).Dword(a).Dword(d).Dword(c);
+      }
+    }
+  XObjectHandle frame = testing::Add(sink, {}, kFrameGuid, "Grid", {});
+  XObjectHandle m = testing::Add(sink, frame, kMeshGuid, "Grid", mesh);
+  sink.Release(testing::Add(sink, m, kMeshNormalsGuid, nullptr, normals));
+  sink.Release(testing::Add(sink, m, kMeshTextureCoordsGuid, nullptr, uv));
+  sink.Release(m);
+  sink.Release(frame);
+}
+
+TEST(XFileWriter, CompressedIsSmallerThanBinaryOnARealisticMesh) {
+  ScratchDir dir;
+  size_t sizes[3] = {};
+  XFileTree trees[3];
+  for (int i = 0; i < 3; ++i) {
+    XFileWriter writer;
+    ASSERT_TRUE(testing::RegisterTemplateBlocks(writer));
+    ASSERT_TRUE(writer.Open(dir / "grid.x", kFormats[i]));
+    WriteGrid(writer, 60);
+    ASSERT_TRUE(writer.Save()) << writer.Error();
+    std::vector<uint8_t> bytes = testing::ReadBytes(dir / "grid.x");
+    sizes[i] = bytes.size();
+    std::string error;
+    ASSERT_TRUE(ReadXFile(bytes.data(), bytes.size(), {}, &trees[i], &error)) << error;
+    EXPECT_EQ(DumpTree(trees[i]), DumpTree(writer.Tree()));
+  }
+  EXPECT_LT(sizes[2], sizes[1] * 3 / 4) << sizes[2] << " vs " << sizes[1];
+  EXPECT_GT(sizes[2], 16u + 4u);
+}
+
+TEST(Inspect, ShowsDecodedMembersAndJson) {
+  XFileWriter writer;
+  ASSERT_TRUE(testing::RegisterTemplateBlocks(writer));
+  testing::WriteSampleScene(writer);
+  const std::string text = InspectText(writer.Tree(), {4});
+  EXPECT_NE(text.find("Mesh Box01  <3D82AB44-62DA-11CF-AB39-0020AF71E433>, 88 bytes"), std::string::npos) << text;
+  EXPECT_NE(text.find("nVertices = 4\n"), std::string::npos);
+  EXPECT_NE(text.find("faces = [2] (3, [3] 0, 1, 2), (3, [3] 0, 2, 3)"), std::string::npos) << text;
+  EXPECT_NE(text.find("transformNodeName = \"Bone_1\""), std::string::npos);
+  EXPECT_NE(text.find("... (12 more)"), std::string::npos);
+  EXPECT_NE(text.find("{ Shared_Red }"), std::string::npos);
+  const nlohmann::json j = nlohmann::json::parse(InspectJson(writer.Tree()));
+  ASSERT_EQ(j["objects"].size(), 4u);
+  EXPECT_EQ(j["objects"][0]["template"], "Material");
+  EXPECT_EQ(j["objects"][0]["data"]["power"], 12.5);
+  EXPECT_EQ(j["objects"][0]["children"][0]["data"]["filename"], "maps\\red brick.png");
+  EXPECT_EQ(j["objects"][3]["children"][0]["children"][0]["reference"], "Bone_1");
+  const std::string templates = TemplatesText(writer.Tree().templates);
+  EXPECT_NE(templates.find("template DeclData {\n <BF22E553-292C-4781-9FEA-62BD554BDD93>\n DWORD nElements;\n array VertexElement Elements[nElements];"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vorn

@@ -1,0 +1,173 @@
+// The text encoding: members closed by ';', array elements separated by ',', one member per
+// line, each array element of structures on its own line.
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "xfile/data_walker.h"
+#include "xfile/xfile_encoders.h"
+
+namespace vorn {
+
+namespace {
+
+constexpr uint32_t kMaxIndent = 64;
+constexpr uint32_t kValuesPerLine = 16;
+
+struct TextVisitor {
+  ByteBuffer& out;
+  uint32_t indent = 0;
+  bool finite = true;
+
+  void NewLine() {
+    const uint32_t n = indent < kMaxIndent ? indent : kMaxIndent;
+    uint8_t* p = out.Reserve(n + 1);
+    p[0] = '\n';
+    std::memset(p + 1, ' ', n);
+    out.Commit(n + 1);
+  }
+
+  template <class T>
+  void Integer(T value) {
+    char* p = reinterpret_cast<char*>(out.Reserve(24));
+    out.Commit(static_cast<size_t>(std::to_chars(p, p + 24, value).ptr - p));
+  }
+
+  void One(XMemberType type, const uint8_t* bytes) {
+    switch (type) {
+      case XMemberType::Word: { uint16_t v; std::memcpy(&v, bytes, 2); Integer(v); break; }
+      case XMemberType::Sword: { int16_t v; std::memcpy(&v, bytes, 2); Integer(v); break; }
+      case XMemberType::Dword: { uint32_t v; std::memcpy(&v, bytes, 4); Integer(v); break; }
+      case XMemberType::Sdword: { int32_t v; std::memcpy(&v, bytes, 4); Integer(v); break; }
+      case XMemberType::Char: Integer(static_cast<int8_t>(bytes[0])); break;
+      case XMemberType::Uchar:
+      case XMemberType::Byte: Integer(bytes[0]); break;
+      case XMemberType::Float: {
+        float v;
+        std::memcpy(&v, bytes, 4);
+        if (!std::isfinite(v)) finite = false;
+        out.Commit(FormatFloat(v, reinterpret_cast<char*>(out.Reserve(64))));
+        break;
+      }
+      case XMemberType::Double: {
+        double v;
+        std::memcpy(&v, bytes, 8);
+        if (!std::isfinite(v)) finite = false;
+        out.Commit(FormatDouble(v, reinterpret_cast<char*>(out.Reserve(400))));
+        break;
+      }
+      case XMemberType::String:
+      case XMemberType::Template: break;
+    }
+  }
+
+  void MemberBegin(uint32_t depth) {
+    if (depth == 0) NewLine();
+  }
+  void Value(XMemberType type, const uint8_t* bytes) { One(type, bytes); }
+  void Values(XMemberType type, const uint8_t* bytes, uint32_t count) {
+    const size_t size = PrimitiveSize(type);
+    for (uint32_t k = 0; k < count; ++k) {
+      if (k) {
+        out.Put(',');
+        if (k % kValuesPerLine == 0 && count > kValuesPerLine) NewLine();
+      }
+      One(type, bytes + k * size);
+    }
+  }
+  void String(const char* text, size_t length, bool) {
+    // the text encoding has no escapes: a double quote would end the string early
+    out.Put('"');
+    uint8_t* p = out.Reserve(length);
+    for (size_t i = 0; i < length; ++i) p[i] = text[i] == '"' ? '\'' : static_cast<uint8_t>(text[i]);
+    out.Commit(length);
+    out.Put('"');
+  }
+  void MemberEnd(uint32_t) { out.Put(';'); }
+  void ElementEnd(bool last, uint32_t depth) {
+    if (last) return;
+    out.Put(',');
+    if (depth == 0) NewLine();
+  }
+  void ArrayEnd(uint32_t, uint32_t) { out.Put(';'); }
+};
+
+std::string Describe(const XFileTree& tree, const XTreeObject& o) {
+  const XTemplate* t = tree.TemplateOf(o);
+  std::string text = t ? t->name : "object";
+  if (!o.name.empty()) text += " '" + o.name + "'";
+  return text;
+}
+
+}  // namespace
+
+bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std::string* error) {
+  out.Put('\n');
+  if (embedTemplates) {
+    std::string text;
+    for (int32_t index : TemplatesUsed(tree)) AppendTemplateText(tree.templates, tree.templates.At(index), text);
+    out.Append(text.data(), text.size());
+  }
+  TextVisitor v{out};
+  // pre-order walk with an explicit stack, so deep hierarchies cannot exhaust the call stack
+  std::vector<uint32_t> open;
+  uint32_t current = tree.firstTop;
+  bool first = true;
+  while (current != kNoObject || !open.empty()) {
+    if (current == kNoObject) {
+      const uint32_t closed = open.back();
+      open.pop_back();
+      v.indent = static_cast<uint32_t>(open.size());
+      v.NewLine();
+      out.Put('}');
+      current = tree.objects[closed].nextSibling;
+      continue;
+    }
+    const XTreeObject& o = tree.objects[current];
+    v.indent = static_cast<uint32_t>(open.size());
+    if (open.empty() && !first) out.Put('\n');
+    first = false;
+    v.NewLine();
+    if (o.isReference) {
+      out.Append("{ ", 2);
+      const std::string name = TextName(o.name);
+      out.Append(name.data(), name.size());
+      out.Append(" }", 2);
+      current = o.nextSibling;
+      continue;
+    }
+    const XTemplate& tpl = *tree.TemplateOf(o);
+    out.Append(tpl.name.data(), tpl.name.size());
+    if (!o.name.empty()) {
+      out.Put(' ');
+      const std::string name = TextName(o.name);
+      out.Append(name.data(), name.size());
+    }
+    out.Append(" {", 2);
+    v.indent = static_cast<uint32_t>(open.size()) + 1;
+    std::span<const uint8_t> data = tree.Data(o);
+    DataCursor c{data.data(), data.size()};
+    std::string why;
+    if (!WalkData(tree.templates, tpl, c, v, 0, &why) || c.left != 0) {
+      if (error) *error = Describe(tree, o) + ": data does not fit the template" + (why.empty() ? "" : ": " + why);
+      return false;
+    }
+    if (!v.finite) {
+      if (error) *error = Describe(tree, o) + ": a float that is not finite cannot be written as text";
+      return false;
+    }
+    if (o.firstChild != kNoObject) {
+      open.push_back(current);
+      current = o.firstChild;
+      continue;
+    }
+    v.indent = static_cast<uint32_t>(open.size());
+    v.NewLine();
+    out.Put('}');
+    current = o.nextSibling;
+  }
+  out.Put('\n');
+  return true;
+}
+
+}  // namespace vorn

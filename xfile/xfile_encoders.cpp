@@ -1,0 +1,96 @@
+#include "xfile/xfile_encoders.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "xfile/mszip.h"
+
+namespace vorn {
+
+namespace {
+
+void MarkUsed(const TemplateRegistry& registry, int32_t index, std::vector<bool>& used) {
+  if (used[index]) return;
+  used[index] = true;
+  for (const XTemplateMember& m : registry.At(index).members)
+    if (m.type == XMemberType::Template) MarkUsed(registry, m.templateIndex, used);
+}
+
+size_t EnsurePoint(char* begin, char* end) {
+  for (char* p = begin; p < end; ++p)
+    if (*p == '.') return static_cast<size_t>(end - begin);
+  end[0] = '.';
+  end[1] = '0';
+  return static_cast<size_t>(end - begin) + 2;
+}
+
+}  // namespace
+
+std::vector<int32_t> TemplatesUsed(const XFileTree& tree) {
+  std::vector<bool> used(tree.templates.Count(), false);
+  for (const XTreeObject& o : tree.objects)
+    if (o.templateIndex >= 0) MarkUsed(tree.templates, o.templateIndex, used);
+  std::vector<int32_t> out;
+  for (size_t i = 0; i < used.size(); ++i)
+    if (used[i]) out.push_back(static_cast<int32_t>(i));
+  return out;
+}
+
+size_t FormatFloat(float value, char* out) {
+  // The DirectX text parser takes neither exponents nor numbers without a decimal point.
+  auto r = std::to_chars(out, out + 60, value, std::chars_format::fixed);
+  return EnsurePoint(out, r.ptr);
+}
+
+size_t FormatDouble(double value, char* out) {
+  auto r = std::to_chars(out, out + 396, value, std::chars_format::fixed);
+  return EnsurePoint(out, r.ptr);
+}
+
+std::string TextName(std::string_view name) {
+  std::string out;
+  out.reserve(name.size() + 1);
+  bool numeric = !name.empty();
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    const bool digit = c >= '0' && c <= '9';
+    const bool keep = digit || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '-';
+    out += keep ? c : '_';
+    if (!(digit || (i == 0 && c == '-'))) numeric = false;
+  }
+  static constexpr const char* kKeywords[] = {
+      "template", "word", "dword", "float", "double", "char", "uchar", "sword", "sdword",
+      "void", "string", "lpstr", "unicode", "cstring", "array", "byte"};
+  bool keyword = false;
+  for (const char* k : kKeywords) {
+    if (out.size() != std::char_traits<char>::length(k)) continue;
+    keyword = std::equal(out.begin(), out.end(), k, [](char a, char b) {
+      return (a >= 'A' && a <= 'Z' ? static_cast<char>(a + 32) : a) == b;
+    });
+    if (keyword) break;
+  }
+  if (numeric || keyword) out.insert(out.begin(), '_');
+  return out;
+}
+
+bool EncodeXFile(const XFileTree& tree, XFileFormat format, const XEncodeOptions& options,
+                 ByteBuffer& out, std::string* error) {
+  switch (format) {
+    case XFileFormat::Text:
+      out.Append("xof 0303txt 0032", 16);
+      return EncodeText(tree, options.embedTemplates, out, error);
+    case XFileFormat::Binary:
+      out.Append("xof 0303bin 0032", 16);
+      return EncodeBinaryBody(tree, options.embedTemplates, out, error);
+    case XFileFormat::Compressed: {
+      ByteBuffer body;
+      if (!EncodeBinaryBody(tree, options.embedTemplates, body, error)) return false;
+      out.Append("xof 0303bzip0032", 16);
+      return MszipCompress(body.Data(), body.Size(), options.compressionLevel, options.chainBlocks,
+                           out, error);
+    }
+  }
+  return false;
+}
+
+}  // namespace vorn

@@ -1,0 +1,48 @@
+// The three .X encodings of an object tree.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "xfile/byte_buffer.h"
+#include "xfile/xfile_sink.h"
+#include "xfile/xfile_tree.h"
+
+namespace vorn {
+
+struct XEncodeOptions {
+  // Write the definition of every template the objects use (and those they nest) at the top,
+  // so the file loads whatever the reading program registered.
+  bool embedTemplates = true;
+  int compressionLevel = 6;  // zlib level of the compressed encoding
+  bool chainBlocks = false;  // let MSZIP blocks refer into the previous block
+};
+
+// Encodes the whole tree, header included. False with a message when something cannot be
+// represented (a non-finite float in the text encoding).
+bool EncodeXFile(const XFileTree& tree, XFileFormat format, const XEncodeOptions& options,
+                 ByteBuffer& out, std::string* error);
+
+// The templates used by the tree's objects and their nested members, in registry order
+// (which puts every template after the ones it nests).
+std::vector<int32_t> TemplatesUsed(const XFileTree& tree);
+
+// The shortest text that reads back to the same float and that the DirectX text parser
+// accepts: fixed notation with a decimal point ("1.0", "0.00001", "-0.0"). out holds 64 bytes.
+size_t FormatFloat(float value, char* out);
+// The same for doubles; out holds 400 bytes.
+size_t FormatDouble(double value, char* out);
+
+// An object name as the text encoding writes it: characters other than letters, digits, '_'
+// and '-' become '_', and a name that would read as a number or keyword gets a leading '_'.
+std::string TextName(std::string_view name);
+
+// Binary token stream of the tree without the 16-byte header ("bin" and, inflated, "bzip").
+bool EncodeBinaryBody(const XFileTree& tree, bool embedTemplates, ByteBuffer& out,
+                      std::string* error);
+bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std::string* error);
+
+}  // namespace vorn

@@ -1,0 +1,357 @@
+#include "xfile/xfile_reader.h"
+
+#include <charconv>
+#include <cstring>
+#include <fstream>
+
+#include "xfile/mszip.h"
+#include "xfile/standard_templates.h"
+#include "xfile/tokenizer.h"
+
+namespace vorn {
+
+namespace {
+
+class Reader {
+ public:
+  Reader(XTokenizer& tokens, XFileTree& tree, const XReadOptions& options, size_t inputSize)
+      : tokens_(tokens), tree_(tree), options_(options), inputSize_(inputSize) {}
+
+  bool Run();
+  const std::string& Error() const { return error_; }
+
+ private:
+  bool Fail(const std::string& message) {
+    if (error_.empty()) error_ = message + Where();
+    return false;
+  }
+  bool FailTokens() {
+    if (error_.empty()) error_ = tokens_.Error();
+    return false;
+  }
+  std::string Where() const {
+    return tokens_.Binary() ? " (at byte " + std::to_string(tokens_.Offset()) + ")" : "";
+  }
+  bool Next(XToken* t) { return tokens_.Next(t) || FailTokens(); }
+  bool Peek(XToken* t) { return tokens_.Peek(t) || FailTokens(); }
+  // The next token that is not a ',' or ';' separator.
+  bool NextValueToken(XToken* t) {
+    do {
+      if (!Next(t)) return false;
+    } while (t->kind == XTok::Comma || t->kind == XTok::Semicolon);
+    return true;
+  }
+
+  bool ParseObject(uint32_t parent, uint32_t depth);
+  bool ParseReference(uint32_t parent);
+  bool ParseData(const XTemplate& tpl);
+  bool ReadInteger(XMemberType type, uint32_t* value);
+  bool ReadFloat(XMemberType type);
+  bool ReadString();
+  size_t InputLeft() const { return inputSize_ - tokens_.Offset(); }
+  void Put(const void* bytes, size_t n) {
+    const uint8_t* b = static_cast<const uint8_t*>(bytes);
+    tree_.data.insert(tree_.data.end(), b, b + n);
+  }
+
+  XTokenizer& tokens_;
+  XFileTree& tree_;
+  const XReadOptions& options_;
+  size_t inputSize_;
+  std::string error_;
+  std::string context_;  // "Mesh 'Box'" of the object whose data is being read
+  // the binary list being consumed
+  XTok listKind_ = XTok::End;
+  const uint8_t* list_ = nullptr;
+  uint32_t listLeft_ = 0;
+};
+
+bool Reader::Run() {
+  for (;;) {
+    XToken t;
+    if (!Peek(&t)) return false;
+    if (t.kind == XTok::End) return true;
+    if (t.kind == XTok::Template) {
+      Next(&t);
+      if (!tree_.templates.ParseTemplate(tokens_, &error_)) return false;
+      continue;
+    }
+    if (t.kind == XTok::Comma || t.kind == XTok::Semicolon) {
+      Next(&t);
+      continue;
+    }
+    if (t.kind != XTok::Name) return Fail(std::string("expected a template or data object, found ") + TokenName(t.kind));
+    if (!ParseObject(kNoObject, 0)) return false;
+  }
+}
+
+bool Reader::ParseReference(uint32_t parent) {
+  XToken t;
+  if (!Next(&t)) return false;
+  std::string name;
+  bool hasId = false;
+  Guid id;
+  if (t.kind == XTok::Name) {
+    name = std::string(t.text);
+    if (!Next(&t)) return false;
+  }
+  if (t.kind == XTok::Guid) {
+    hasId = true;
+    id = t.guid;
+    if (!Next(&t)) return false;
+  }
+  if (t.kind != XTok::CBrace) return Fail("reference not closed by '}' in " + context_);
+  if (name.empty() && !hasId) return Fail("empty reference in " + context_);
+  const uint32_t index = tree_.AddReference(parent, std::move(name));
+  tree_.objects[index].hasObjectId = hasId;
+  tree_.objects[index].objectId = id;
+  return true;
+}
+
+bool Reader::ParseObject(uint32_t parent, uint32_t depth) {
+  if (depth >= options_.maxDepth) return Fail("objects nested deeper than " + std::to_string(options_.maxDepth));
+  XToken t;
+  if (!Next(&t)) return false;
+  const std::string templateName(t.text);
+  const int32_t index = tree_.templates.IndexOf(templateName);
+  if (index < 0) return Fail("data object of unknown template " + templateName);
+  std::string name;
+  bool hasId = false;
+  Guid id;
+  if (!Next(&t)) return false;
+  if (t.kind == XTok::Name) {
+    name = std::string(t.text);
+    if (!Next(&t)) return false;
+  }
+  if (t.kind == XTok::Guid) {
+    hasId = true;
+    id = t.guid;
+    if (!Next(&t)) return false;
+  }
+  if (t.kind != XTok::OBrace) return Fail("expected '{' after " + templateName + (name.empty() ? "" : " " + name));
+
+  const XTemplate& tpl = tree_.templates.At(index);
+  const uint32_t self = tree_.AddObject(parent, index, name, nullptr, 0);
+  tree_.objects[self].hasObjectId = hasId;
+  tree_.objects[self].objectId = id;
+  context_ = templateName + (name.empty() ? "" : " '" + name + "'");
+  const size_t start = tree_.data.size();
+  listKind_ = XTok::End;
+  listLeft_ = 0;
+  if (!ParseData(tpl)) return false;
+  if (listLeft_ != 0) return Fail("more values than the template holds in " + context_);
+  tree_.objects[self].dataOffset = start;
+  tree_.objects[self].dataSize = tree_.data.size() - start;
+
+  for (;;) {
+    if (!Peek(&t)) return false;
+    switch (t.kind) {
+      case XTok::CBrace:
+        Next(&t);
+        return true;
+      case XTok::Comma:
+      case XTok::Semicolon:
+        Next(&t);
+        break;
+      case XTok::Name:
+        if (!ParseObject(self, depth + 1)) return false;
+        break;
+      case XTok::OBrace:
+        Next(&t);
+        context_ = templateName + (name.empty() ? "" : " '" + name + "'");
+        if (!ParseReference(self)) return false;
+        break;
+      case XTok::End:
+        return Fail("file ends inside " + templateName + (name.empty() ? "" : " '" + name + "'"));
+      default:
+        return Fail(std::string("unexpected ") + TokenName(t.kind) + " in " + templateName +
+                    (name.empty() ? "" : " '" + name + "'"));
+    }
+  }
+}
+
+bool Reader::ReadInteger(XMemberType type, uint32_t* value) {
+  uint32_t v = 0;
+  if (tokens_.Binary()) {
+    if (listLeft_ == 0) {
+      XToken t;
+      if (!NextValueToken(&t)) return false;
+      if (t.kind == XTok::Integer) {
+        v = t.integer;
+      } else if (t.kind == XTok::IntegerList && t.count > 0) {
+        listKind_ = t.kind;
+        list_ = t.list;
+        listLeft_ = t.count;
+      } else {
+        return Fail(std::string("expected an integer in ") + context_ + ", found " + TokenName(t.kind));
+      }
+    }
+    if (listLeft_ != 0) {
+      if (listKind_ != XTok::IntegerList) return Fail("float where an integer belongs in " + context_);
+      std::memcpy(&v, list_, 4);
+      list_ += 4;
+      --listLeft_;
+    }
+  } else {
+    XToken t;
+    if (!NextValueToken(&t)) return false;
+    if (t.kind != XTok::Name) return Fail(std::string("expected an integer in ") + context_ + ", found " + TokenName(t.kind));
+    std::string_view text = t.text;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative) text.remove_prefix(1);
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty())
+      return Fail("not an integer: \"" + std::string(t.text) + "\" in " + context_);
+    if (negative) v = 0u - v;
+  }
+  *value = v;
+  uint8_t bytes[4];
+  std::memcpy(bytes, &v, 4);
+  Put(bytes, PrimitiveSize(type));
+  return true;
+}
+
+bool Reader::ReadFloat(XMemberType type) {
+  double d = 0;
+  float f = 0;
+  bool isFloat = false;  // f holds the exact value read
+  if (tokens_.Binary()) {
+    if (listLeft_ == 0) {
+      XToken t;
+      if (!NextValueToken(&t)) return false;
+      if (t.kind != XTok::FloatList || t.count == 0)
+        return Fail(std::string("expected a float in ") + context_ + ", found " + TokenName(t.kind));
+      listKind_ = t.kind;
+      list_ = t.list;
+      listLeft_ = t.count;
+    }
+    if (listKind_ != XTok::FloatList) return Fail("integer where a float belongs in " + context_);
+    if (tokens_.FloatBytes() == 8) {
+      std::memcpy(&d, list_, 8);
+    } else {
+      std::memcpy(&f, list_, 4);
+      isFloat = true;
+    }
+    list_ += tokens_.FloatBytes();
+    --listLeft_;
+  } else {
+    XToken t;
+    if (!NextValueToken(&t)) return false;
+    if (t.kind != XTok::Name) return Fail(std::string("expected a float in ") + context_ + ", found " + TokenName(t.kind));
+    const char* first = t.text.data();
+    const char* last = first + t.text.size();
+    std::from_chars_result r;
+    if (type == XMemberType::Float) {
+      r = std::from_chars(first, last, f);
+      isFloat = true;
+    } else {
+      r = std::from_chars(first, last, d);
+    }
+    if (r.ec != std::errc() || r.ptr != last)
+      return Fail("not a number: \"" + std::string(t.text) + "\" in " + context_);
+  }
+  if (type == XMemberType::Float) {
+    if (!isFloat) f = static_cast<float>(d);
+    Put(&f, 4);
+  } else {
+    if (isFloat) d = f;
+    Put(&d, 8);
+  }
+  return true;
+}
+
+bool Reader::ReadString() {
+  if (listLeft_ != 0) return Fail("a string where a number belongs in " + context_);
+  XToken t;
+  if (!NextValueToken(&t)) return false;
+  if (t.kind != XTok::String) return Fail(std::string("expected a string in ") + context_ + ", found " + TokenName(t.kind));
+  if (std::memchr(t.text.data(), 0, t.text.size())) return Fail("zero byte inside a string in " + context_);
+  Put(t.text.data(), t.text.size());
+  tree_.data.push_back(0);
+  return true;
+}
+
+bool Reader::ParseData(const XTemplate& tpl) {
+  uint32_t counts[256];
+  for (size_t i = 0; i < tpl.members.size(); ++i) {
+    const XTemplateMember& m = tpl.members[i];
+    uint64_t count = 1;
+    for (uint32_t d = 0; d < m.dimCount; ++d) {
+      const XArrayDim& dim = tpl.dims[m.firstDim + d];
+      count *= dim.member >= 0 ? counts[dim.member] : dim.size;
+      // every value read takes at least one byte of input
+      if (count > InputLeft() + listLeft_) {
+        const bool empty = m.type == XMemberType::Template && tree_.templates.At(m.templateIndex).fixedSize == 0;
+        if (!empty || count > (1u << 20))
+          return Fail("array " + m.name + " of " + std::to_string(count) + " elements is longer than the file in " + context_);
+      }
+    }
+    for (uint64_t k = 0; k < count; ++k) {
+      switch (m.type) {
+        case XMemberType::Template:
+          if (!ParseData(tree_.templates.At(m.templateIndex))) return false;
+          break;
+        case XMemberType::String:
+          if (!ReadString()) return false;
+          break;
+        case XMemberType::Float:
+        case XMemberType::Double:
+          if (!ReadFloat(m.type)) return false;
+          break;
+        default: {
+          uint32_t v;
+          if (!ReadInteger(m.type, &v)) return false;
+          if (!m.isArray) counts[i] = v;
+          break;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReadXFile(const uint8_t* data, size_t size, const XReadOptions& options, XFileTree* tree,
+               std::string* error) {
+  XFileHeader header;
+  if (!ParseXFileHeader(data, size, &header, error)) return false;
+  *tree = XFileTree{};
+  tree->templates = options.templates ? *options.templates : StandardRegistry();
+  tree->encoding = std::string(reinterpret_cast<const char*>(data + 8), 4);
+  if (tree->encoding == "txt ") tree->encoding = "txt";
+  if (tree->encoding == "bin ") tree->encoding = "bin";
+  tree->floatBits = header.floatBits;
+  std::vector<uint8_t> inflated;
+  const uint8_t* body = data + 16;
+  size_t bodySize = size - 16;
+  if (header.compressed) {
+    if (!MszipDecompress(data, size, &inflated, error)) return false;
+    body = inflated.data();
+    bodySize = inflated.size();
+  }
+  XTokenizer tokens(body, bodySize, header.binary, header.floatBits);
+  Reader reader(tokens, *tree, options, bodySize);
+  if (!reader.Run()) {
+    if (error) *error = reader.Error();
+    return false;
+  }
+  return true;
+}
+
+bool ReadXFileFromPath(const std::string& path, const XReadOptions& options, XFileTree* tree,
+                       std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    if (error) *error = "cannot open " + path;
+    return false;
+  }
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!ReadXFile(bytes.data(), bytes.size(), options, tree, error)) {
+    if (error) *error = path + ": " + *error;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vorn

@@ -1,0 +1,172 @@
+#include "xfile/xfile_writer.h"
+
+#include <sys/stat.h>
+
+#include <unordered_map>
+
+#include "platform/atomic_file.h"
+#include "platform/paths.h"
+#include "xfile/data_walker.h"
+#include "xfile/mszip.h"
+#include "xfile/tokenizer.h"
+
+namespace vorn {
+
+namespace {
+
+// Past this many recorded faults the rest are counted, not kept.
+constexpr size_t kMaxErrors = 100;
+
+std::string Describe(const XTemplate& tpl, const char* name) {
+  std::string text = tpl.name;
+  if (name && *name) text += " '" + std::string(name) + "'";
+  return text;
+}
+
+}  // namespace
+
+bool XFileWriter::Fail(std::string message) {
+  if (errors_.size() < kMaxErrors) {
+    errors_.push_back(std::move(message));
+  } else if (errors_.size() == kMaxErrors) {
+    errors_.push_back("further faults not listed");
+  }
+  return false;
+}
+
+bool XFileWriter::AddTemplates(const void* data, size_t size) {
+  std::string error;
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  XFileHeader header;
+  if (!data || !ParseXFileHeader(bytes, size, &header, &error))
+    return Fail("AddTemplates: " + (error.empty() ? std::string("no data") : error));
+  bool ok;
+  if (header.compressed) {
+    std::vector<uint8_t> body;
+    ok = MszipDecompress(bytes, size, &body, &error) &&
+         tree_.templates.AddTokens(body.data(), body.size(), header, &error);
+  } else {
+    ok = tree_.templates.AddTokens(bytes + 16, size - 16, header, &error);
+  }
+  return ok ? true : Fail("AddTemplates: " + error);
+}
+
+bool XFileWriter::Open(const std::string& path, XFileFormat format) {
+  if (path.empty()) return Fail("Open: empty path");
+  const std::string folder = platform::DirectoryOf(path);
+  struct stat st;
+  if (!folder.empty() && (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
+    return Fail("Open: folder of " + path + " does not exist");
+  path_ = path;
+  format_ = format;
+  opened_ = true;
+  return true;
+}
+
+bool XFileWriter::ResolveParent(XObjectHandle parent, const char* what, uint32_t* index) {
+  if (parent.IsNone()) {
+    *index = kNoObject;
+    return true;
+  }
+  if (parent.IsFailed()) return Fail(std::string(what) + ": parent was not added (an earlier fault)");
+  const uint32_t i = parent.id - 1;
+  if (i >= tree_.objects.size() || tree_.objects[i].isReference)
+    return Fail(std::string(what) + ": unknown parent handle " + std::to_string(parent.id));
+  if (released_[i]) return Fail(std::string(what) + ": parent handle " + std::to_string(parent.id) + " already released");
+  *index = i;
+  return true;
+}
+
+XObjectHandle XFileWriter::AddObject(XObjectHandle parent, const Guid& templateId,
+                                     const char* name, const void* data, size_t size) {
+  const int32_t t = tree_.templates.IndexOf(templateId);
+  if (t < 0) {
+    Fail("AddObject " + std::string(name ? name : "") + ": no template registered with identifier {" + FormatGuid(templateId) + "}");
+    return XObjectHandle::Failed();
+  }
+  const XTemplate& tpl = tree_.templates.At(t);
+  uint32_t p;
+  if (!ResolveParent(parent, ("AddObject " + Describe(tpl, name)).c_str(), &p)) return XObjectHandle::Failed();
+  if (p != kNoObject) {
+    const XTemplate& parentTpl = *tree_.TemplateOf(tree_.objects[p]);
+    if (!tree_.templates.AllowsChild(parentTpl, tpl)) {
+      Fail(Describe(tpl, name) + ": " + parentTpl.name + " does not allow " + tpl.name + " children");
+      return XObjectHandle::Failed();
+    }
+  }
+  if (!data && size) {
+    Fail(Describe(tpl, name) + ": " + std::to_string(size) + " bytes announced without data");
+    return XObjectHandle::Failed();
+  }
+  std::string why;
+  if (!ValidateData(tree_.templates, tpl, static_cast<const uint8_t*>(data), size, &why)) {
+    Fail(Describe(tpl, name) + ": data does not fit the template: " + why);
+    return XObjectHandle::Failed();
+  }
+  const uint32_t index = tree_.AddObject(p, t, name ? name : "", data, size);
+  released_.push_back(false);
+  return XObjectHandle{index + 1};
+}
+
+bool XFileWriter::AddReference(XObjectHandle parent, const char* name) {
+  uint32_t p;
+  if (!ResolveParent(parent, "AddReference", &p)) return false;
+  if (p == kNoObject) return Fail("AddReference: a reference needs a parent object");
+  if (!name || !*name) return Fail("AddReference: no name given");
+  const XTemplate& parentTpl = *tree_.TemplateOf(tree_.objects[p]);
+  if (parentTpl.restriction == XRestriction::Closed)
+    return Fail("AddReference " + std::string(name) + ": " + parentTpl.name + " allows no children");
+  tree_.AddReference(p, name);
+  released_.push_back(true);
+  return true;
+}
+
+void XFileWriter::Release(XObjectHandle handle) {
+  if (handle && handle.id - 1 < released_.size()) released_[handle.id - 1] = true;
+}
+
+bool XFileWriter::ResolveReferences(std::string* error) {
+  std::unordered_map<std::string_view, uint32_t> named;
+  for (uint32_t i = 0; i < tree_.objects.size(); ++i) {
+    const XTreeObject& o = tree_.objects[i];
+    if (!o.isReference && !o.name.empty()) named.emplace(o.name, i);
+  }
+  for (const XTreeObject& o : tree_.objects) {
+    if (!o.isReference) continue;
+    auto it = named.find(o.name);
+    const XTemplate& parentTpl = *tree_.TemplateOf(tree_.objects[o.parent]);
+    if (it == named.end()) {
+      *error = "reference under " + parentTpl.name + " names no object: " + o.name;
+      return false;
+    }
+    const XTemplate& target = *tree_.TemplateOf(tree_.objects[it->second]);
+    if (!tree_.templates.AllowsChild(parentTpl, target)) {
+      *error = "reference " + o.name + ": " + parentTpl.name + " does not allow " + target.name + " children";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool XFileWriter::Encode(ByteBuffer& out, std::string* error) {
+  if (!ResolveReferences(error)) return false;
+  return EncodeXFile(tree_, format_, options_, out, error);
+}
+
+bool XFileWriter::Save() {
+  if (!opened_) return Fail("Save: no file opened");
+  if (!errors_.empty()) {
+    const std::string first = errors_.front();
+    return Fail("Save: " + path_ + " not written after " + std::to_string(errors_.size()) + " fault(s), the first: " + first);
+  }
+  ByteBuffer bytes;
+  std::string error;
+  if (!Encode(bytes, &error)) return Fail("Save: " + path_ + " not written: " + error);
+  platform::AtomicFileWriter file(path_);
+  if (!file.Ok()) return Fail("Save: cannot create a file beside " + path_);
+  file.Write(bytes.Data(), bytes.Size());
+  if (!file.Commit()) return Fail("Save: writing " + path_ + " failed");
+  return true;
+}
+
+}  // namespace vorn

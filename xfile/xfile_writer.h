@@ -1,0 +1,57 @@
+// Our XFileSink: keeps the object tree in memory, checks every object against its template,
+// and on Save encodes it and replaces the file atomically.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "xfile/xfile_encoders.h"
+#include "xfile/xfile_sink.h"
+#include "xfile/xfile_tree.h"
+
+namespace vorn {
+
+class XFileWriter final : public XFileSink {
+ public:
+  XFileWriter() = default;
+
+  bool AddTemplates(const void* data, size_t size) override;
+  bool Open(const std::string& path, XFileFormat format) override;
+  // A failed handle (see XObjectHandle) when the template is unknown, the bytes do not fit it,
+  // the parent is unusable or does not allow the child; the fault is recorded.
+  XObjectHandle AddObject(XObjectHandle parent, const Guid& templateId, const char* name,
+                          const void* data, size_t size) override;
+  bool AddReference(XObjectHandle parent, const char* name) override;
+  // Fails, writing nothing, when any fault was recorded before, when a reference names no
+  // object, or when the file cannot be written; an existing file then stays as it was.
+  bool Save() override;
+  void Release(XObjectHandle handle) override;
+
+  // Every fault in the order it happened, and the first of them ("" when none).
+  const std::vector<std::string>& Errors() const { return errors_; }
+  std::string Error() const { return errors_.empty() ? std::string() : errors_.front(); }
+
+  void SetEncodeOptions(const XEncodeOptions& options) { options_ = options; }
+  const XFileTree& Tree() const { return tree_; }
+  const std::string& Path() const { return path_; }
+  XFileFormat Format() const { return format_; }
+
+  // The encoded file as Save would write it.
+  bool Encode(ByteBuffer& out, std::string* error);
+
+ private:
+  bool Fail(std::string message);
+  // The object index of a parent handle (kNoObject for none); false when unusable.
+  bool ResolveParent(XObjectHandle parent, const char* what, uint32_t* index);
+  bool ResolveReferences(std::string* error);
+
+  XFileTree tree_;
+  std::vector<bool> released_;
+  std::string path_;
+  XFileFormat format_ = XFileFormat::Binary;
+  bool opened_ = false;
+  XEncodeOptions options_;
+  std::vector<std::string> errors_;
+};
+
+}  // namespace vorn
