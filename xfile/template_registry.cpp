@@ -152,6 +152,19 @@ int32_t TemplateRegistry::IndexOf(std::string_view name) const {
   return -1;
 }
 
+int32_t TemplateRegistry::IndexOfAnyCase(std::string_view name) const {
+  const int32_t exact = IndexOf(name);
+  if (exact >= 0) return exact;
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+  for (size_t i = 0; i < templates_.size(); ++i) {
+    const std::string& n = templates_[i].name;
+    if (n.size() == name.size() &&
+        std::equal(n.begin(), n.end(), name.begin(), [&](char a, char b) { return lower(a) == lower(b); }))
+      return static_cast<int32_t>(i);
+  }
+  return -1;
+}
+
 const XTemplate* TemplateRegistry::Find(const Guid& guid) const {
   int32_t i = IndexOf(guid);
   return i < 0 ? nullptr : &templates_[i];

@@ -70,6 +70,9 @@ class TemplateRegistry {
   const XTemplate& At(size_t index) const { return templates_[index]; }
   int32_t IndexOf(const Guid& guid) const;
   int32_t IndexOf(std::string_view name) const;
+  // Exact match first, else one that differs only in letter case (as the DirectX loader
+  // matches data objects to templates).
+  int32_t IndexOfAnyCase(std::string_view name) const;
   const XTemplate* Find(const Guid& guid) const;
   const XTemplate* Find(std::string_view name) const;
 

@@ -113,7 +113,7 @@ bool Reader::ParseObject(uint32_t parent, uint32_t depth) {
   XToken t;
   if (!Next(&t)) return false;
   const std::string templateName(t.text);
-  const int32_t index = tree_.templates.IndexOf(templateName);
+  const int32_t index = tree_.templates.IndexOfAnyCase(templateName);
   if (index < 0) return Fail("data object of unknown template " + templateName);
   std::string name;
   bool hasId = false;

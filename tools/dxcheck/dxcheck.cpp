@@ -6,6 +6,8 @@
 //
 // Prints the tree in the dump form of DumpTree; exits non-zero with the HRESULT on any failure.
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -223,7 +225,10 @@ int main(int argc, char** argv) {
       Walk(data, vorn::kNoObject, tree);
       data->vtbl->Release(data);
     }
+    // the loader stops quietly at a data object it cannot parse: an empty file is a failure
+    if (tree.objects.empty()) throw Failure{"loading (no data objects)", E_FAIL};
     std::string dump = vorn::DumpTree(tree);
+    _setmode(_fileno(stdout), _O_BINARY);
     std::fwrite(dump.data(), 1, dump.size(), stdout);
   } catch (const Failure& f) {
     std::fprintf(stderr, "dxcheck: %s failed with HRESULT 0x%08lX\n", f.what.c_str(),
