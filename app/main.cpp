@@ -1,0 +1,181 @@
+// vorn: the command-line host. It loads a scene, loads the exporter module through its exported
+// functions as the host does, and runs the export.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/plugin_loader.h"
+#include "host/scene_document.h"
+#include "platform/console_ui.h"
+#include "platform/file_system.h"
+#include "platform/ini_file.h"
+#include "platform/paths.h"
+#include "xfile/inspect.h"
+#include "xfile/standard_templates.h"
+#include "xfile/xfile_reader.h"
+
+namespace {
+
+constexpr const char* kSettingsFile = "vorn_max_config.ini";
+
+struct FileStamp {
+  bool exists = false;
+  ino_t inode = 0;
+  timespec mtime{};
+};
+
+FileStamp Stamp(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return {};
+  return {true, st.st_ino, st.st_mtim};
+}
+
+bool Changed(const FileStamp& a, const FileStamp& b) {
+  if (!b.exists) return false;
+  return !a.exists || a.inode != b.inode || a.mtime.tv_sec != b.mtime.tv_sec || a.mtime.tv_nsec != b.mtime.tv_nsec;
+}
+
+int Fail(int status, const std::string& message) {
+  std::fprintf(stderr, "vorn: %s\n", message.c_str());
+  return status;
+}
+
+struct ExportArgs {
+  std::string scene, output, configDir, plugin;
+  std::vector<std::string> mapsDirs, sets;
+  bool silent = false, yes = false, selected = false;
+};
+
+int RunExport(const ExportArgs& a) {
+  const bool terminal = isatty(0) && isatty(2);
+  if (!a.silent && !a.yes)
+    return Fail(2, terminal ? "the options dialog is not available yet; pass --silent or --yes"
+                            : "no terminal for the options dialog; pass --silent or --yes");
+
+  std::unique_ptr<vorn::SceneDocument> scene;
+  try {
+    scene = vorn::LoadSceneDocument(a.scene);
+  } catch (const std::exception& e) {
+    return Fail(2, e.what());
+  }
+
+  std::string configDir = a.configDir.empty() ? vorn::platform::UserConfigDirectory() : a.configDir;
+  if (configDir.empty() || !vorn::platform::CreateDirectories(configDir))
+    return Fail(2, "cannot use the settings folder '" + configDir + "'");
+
+  // Overrides are applied to a private copy of the settings file, as if the file held them; a
+  // confirmed export then saves the copy back.
+  std::string settingsDir = configDir;
+  std::string overlayDir;
+  if (!a.sets.empty()) {
+    char tmpl[] = "/tmp/vorn-settings-XXXXXX";
+    if (!mkdtemp(tmpl)) return Fail(2, "cannot create a temporary folder");
+    overlayDir = tmpl;
+    vorn::platform::IniFile ini;
+    ini.Load(configDir + "/" + kSettingsFile);
+    for (const std::string& s : a.sets) {
+      const size_t eq = s.find('=');
+      if (eq == std::string::npos || eq == 0) return Fail(2, "--set needs KEY=VALUE, not '" + s + "'");
+      ini.Set("Option", s.substr(0, eq), s.substr(eq + 1));
+    }
+    if (!ini.Save(overlayDir + "/" + kSettingsFile)) return Fail(2, "cannot write the settings overrides");
+    settingsDir = overlayDir;
+  }
+  scene->SetDirectory(9, settingsDir);
+  if (!a.mapsDirs.empty()) scene->SetDirectory(7, a.mapsDirs[0]);
+  if (a.mapsDirs.size() > 1) scene->SetDirectory(32, a.mapsDirs[1]);
+
+  vorn::platform::ConsoleUi ui(2);
+  scene->SetMessageSink([&ui](const std::string& caption, const std::string& text, int icon) {
+    ui.MessageBox(caption, text,
+                  icon == 1 ? vorn::platform::MessageIcon::kError
+                            : icon == 2 ? vorn::platform::MessageIcon::kWarning : vorn::platform::MessageIcon::kNone);
+  });
+  scene->SetProgressSink([&ui](vorn::ProgressEvent ev, int percent, const std::string& title) {
+    if (ev == vorn::ProgressEvent::Start) ui.ProgressStart(title);
+    else if (ev == vorn::ProgressEvent::Update) ui.ProgressUpdate(percent);
+    else ui.ProgressEnd();
+  });
+
+  int status;
+  try {
+    vorn::LoadedPlugin plugin(a.plugin.empty() ? vorn::DefaultPluginPath() : a.plugin);
+    const FileStamp before = Stamp(a.output);
+    plugin.Exporter().DoExport(a.output.c_str(), nullptr, scene.get(), a.silent, a.selected ? 1u : 0u);
+    ui.ProgressEnd();
+    status = Changed(before, Stamp(a.output)) ? 0 : Fail(1, "no .X file was written");
+  } catch (const std::exception& e) {
+    status = Fail(2, e.what());
+  }
+  if (!overlayDir.empty()) {
+    const std::string saved = overlayDir + "/" + kSettingsFile;
+    if (!a.silent) vorn::platform::CopyFileAtomic(saved, configDir + "/" + kSettingsFile, true);
+    std::remove(saved.c_str());
+    rmdir(overlayDir.c_str());
+  }
+  return status;
+}
+
+int RunInspect(const std::string& path, bool json) {
+  vorn::XFileTree tree;
+  std::string error;
+  if (!vorn::ReadXFileFromPath(path, vorn::XReadOptions{}, &tree, &error)) return Fail(2, path + ": " + error);
+  const std::string text = json ? vorn::InspectJson(tree) : vorn::InspectText(tree);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return 0;
+}
+
+int RunTemplates(bool binary) {
+  if (binary) {
+    auto block = vorn::StandardTemplatesBinary();
+    std::fwrite(block.data(), 1, block.size(), stdout);
+    return 0;
+  }
+  const std::string text = vorn::TemplatesText(vorn::StandardRegistry());
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"vorn: exports scenes to DirectX .X files through the Vorn exporter module"};
+  app.set_version_flag("--version", std::string("vorn 2.2.8"));
+  app.require_subcommand(1);
+
+  ExportArgs ea;
+  CLI::App* exp = app.add_subcommand("export", "export a scene into a .X file");
+  exp->add_option("scene", ea.scene, "scene document (.json)")->required();
+  exp->add_option("output", ea.output, "the .X file to write")->required();
+  auto* silent = exp->add_flag("--silent", ea.silent, "silent export: no dialog, settings loaded but not saved");
+  exp->add_flag("--yes", ea.yes, "confirm the options dialog as loaded without showing it")->excludes(silent);
+  exp->add_flag("--selected", ea.selected, "export only the selected nodes");
+  exp->add_option("--config-dir", ea.configDir, "folder holding vorn_max_config.ini");
+  exp->add_option("--maps-dir", ea.mapsDirs, "texture folders searched after the scene's own folder");
+  exp->add_option("--set", ea.sets, "override one setting, KEY=VALUE, as if the settings file held it");
+  exp->add_option("--plugin", ea.plugin, "the exporter module (default: vorn.dle beside vorn)");
+
+  std::string inspectPath;
+  bool inspectJson = false;
+  CLI::App* ins = app.add_subcommand("inspect", "print the object tree of a .X file");
+  ins->add_option("file", inspectPath, "a .X file in any encoding")->required();
+  ins->add_flag("--json", inspectJson, "print JSON");
+
+  bool templatesBinary = false;
+  CLI::App* tpl = app.add_subcommand("templates", "print the registered template definitions");
+  tpl->add_flag("--binary", templatesBinary, "write the standard set in the binary template encoding");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : 2;
+  }
+  if (*exp) return RunExport(ea);
+  if (*ins) return RunInspect(inspectPath, inspectJson);
+  if (*tpl) return RunTemplates(templatesBinary);
+  return 2;
+}

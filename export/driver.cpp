@@ -1,0 +1,265 @@
+#include "export/driver.h"
+
+#include <algorithm>
+
+#include "anim/animation_sampler.h"
+#include "export/export_context.h"
+#include "export/options.h"
+#include "export/search_folders.h"
+#include "export/settings.h"
+#include "material/material_converter.h"
+#include "mesh/mesh_builder.h"
+#include "platform/file_system.h"
+#include "scene/node_tree.h"
+#include "scene/transforms.h"
+#include "skin/skin_extraction.h"
+#include "skin/skin_info.h"
+#include "ui/options_dialog.h"
+#include "xfile/write_xfile.h"
+
+namespace vorn {
+
+namespace {
+
+bool HasSkinModifier(const HostScene& host, const XNode& node) {
+  return FindModifier(host, node.hostNode, kSkinClass) || FindModifier(host, node.hostNode, kPhysiqueClass);
+}
+
+bool BuildNodeData(ExportContext& ctx, XRenderableNode& node) {
+  if (!node.mesh) return false;
+  const TimeValue t = ctx.animationRange.start;
+  node.transform = BindPoseNodeTransform(*ctx.host, node.hostNode, t);
+  node.objectTransform = BindPoseObjectTransform(*ctx.host, node.hostNode, t);
+  ConvertNodeMaterial(ctx, node, ctx.host->NodeMaterial(node.hostNode));
+  if (!GenMeshData(ctx, node)) return false;
+  if (node.renderable && !node.TreatedAsBone()) ExtractNodeSkin(ctx, node);
+  return true;
+}
+
+std::string DirectoryWithSlash(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir.push_back('/');
+  return dir;
+}
+
+}  // namespace
+
+void AdvanceProgress(ExportContext& ctx) {
+  ++ctx.stepsDone;
+  if (static_cast<float>(ctx.stepsDone) >= ctx.nextThreshold) {
+    if (ctx.currentPercent - ctx.phaseEndPercent <= 0.01f)
+      ctx.host->ProgressUpdate(static_cast<int>(ctx.currentPercent), true, "");
+    ctx.currentPercent += ctx.percentPerIncrement;
+    ctx.nextThreshold += ctx.stepsPerIncrement;
+  }
+}
+
+uint32_t SampleCount(const ExportContext& ctx) {
+  if (!Options().Animation) return 0;
+  uint32_t n = 0;
+  for (const AnimationClip& c : AnimationClips())
+    n += static_cast<uint32_t>((c.endKey - c.startKey) * ctx.ticksPerFrame / ctx.ticksPerSample + 1);
+  return n;
+}
+
+void EstimateBuildUnits(ExportContext& ctx, XNode& start) {
+  const ExportOptions& o = Options();
+  for (XNode* node = &start; node; node = o.WorldSpace ? nullptr : node->parent) {
+    if (node->counted) continue;
+    const uint32_t before = ctx.buildUnits;
+    uint32_t s = 0;
+    if (node->renderable) {
+      const XRenderableNode* r = node->AsRenderable();
+      const uint32_t f = r && r->mesh ? static_cast<uint32_t>(r->mesh->FaceCount()) : 0;
+      s = o.Skin && HasSkinModifier(*ctx.host, *node) ? f : 0;
+      ctx.buildUnits += f + s;
+      if (s > 0 && r && r->pointsDiffer) {
+        const uint32_t v = static_cast<uint32_t>(r->mesh->VertexCount());
+        if (node->kind == kKindPatch)
+          ctx.buildUnits += f + v;
+        else if (node->kind == kKindPointsDiffer)
+          ctx.buildUnits += static_cast<uint32_t>(r->objectPoints.size()) + 2 * v;
+        else
+          ctx.buildUnits += 2 * v;
+      }
+    }
+    if (o.Animation && !(node->renderable && s > 0 && ctx.host->ChildCount(node->hostNode) == 0)) {
+      uint32_t keys = o.KeyFrames ? CountKeyFrames(ctx, *node) : 0;
+      ctx.buildUnits += keys > 0 ? keys : SampleCount(ctx);
+    }
+    if (ctx.buildUnits != before) node->counted = 1;
+  }
+}
+
+void ProcessNode(ExportContext& ctx, XNode& start) {
+  const ExportOptions& o = Options();
+  for (XNode* node = &start; node; node = o.WorldSpace ? nullptr : node->parent) {
+    if (!node->renderable) {
+      if (!node->processed && o.Animation) SampleNodeAnimation(ctx, *node);
+      node->processed = 1;
+      continue;
+    }
+    if (node->processed) continue;
+    node->processed = 1;
+    XRenderableNode* r = node->AsRenderable();
+    if (r && BuildNodeData(ctx, *r)) {
+      ctx.meshNodes.push_back(r);
+      if (r->meshData) {
+        ctx.writeUnits += o.Mtl ? 4 : 3;
+        if (r->hasSkin && r->vertexSkinData) ctx.writeUnits += static_cast<uint32_t>(r->vertexSkinData->bones.size());
+      }
+      if (o.Animation && !(r->hasSkin && node->children.empty())) SampleNodeAnimation(ctx, *node);
+    } else {
+      node->renderable = 0;
+      if (o.Animation) SampleNodeAnimation(ctx, *node);
+    }
+  }
+}
+
+void BuildExportedNodes(ExportContext& ctx) {
+  const ExportOptions& o = Options();
+  AdvanceProgress(ctx);
+  // Depth-first, pre-order; the walk descends into unmarked nodes too.
+  std::vector<XNode*> stack;
+  for (auto it = ctx.topNodes.rbegin(); it != ctx.topNodes.rend(); ++it) stack.push_back(it->get());
+  while (!stack.empty()) {
+    XNode* node = stack.back();
+    stack.pop_back();
+    if (node->exportMark) ProcessNode(ctx, *node);
+    for (auto it = node->children.rbegin(); it != node->children.rend(); ++it) stack.push_back(it->get());
+  }
+  if (!(o.Skin && o.Bones)) return;
+  for (size_t i = 0; i < ctx.meshNodes.size(); ++i) {
+    std::shared_ptr<XSkinInfo> skin = ctx.meshNodes[i]->vertexSkinData;
+    if (!skin) continue;
+    for (const auto& [handle, bone] : skin->bones) {
+      auto it = ctx.nodeMap.find(bone.hostNode);
+      if (it == ctx.nodeMap.end()) continue;
+      XNode* b = it->second;
+      b->isBone = 1;
+      if (b->renderable) b->renderable = o.BoneMesh;
+      ProcessNode(ctx, *b);
+    }
+  }
+}
+
+std::string CleanRootName(const std::string& hostName) {
+  std::string name;
+  for (char c : hostName.substr(0, 255))
+    if (c != ' ') name.push_back(c);
+  return CleanName(name) == name ? name : "SceneRoot";
+}
+
+std::string OutputDirectoryOf(const std::string& path) {
+  const size_t cut = path.find_last_of('/');
+  return cut == std::string::npos ? "./" : path.substr(0, cut + 1);
+}
+
+int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bool suppressPrompts,
+              uint32_t options) {
+  (void)exportInterface;
+  if (!host) return 1;
+  auto ctx = std::make_unique<ExportContext>();
+  ctx->host = host;
+  host->ExportStartNotify(2);
+  ctx->animationRange = host->AnimRange();
+  ctx->ticksPerFrame = host->TicksPerFrame();
+  ctx->ticksPerSample = ctx->ticksPerFrame;
+
+  const HostNode* root = host->RootNode();
+  if (!root || host->ChildCount(root) == 0) {
+    host->MessageBox("No node!", "", 0, true);
+    return 1;
+  }
+  ctx->rootName = CleanRootName(host->NodeName(root));
+  ctx->exportSelected = (options & kExportSelected) != 0;
+
+  std::string path = outputPath ? outputPath : "";
+  if (auto longPath = platform::LongPathName(path)) path = *longPath;
+  ctx->outputDirectory = OutputDirectoryOf(path);
+
+  SearchFolders& folders = TextureSearchFolders();
+  folders.hostDir7 = DirectoryWithSlash(host->Dir(7));
+  folders.hostDir32 = DirectoryWithSlash(host->Dir(32));
+  {
+    const std::string scene = host->CurFilePath();
+    size_t cut = scene.find_last_of('\\');
+    if (cut == std::string::npos) cut = scene.find_last_of('/');
+    folders.sceneDir = cut == std::string::npos ? "./" : scene.substr(0, cut + 1);
+  }
+
+  LoadExportOptions(*ctx);
+  ExportOptions& o = Options();
+  if (!suppressPrompts && ShowOptionsDialog(*ctx) == 0) return 1;
+
+  SetupCoordinateConversion(o.SpaceScaleEnable ? o.SpaceScale : 1.0f, o.RightHand, o.XRotEnable ? o.XRot : 0.0f,
+                            o.ZRotEnable ? o.ZRot : 0.0f);
+  const int32_t frameRate = host->FrameRate();
+  const int32_t ticksPerSecond = ctx->ticksPerFrame * frameRate;
+  int32_t rate = o.Timeline ? frameRate : o.SampleRate;
+  if (rate < 1 || rate > ticksPerSecond) {
+    rate = frameRate;
+    o.SampleRate = frameRate;
+  }
+  ctx->ticksPerSample = rate > 0 ? ticksPerSecond / rate : ctx->ticksPerFrame;
+  ctx->sceneRootName = SceneRootName().empty() ? ctx->rootName : SceneRootName();
+
+  host->ProgressStart("Dovra", true);
+  ctx->buildUnits = 1;
+  BuildNodeTree(*ctx, root);
+  for (XNode* node : ctx->nodeOrder)
+    if (node->exportMark) EstimateBuildUnits(*ctx, *node);
+
+  bool write = true;
+  if (ctx->topNodes.empty()) {
+    if (!o.Dummy || !o.OTHER)
+      host->MessageBox("No node will be export, you can check the Dummy or Helper option and try again.", "", 0,
+                       true);
+    host->ProgressEnd();
+    write = false;
+  }
+  if (write) {
+    const uint32_t k = std::min<uint32_t>(ctx->buildUnits, 95);
+    if (k < 1) {
+      write = false;
+    } else {
+      const float kf = static_cast<float>(k);
+      ctx->writeUnits = 2;
+      ctx->stepsDone = 0;
+      ctx->phaseEndPercent = 95;
+      ctx->percentPerIncrement = 95.0f / kf;
+      ctx->stepsPerIncrement = static_cast<float>(ctx->buildUnits) / kf;
+      ctx->currentPercent = 95.0f / kf;
+      ctx->nextThreshold = static_cast<float>(ctx->buildUnits) / kf;
+      BuildExportedNodes(*ctx);
+      host->ProgressUpdate(static_cast<int>(ctx->phaseEndPercent), true, "");
+    }
+  }
+  if (write) {
+    const bool anyProcessed =
+        std::any_of(ctx->nodeOrder.begin(), ctx->nodeOrder.end(), [](const XNode* n) { return n->processed; });
+    if (!anyProcessed) {
+      host->MessageBox(
+          "No node will be export. To export hidden nodes please unhide them and make sure the Renderable option "
+          "of the object properties is checked.",
+          "Warning", 2, true);
+      host->ProgressEnd();
+    } else {
+      const uint32_t k2 = std::min<uint32_t>(ctx->writeUnits, 5);
+      if (k2 >= 1) {
+        const float kf = static_cast<float>(k2);
+        ctx->percentPerIncrement = 5.0f / kf;
+        ctx->stepsPerIncrement = static_cast<float>(ctx->writeUnits) / kf;
+        ctx->currentPercent = 95.0f + 5.0f / kf;
+        ctx->nextThreshold = static_cast<float>(ctx->stepsDone) + static_cast<float>(ctx->writeUnits) / kf;
+        ctx->phaseEndPercent = 100;
+        WriteXFile(*ctx, path);
+      }
+    }
+  }
+  if (!suppressPrompts) SaveExportOptions(*ctx);
+  host->ProgressUpdate(static_cast<int>(ctx->phaseEndPercent), true, "");
+  host->ProgressEnd();
+  return 1;
+}
+
+}  // namespace vorn

@@ -1,0 +1,50 @@
+// The state of one export, from the start of XDoExport until it returns.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "host/host_scene.h"
+#include "material/material_record.h"
+#include "scene/xnode.h"
+#include "xfile/xfile_sink.h"
+
+namespace vorn {
+
+
+struct ExportContext {
+  XFileSink* xfileSink = nullptr;
+  XObjectHandle sceneRootFrame;  // none when SceneRoot is off
+  std::vector<XRenderableNode*> meshNodes;
+  int32_t ticksPerFrame = 160;
+  int32_t ticksPerSample = 160;
+  Interval animationRange;
+  HostScene* host = nullptr;
+  bool exportSelected = false;
+  std::string outputDirectory;
+  uint32_t buildUnits = 0;
+  uint32_t writeUnits = 0;
+  uint32_t stepsDone = 0;
+  float nextThreshold = 0;
+  float currentPercent = 0;
+  float phaseEndPercent = 100;
+  float stepsPerIncrement = 0;
+  float percentPerIncrement = 10;
+  std::vector<std::unique_ptr<XMaterial>> materials;  // shared records, Plain only
+  std::string rootName;
+  std::string sceneRootName;
+  Matrix3 rootTransform;
+  std::unordered_map<const HostNode*, XNode*> nodeMap;
+  std::vector<XNode*> nodeOrder;  // the nodes of nodeMap in creation order, for stable walks
+  std::unordered_set<std::string> nodeNames;  // names given so far, for unique naming
+  std::vector<std::unique_ptr<XNode>> topNodes;
+};
+
+// One unit of work done: advances the host's progress display when a threshold is passed.
+void AdvanceProgress(ExportContext& ctx);
+
+}  // namespace vorn

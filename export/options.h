@@ -1,0 +1,60 @@
+// The process-wide export settings, the scene-root name and the animation clip list.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vorn {
+
+// 54 fields of 32 bits, in record order; named by their settings-file keys.
+struct ExportOptions {
+  int32_t SceneRoot, Mtl, Meshs, Bones, Dummy, OTHER, Normal, Tangent, BiTangent, InlineMtl, Precision,
+      WorldSpace, MultiTexCoordsOptimize, XFileType, Animation, RightHand, FX, VertexDup, EffectParam,
+      NormalMapCode, DiffuseMapColor, AnimationOptions, AnimationOpenClose, AnimationQuality, VertexColor,
+      OverwriteTexture, OverwriteFX, BoneMesh, TexCoords, TextureConvert, TextureFormat, SkinFix, SampleRate,
+      Timeline, TimelineCustom, KeyType, KeyFrames, KeyOptimizeLevel, SpaceScaleEnable;
+  float SpaceScale;
+  int32_t DuplicateNodeName, DxFx, TextureFiles, ProcMapX, ProcMapY, Skin, DeclData, OnlyAnimationSet,
+      MultiTextures, ZRotEnable;
+  float ZRot;
+  int32_t XRotEnable;
+  float XRot;
+  int32_t PowerOf2;
+};
+static_assert(sizeof(ExportOptions) == 54 * 4);
+
+struct AnimationClip {
+  std::string name;
+  int32_t startKey = 0;
+  int32_t endKey = 0;
+  friend bool operator==(const AnimationClip&, const AnimationClip&) = default;
+};
+
+// The process-wide settings every stage reads.
+ExportOptions& Options();
+std::string& SceneRootName();
+std::vector<AnimationClip>& AnimationClips();
+
+// One field of the record by its settings-file key.
+struct OptionField {
+  std::string_view key;
+  bool isFloat;
+  int32_t ExportOptions::*intField;
+  float ExportOptions::*floatField;
+  int32_t intDefault;     // the sample-rate default is the host frame rate, given at load
+  float floatDefault;
+};
+// All 54 fields in record order.
+const std::vector<OptionField>& OptionFields();
+const OptionField* FindOptionField(std::string_view key);
+
+// Defaults of the settings table with the given host frame rate.
+ExportOptions DefaultOptions(int32_t frameRate);
+
+// Sets one field from text as the settings file would hold it; false for an unknown key.
+bool SetOptionFromText(ExportOptions& o, std::string_view key, std::string_view value);
+
+}  // namespace vorn

@@ -1,0 +1,10 @@
+#include "export/search_folders.h"
+
+namespace vorn {
+
+SearchFolders& TextureSearchFolders() {
+  static SearchFolders folders;
+  return folders;
+}
+
+}  // namespace vorn

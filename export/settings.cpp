@@ -1,0 +1,116 @@
+#include "export/settings.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "export/export_context.h"
+#include "export/options.h"
+#include "platform/ini_file.h"
+
+namespace vorn {
+
+namespace {
+
+constexpr const char* kSection = "Option";
+
+// Read order of the integer fields.
+constexpr const char* kLoadOrder[] = {
+    "SceneRoot", "Meshs", "Bones", "Mtl", "Normal", "Tangent", "BiTangent", "VertexColor", "InlineMtl",
+    "PowerOf2", "WorldSpace", "MultiTexCoordsOptimize", "XFileType", "Animation", "OTHER", "Dummy", "FX",
+    "NormalMapCode", "VertexDup", "EffectParam", "DiffuseMapColor", "AnimationOptions", "AnimationOpenClose",
+    "AnimationQuality", "OverwriteTexture", "BoneMesh", "TexCoords", "TextureFormat", "TextureConvert",
+    "SkinFix", "Precision", "SampleRate", "Timeline", "TimelineCustom", "KeyFrames", "KeyOptimizeLevel",
+    "KeyType", "SpaceScaleEnable", "RightHand", "DuplicateNodeName", "DxFx", "OverwriteFX", "TextureFiles",
+    "ProcMapX", "ProcMapY", "Skin", "DeclData", "OnlyAnimationSet", "Multi-Textures", "ZRotEnable",
+    "XRotEnable"};
+
+// Write order of the integer fields.
+constexpr const char* kSaveOrder[] = {
+    "SceneRoot", "Meshs", "Mtl", "OTHER", "Normal", "Tangent", "BiTangent", "InlineMtl", "PowerOf2", "Bones",
+    "Precision", "WorldSpace", "MultiTexCoordsOptimize", "XFileType", "Animation", "Dummy", "FX", "VertexDup",
+    "EffectParam", "NormalMapCode", "DiffuseMapColor", "AnimationOptions", "AnimationOpenClose",
+    "AnimationQuality", "VertexColor", "OverwriteFX", "OverwriteTexture", "BoneMesh", "TexCoords",
+    "TextureFormat", "TextureConvert", "SkinFix", "SampleRate", "Timeline", "TimelineCustom", "KeyType",
+    "KeyFrames", "KeyOptimizeLevel", "SpaceScaleEnable", "RightHand", "DuplicateNodeName", "DxFx",
+    "TextureFiles", "ProcMapX", "ProcMapY", "Skin", "DeclData", "OnlyAnimationSet", "Multi-Textures",
+    "ZRotEnable", "XRotEnable"};
+
+float ParseFloat(const std::string& text) { return static_cast<float>(std::strtod(text.c_str(), nullptr)); }
+
+std::string FormatG(float v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%g", static_cast<double>(v));
+  return buf;
+}
+
+}  // namespace
+
+std::string SettingsFilePath(const HostScene& host) { return host.Dir(9) + "/vorn_max_config.ini"; }
+
+void LoadExportOptions(ExportContext& ctx) {
+  ExportOptions& o = Options();
+  o = ExportOptions{};
+  const std::string path = SettingsFilePath(*ctx.host);
+  platform::IniFile ini;
+  ini.Load(path);  // a missing or unreadable file leaves every key at its default
+
+  const int32_t frameRate = ctx.host->FrameRate();
+  for (const char* key : kLoadOrder) {
+    const OptionField* f = FindOptionField(key);
+    const int32_t def = f->intField == &ExportOptions::SampleRate ? frameRate : f->intDefault;
+    o.*f->intField = ini.GetInt(kSection, key, def);
+  }
+  if (o.Mtl == 0) o.PowerOf2 = o.OverwriteFX = o.DxFx = o.TextureFiles = o.EffectParam = o.InlineMtl = 0;
+  if (o.Bones == 0) o.BoneMesh = 0;
+
+  SceneRootName() = ini.GetString(kSection, "SceneRootName", "");
+  o.SpaceScale = ParseFloat(ini.GetString(kSection, "SpaceScale", "1.0"));
+  o.ZRot = ParseFloat(ini.GetString(kSection, "ZRot", "0"));
+  o.XRot = ParseFloat(ini.GetString(kSection, "XRot", "0"));
+
+  const int32_t startFrame = ctx.animationRange.start / ctx.ticksPerFrame;
+  const int32_t endFrame = ctx.animationRange.end / ctx.ticksPerFrame;
+  std::vector<AnimationClip>& clips = AnimationClips();
+  clips.clear();
+  const int32_t count = ini.GetInt(kSection, "AnimationCount", 1);
+  char key[64];
+  for (int32_t i = 0; i < count; ++i) {
+    std::snprintf(key, sizeof key, "Animation%d_Name", i);
+    std::string name = ini.GetString(kSection, key, "Anim1");
+    if (name.empty()) continue;
+    std::snprintf(key, sizeof key, "Animation%d_StartKey", i);
+    int32_t s = ini.GetInt(kSection, key, 0);
+    std::snprintf(key, sizeof key, "Animation%d_EndKey", i);
+    int32_t e = ini.GetInt(kSection, key, 999999);
+    e = std::clamp(e, startFrame, std::max(startFrame, endFrame));
+    s = std::min(std::clamp(s, startFrame, std::max(startFrame, endFrame)), e);
+    clips.push_back(AnimationClip{std::move(name), s, e});
+  }
+}
+
+void SaveExportOptions(ExportContext& ctx) {
+  const std::string path = SettingsFilePath(*ctx.host);
+  if (path.empty()) return;
+  const ExportOptions& o = Options();
+  // Written whole into a fresh file, so no stale keys survive and a failed write changes nothing.
+  platform::IniFile ini;
+  for (const char* key : kSaveOrder) ini.Set(kSection, key, std::to_string(o.*FindOptionField(key)->intField));
+  ini.Set(kSection, "SpaceScale", FormatG(o.SpaceScale));
+  ini.Set(kSection, "ZRot", FormatG(o.ZRot));
+  ini.Set(kSection, "XRot", FormatG(o.XRot));
+  if (!SceneRootName().empty()) ini.Set(kSection, "SceneRootName", SceneRootName());
+  const std::vector<AnimationClip>& clips = AnimationClips();
+  ini.Set(kSection, "AnimationCount", std::to_string(clips.size()));
+  char key[64];
+  for (size_t i = 0; i < clips.size(); ++i) {
+    std::snprintf(key, sizeof key, "Animation%zu_Name", i);
+    ini.Set(kSection, key, clips[i].name);
+    std::snprintf(key, sizeof key, "Animation%zu_StartKey", i);
+    ini.Set(kSection, key, std::to_string(clips[i].startKey));
+    std::snprintf(key, sizeof key, "Animation%zu_EndKey", i);
+    ini.Set(kSection, key, std::to_string(clips[i].endKey));
+  }
+  ini.Save(path);
+}
+
+}  // namespace vorn

@@ -1,0 +1,62 @@
+#include "xfile/write_xfile.h"
+
+#include <cstdio>
+
+#include "export/export_context.h"
+#include "export/options.h"
+#include "scene/transforms.h"
+#include "xfile/frame_writer.h"
+#include "xfile/material_writer.h"
+#include "xfile/standard_templates.h"
+#include "xfile/template_ids.h"
+#include "xfile/xfile_writer.h"
+
+namespace vorn {
+
+void WriteXFile(ExportContext& ctx, const std::string& path) {
+  const ExportOptions& o = Options();
+  if (ctx.topNodes.empty()) {
+    ctx.host->MessageBox("No node will be export.", "", 0, true);
+    return;
+  }
+  XFileWriter sink;
+  for (std::span<const uint8_t> block : TemplateBlocks())
+    if (!sink.AddTemplates(block.data(), block.size())) return;
+  if (!sink.Open(path, FormatFromXFileType(o.XFileType))) return;
+  ctx.xfileSink = &sink;
+
+  if (!(o.Animation && o.OnlyAnimationSet)) {
+    if (o.Mtl)
+      for (const auto& m : ctx.materials) WriteMaterial(ctx, {}, nullptr, *m);
+    AdvanceProgress(ctx);
+    ctx.sceneRootFrame = {};
+    if (o.SceneRoot) {
+      ctx.sceneRootFrame = sink.AddObject({}, kFrameGuid, ctx.sceneRootName.c_str(), nullptr, 0);
+      float m[16];
+      ToMatrix4x4(ConvertTransform(ctx.rootTransform), m);
+      sink.Release(sink.AddObject(ctx.sceneRootFrame, kFrameTransformMatrixGuid, nullptr, m, sizeof m));
+    }
+    for (auto& node : ctx.topNodes) {
+      if (node->renderable)
+        WriteRenderableNode(ctx, ctx.sceneRootFrame, node->AsRenderable());
+      else
+        WriteFrameNode(ctx, ctx.sceneRootFrame, node.get());
+    }
+  }
+  if (o.Animation) {
+    const std::vector<AnimationClip>& clips = AnimationClips();
+    if (!clips.empty() && o.Timeline == 0) {
+      const uint32_t ticksPerSecond = static_cast<uint32_t>(ctx.host->FrameRate() * ctx.ticksPerFrame);
+      sink.Release(sink.AddObject({}, kAnimTicksPerSecondGuid, "", &ticksPerSecond, sizeof ticksPerSecond));
+    }
+    for (size_t i = 0; i < clips.size(); ++i) WriteAnimationSet(ctx, clips[i].name, i);
+  }
+  // A data object that does not fit its template is a fault of ours: say which one.
+  if (!sink.Save() && !sink.Error().empty()) std::fprintf(stderr, "vorn: %s\n", sink.Error().c_str());
+  if (ctx.sceneRootFrame) sink.Release(ctx.sceneRootFrame);
+  ctx.sceneRootFrame = {};
+  ctx.xfileSink = nullptr;
+  AdvanceProgress(ctx);
+}
+
+}  // namespace vorn
