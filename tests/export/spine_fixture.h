@@ -1,0 +1,58 @@
+// Scene documents written inline and a private settings folder for each test.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "export/export_context.h"
+#include "export/options.h"
+#include "host/scene_document.h"
+
+namespace vorn::testing {
+
+class SpineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("vorn-spine-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::unique_ptr<SceneDocument> Load(const std::string& json) {
+    auto doc = LoadSceneDocumentFromString(json);
+    doc->SetDirectory(9, dir_.string());
+    return doc;
+  }
+  std::string Dir() const { return dir_.string(); }
+  std::string Settings() const { return (dir_ / "vorn_max_config.ini").string(); }
+  void WriteSettings(const std::string& text) const { std::ofstream(Settings()) << text; }
+  std::string ReadFile(const std::string& path) const {
+    std::ifstream in(path);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+
+  std::filesystem::path dir_;
+};
+
+// A scene of plain meshes named as given, one triangle each, all children of the root.
+inline std::string TriangleNode(const std::string& name, const std::string& extra = "") {
+  return R"({"name": ")" + name + R"(", "object": "tri")" + (extra.empty() ? "" : ", " + extra) + "}";
+}
+inline std::string SceneOf(const std::string& nodes, const std::string& scene = "") {
+  return R"({"format": "vorn-scene", "version": 1,)" + (scene.empty() ? "" : scene + ",") +
+         R"( "nodes": [)" + nodes + R"(],
+  "objects": {"tri": {"type": "mesh", "mesh": {"vertices": [[0,0,0],[1,0,0],[0,1,0]], "faces": [[0,1,2,1]]}}}})";
+}
+
+}  // namespace vorn::testing
