@@ -1,0 +1,103 @@
+// The command-line host as a user runs it: exit statuses, settings and the written file.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "xfile/xfile_reader.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class VornCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("vorn-cli-" + std::to_string(getpid()) + "-" +
+                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "cfg");
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs vorn with stdin from /dev/null; returns its exit status and keeps stderr.
+  int Run(const std::string& args) {
+    const std::string err = (dir_ / "stderr.txt").string();
+    const std::string cmd = std::string(VORN_EXE) + " " + args + " </dev/null 2>" + err + " >" +
+                            (dir_ / "stdout.txt").string();
+    int rc = std::system(cmd.c_str());
+    stderr_ = Read(err);
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  }
+  std::string Read(const fs::path& p) {
+    std::ifstream in(p);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  std::string Example() const { return std::string(VORN_SOURCE_DIR) + "/examples/box.json"; }
+  std::string Out() const { return (dir_ / "box.x").string(); }
+  std::string Cfg() const { return "--config-dir " + (dir_ / "cfg").string(); }
+
+  fs::path dir_;
+  std::string stderr_;
+};
+
+TEST_F(VornCli, ExportWritesTheFileAndSavesSettingsWithYes) {
+  ASSERT_EQ(Run("export " + Example() + " " + Out() + " --yes " + Cfg()), 0) << stderr_;
+  vorn::XFileTree tree;
+  std::string error;
+  ASSERT_TRUE(vorn::ReadXFileFromPath(Out(), vorn::XReadOptions{}, &tree, &error)) << error;
+  EXPECT_EQ(Read(Out()).substr(0, 16), "xof 0303bin 0032");
+  EXPECT_TRUE(fs::exists(dir_ / "cfg" / "vorn_max_config.ini"));
+}
+
+TEST_F(VornCli, SetOverridesAsIfTheFileHeldIt) {
+  ASSERT_EQ(Run("export " + Example() + " " + Out() + " --silent --set XFileType=0 " + Cfg()), 0) << stderr_;
+  EXPECT_EQ(Read(Out()).substr(0, 16), "xof 0303txt 0032");
+  EXPECT_FALSE(fs::exists(dir_ / "cfg" / "vorn_max_config.ini")) << "a silent export saves nothing";
+  ASSERT_EQ(Run("export " + Example() + " " + Out() + " --yes --set XFileType=2 " + Cfg()), 0) << stderr_;
+  EXPECT_EQ(Read(Out()).substr(0, 16), "xof 0303bzip0032");
+  EXPECT_NE(Read(dir_ / "cfg" / "vorn_max_config.ini").find("XFileType=2"), std::string::npos);
+}
+
+TEST_F(VornCli, BadInputGivesStatusTwoAndNoFile) {
+  std::ofstream(dir_ / "bad.json") << R"({"format": "vorn-scene", "nodes": [{"name": 5}]})";
+  EXPECT_EQ(Run("export " + (dir_ / "bad.json").string() + " " + Out() + " --silent " + Cfg()), 2);
+  EXPECT_NE(stderr_.find("/nodes/0/name"), std::string::npos) << stderr_;
+  EXPECT_FALSE(fs::exists(Out()));
+  EXPECT_EQ(Run("export " + Example() + " " + Out() + " " + Cfg()), 2) << "no dialog without a terminal";
+  EXPECT_NE(stderr_.find("--silent or --yes"), std::string::npos);
+  EXPECT_EQ(Run("export " + Example() + " " + Out() + " --silent --set Nonsense " + Cfg()), 2);
+  EXPECT_EQ(Run("frobnicate"), 2);
+  EXPECT_EQ(Run("export " + Example() + " " + Out() + " --silent --plugin /nonexistent.dle " + Cfg()), 2);
+}
+
+TEST_F(VornCli, ExportWithoutAFileGivesStatusOneAndKeepsTheOldFile) {
+  std::ofstream(Out()) << "previous";
+  std::ofstream(dir_ / "hidden.json") << R"({"format": "vorn-scene", "nodes": [{"name": "A", "hidden": true,
+    "object": {"type": "mesh", "mesh": {"vertices": [[0,0,0],[1,0,0],[0,1,0]], "faces": [[0,1,2]]}}}]})";
+  EXPECT_EQ(Run("export " + (dir_ / "hidden.json").string() + " " + Out() + " --silent " + Cfg()), 1);
+  EXPECT_NE(stderr_.find("Warning: No node will be export."), std::string::npos) << stderr_;
+  EXPECT_EQ(Read(Out()), "previous");
+}
+
+TEST_F(VornCli, TemplatesAndInspect) {
+  ASSERT_EQ(Run("templates --binary"), 0);
+  EXPECT_EQ(fs::file_size(dir_ / "stdout.txt"), 3278u);
+  ASSERT_EQ(Run("templates"), 0);
+  EXPECT_NE(Read(dir_ / "stdout.txt").find("template XSkinMeshHeader"), std::string::npos);
+  ASSERT_EQ(Run("export " + Example() + " " + Out() + " --silent " + Cfg()), 0);
+  ASSERT_EQ(Run("inspect " + Out()), 0);
+  EXPECT_NE(Read(dir_ / "stdout.txt").find("Box01"), std::string::npos);
+  ASSERT_EQ(Run("inspect --json " + Out()), 0);
+  EXPECT_EQ(Read(dir_ / "stdout.txt").substr(0, 1), "{");
+  EXPECT_EQ(Run("inspect " + (dir_ / "nothing.x").string()), 2);
+}
+
+}  // namespace
