@@ -1,7 +1,8 @@
 #include "export/options.h"
 
-#include <charconv>
 #include <cstdlib>
+
+#include "platform/ini_file.h"
 
 namespace vorn {
 
@@ -110,19 +111,7 @@ ExportOptions DefaultOptions(int32_t frameRate) {
   return o;
 }
 
-int32_t ParseProfileInt(std::string_view text) {
-  // Leading sign and digits; anything else ends the number, no number gives 0.
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  int64_t v = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    v = v * 10 + (text[i] - '0');
-    if (v > 0xffffffffLL) v = 0xffffffffLL;
-  }
-  return static_cast<int32_t>(static_cast<uint32_t>(negative ? -v : v));
-}
+namespace {
 
 float ParseProfileFloat(std::string_view text) {
   // Decimal text as atof reads it: a prefix that is a number, else 0.
@@ -130,13 +119,15 @@ float ParseProfileFloat(std::string_view text) {
   return static_cast<float>(std::strtod(s.c_str(), nullptr));
 }
 
+}  // namespace
+
 bool SetOptionFromText(ExportOptions& o, std::string_view key, std::string_view value) {
   const OptionField* f = FindOptionField(key);
   if (!f) return false;
   if (f->isFloat)
     o.*f->floatField = ParseProfileFloat(value);
   else
-    o.*f->intField = ParseProfileInt(value);
+    o.*f->intField = platform::ParseProfileInt(value);
   return true;
 }
 

@@ -35,8 +35,6 @@ constexpr const char* kSaveOrder[] = {
     "TextureFiles", "ProcMapX", "ProcMapY", "Skin", "DeclData", "OnlyAnimationSet", "Multi-Textures",
     "ZRotEnable", "XRotEnable"};
 
-float ParseFloat(const std::string& text) { return static_cast<float>(std::strtod(text.c_str(), nullptr)); }
-
 std::string FormatG(float v) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%g", static_cast<double>(v));
@@ -64,9 +62,9 @@ void LoadExportOptions(ExportContext& ctx) {
   if (o.Bones == 0) o.BoneMesh = 0;
 
   SceneRootName() = ini.GetString(kSection, "SceneRootName", "");
-  o.SpaceScale = ParseFloat(ini.GetString(kSection, "SpaceScale", "1.0"));
-  o.ZRot = ParseFloat(ini.GetString(kSection, "ZRot", "0"));
-  o.XRot = ParseFloat(ini.GetString(kSection, "XRot", "0"));
+  SetOptionFromText(o, "SpaceScale", ini.GetString(kSection, "SpaceScale", "1.0"));
+  SetOptionFromText(o, "ZRot", ini.GetString(kSection, "ZRot", "0"));
+  SetOptionFromText(o, "XRot", ini.GetString(kSection, "XRot", "0"));
 
   const int32_t startFrame = ctx.animationRange.start / ctx.ticksPerFrame;
   const int32_t endFrame = ctx.animationRange.end / ctx.ticksPerFrame;
