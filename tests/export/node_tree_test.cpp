@@ -160,3 +160,45 @@ TEST_F(NodeTree, PatchObjectsUseThePatchRoutineOrFallBack) {
 
 }  // namespace
 }  // namespace vorn
+
+namespace vorn {
+namespace {
+
+TEST_F(NodeTree, PhysiqueMarksRigidAndBlendedBonesButNotOtherVertexKinds) {
+  const std::string json = R"({"format": "vorn-scene", "version": 1,
+    "nodes": [
+      {"name": "B1", "handle": 1, "object": {"type": "bone"}, "hidden": true},
+      {"name": "B2", "handle": 2, "object": {"type": "bone"}, "hidden": true},
+      {"name": "B3", "handle": 3, "object": {"type": "bone"}, "hidden": true},
+      {"name": "Body", "handle": 4, "object": {"type": "derived", "input": "tri",
+        "modifiers": [{"type": "physique", "bones": [{"node": "B1", "initTM": {"translation": [0,0,0]}}, {"node": "B2", "initTM": {"translation": [0,0,0]}}],
+          "vertices": [{"rigid": "B1"}, {"blended": [["B1", 0.3], ["B2", 0.7]]}, {"type": 2}]}]}}],
+    "objects": {"tri": {"type": "mesh", "mesh": {"vertices": [[0,0,0],[1,0,0],[0,1,0]], "faces": [[0,1,2,1]]}}}})";
+  Build(json);
+  EXPECT_TRUE(Node("B1")->isBone);
+  EXPECT_TRUE(Node("B1")->exportMark);
+  EXPECT_TRUE(Node("B2")->isBone) << "blended vertices name their bones too";
+  EXPECT_FALSE(Node("B3")->isBone);
+  EXPECT_FALSE(Node("B3")->exportMark) << "a hidden bone nobody uses stays out";
+  Build(json, "Skin=0\n");
+  EXPECT_TRUE(Node("B1")->isBone);
+  EXPECT_FALSE(Node("B1")->exportMark) << "without Skin the bones are only marked";
+}
+
+TEST_F(NodeTree, DisabledSkinIsIgnoredAndMeshComesFromTheTop) {
+  const std::string json = R"({"format": "vorn-scene", "version": 1,
+    "nodes": [
+      {"name": "B1", "handle": 1, "object": {"type": "bone"}, "hidden": true},
+      {"name": "Body", "handle": 2, "object": {"type": "derived", "input": "tri",
+        "modifiers": [{"type": "edit", "moves": [[0, 0, 0, 5]]},
+                      {"type": "skin", "enabled": false, "bones": ["B1"], "weights": [[[0, 1]], [[0, 1]], [[0, 1]]]}]}}],
+    "objects": {"tri": {"type": "mesh", "mesh": {"vertices": [[0,0,0],[1,0,0],[0,1,0]], "faces": [[0,1,2,1]]}}}})";
+  Build(json);
+  EXPECT_FALSE(Node("B1")->isBone);
+  XRenderableNode* body = Node("Body")->AsRenderable();
+  ASSERT_TRUE(body && body->mesh);
+  EXPECT_EQ(body->mesh->verts[0].z, 5.0f) << "the edit above the disabled skin applies";
+}
+
+}  // namespace
+}  // namespace vorn
