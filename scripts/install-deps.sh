@@ -3,7 +3,7 @@
 # Packages already present are left alone, so a second run costs nothing.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config zlib1g-dev nlohmann-json3-dev libstb-dev libcli11-dev
-      libncurses-dev libassimp-dev assimp-utils libgtest-dev libgmock-dev libbenchmark-dev)
+      libncurses-dev libassimp-dev assimp-utils libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
 if [ "${VORN_CONFORMANCE:-1}" = 1 ]; then
   pkgs+=(wine64 g++-mingw-w64-x86-64 python3-pyassimp)
 fi

@@ -199,7 +199,8 @@ std::string InspectJson(const XFileTree& tree) {
   for (uint32_t i = tree.firstTop; i != kNoObject; i = tree.objects[i].nextSibling)
     objects.push_back(ObjectJson(tree, i));
   j["objects"] = std::move(objects);
-  return j.dump(2) + "\n";
+  // Names and strings are 8-bit text of any code page; bytes that are not UTF-8 become U+FFFD.
+  return j.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
 }
 
 std::string TemplatesText(const TemplateRegistry& registry) {

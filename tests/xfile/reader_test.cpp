@@ -6,6 +6,7 @@
 
 #include "tests/xfile/sample_scene.h"
 #include "tests/xfile/test_util.h"
+#include "xfile/inspect.h"
 #include "xfile/xfile_reader.h"
 #include "xfile/xfile_writer.h"
 
@@ -144,6 +145,28 @@ TEST(XFileReader, SurvivesTruncationAndCorruption) {
   }
   EXPECT_GT(refused, 0u);
   EXPECT_GT(readOk, 0u);
+}
+
+}  // namespace
+}  // namespace vorn
+
+namespace vorn {
+namespace {
+
+// Inputs the fuzzers once broke, replayed through every view of the reader.
+TEST(XFileReaderRegressions, KeptFuzzInputsAreReadOrRejected) {
+  const std::filesystem::path kept = std::filesystem::path(VORN_SOURCE_DIR) / "tests/fuzz/regressions/xfile_reader";
+  int replayed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(kept)) {
+    XFileTree tree;
+    std::string error;
+    if (ReadXFileFromPath(entry.path().string(), {}, &tree, &error)) {
+      EXPECT_FALSE(InspectText(tree).empty());
+      EXPECT_FALSE(InspectJson(tree).empty());
+    }
+    ++replayed;
+  }
+  EXPECT_GT(replayed, 0);
 }
 
 }  // namespace

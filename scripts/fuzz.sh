@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a bounded time (FUZZ_SECONDS, default
+# 15) from a corpus of the examples. A crashing input is kept in tests/fuzz/regressions/<target>/
+# and the script fails; the kept inputs are replayed first on every run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${FUZZ_SECONDS:-15}
+build=build-fuzz
+CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DVORN_FUZZ=ON -DVORN_TESTS=ON -DVORN_BENCH=OFF >/dev/null
+cmake --build "$build" --target fuzz_scene_document fuzz_ini_file fuzz_xfile_reader fuzz_template_parser vorn
+
+seeds="$build/fuzz-seeds"
+rm -rf "$seeds"
+mkdir -p "$seeds"/{scene_document,ini_file,xfile_reader,template_parser}
+cp examples/*.json tests/scenes/*.json "$seeds/scene_document/"
+printf '[Option]\nXFileType=0\nSceneRootName="Root"\nAnimationCount=2\n' >"$seeds/ini_file/a.ini"
+"$build/app/vorn" templates --binary >"$seeds/template_parser/standard.bin"
+"$build/app/vorn" templates >"$seeds/template_parser/all.txt"
+for t in 0 1 2; do
+  "$build/app/vorn" export examples/box.json "$seeds/xfile_reader/box$t.x" --silent --set XFileType=$t \
+    --config-dir "$seeds/cfg" >/dev/null 2>&1 || true
+done
+
+status=0
+for target in scene_document ini_file xfile_reader template_parser; do
+  kept="tests/fuzz/regressions/$target"
+  mkdir -p "$kept"
+  work="$build/fuzz-corpus/$target"
+  mkdir -p "$work"
+  echo "fuzz_$target: ${seconds}s"
+  if ! "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+      -artifact_prefix="$kept/" "$work" "$seeds/$target" "$kept" >"$build/fuzz_$target.log" 2>&1; then
+    echo "fuzz_$target found a failing input (kept in $kept):"
+    tail -n 30 "$build/fuzz_$target.log"
+    status=1
+  fi
+done
+exit $status

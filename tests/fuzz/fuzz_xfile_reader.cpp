@@ -1,0 +1,16 @@
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "xfile/inspect.h"
+#include "xfile/xfile_reader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  vorn::XFileTree tree;
+  std::string error;
+  if (vorn::ReadXFile(data, size, vorn::XReadOptions{}, &tree, &error)) {
+    (void)vorn::InspectText(tree);
+    (void)vorn::InspectJson(tree);
+  }
+  return 0;
+}
