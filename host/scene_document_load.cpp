@@ -1498,8 +1498,9 @@ std::unique_ptr<SceneDocument> Load(const std::string& text, const std::string& 
   json doc;
   try {
     doc = json::parse(text);
-  } catch (const json::parse_error& e) {
-    // The library's message carries the line and column; drop its internal prefix.
+  } catch (const json::exception& e) {
+    // Syntax errors and numbers out of range alike; the library's message carries the
+    // position, drop its internal prefix.
     std::string msg = e.what();
     size_t at = msg.find("] ");
     if (at != std::string::npos) msg = msg.substr(at + 2);

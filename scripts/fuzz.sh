@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for a bounded time (FUZZ_SECONDS, default
 # 15) from a corpus of the examples. A crashing input is kept in tests/fuzz/regressions/<target>/
-# and the script fails; the kept inputs are replayed first on every run.
+# and the script fails; the kept inputs are replayed first on every run. The seed is fixed
+# (FUZZ_SEED) so a run on a slower machine tries a prefix of what a local run tried.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-15}
@@ -28,7 +29,7 @@ for target in scene_document ini_file xfile_reader template_parser; do
   work="$build/fuzz-corpus/$target"
   mkdir -p "$work"
   echo "fuzz_$target: ${seconds}s"
-  if ! "$build/tests/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  if ! "$build/tests/fuzz/fuzz_$target" -seed="${FUZZ_SEED:-1}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
       -artifact_prefix="$kept/" "$work" "$seeds/$target" "$kept" >"$build/fuzz_$target.log" 2>&1; then
     echo "fuzz_$target found a failing input (kept in $kept):"
     tail -n 30 "$build/fuzz_$target.log"

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -552,6 +553,24 @@ TEST(SceneDocumentTest, ProceduralMapsEvaluateTheirPatterns) {
 TEST(SceneDocumentTest, MalformedJsonNamesLineAndColumn) {
   ExpectError("{\n  \"nodes\": [\n    {\"name\": tru}\n  ]\n}", "", "line 3, column");
   ExpectError("", "", "malformed JSON");
+  // A number beyond double range is the parser's own error, not an escaping exception.
+  ExpectError(R"({"nodes": [{"name": "A", "transform": [[1,0,0],[0,1,0],[0,0,1],[0,1e999,0]]}]})", "", "malformed JSON");
+}
+
+// Inputs the fuzzer once broke are loaded or rejected with a SceneError, nothing else.
+TEST(SceneDocumentTest, KeptFuzzInputsAreLoadedOrRejected) {
+  const std::filesystem::path kept = std::filesystem::path(VORN_SOURCE_DIR) / "tests/fuzz/regressions/scene_document";
+  int replayed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(kept)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    try {
+      EXPECT_NE(LoadSceneDocumentFromString(text, "."), nullptr);
+    } catch (const SceneError&) {
+    }
+    ++replayed;
+  }
+  EXPECT_GT(replayed, 0);
 }
 
 TEST(SceneDocumentTest, BadValuesAreRejectedWithTheirPlace) {
