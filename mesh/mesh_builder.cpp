@@ -1,14 +1,215 @@
 #include "mesh/mesh_builder.h"
 
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "export/export_context.h"
+#include "export/options.h"
+#include "mesh/normals.h"
+#include "mesh/texcoord_sets.h"
+#include "scene/transforms.h"
 
 namespace vorn {
 
-// Not yet built: without mesh data a node is written as a plain frame.
+namespace {
+
+constexpr float kCornerTolerance = 1e-6f;
+
+bool Near(Point2 a, Point2 b) {
+  return std::fabs(a.x - b.x) <= kCornerTolerance && std::fabs(a.y - b.y) <= kCornerTolerance;
+}
+
+bool CornersMatch(const XCorner& stored, const Point2* storedTex, const XCorner& probe, const Point2* probeTex,
+                  uint32_t sets) {
+  if (!Equals(stored.normal, probe.normal, kCornerTolerance)) return false;
+  if (!Equals(stored.color, probe.color, kCornerTolerance)) return false;
+  if (stored.alpha != probe.alpha || stored.material != probe.material) return false;
+  for (uint32_t j = 0; j < sets; ++j)
+    if (!Near(storedTex[j], probeTex[j])) return false;
+  return true;
+}
+
+const XMaterial* FaceMaterialRecord(const ExportContext& ctx, const XMaterialEntry& entry) {
+  switch (entry.kind) {
+    case MaterialKind::Plain: return entry.plain.get();
+    case MaterialKind::Effect: return entry.effect.get();
+    case MaterialKind::Reference:
+      return entry.ref.index < ctx.materials.size() ? ctx.materials[entry.ref.index].get() : nullptr;
+  }
+  return nullptr;
+}
+
+bool MapInRange(const MapChannel& map, size_t faceCount) {
+  if (map.faces.size() < faceCount) return false;
+  const size_t n = map.verts.size();
+  for (size_t f = 0; f < faceCount; ++f)
+    for (uint32_t t : map.faces[f].t)
+      if (t >= n) return false;
+  return true;
+}
+
+// Host data a face loop reads by index: a face or map face naming a vertex that is not there
+// fails the node rather than being read out of range.
+bool IndicesInRange(const TriMesh& mesh, bool specified, const XMeshData& data, bool texCoords) {
+  const size_t nv = mesh.verts.size(), nf = mesh.faces.size();
+  for (const TriFace& face : mesh.faces)
+    for (uint32_t v : face.v)
+      if (v >= nv) return false;
+  if (specified) {
+    const size_t nn = mesh.specified.normals.size();
+    for (size_t f = 0; f < nf; ++f)
+      for (uint32_t i : mesh.specified.faces[f].t)
+        if (i >= nn) return false;
+  }
+  if (texCoords)
+    for (int32_t ch : data.mapChannels)
+      if (!MapInRange(mesh.Map(ch), nf)) return false;
+  if (data.hasVertexColor && !MapInRange(mesh.Map(0), nf)) return false;
+  if (data.hasVertexAlpha && !MapInRange(mesh.Map(-2), nf)) return false;
+  return true;
+}
+
+}  // namespace
+
+uint32_t FindOrAddVertex(XMeshData& data, uint32_t q, const XCorner& probe, const Point2* tex) {
+  XPosition& pos = data.positions[q];
+  const uint32_t sets = data.texCoordStride;
+  int32_t last = -1;
+  for (int32_t e = pos.firstCorner; e >= 0; e = data.corners[static_cast<size_t>(e)].next) {
+    const uint32_t ue = static_cast<uint32_t>(e);
+    if (CornersMatch(data.corners[ue], data.TexCoordsOf(ue), probe, tex, sets)) return data.corners[ue].vertexIndex;
+    last = e;
+  }
+  const uint32_t n = data.VertexCount();
+  XCorner& c = data.corners.emplace_back(probe);
+  c.vertexIndex = n;
+  c.next = -1;
+  data.texCoords.insert(data.texCoords.end(), tex, tex + sets);
+  data.vertices.push_back(XExportVertex{static_cast<int32_t>(q), pos.cornerCount, {}, {}});
+  if (last < 0)
+    pos.firstCorner = static_cast<int32_t>(n);
+  else
+    data.corners[static_cast<size_t>(last)].next = static_cast<int32_t>(n);
+  ++pos.cornerCount;
+  return n;
+}
+
 bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
-  (void)ctx;
-  (void)node;
-  return false;
+  if (!node.hostNode || !node.mesh) return false;
+  const ExportOptions& o = Options();
+  HostScene& host = *ctx.host;
+
+  // The face loop builds normals on the mesh; ours is the node's own copy.
+  TriMesh* own = node.mesh == &node.meshCopy ? &node.meshCopy : nullptr;
+  std::unique_ptr<TriMesh> scratch;
+  if (!own) {
+    scratch = std::make_unique<TriMesh>(*node.mesh);
+    own = scratch.get();
+  }
+  TriMesh& mesh = *own;
+
+  const int F = mesh.FaceCount(), V = mesh.VertexCount();
+  if (F < 1 || V < 1) host.MessageBox("cntFaces <= 0 || cntVerts <= 0", "GenMeshData\xB3\xF6\xB4\xED", 0, true);
+  const size_t faceCount = F > 0 ? static_cast<size_t>(F) : 0, vertexCount = V > 0 ? static_cast<size_t>(V) : 0;
+
+  const bool specified = PrepareNormals(mesh);
+
+  auto data = std::make_shared<XMeshData>();
+  node.meshData = data;
+  data->positionCount = V;
+  data->faceCount = F;
+  data->faces.assign(faceCount, XMeshFace{});
+  data->positions.assign(vertexCount, XPosition{});
+  data->valid = 1;
+  data->wireColor = host.WireColor(node.hostNode);
+
+  TexCoordSetState sets;
+  DiscoverTexCoordSets(mesh, *data, sets);
+  const uint32_t setCount = data->SetCount();
+  data->texCoordStride = o.TexCoords ? setCount : 0;
+
+  const Matrix3 m = MeshVertexTransform(node, o.WorldSpace != 0);
+  const Matrix3& k = ConversionMatrix();
+  const Matrix3 mk = m * k;
+  const Matrix3 n = NormalTransform(m);
+  for (size_t i = 0; i < vertexCount; ++i) data->positions[i].position = (mesh.verts[i] * m) * k;
+
+  const int corner[3] = {0, Dot(Cross(mk.row[0], mk.row[1]), mk.row[2]) < 0 ? 2 : 1,
+                         Dot(Cross(mk.row[0], mk.row[1]), mk.row[2]) < 0 ? 1 : 2};
+
+  const bool plain = node.IsPlainMesh();
+  if (plain && o.VertexColor) {
+    data->hasVertexAlpha = mesh.MapSupport(-2);
+    const MapChannel& colors = mesh.Map(0);
+    data->hasVertexColor = mesh.MapSupport(0) && !colors.verts.empty() && !colors.faces.empty();
+  }
+
+  if (!IndicesInRange(mesh, specified, *data, o.TexCoords != 0)) {
+    host.MessageBox("The mesh of node \"" + node.nodeName +
+                        "\" has faces naming vertices it does not have; it is not exported as a mesh.",
+                    "GenMeshData", 2, true);
+    node.meshData.reset();
+    return false;
+  }
+
+  const bool normals = o.Normal || o.Tangent || o.BiTangent;
+  const bool tangents = plain && (o.Tangent || o.BiTangent) && o.TexCoords && setCount > 0;
+  const uint32_t stride = data->texCoordStride;
+  std::vector<Point2> probeTex(3 * size_t{stride});
+  data->vertices.reserve(vertexCount);
+  data->corners.reserve(vertexCount);
+  data->texCoords.reserve(vertexCount * stride);
+
+  for (size_t f = 0; f < faceCount; ++f) {
+    const TriFace& face = mesh.faces[f];
+    XMeshFace& out = data->faces[f];
+    XCorner r[3];
+    uint32_t q[3];
+    for (int c = 0; c < 3; ++c) q[c] = face.v[corner[c]];
+    if (normals)
+      for (int c = 0; c < 3; ++c)
+        r[c].normal = Normalize(VectorTransform(
+            VectorTransform(CornerNormal(mesh, specified, static_cast<int>(f), corner[c]), n), k));
+    ResetFaceTransforms(sets);
+    if (!node.nodeMaterials.empty()) {
+      const uint32_t count = static_cast<uint32_t>(node.nodeMaterials.size());
+      const uint32_t id = face.matID;
+      const uint32_t mi = count <= 1 ? 0 : (id >= count ? id % count : id);
+      out.material = mi;
+      for (XCorner& c : r) c.material = static_cast<int32_t>(mi);
+      const XMaterial* record = FaceMaterialRecord(ctx, node.nodeMaterials[mi]);
+      if (o.TexCoords && record) ApplyMaterialSlots(*record, *data, sets);
+    }
+    if (stride) AppendCornerTexCoords(mesh, *data, sets, static_cast<int>(f), corner, probeTex.data());
+    if (data->hasVertexColor) {
+      const MapChannel& colors = mesh.Map(0);
+      for (int c = 0; c < 3; ++c) r[c].color = colors.verts[colors.faces[f].t[corner[c]]];
+    }
+    if (data->hasVertexAlpha) {
+      const MapChannel& alphas = mesh.Map(-2);
+      for (int c = 0; c < 3; ++c) r[c].alpha = alphas.verts[alphas.faces[f].t[corner[c]]].x;
+    }
+    out.vertex0 = FindOrAddVertex(*data, q[0], r[0], probeTex.data());
+    out.vertex1 = FindOrAddVertex(*data, q[1], r[1], probeTex.data() + stride);
+    out.vertex2 = FindOrAddVertex(*data, q[2], r[2], probeTex.data() + 2 * size_t{stride});
+    if (tangents) {
+      const uint32_t s = sets.tangentSet >= 0 ? static_cast<uint32_t>(sets.tangentSet) : 0;
+      const Point3 p[3] = {data->positions[q[0]].position, data->positions[q[1]].position,
+                           data->positions[q[2]].position};
+      const Point2 w[3] = {probeTex[s], probeTex[stride + s], probeTex[2 * size_t{stride} + s]};
+      AccumulateFaceTangents(*data, out, p, w);
+    }
+    AdvanceProgress(ctx);
+  }
+
+  if (plain && (o.Tangent || o.BiTangent))
+    for (XExportVertex& v : data->vertices)
+      OrthonormalizeFrame(v.tangent, v.bitangent,
+                          data->corners[static_cast<size_t>(&v - data->vertices.data())].normal);
+  if (plain && o.MultiTexCoordsOptimize && o.TexCoords) FindDuplicateSets(*data);
+  return true;
 }
 
 }  // namespace vorn

@@ -8,7 +8,14 @@ namespace vorn {
 struct ExportContext;
 class XRenderableNode;
 struct XMaterial;
+struct XMaterialEntry;
 
+// The MeshMaterialList under a mesh with the node's materials, or its wire-colour default.
+// The handle is the caller's to release.
+XObjectHandle WriteMaterialList(ExportContext& ctx, XObjectHandle mesh, XRenderableNode& node);
+// One entry of a node's list: a reference names a shared record, the others write themselves.
+void WriteMaterialEntry(ExportContext& ctx, XObjectHandle parent, XRenderableNode* node, const XMaterialEntry& entry);
+// A material record as a Material object, under parent or at the top level.
 void WriteMaterial(ExportContext& ctx, XObjectHandle parent, XRenderableNode* node, const XMaterial& material);
 
 }  // namespace vorn

@@ -1,13 +1,191 @@
+#include <bit>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
 #include "export/export_context.h"
+#include "export/options.h"
+#include "mesh/mesh_data.h"
 #include "xfile/frame_writer.h"
+#include "xfile/material_writer.h"
+#include "xfile/skin_writer.h"
+#include "xfile/template_ids.h"
 
 namespace vorn {
 
-// Not yet built: mesh data is never produced yet, so there is nothing to lay out.
+namespace {
+
+static_assert(std::endian::native == std::endian::little, "object bytes are laid out in host order");
+
+inline constexpr Guid kVertexDuplicationIndicesGuid{
+    0xB8D65549, 0xD7C9, 0x4995, {0x89, 0xCF, 0x53, 0xA9, 0xA8, 0xB0, 0x31, 0xE3}};
+
+// Lays out DWORDs and floats in a buffer sized up front.
+class ObjectBytes {
+ public:
+  explicit ObjectBytes(size_t size) : bytes_(size), at_(bytes_.data()) {}
+  void Dword(uint32_t v) { Put(&v); }
+  void Float(float v) { Put(&v); }
+  void Point(Point3 p) {
+    Float(p.x);
+    Float(p.y);
+    Float(p.z);
+  }
+  const uint8_t* Data() const { return bytes_.data(); }
+  size_t Size() const { return bytes_.size(); }
+
+ private:
+  void Put(const void* v) {
+    std::memcpy(at_, v, 4);
+    at_ += 4;
+  }
+  std::vector<uint8_t> bytes_;
+  uint8_t* at_;
+};
+
+// DWORD n, n points, DWORD f, the faces: the layout of Mesh and MeshNormals alike.
+template <typename PointOf>
+ObjectBytes VerticesAndFaces(const XMeshData& d, PointOf point) {
+  const uint32_t n = d.VertexCount(), f = static_cast<uint32_t>(d.faces.size());
+  ObjectBytes b(12 * size_t{n} + 16 * size_t{f} + 8);
+  b.Dword(n);
+  for (uint32_t e = 0; e < n; ++e) b.Point(point(e));
+  b.Dword(f);
+  for (const XMeshFace& face : d.faces) {
+    b.Dword(3);
+    b.Dword(face.vertex0);
+    b.Dword(face.vertex1);
+    b.Dword(face.vertex2);
+  }
+  return b;
+}
+
+void AddLeaf(ExportContext& ctx, XObjectHandle parent, const Guid& id, const char* name, const ObjectBytes& b) {
+  ctx.xfileSink->Release(ctx.xfileSink->AddObject(parent, id, name, b.Data(), b.Size()));
+}
+
+void WriteTextureCoords(ExportContext& ctx, XObjectHandle mesh, const XMeshData& d) {
+  const uint32_t n = d.VertexCount();
+  for (uint32_t k = 0; k < d.SetCount() && k < d.texCoordStride; ++k) {
+    if (d.texCoordSetMap[k] != k) continue;
+    ObjectBytes b(8 * size_t{n} + 4);
+    b.Dword(n);
+    for (uint32_t e = 0; e < n; ++e) {
+      const Point2 uv = d.TexCoordsOf(e)[k];
+      b.Float(uv.x);
+      b.Float(uv.y);
+    }
+    char name[16];
+    std::snprintf(name, sizeof name, "c%d", d.mapChannels[k]);
+    AddLeaf(ctx, mesh, kMeshTextureCoordsGuid, name, b);
+  }
+}
+
+void WriteVertexColors(ExportContext& ctx, XObjectHandle mesh, const XMeshData& d) {
+  const uint32_t n = d.VertexCount();
+  ObjectBytes b(20 * size_t{n} + 4);
+  b.Dword(n);
+  for (uint32_t e = 0; e < n; ++e) {
+    const XCorner& c = d.CornerOf(e);
+    b.Dword(e);
+    b.Point(c.color);
+    b.Float(c.alpha);
+  }
+  AddLeaf(ctx, mesh, kMeshVertexColorsGuid, nullptr, b);
+}
+
+void WriteDeclData(ExportContext& ctx, XObjectHandle mesh, const XRenderableNode& node, const XMeshData& d) {
+  const ExportOptions& o = Options();
+  const bool plain = node.IsPlainMesh();
+  const bool normal = o.Normal != 0, tangent = o.Tangent && plain, binormal = o.BiTangent && plain;
+  const bool color = o.VertexColor && plain && (d.hasVertexColor || d.hasVertexAlpha);
+  std::vector<uint32_t> sets;
+  if (o.TexCoords)
+    for (uint32_t k = 0; k < d.SetCount() && k < d.texCoordStride; ++k)
+      if (d.texCoordSetMap[k] == k) sets.push_back(k);
+
+  struct Element {
+    uint32_t type, usage, usageIndex;
+  };
+  std::vector<Element> elements;
+  if (normal) elements.push_back({2, 3, 0});
+  if (tangent) elements.push_back({2, 6, 0});
+  if (binormal) elements.push_back({2, 7, 0});
+  if (color) elements.push_back({3, 10, 0});
+  for (uint32_t i = 0; i < sets.size(); ++i) elements.push_back({1, 5, i});
+  if (elements.empty()) return;
+
+  const uint32_t n = d.VertexCount();
+  const uint32_t perVertex = 3 * (uint32_t{normal} + tangent + binormal) +
+                             2 * (static_cast<uint32_t>(sets.size()) + 2 * uint32_t{color});
+  const size_t dwords = size_t{n} * perVertex;
+  ObjectBytes b(16 * elements.size() + 4 * dwords + 8);
+  b.Dword(static_cast<uint32_t>(elements.size()));
+  for (const Element& e : elements) {
+    b.Dword(e.type);
+    b.Dword(0);
+    b.Dword(e.usage);
+    b.Dword(e.usageIndex);
+  }
+  b.Dword(static_cast<uint32_t>(dwords));
+  for (uint32_t e = 0; e < n; ++e) {
+    const XCorner& c = d.CornerOf(e);
+    const XExportVertex& v = d.vertices[e];
+    if (normal) b.Point(c.normal);
+    if (tangent) b.Point(v.tangent);
+    if (binormal) b.Point(v.bitangent);
+    if (color) {
+      b.Point(c.color);
+      b.Float(c.alpha);
+    }
+    const Point2* tc = d.TexCoordsOf(e);
+    for (uint32_t k : sets) {
+      b.Float(tc[k].x);
+      b.Float(tc[k].y);
+    }
+  }
+  AddLeaf(ctx, mesh, kDeclDataGuid, nullptr, b);
+}
+
+// For every exported vertex the first exported vertex of its host position, so that tools
+// can weld what the export split.
+void WriteVertexDuplicationIndices(ExportContext& ctx, XObjectHandle mesh, const XMeshData& d) {
+  const uint32_t n = d.VertexCount();
+  ObjectBytes b(4 * size_t{n} + 8);
+  b.Dword(n);
+  b.Dword(static_cast<uint32_t>(d.positions.size()));
+  for (const XExportVertex& v : d.vertices)
+    b.Dword(static_cast<uint32_t>(d.positions[static_cast<size_t>(v.position)].firstCorner));
+  AddLeaf(ctx, mesh, kVertexDuplicationIndicesGuid, nullptr, b);
+}
+
+}  // namespace
+
 void WriteMesh(ExportContext& ctx, XObjectHandle parent, XRenderableNode& node) {
-  (void)ctx;
-  (void)parent;
-  (void)node;
+  if (!node.meshData) return;
+  const XMeshData& d = *node.meshData;
+  const ExportOptions& o = Options();
+  XFileSink& sink = *ctx.xfileSink;
+
+  const ObjectBytes meshBytes = VerticesAndFaces(d, [&](uint32_t e) { return d.PointOf(e); });
+  AdvanceProgress(ctx);
+  const XObjectHandle mesh = sink.AddObject(parent, kMeshGuid, node.nodeName.c_str(), meshBytes.Data(), meshBytes.Size());
+
+  if (o.Normal && !o.DeclData)
+    AddLeaf(ctx, mesh, kMeshNormalsGuid, nullptr, VerticesAndFaces(d, [&](uint32_t e) { return d.CornerOf(e).normal; }));
+  XObjectHandle list;
+  if (o.Mtl) list = WriteMaterialList(ctx, mesh, node);
+  if (!o.DeclData) {
+    if (o.TexCoords) WriteTextureCoords(ctx, mesh, d);
+    if (o.VertexColor && node.IsPlainMesh() && (d.hasVertexColor || d.hasVertexAlpha)) WriteVertexColors(ctx, mesh, d);
+  } else {
+    WriteDeclData(ctx, mesh, node, d);
+  }
+  if (o.VertexDup) WriteVertexDuplicationIndices(ctx, mesh, d);
+  AdvanceProgress(ctx);
+  if (node.hasSkin && node.IsPlainMesh()) WriteSkin(ctx, mesh, node);
+  sink.Release(list);
+  sink.Release(mesh);
 }
 
 }  // namespace vorn

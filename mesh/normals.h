@@ -1,0 +1,33 @@
+// Corner normals from specified normals or smoothing groups, and per-vertex tangent frames.
+#pragma once
+
+#include "host/tri_mesh.h"
+#include "mesh/mesh_data.h"
+
+namespace vorn {
+
+// Builds the normals the face loop reads; true when the specified normals are used.
+bool PrepareNormals(TriMesh& mesh);
+// The inverse transpose of M's linear part: it carries normals as M carries points.
+Matrix3 NormalTransform(const Matrix3& m);
+// The host-space normal of corner k of face f.
+Point3 CornerNormal(const TriMesh& mesh, bool useSpecified, int f, int k);
+
+struct CornerAngleSet {
+  float a0, a1, a2;
+};
+// Interior angles at p0, p1, p2; a degenerate triangle weighs 0 at every corner.
+CornerAngleSet CornerAngles(Point3 p0, Point3 p1, Point3 p2);
+
+struct TangentPair {
+  Point3 tangent, bitangent;
+};
+TangentPair CornerTangent(Point3 p0, Point3 p1, Point3 p2, Point2 t0, Point2 t1, Point2 t2);
+
+// Adds the face's angle-weighted tangents and bitangents to its three vertices: p are the
+// face's export-space points, w the u and v of the tangent set at its three corners.
+void AccumulateFaceTangents(XMeshData& data, const XMeshFace& face, const Point3 p[3], const Point2 w[3]);
+
+void OrthonormalizeFrame(Point3& t, Point3& b, Point3& n);
+
+}  // namespace vorn
