@@ -1,0 +1,170 @@
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../export/spine_fixture.h"
+#include "export/driver.h"
+#include "xfile/xfile_reader.h"
+
+namespace vorn {
+namespace {
+
+struct Child {
+  std::string tpl, name;
+  std::vector<uint8_t> data;
+  uint32_t Dword(size_t i) const {
+    uint32_t v;
+    std::memcpy(&v, data.data() + 4 * i, 4);
+    return v;
+  }
+  float Float(size_t i) const {
+    float v;
+    std::memcpy(&v, data.data() + 4 * i, 4);
+    return v;
+  }
+};
+
+class MeshWriter : public testing::SpineTest {
+ protected:
+  // Exports silently and returns the children of the mesh named "M", the mesh itself first.
+  std::vector<Child> MeshObjects(const std::string& mesh, const std::string& ini = "",
+                                 const std::string& object = "{\"type\": \"mesh\", \"mesh\": MESH}") {
+    WriteSettings("[Option]\nXFileType=1\n" + ini);
+    std::string obj = object;
+    obj.replace(obj.find("MESH"), 4, mesh);
+    auto doc = Load(R"({"format": "vorn-scene", "version": 1, "nodes": [{"name": "M", "handle": 1,
+        "wireColor": "0x0000ff", "object": )" + obj + "}]}");
+    const std::string out = Dir() + "/mesh.x";
+    std::filesystem::remove(out);
+    XDoExport(out.c_str(), nullptr, doc.get(), true, 0);
+    XFileTree tree;
+    std::string error;
+    std::vector<Child> found;
+    if (!ReadXFileFromPath(out, XReadOptions{}, &tree, &error)) {
+      ADD_FAILURE() << error;
+      return found;
+    }
+    for (uint32_t i = 0; i < tree.objects.size(); ++i) {
+      const XTemplate* t = tree.TemplateOf(tree.objects[i]);
+      if (!t || t->name != "Mesh") continue;
+      auto add = [&](uint32_t j) {
+        const XTreeObject& o = tree.objects[j];
+        const XTemplate* ot = tree.TemplateOf(o);
+        auto bytes = tree.Data(o);
+        found.push_back({ot ? ot->name : "&" + o.name, o.name, {bytes.begin(), bytes.end()}});
+      };
+      add(i);
+      for (uint32_t c = tree.objects[i].firstChild; c != kNoObject; c = tree.objects[c].nextSibling) add(c);
+    }
+    return found;
+  }
+  static std::vector<std::string> Names(const std::vector<Child>& objects) {
+    std::vector<std::string> names;
+    for (const Child& c : objects) names.push_back(c.name.empty() ? c.tpl : c.tpl + " " + c.name);
+    return names;
+  }
+};
+
+// A unit quad in the host's xy plane with two texture channels and vertex colours.
+const char* kQuad = R"({"vertices": [[0,0,0],[1,0,0],[0,1,0],[1,1,0]], "faces": [[0,1,2,1],[2,1,3,1]],
+  "maps": {"1": {"vertices": [[0,0],[1,0],[0,1],[1,1]], "faces": [[0,1,2],[2,1,3]]},
+           "3": {"vertices": [[0,0],[2,0],[0,2],[2,2]], "faces": [[0,1,2],[2,1,3]]},
+           "0": {"vertices": [[1,0,0],[0,1,0],[0,0,1],[1,1,1]], "faces": [[0,1,2],[2,1,3]]}}})";
+
+TEST_F(MeshWriter, ObjectsAndTheirSizes) {
+  const std::vector<Child> objects = MeshObjects(kQuad, "VertexColor=1\n");
+  EXPECT_EQ(Names(objects), (std::vector<std::string>{"Mesh M", "MeshNormals", "MeshMaterialList", "MeshTextureCoords c1",
+                                                     "MeshTextureCoords c3", "MeshVertexColors"}));
+  ASSERT_EQ(objects.size(), 6u);
+  const size_t n = 4, f = 2;
+  EXPECT_EQ(objects[0].data.size(), 12 * n + 16 * f + 8);
+  EXPECT_EQ(objects[0].Dword(0), n);
+  EXPECT_EQ(objects[0].Dword(1 + 3 * n), f);
+  EXPECT_EQ(objects[0].Dword(2 + 3 * n), 3u);
+  EXPECT_EQ(objects[1].data.size(), 12 * n + 16 * f + 8);
+  EXPECT_EQ(objects[2].data.size(), 4 * f + 8);
+  EXPECT_EQ(objects[2].Dword(0), 1u) << "one default material";
+  EXPECT_EQ(objects[3].data.size(), 8 * n + 4);
+  // The axis exchange mirrors, so faces are wound 0, 2, 1: vertex 2 is host vertex 1.
+  EXPECT_EQ(objects[3].Float(1 + 2 * 2), 1.0f) << "host (1, 0)";
+  EXPECT_EQ(objects[3].Float(2 + 2 * 2), 1.0f) << "v flipped";
+  EXPECT_EQ(objects[4].Float(1 + 2 * 2), 2.0f);
+  EXPECT_EQ(objects[5].data.size(), 20 * n + 4);
+  EXPECT_EQ(objects[5].Dword(1 + 5 * 3), 3u) << "indices count up";
+  EXPECT_EQ(objects[5].Float(1 + 5 * 2 + 2), 1.0f) << "vertex 2 is green";
+}
+
+TEST_F(MeshWriter, DefaultMaterialTakesTheWireColour) {
+  WriteSettings("[Option]\nXFileType=0\n");
+  auto doc = Load(R"({"format": "vorn-scene", "version": 1, "nodes": [{"name": "M", "handle": 1,
+        "wireColor": "0x3366ff", "object": {"type": "mesh", "mesh": )" + std::string(kQuad) + "}}]}");
+  const std::string out = Dir() + "/wire.x";
+  XDoExport(out.c_str(), nullptr, doc.get(), true, 0);
+  const std::string text = ReadFile(out);
+  const size_t at = text.find("Material {");
+  ASSERT_NE(at, std::string::npos) << "an unnamed material";
+  EXPECT_NE(text.find("1.0;0.4;0.2;1.0;;", at), std::string::npos) << text.substr(at, 120);
+}
+
+TEST_F(MeshWriter, DuplicateSetsAreWrittenOnce) {
+  const char* same = R"({"vertices": [[0,0,0],[1,0,0],[0,1,0]], "faces": [[0,1,2,1]],
+    "maps": {"1": {"vertices": [[0,0],[1,0],[0,1]], "faces": [[0,1,2]]},
+             "2": {"vertices": [[0,0],[1,0],[0,1]], "faces": [[0,1,2]]}}})";
+  EXPECT_EQ(Names(MeshObjects(same, "MultiTexCoordsOptimize=1\n")),
+            (std::vector<std::string>{"Mesh M", "MeshNormals", "MeshMaterialList", "MeshTextureCoords c1"}));
+  EXPECT_EQ(Names(MeshObjects(same)), (std::vector<std::string>{"Mesh M", "MeshNormals", "MeshMaterialList",
+                                                                "MeshTextureCoords c1", "MeshTextureCoords c2"}));
+  std::vector<Child> decl = MeshObjects(same, "MultiTexCoordsOptimize=1\nDeclData=1\n");
+  ASSERT_EQ(decl.size(), 3u);
+  EXPECT_EQ(decl[2].Dword(0), 2u) << "normal and one texture element";
+}
+
+TEST_F(MeshWriter, DeclDataElementsAndVertexData) {
+  std::vector<Child> objects = MeshObjects(kQuad, "DeclData=1\nTangent=1\nBiTangent=1\nVertexColor=1\n");
+  EXPECT_EQ(Names(objects), (std::vector<std::string>{"Mesh M", "MeshMaterialList", "DeclData"}));
+  ASSERT_EQ(objects.size(), 3u);
+  const Child& decl = objects[2];
+  const uint32_t expected[6][4] = {{2, 0, 3, 0}, {2, 0, 6, 0}, {2, 0, 7, 0}, {3, 0, 10, 0}, {1, 0, 5, 0}, {1, 0, 5, 1}};
+  ASSERT_EQ(decl.Dword(0), 6u);
+  for (size_t e = 0; e < 6; ++e)
+    for (size_t k = 0; k < 4; ++k) EXPECT_EQ(decl.Dword(1 + 4 * e + k), expected[e][k]) << e << "," << k;
+  const size_t perVertex = 3 * 3 + 2 * (2 + 2);
+  EXPECT_EQ(decl.Dword(25), 4 * perVertex);
+  EXPECT_EQ(decl.data.size(), 16 * 6 + 4 * 4 * perVertex + 8);
+  // Vertex 0: normal, tangent, binormal, colour, two sets.
+  const size_t v0 = 26;
+  EXPECT_EQ(decl.Float(v0 + 3), 1.0f) << "tangent along x";
+  EXPECT_EQ(decl.Float(v0 + 9), 1.0f) << "red";
+
+  objects = MeshObjects(kQuad, "DeclData=1\nNormal=0\nTexCoords=0\n");
+  EXPECT_EQ(Names(objects), (std::vector<std::string>{"Mesh M", "MeshMaterialList"})) << "no elements, no object";
+}
+
+TEST_F(MeshWriter, BoneMeshesCarryNoTangentsOrColours) {
+  const std::string bone = "{\"type\": \"bone\", \"mesh\": MESH}";
+  std::vector<Child> objects =
+      MeshObjects(kQuad, "DeclData=1\nTangent=1\nBiTangent=1\nVertexColor=1\nBoneMesh=1\nBones=1\n", bone);
+  ASSERT_EQ(objects.size(), 3u);
+  EXPECT_EQ(objects[2].Dword(0), 3u) << "normal and two texture sets only";
+  objects = MeshObjects(kQuad, "VertexColor=1\nBoneMesh=1\nBones=1\n", bone);
+  EXPECT_EQ(Names(objects), (std::vector<std::string>{"Mesh M", "MeshNormals", "MeshMaterialList", "MeshTextureCoords c1",
+                                                     "MeshTextureCoords c3"}));
+}
+
+TEST_F(MeshWriter, VertexDuplicationIndicesWeldSplitCorners) {
+  // Two faces of different smoothing groups: the shared edge is split.
+  const char* crease = R"({"vertices": [[0,0,0],[1,0,0],[0,1,0],[0,0,1]], "faces": [[0,1,2,1],[0,3,1,2]]})";
+  std::vector<Child> objects = MeshObjects(crease, "VertexDup=1\n");
+  ASSERT_EQ(objects.back().tpl, "VertexDuplicationIndices");
+  const Child& dup = objects.back();
+  EXPECT_EQ(dup.Dword(0), 6u);
+  EXPECT_EQ(dup.Dword(1), 4u);
+  const std::vector<uint32_t> indices = {dup.Dword(2), dup.Dword(3), dup.Dword(4),
+                                         dup.Dword(5), dup.Dword(6), dup.Dword(7)};
+  // Wound 0, 2, 1: the second face meets host vertex 0 (vertex 0) and 1 (vertex 2) again.
+  EXPECT_EQ(indices, (std::vector<uint32_t>{0, 1, 2, 0, 2, 5}));
+  EXPECT_EQ(Names(MeshObjects(crease)).back(), "MeshMaterialList") << "off by default";
+}
+
+}  // namespace
+}  // namespace vorn
