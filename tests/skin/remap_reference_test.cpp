@@ -1,0 +1,257 @@
+// RemapMeshWeights against a plain reading of its rules (fresh visit marks per search,
+// linear point searches), and its running time on a large mesh.
+#include <chrono>
+#include <cstdio>
+#include <random>
+
+#include "host/scene_document.h"
+#include "skin/skin_remap.h"
+#include "skin_fixture.h"
+
+namespace vorn {
+namespace {
+
+using testing::MakeHandNode;
+using W = std::vector<std::vector<std::pair<uint32_t, float>>>;
+
+double Dist(Point3 a, Point3 b) { return std::sqrt(double(LengthSquared(a - b))); }
+double Area(Point3 x, Point3 y) { return 0.5 * std::sqrt(double(LengthSquared(Cross(x, y)))); }
+
+void ReferenceRemap(XRenderableNode& n) {
+  const auto& pts = n.objectPoints;
+  const auto& verts = n.mesh->verts;
+  const uint32_t V = uint32_t(n.meshData->positionCount);
+  n.vertexSkinData = std::make_shared<XSkinInfo>();
+  std::vector<int32_t> match(V, -1);
+  if (n.kind != kKindPointsDiffer) {
+    for (uint32_t i = 0; i < V; ++i) {
+      int32_t j = -1;
+      for (size_t k = 0; k < pts.size() && j < 0; ++k)
+        if (pts[k] == verts[i]) j = int32_t(k);
+      if (j < 0) {
+        double best = 268435455.0;
+        for (size_t k = 0; k < pts.size(); ++k) {
+          const double d = Dist(pts[k], verts[i]);
+          if (d < 1e-4 && d < best) {
+            best = d;
+            j = int32_t(k);
+          }
+        }
+      }
+      if (j >= 0) {
+        CopyWeights(n, i, uint32_t(j), 1.0f);
+        match[i] = j;
+      }
+    }
+  } else {
+    for (size_t j = 0; j < pts.size(); ++j) {
+      double best = 268435455.0;
+      int32_t i = -1;
+      for (uint32_t v = 0; v < V; ++v)
+        if (Dist(pts[j], verts[v]) < best) {
+          best = Dist(pts[j], verts[v]);
+          i = int32_t(v);
+        }
+      if (i < 0) continue;
+      if (match[size_t(i)] == -1 || Dist(pts[j], verts[size_t(i)]) < Dist(pts[size_t(match[size_t(i)])], verts[size_t(i)]))
+        match[size_t(i)] = int32_t(j);
+    }
+    for (uint32_t i = 0; i < V; ++i)
+      if (match[i] != -1) CopyWeights(n, i, uint32_t(match[i]), 1.0f);
+  }
+  const AdjEdgeList adj = n.mesh->BuildAdjEdgeList();
+  for (uint32_t i = 0; i < V; ++i) {
+    if (match[i] != -1) continue;
+    std::vector<bool> visited(V, false);
+    std::vector<uint32_t> queue{i}, found;
+    visited[i] = true;
+    while (!queue.empty()) {
+      const std::vector<uint32_t> ring = queue;
+      queue.clear();
+      for (uint32_t u : ring)
+        if (match[u] != -1) found.push_back(u);
+      if (found.size() >= 3) break;
+      for (uint32_t u : ring)
+        for (uint32_t e = adj.vertexEdgeOffsets[u]; e < adj.vertexEdgeOffsets[u + 1]; ++e)
+          for (int end = 0; end < 2; ++end) {
+            const uint32_t w = adj.edgeVerts[2 * adj.vertexEdges[e] + uint32_t(end)];
+            if (w < V && !visited[w]) {
+              visited[w] = true;
+              queue.push_back(w);
+            }
+          }
+    }
+    const Point3 p = verts[i];
+    std::vector<uint32_t> s;
+    std::vector<double> d;
+    for (uint32_t f : found) {
+      const double df = Dist(verts[f], p);
+      size_t at = s.size();
+      while (at > 0 && df < d[at - 1]) --at;
+      s.insert(s.begin() + long(at), f);
+      d.insert(d.begin() + long(at), df);
+      if (s.size() > 3) {
+        s.pop_back();
+        d.pop_back();
+      }
+    }
+    auto pt = [&](size_t k) { return uint32_t(match[s[k]]); };
+    if (s.empty()) {
+      CopyWeights(n, i, NearestPoint(n, p), 1.0f);
+    } else if (s.size() == 1) {
+      CopyWeights(n, i, pt(0), 1.0f);
+    } else if (s.size() == 2) {
+      const double D = d[0] + d[1];
+      if (D == 0) {
+        CopyWeights(n, i, pt(0), 1.0f);
+      } else {
+        if (d[1] > 0) CopyWeights(n, i, pt(0), float(d[1] / D));
+        if (d[0] > 0) CopyWeights(n, i, pt(1), float(d[0] / D));
+      }
+    } else {
+      const Point3 p1 = verts[s[0]], p2 = verts[s[1]], p3 = verts[s[2]];
+      if (Area(p2 - p1, p3 - p1) == 0) {
+        CopyWeights(n, i, pt(0), 1.0f);
+        continue;
+      }
+      const double A1 = Area(p2 - p, p3 - p), A2 = Area(p3 - p, p1 - p);
+      const double A3 = !(p == p1) && !PointOutsideTriangle(p, p1, p2, p3) ? Area(p1 - p, p2 - p) : 0.0;
+      const double D = A1 + A2 + A3;
+      if (D == 0) {
+        CopyWeights(n, i, pt(0), 1.0f);
+      } else {
+        if (A1 > 0) CopyWeights(n, i, pt(0), float(A1 / D));
+        if (A2 > 0) CopyWeights(n, i, pt(1), float(A2 / D));
+        if (A3 > 0) CopyWeights(n, i, pt(2), float(A3 / D));
+      }
+    }
+  }
+}
+
+// A grid mesh of w x h vertices (spacing 1, optionally jittered), two triangles per cell.
+struct Grid {
+  std::vector<Point3> verts;
+  std::vector<std::array<uint32_t, 3>> faces;
+};
+Grid MakeGrid(uint32_t w, uint32_t h, std::mt19937& rng, float jitter) {
+  Grid g;
+  std::uniform_real_distribution<float> j(-jitter, jitter);
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x)
+      g.verts.push_back({float(x) + (jitter > 0 ? j(rng) : 0.0f), float(y) + (jitter > 0 ? j(rng) : 0.0f), 0});
+  for (uint32_t y = 0; y + 1 < h; ++y)
+    for (uint32_t x = 0; x + 1 < w; ++x) {
+      const uint32_t a = y * w + x, b = a + 1, c = a + w, d = c + 1;
+      g.faces.push_back({a, b, d});
+      g.faces.push_back({a, d, c});
+    }
+  return g;
+}
+
+// Object points for the vertices chosen as matched (exact, near or 2e-4 away), weights of a
+// few bones each.
+void Points(const Grid& g, const std::vector<bool>& matched, std::mt19937& rng, std::vector<Point3>& pts, W& w) {
+  std::uniform_int_distribution<uint32_t> bone(1, 6), kind(0, 3);
+  std::uniform_real_distribution<float> weight(0.05f, 1.0f);
+  for (size_t v = 0; v < g.verts.size(); ++v) {
+    Point3 p = g.verts[v];
+    if (!matched[v]) {
+      p.z += 0.0002f;  // close, but no match
+    } else if (kind(rng) == 0) {
+      p.x += 0.00004f;  // a near match
+    }
+    pts.push_back(p);
+    w.push_back({{bone(rng), weight(rng)}});
+    if (kind(rng) < 2) w.back().push_back({bone(rng), weight(rng)});
+  }
+}
+
+void ExpectSameSkin(const XSkinInfo& a, const XSkinInfo& b, const std::string& what) {
+  ASSERT_EQ(a.bones.size(), b.bones.size()) << what;
+  for (auto ia = a.bones.begin(), ib = b.bones.begin(); ia != a.bones.end(); ++ia, ++ib) {
+    ASSERT_EQ(ia->first, ib->first) << what;
+    ASSERT_EQ(ia->second.weights.size(), ib->second.weights.size()) << what;
+    for (size_t i = 0; i < ia->second.weights.size(); ++i) {
+      ASSERT_EQ(ia->second.weights[i].assigned, ib->second.weights[i].assigned) << what << " vertex " << i;
+      // Bit for bit: the same operations in the same order.
+      ASSERT_EQ(ia->second.weights[i].weight, ib->second.weights[i].weight) << what << " vertex " << i;
+    }
+  }
+}
+
+class RemapReference : public ::testing::Test {
+ protected:
+  std::unique_ptr<SceneDocument> host_ = LoadSceneDocumentFromString("{}");
+};
+
+TEST_F(RemapReference, SameResultOnSmallMeshes) {
+  std::mt19937 rng(20261207);
+  int cases = 0;
+  for (int round = 0; round < 60; ++round) {
+    const uint32_t w = 3 + uint32_t(rng() % 12), h = 2 + uint32_t(rng() % 10);
+    // Regular grids give many equal distances, where only the search order decides.
+    const float jitter = round % 3 == 0 ? 0.0f : 0.3f;
+    Grid g = MakeGrid(w, h, rng, jitter);
+    // Some rounds add a loose triangle, away from the grid or sharing no vertex with it.
+    if (round % 4 == 1) {
+      const uint32_t base = uint32_t(g.verts.size());
+      g.verts.push_back({50, 50, 1});
+      g.verts.push_back({51, 50, 1});
+      g.verts.push_back({50, 52, 1});
+      g.faces.push_back({base, base + 1, base + 2});
+    }
+    std::vector<bool> matched(g.verts.size());
+    const int density = int(rng() % 4);  // from almost none to most vertices matched
+    for (size_t v = 0; v < matched.size(); ++v) matched[v] = int(rng() % 8) < (density == 0 ? 1 : 2 * density + 1);
+    std::vector<Point3> pts;
+    W weights;
+    Points(g, matched, rng, pts, weights);
+    for (int32_t kind : {kKindMesh, kKindPointsDiffer}) {
+      std::vector<Point3> usePts = pts;
+      W useW = weights;
+      if (kind == kKindPointsDiffer) {
+        // Fewer points than vertices, several near one vertex.
+        usePts.resize(pts.size() / 2);
+        useW.resize(pts.size() / 2);
+        for (size_t k = 0; k < usePts.size(); ++k) usePts[k] = g.verts[(k * 7) % g.verts.size()] + Point3{0.01f * float(k % 3), 0, 0};
+      }
+      auto fast = MakeHandNode(host_.get(), usePts, useW, g.verts, g.faces, kind);
+      auto ref = MakeHandNode(host_.get(), usePts, useW, g.verts, g.faces, kind);
+      ASSERT_TRUE(RemapMeshWeights(*fast.ctx, *fast.node));
+      ReferenceRemap(*ref.node);
+      ExpectSameSkin(*fast.node->vertexSkinData, *ref.node->vertexSkinData,
+                     "round " + std::to_string(round) + " kind " + std::to_string(kind));
+      ++cases;
+    }
+  }
+  EXPECT_EQ(cases, 120);
+}
+
+// 200,000 vertices, half of them unmatched: interleaved (every other vertex) and in bands of
+// four rows. Seconds, not the minutes of a search that clears its marks per vertex.
+TEST_F(RemapReference, LargeMeshRemapsInSeconds) {
+  std::mt19937 rng(7);
+  const Grid g = MakeGrid(500, 400, rng, 0.0f);
+  for (int layout = 0; layout < 2; ++layout) {
+    std::vector<bool> matched(g.verts.size());
+    for (size_t v = 0; v < matched.size(); ++v)
+      matched[v] = layout == 0 ? (v % 2 == 0) : ((v / 500) / 4) % 2 == 0;
+    std::vector<Point3> pts;
+    W weights;
+    Points(g, matched, rng, pts, weights);
+    auto h = MakeHandNode(host_.get(), pts, weights, g.verts, g.faces);
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(RemapMeshWeights(*h.ctx, *h.node));
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    std::printf("remap of %zu vertices, %s: %.3f s\n", g.verts.size(), layout == 0 ? "every other unmatched" : "bands of four rows",
+                s);
+    EXPECT_LT(s, 10.0);
+    size_t filled = 0;
+    for (const auto& [handle, b] : h.node->vertexSkinData->bones)
+      for (size_t v = 1; v < b.weights.size(); v += 2) filled += b.weights[v].assigned;
+    EXPECT_GT(filled, g.verts.size() / 2) << "the unmatched vertices got weights";
+  }
+}
+
+}  // namespace
+}  // namespace vorn
