@@ -1,19 +1,237 @@
 #include "anim/animation_sampler.h"
 
+#include <algorithm>
+
 #include "export/export_context.h"
+#include "export/options.h"
+#include "scene/transforms.h"
 
 namespace vorn {
 
-// Not yet built: nodes get no tracks, so no animation set holds keys.
-void SampleNodeAnimation(ExportContext& ctx, XNode& node) {
-  (void)ctx;
+namespace {
+
+// Keys are reserved up front only up to this many; longer clips grow their lists as they go.
+constexpr int64_t kMaxReserve = 1 << 16;
+
+Matrix3 CleanWorld(const ExportContext& ctx, const XNode* node, TimeValue t) {
+  if (!node || !node->hostNode) return Matrix3{};
+  return NodeTransformAt(*ctx.host, node->hostNode, t);
+}
+
+// Appends unless the key only extends a run of equal values; true when it appended.
+template <typename Key>
+bool AppendOrExtend(std::vector<Key>& keys, const Key& key, bool reduce, float tolerance) {
+  const size_t n = keys.size();
+  if (reduce && n >= 2 && Equals(keys[n - 1].value, key.value, tolerance) &&
+      Equals(keys[n - 2].value, keys[n - 1].value, tolerance)) {
+    keys[n - 1].time = key.time;
+    return false;
+  }
+  keys.push_back(key);
+  return true;
+}
+
+void StoreKey(ExportContext& ctx, AnimationTrack& track, int32_t time, const Matrix3& m, bool reduce, float tol) {
+  if (track.srt) {
+    const AffineParts p = DecompAffine(m);
+    AddKey(track.rotationKeys, RotationKey{0, time, p.q}, reduce, tol);
+    AddKey(track.positionKeys, VectorKey{2, time, p.t}, reduce, tol);
+    AddKey(track.scaleKeys, VectorKey{1, time, p.k}, reduce, tol);
+  } else {
+    AddKey(track.matrixKeys, MatrixKey{3, time, m}, reduce, tol);
+  }
+  AdvanceProgress(ctx);
+}
+
+void Reserve(AnimationTrack& track, int64_t keys) {
+  const size_t n = static_cast<size_t>(std::min(keys, kMaxReserve));
+  if (track.srt) {
+    track.rotationKeys.reserve(n);
+    track.positionKeys.reserve(n);
+    track.scaleKeys.reserve(n);
+  } else {
+    track.matrixKeys.reserve(n);
+  }
+}
+
+// Key times of the controller and, recursively, of its sub-controllers within [start, end].
+void AddKeyTimes(const HostScene& host, const HostController* c, TimeValue start, TimeValue end,
+                 std::vector<int32_t>& out, int depth) {
+  if (!c || depth > 64) return;  // a controller graph that loops back on itself stops here
+  if (host.HasKeyInterface(c)) {
+    const int n = host.KeyCount(c);
+    for (int i = 0; i < n; ++i) {
+      const TimeValue t = host.KeyTime(c, i);
+      if (t >= start && t <= end) out.push_back(t);
+    }
+  }
+  const int subs = host.SubControllerCount(c);
+  for (int i = 0; i < subs; ++i) AddKeyTimes(host, host.SubController(c, i), start, end, out, depth + 1);
+}
+
+void SortUnique(std::vector<int32_t>& v) {
+  std::sort(v.begin(), v.end());
+  v.erase(std::unique(v.begin(), v.end()), v.end());
+}
+
+struct KeyedControllers {
+  const HostController* position = nullptr;
+  const HostController* rotation = nullptr;
+  const HostController* scale = nullptr;
+};
+
+// The position, rotation and scale controllers, or false when none of them has usable keys.
+bool FindKeyedControllers(const ExportContext& ctx, const XNode& node, KeyedControllers& out) {
+  if (!node.hostNode || !ctx.host) return false;
+  const HostScene& host = *ctx.host;
+  const HostController* tm = host.TMController(node.hostNode);
+  if (!tm) return false;
+  out.position = host.PositionController(tm);
+  out.rotation = host.RotationController(tm);
+  out.scale = host.ScaleController(tm);
+  for (const HostController* c : {out.position, out.rotation, out.scale})
+    if (c && host.HasUsableKeys(c)) return true;
+  return false;
+}
+
+bool CollectKeyTimes(const ExportContext& ctx, AnimationTrack& track, const XNode& node) {
+  KeyedControllers c;
+  if (!FindKeyedControllers(ctx, node, c)) return false;
+  const HostScene& host = *ctx.host;
+  AddKeyTimes(host, c.position, track.startTick, track.endTick, track.positionTimes, 0);
+  AddKeyTimes(host, c.rotation, track.startTick, track.endTick, track.rotationTimes, 0);
+  AddKeyTimes(host, c.scale, track.startTick, track.endTick, track.scaleTimes, 0);
+  SortUnique(track.positionTimes);
+  SortUnique(track.rotationTimes);
+  SortUnique(track.scaleTimes);
+  if (track.positionTimes.size() < 2 && track.rotationTimes.size() < 2 && track.scaleTimes.size() < 2) return false;
+  track.srt = Options().KeyType != 0;
+  std::vector<int32_t>& all = track.keyTimes;
+  all.clear();
+  all.reserve(track.positionTimes.size() + track.rotationTimes.size() + track.scaleTimes.size() + 2);
+  all.insert(all.end(), track.positionTimes.begin(), track.positionTimes.end());
+  all.insert(all.end(), track.rotationTimes.begin(), track.rotationTimes.end());
+  all.insert(all.end(), track.scaleTimes.begin(), track.scaleTimes.end());
+  all.push_back(track.startTick);
+  all.push_back(track.endTick);
+  SortUnique(all);
+  return true;
+}
+
+}  // namespace
+
+float KeyTolerance(int32_t level) {
+  if (level <= 0) return 0.0f;
+  if (level == 1) return 1e-6f;
+  if (level == 2) return 1e-5f;
+  return 1e-4f;
+}
+
+void AddKey(std::vector<MatrixKey>& keys, const MatrixKey& key, bool reduce, float tolerance) {
+  AppendOrExtend(keys, key, reduce, tolerance);
+}
+
+void AddKey(std::vector<VectorKey>& keys, const VectorKey& key, bool reduce, float tolerance) {
+  AppendOrExtend(keys, key, reduce, tolerance);
+}
+
+void AddKey(std::vector<RotationKey>& keys, const RotationKey& key, bool reduce, float tolerance) {
+  if (!AppendOrExtend(keys, key, reduce, tolerance)) return;
+  const size_t n = keys.size();
+  if (n < 2) return;
+  // q and -q are the same turn; keeping neighbours in one hemisphere stops players spinning the long way.
+  Quat& q = keys[n - 1].value;
+  const Quat& p = keys[n - 2].value;
+  if (q.x * p.x + q.y * p.y + q.z * p.z + q.w * p.w < 0) q = Quat{-q.x, -q.y, -q.z, -q.w};
+}
+
+Matrix3 LocalTransformAt(const ExportContext& ctx, const XNode& node, TimeValue t) {
+  const Matrix3 w = CleanWorld(ctx, &node, t);
+  Matrix3 local = w;
+  if (!Options().WorldSpace) {
+    if (node.parent) local = w * Inverse(CleanWorld(ctx, node.parent, t));
+  } else if (node.IsPlainMesh()) {
+    // Its vertices are written in world space at export time: the key moves them from there.
+    local = Inverse(node.transform) * w;
+  }
+  return ConvertTransform(local);
+}
+
+bool SampleTransforms(ExportContext& ctx, XNode& node) {
+  const ExportOptions& o = Options();
   node.tracks.clear();
+  const bool reduce = o.KeyOptimizeLevel != 0;
+  const float tol = KeyTolerance(o.KeyOptimizeLevel);
+  const int64_t step = ctx.ticksPerSample > 0 ? ctx.ticksPerSample : 1;
+  for (const AnimationClip& clip : AnimationClips()) {
+    const int64_t start = int64_t{clip.startKey} * ctx.ticksPerFrame;
+    // A clip that ends before it starts would never finish: it is one sample at its start.
+    const int64_t length = std::max<int64_t>(0, int64_t{clip.endKey} * ctx.ticksPerFrame - start);
+    AnimationTrack& track = node.tracks.emplace_back();
+    track.srt = o.KeyType != 0;
+    const int64_t q = length / step;
+    const int64_t samples = q + 1 + (q * step < length ? 1 : 0);
+    Reserve(track, samples);
+    for (int64_t i = 0; i < samples; ++i) {
+      const int64_t t = std::min(length, i * step);
+      const Matrix3 m = LocalTransformAt(ctx, node, static_cast<TimeValue>(start + t));
+      const int64_t k = o.Timeline ? i * o.TimelineCustom : t;
+      StoreKey(ctx, track, static_cast<int32_t>(k), m, reduce, tol);
+    }
+    ctx.writeUnits += static_cast<uint32_t>(track.KeyCount());
+  }
+  return true;
+}
+
+bool ExtractKeyFrames(ExportContext& ctx, XNode& node) {
+  if (!node.hostNode) return false;
+  const ExportOptions& o = Options();
+  node.tracks.clear();
+  const bool reduce = o.KeyOptimizeLevel != 0;
+  const float tol = KeyTolerance(o.KeyOptimizeLevel);
+  const int32_t tpf = ctx.ticksPerFrame > 0 ? ctx.ticksPerFrame : 1;
+  for (const AnimationClip& clip : AnimationClips()) {
+    AnimationTrack& track = node.tracks.emplace_back();
+    track.startTick = clip.startKey * ctx.ticksPerFrame;
+    track.endTick = clip.endKey * ctx.ticksPerFrame;
+    if (!CollectKeyTimes(ctx, track, node)) return false;
+    Reserve(track, static_cast<int64_t>(track.keyTimes.size()));
+    for (const int32_t tau : track.keyTimes) {
+      const Matrix3 m = LocalTransformAt(ctx, node, tau);
+      const int32_t rel = tau - track.startTick;
+      const int32_t k = o.Timeline ? (rel / tpf) * o.TimelineCustom : rel;
+      StoreKey(ctx, track, k, m, reduce, tol);
+    }
+    ctx.writeUnits += static_cast<uint32_t>(track.KeyCount());
+  }
+  return true;
+}
+
+void SampleNodeAnimation(ExportContext& ctx, XNode& node) {
+  if (Options().KeyFrames && ExtractKeyFrames(ctx, node)) return;
+  SampleTransforms(ctx, node);
 }
 
 uint32_t CountKeyFrames(const ExportContext& ctx, const XNode& node) {
-  (void)ctx;
-  (void)node;
-  return 0;
+  if (!Options().Animation || AnimationClips().empty()) return 0;
+  KeyedControllers c;
+  if (!FindKeyedControllers(ctx, node, c)) return 0;
+  const HostScene& host = *ctx.host;
+  uint32_t total = 0;
+  std::vector<int32_t> times;
+  for (const AnimationClip& clip : AnimationClips()) {
+    const TimeValue start = clip.startKey * ctx.ticksPerFrame;
+    const TimeValue end = clip.endKey * ctx.ticksPerFrame;
+    times.clear();
+    AddKeyTimes(host, c.position, start, end, times, 0);
+    AddKeyTimes(host, c.rotation, start, end, times, 0);
+    AddKeyTimes(host, c.scale, start, end, times, 0);
+    times.push_back(start);
+    times.push_back(end);
+    SortUnique(times);
+    total += static_cast<uint32_t>(times.size());
+  }
+  return total;
 }
 
 }  // namespace vorn

@@ -136,6 +136,8 @@ bool XFileWriter::ResolveReferences(std::string* error) {
     auto it = named.find(o.name);
     const XTemplate& parentTpl = *tree_.TemplateOf(tree_.objects[o.parent]);
     if (it == named.end()) {
+      // An animation-only file refers to the frames of the file that holds the hierarchy.
+      if (parentTpl.name == "Animation") continue;
       *error = "reference under " + parentTpl.name + " names no object: " + o.name;
       return false;
     }

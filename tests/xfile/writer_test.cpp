@@ -207,11 +207,18 @@ TEST_F(WriterFaults, TreeFaultsAreRefusedAndKeepTheSubtreeOut) {
 }
 
 TEST_F(WriterFaults, ReferenceToNoObjectFailsTheSave) {
-  XObjectHandle set = Add({}, kAnimationSetGuid, "Set", {});
-  XObjectHandle anim = Add(set, kAnimationGuid, nullptr, {});
-  EXPECT_TRUE(writer.AddReference(anim, "Missing"));
+  XObjectHandle frame = Add({}, kFrameGuid, "Frame", {});
+  EXPECT_TRUE(writer.AddReference(frame, "Missing"));
   EXPECT_FALSE(writer.Save());
   EXPECT_NE(writer.Error().find("names no object: Missing"), std::string::npos) << writer.Error();
+}
+
+// An animation-only file names the frames of the file that holds the hierarchy.
+TEST_F(WriterFaults, AnimationMayNameAFrameOfAnotherFile) {
+  XObjectHandle set = Add({}, kAnimationSetGuid, "Set", {});
+  XObjectHandle anim = Add(set, kAnimationGuid, nullptr, {});
+  EXPECT_TRUE(writer.AddReference(anim, "Elsewhere"));
+  EXPECT_TRUE(writer.Save()) << writer.Error();
 }
 
 TEST(AtomicSave, AnExistingFileStaysIntactWhenSaveFails) {
