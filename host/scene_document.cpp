@@ -165,7 +165,9 @@ std::string SceneDocument::Dir(int which) const {
   auto it = d_->dirs.find(which);
   return it == d_->dirs.end() ? std::string() : it->second;
 }
-std::string SceneDocument::CurFilePath() const { return d_->filePath; }
+// Without a filePath the document stands in for the scene file, so that textures are searched
+// beside it.
+std::string SceneDocument::CurFilePath() const { return d_->filePath.empty() ? d_->documentPath : d_->filePath; }
 
 void SceneDocument::ProgressStart(const std::string& title, bool showBar) {
   (void)showBar;

@@ -41,6 +41,12 @@ struct XTextureSlot {
 inline constexpr int kTextureSlotCount = 11;
 
 struct XMaterial {
+  XMaterial() = default;
+  XMaterial(const XMaterial&) = default;
+  XMaterial& operator=(const XMaterial&) = default;
+  // Records are held by their base while being converted and registered.
+  virtual ~XMaterial() = default;
+
   MaterialKind kind = MaterialKind::Plain;
   std::string name;
   float faceColor[4] = {1, 1, 1, 1};

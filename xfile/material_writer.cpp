@@ -1,10 +1,16 @@
 #include "xfile/material_writer.h"
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "export/export_context.h"
+#include "export/options.h"
+#include "material/effect_file.h"
+#include "material/texture_files.h"
 #include "mesh/mesh_data.h"
+#include "platform/file_system.h"
+#include "platform/paths.h"
 #include "xfile/template_ids.h"
 
 namespace vorn {
@@ -13,6 +19,51 @@ namespace {
 
 XObjectHandle AddMaterialObject(ExportContext& ctx, XObjectHandle parent, const char* name, const float (&bytes)[11]) {
   return ctx.xfileSink->AddObject(parent, kMaterialGuid, name, bytes, sizeof bytes);
+}
+
+void AppendText(std::vector<uint8_t>& out, const std::string& s) {
+  out.insert(out.end(), s.begin(), s.end());
+  out.push_back(0);
+}
+
+void AppendWord(std::vector<uint8_t>& out, const void* word) {
+  const auto* p = static_cast<const uint8_t*>(word);
+  out.insert(out.end(), p, p + 4);
+}
+
+void AddBytes(ExportContext& ctx, XObjectHandle parent, const Guid& id, const std::vector<uint8_t>& bytes) {
+  ctx.xfileSink->Release(ctx.xfileSink->AddObject(parent, id, nullptr, bytes.data(), bytes.size()));
+}
+
+void CopyOwnEffectFile(ExportContext& ctx, const XEffectMaterial& record) {
+  const ExportOptions& o = Options();
+  if (!o.DxFx) return;
+  const std::string name = platform::HostFileNameOf(record.effect.effectFile);
+  if (!IsSafeTargetName(name)) return;
+  platform::CopyFileAtomic(record.effect.effectFile, ctx.outputDirectory + name, o.OverwriteFX != 0);
+}
+
+void WriteGeneratedEffect(ExportContext& ctx, XObjectHandle material, XRenderableNode* node, XEffectMaterial& record) {
+  const ExportOptions& o = Options();
+  EffectFileBuilder b = MakeEffectFileBuilder(record);
+  size_t effects = 0;
+  if (node)
+    for (const XMaterialEntry& e : node->nodeMaterials)
+      if (e.kind == MaterialKind::Effect) ++effects;
+  const std::string nodeName = node ? node->nodeName : std::string();
+  const std::string fileName = effects < 2 ? nodeName + ".fx" : nodeName + "_" + record.name + ".fx";
+  record.effect.effectFile = fileName;
+  b.path = ctx.outputDirectory + fileName;
+  const XMeshData* mesh = node ? node->meshData.get() : nullptr;
+  for (const XTextureSlot& slot : record.slots) {
+    const int32_t set = mesh ? EffectTexCoordSet(*mesh, slot.mapChannel) : -1;
+    if (set < 0 || slot.mapChannel < 1) continue;
+    AddEffectTexture(b, slot.name, slot.role, set, slot.addressU, slot.addressV);
+    record.effect.stringParams.push_back({slot.name, slot.fileName});
+  }
+  WriteEffectInstance(ctx, material, record.effect, true);
+  if (o.TextureFiles && IsSafeTargetName(fileName) && (o.OverwriteTexture || !platform::PathExists(b.path)))
+    WriteEffectFile(b);
 }
 
 }  // namespace
@@ -33,13 +84,13 @@ XObjectHandle WriteMaterialList(ExportContext& ctx, XObjectHandle mesh, XRendera
                             static_cast<float>((c >> 16) & 0xff) / 255.0f, 1.0f, 0, 0, 0, 0, 0, 0, 0};
     ctx.xfileSink->Release(AddMaterialObject(ctx, list, "", wire));
   } else {
-    for (const XMaterialEntry& entry : node.nodeMaterials) WriteMaterialEntry(ctx, list, &node, entry);
+    for (XMaterialEntry& entry : node.nodeMaterials) WriteMaterialEntry(ctx, list, &node, entry);
   }
   AdvanceProgress(ctx);
   return list;
 }
 
-void WriteMaterialEntry(ExportContext& ctx, XObjectHandle parent, XRenderableNode* node, const XMaterialEntry& entry) {
+void WriteMaterialEntry(ExportContext& ctx, XObjectHandle parent, XRenderableNode* node, XMaterialEntry& entry) {
   switch (entry.kind) {
     case MaterialKind::Reference:
       if (parent && entry.ref.index < ctx.materials.size())
@@ -54,15 +105,71 @@ void WriteMaterialEntry(ExportContext& ctx, XObjectHandle parent, XRenderableNod
   }
 }
 
-void WriteMaterial(ExportContext& ctx, XObjectHandle parent, XRenderableNode* node, const XMaterial& material) {
-  (void)node;
+void WriteMaterial(ExportContext& ctx, XObjectHandle parent, XRenderableNode* node, XMaterial& material) {
+  if (material.kind == MaterialKind::Reference) return;
   // The eleven colour floats in the order of the Material template.
   float bytes[11];
   std::memcpy(bytes, material.faceColor, sizeof material.faceColor);
   bytes[4] = material.power;
   std::memcpy(bytes + 5, material.specularColor, sizeof material.specularColor);
   std::memcpy(bytes + 8, material.emissiveColor, sizeof material.emissiveColor);
-  ctx.xfileSink->Release(AddMaterialObject(ctx, parent, material.name.c_str(), bytes));
+  const XObjectHandle handle = AddMaterialObject(ctx, parent, material.name.c_str(), bytes);
+  if (CopyTextureFiles(ctx, material) == 0) {
+    ctx.xfileSink->Release(handle);
+    return;
+  }
+  const ExportOptions& o = Options();
+  if (material.kind == MaterialKind::Effect) {
+    auto& effect = static_cast<XEffectMaterial&>(material);
+    if (effect.hasOwnEffectFile) {
+      WriteEffectInstance(ctx, handle, effect.effect, o.EffectParam != 0);
+      CopyOwnEffectFile(ctx, effect);
+    } else {
+      WriteGeneratedEffect(ctx, handle, node, effect);
+    }
+  } else {
+    int mainSlot = -1;
+    for (int k = 0; k < kTextureSlotCount && mainSlot < 0; ++k)
+      if (material.slots[k].mapChannel >= 1 && material.slots[k].role == TextureSlotRole::Diffuse) mainSlot = k;
+    for (int k = 0; k < kTextureSlotCount; ++k) {
+      const XTextureSlot& slot = material.slots[k];
+      if (slot.mapChannel < 1 || slot.fileName.empty() || !(o.MultiTextures || k == mainSlot)) continue;
+      std::vector<uint8_t> name;
+      AppendText(name, slot.fileName);
+      AddBytes(ctx, handle, kTextureFilenameGuid, name);
+    }
+  }
+  ctx.xfileSink->Release(handle);
+}
+
+void WriteEffectInstance(ExportContext& ctx, XObjectHandle material, const XEffectParams& params, bool withParams) {
+  std::vector<uint8_t> bytes;
+  AppendText(bytes, platform::HostFileNameOf(params.effectFile));
+  const XObjectHandle instance = ctx.xfileSink->AddObject(material, kEffectInstanceGuid, nullptr, bytes.data(),
+                                                          bytes.size());
+  if (withParams) {
+    for (const XEffectParams::DWordParam& p : params.dwordParams) {
+      bytes.clear();
+      AppendText(bytes, p.name);
+      AppendWord(bytes, &p.value);
+      AddBytes(ctx, instance, kEffectParamDWordGuid, bytes);
+    }
+    for (const XEffectParams::StringParam& p : params.stringParams) {
+      bytes.clear();
+      AppendText(bytes, p.name);
+      AppendText(bytes, p.value);
+      AddBytes(ctx, instance, kEffectParamStringGuid, bytes);
+    }
+    for (const XEffectParams::FloatParam& p : params.floatParams) {
+      bytes.clear();
+      AppendText(bytes, p.name);
+      const uint32_t count = p.floatCount < 4 ? p.floatCount : 4;
+      AppendWord(bytes, &count);
+      for (uint32_t i = 0; i < count; ++i) AppendWord(bytes, &p.values[i]);
+      AddBytes(ctx, instance, kEffectParamFloatsGuid, bytes);
+    }
+  }
+  ctx.xfileSink->Release(instance);
 }
 
 }  // namespace vorn

@@ -1,0 +1,100 @@
+#include "material/texture_files.h"
+
+#include <sys/stat.h>
+
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "export/export_context.h"
+#include "export/options.h"
+#include "export/search_folders.h"
+#include "material/procedural_render.h"
+#include "platform/file_system.h"
+
+namespace vorn {
+
+namespace {
+
+using FolderId = std::pair<dev_t, ino_t>;
+
+std::string SearchFind(const std::string& folder, const std::string& fileName, std::set<FolderId>& walk) {
+  std::string dir = folder;
+  if (!dir.empty() && dir.back() != '/') dir.push_back('/');
+  // A folder already on the walk (reached again through a link) holds nothing new.
+  struct stat st {};
+  if (::stat(dir.empty() ? "." : dir.c_str(), &st) != 0) return {};
+  const FolderId id{st.st_dev, st.st_ino};
+  if (!walk.insert(id).second) return {};
+  std::vector<platform::DirEntry> entries;
+  std::string found;
+  if (platform::ListDirectory(dir, entries)) {
+    for (const platform::DirEntry& e : entries) {
+      if (!e.isDirectory) {
+        if (e.name == fileName) {
+          found = dir + fileName;
+          break;
+        }
+      } else if (!e.name.empty() && e.name[0] != '.') {
+        found = SearchFind(dir + e.name, fileName, walk);
+        if (!found.empty()) break;
+      }
+    }
+  }
+  walk.erase(id);
+  return found;
+}
+
+}  // namespace
+
+bool IsSafeTargetName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (char c : name)
+    if (c == '/' || c == '\\' || c == '\0') return false;
+  return true;
+}
+
+std::string FindFileInTree(const std::string& folder, const std::string& fileName) {
+  std::set<FolderId> walk;
+  return SearchFind(folder, fileName, walk);
+}
+
+std::string ResolveTexturePath(const std::string& path) {
+  if (path.empty()) return path;
+  const size_t cut = path.find_last_of('\\');
+  const std::string fileName = cut == std::string::npos ? path : path.substr(cut + 1);
+  if (platform::PathExists(path)) return path;
+  const SearchFolders& folders = TextureSearchFolders();
+  std::string result;
+  // A folder the host did not report is not the process's current folder: searching that could
+  // walk the whole machine.
+  for (const std::string* folder : {&folders.sceneDir, &folders.hostDir7, &folders.hostDir32})
+    if (result.empty() && !folder->empty()) result = FindFileInTree(*folder, fileName);
+  if (result.empty() && !fileName.empty()) result = folders.sceneDir + fileName;
+  return result;
+}
+
+int CopyTextureFiles(ExportContext& ctx, XMaterial& record) {
+  const ExportOptions& o = Options();
+  int used = 0;
+  for (XTextureSlot& slot : record.slots) {
+    if (slot.mapChannel < 1) continue;
+    ++used;
+    if (!o.TextureFiles) continue;
+    if (!slot.proceduralMap) {
+      if (slot.sourcePath.empty() || !IsSafeTargetName(slot.fileName)) continue;
+      platform::CopyFileAtomic(slot.sourcePath, ctx.outputDirectory + slot.fileName, o.OverwriteTexture != 0);
+      continue;
+    }
+    const std::string name = slot.name + ".bmp";
+    if (IsSafeTargetName(name)) {
+      const std::string target = ctx.outputDirectory + name;
+      if (o.OverwriteTexture || !platform::PathExists(target))
+        RenderProceduralMap(*ctx.host, target, slot.proceduralMap, o.ProcMapX, o.ProcMapY);
+    }
+    slot.fileName = name;
+  }
+  return used;
+}
+
+}  // namespace vorn
