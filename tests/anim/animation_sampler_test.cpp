@@ -305,6 +305,21 @@ TEST_F(Sampler, KeyFramesFallBackToSamplingEveryClip) {
   EXPECT_EQ(CountKeyFrames(*ctx_, Node("Keyed")), 0u);
 }
 
+TEST_F(Sampler, BakedSamplesHaveNoHostKeysAndAreSampled) {
+  const std::string scene = R"({"format": "vorn-scene", "version": 1,
+    "nodes": [{"name": "Baked", "object": {"type": "dummy"},
+               "samples": {"step": 320, "matrices": [{"translation": [0, 0, 1]}, {"translation": [0, 0, 2]},
+                                                     {"translation": [0, 0, 3]}]}}]})";
+  Build(scene, "KeyFrames=1\nKeyType=0\n", {{"A", 0, 4}});
+  const AnimationTrack& t = Sample("Baked")[0];
+  EXPECT_TRUE(t.keyTimes.empty());
+  // Each sample holds for two frames: 1, 1, 2, 2, 3 along the file's Y.
+  EXPECT_EQ(Times(t.matrixKeys), (std::vector<int32_t>{0, 160, 320, 480, 640}));
+  const float y[] = {1, 1, 2, 2, 3};
+  for (size_t i = 0; i < 5; ++i) EXPECT_FLOAT_EQ(t.matrixKeys[i].value.row[3].y, y[i]) << i;
+  EXPECT_EQ(CountKeyFrames(*ctx_, Node("Baked")), 0u);
+}
+
 TEST_F(Sampler, CustomTimelineCountsFramesInItsOwnUnits) {
   Build(kKeyed, "Timeline=1\nTimelineCustom=7\nKeyType=0\nKeyOptimizeLevel=0\n", {{"A", 2, 10}});
   EXPECT_EQ(Times(Sample("Plain")[0].matrixKeys), Every(7, 56));
