@@ -1,6 +1,7 @@
 #include "skin/skin_remap.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -156,6 +157,119 @@ Parts FindParts(const AdjEdgeList& adj, const std::vector<int32_t>& match, uint3
   return p;
 }
 
+// Visits the vertices joined to u by an edge (u itself among them, as an end of its edges).
+template <typename Visit>
+void ForEachNeighbour(const AdjEdgeList& adj, uint32_t u, uint32_t v, Visit visit) {
+  if (u + 1 >= adj.vertexEdgeOffsets.size()) return;
+  for (uint32_t e = adj.vertexEdgeOffsets[u]; e < adj.vertexEdgeOffsets[u + 1]; ++e) {
+    const uint32_t edge = adj.vertexEdges[e];
+    for (size_t end = 0; end < 2; ++end) {
+      const uint32_t w = adj.edgeVerts[2 * size_t{edge} + end];
+      if (w < v) visit(w);
+    }
+  }
+}
+
+// What the ring search of every vertex finds, for all vertices together. The ring search stops
+// at radius R(v), the smallest ring by which three matched vertices are reached, and finds all
+// matched vertices within it. R comes from one search out of all matched vertices that keeps
+// three labels per vertex; then every matched vertex spreads only into vertices whose radius
+// it lies within (a shortest path to such a vertex stays inside that region, since R changes
+// by at most one from a vertex to its neighbour). Per vertex the four best by (distance, ring)
+// are kept: the ring search's order agrees with that except between entries equal on both,
+// and only then is a vertex searched on its own.
+class FoundSets {
+ public:
+  struct Entry {
+    double d;
+    uint32_t ring;
+    uint32_t s;
+  };
+
+  FoundSets(const AdjEdgeList& adj, const std::vector<int32_t>& match, const std::vector<Point3>& verts, uint32_t v,
+            const Parts& parts)
+      : best_(4 * size_t{v}), count_(v, 0) {
+    std::vector<uint32_t> radius(v, UINT32_MAX);
+    {
+      std::vector<std::array<uint32_t, 3>> labels(v);
+      std::vector<uint8_t> labelCount(v, 0);
+      std::vector<std::pair<uint32_t, uint32_t>> frontier, next;
+      for (uint32_t m = 0; m < v; ++m)
+        if (match[m] != -1 && parts.matched[parts.part[m]] >= 3) {
+          labels[m][0] = m;
+          labelCount[m] = 1;
+          frontier.push_back({m, m});
+        }
+      for (uint32_t layer = 1; !frontier.empty(); ++layer) {
+        next.clear();
+        for (auto [u, source] : frontier)
+          ForEachNeighbour(adj, u, v, [&](uint32_t w) {
+            uint8_t& c = labelCount[w];
+            if (c >= 3) return;
+            for (uint8_t k = 0; k < c; ++k)
+              if (labels[w][k] == source) return;
+            labels[w][c++] = source;
+            if (c == 3) radius[w] = layer;
+            next.push_back({w, source});
+          });
+        frontier.swap(next);
+      }
+    }
+    std::vector<uint32_t> stamp(v, UINT32_MAX), queue;
+    for (uint32_t m = 0; m < v; ++m) {
+      if (match[m] == -1 || parts.matched[parts.part[m]] < 3) continue;
+      queue.clear();
+      queue.push_back(m);
+      stamp[m] = m;
+      size_t head = 0;
+      for (uint32_t ring = 0; head < queue.size(); ++ring) {
+        const size_t end = queue.size();
+        for (; head < end; ++head) {
+          const uint32_t u = queue[head];
+          if (match[u] == -1) Offer(u, {Distance(verts[m], verts[u]), ring, m});
+          ForEachNeighbour(adj, u, v, [&](uint32_t w) {
+            if (stamp[w] == m || ring + 1 > radius[w]) return;
+            stamp[w] = m;
+            queue.push_back(w);
+          });
+        }
+      }
+    }
+  }
+
+  // The three nearest, when the ring search's order cannot change them.
+  bool Nearest(uint32_t v, Nearest3& out) const {
+    const Entry* e = &best_[4 * size_t{v}];
+    const int n = count_[v];
+    if (n < 3) return false;
+    for (int k = 0; k + 1 < n && k <= 2; ++k)
+      if (e[k].d == e[k + 1].d && e[k].ring == e[k + 1].ring) return false;
+    for (int k = 0; k < 3; ++k) {
+      out.s[k] = e[k].s;
+      out.d[k] = e[k].d;
+    }
+    out.count = 3;
+    return true;
+  }
+
+ private:
+  static bool Before(const Entry& a, const Entry& b) { return a.d < b.d || (a.d == b.d && a.ring < b.ring); }
+
+  void Offer(uint32_t v, const Entry& x) {
+    Entry* e = &best_[4 * size_t{v}];
+    uint8_t& n = count_[v];
+    int at = n;
+    while (at > 0 && Before(x, e[at - 1])) --at;
+    if (at >= 4) return;
+    for (int k = std::min<int>(n, 3); k > at; --k) e[k] = e[k - 1];
+    e[at] = x;
+    if (n < 4) ++n;
+  }
+
+  std::vector<Entry> best_;
+  std::vector<uint8_t> count_;
+};
+
 }  // namespace
 
 void CopyWeights(XRenderableNode& node, uint32_t i, uint32_t j, float f) {
@@ -243,6 +357,7 @@ bool RemapMeshWeights(ExportContext& ctx, XRenderableNode& node) {
   const AdjEdgeList adj = node.mesh->BuildAdjEdgeList();
   const Parts parts = FindParts(adj, match, V);
   RingSearch search(adj, match, V);
+  const FoundSets sets(adj, match, verts, V, parts);
   std::vector<uint32_t> few;
   for (uint32_t i = 0; i < V; ++i) {
     AdvanceProgress(ctx);
@@ -251,8 +366,9 @@ bool RemapMeshWeights(ExportContext& ctx, XRenderableNode& node) {
     const uint32_t part = parts.part[i];
     const uint32_t inPart = parts.matched[part];
     const std::vector<uint32_t>* found = nullptr;
+    Nearest3 near;
     if (inPart >= 3) {
-      found = &search.Run(i);
+      if (!sets.Nearest(i, near)) found = &search.Run(i);
     } else {
       // The search would sweep the part and find exactly its matched vertices; only the order
       // of two at one distance is left to it.
@@ -264,8 +380,8 @@ bool RemapMeshWeights(ExportContext& ctx, XRenderableNode& node) {
       else
         found = &few;
     }
-    Nearest3 near;
-    for (uint32_t s : *found) near.Offer(s, Distance(verts[s], p));
+    if (found)
+      for (uint32_t s : *found) near.Offer(s, Distance(verts[s], p));
     const auto point = [&](int k) { return static_cast<uint32_t>(match[near.s[k]]); };
     if (near.count == 0) {
       CopyWeights(node, i, NearestPoint(node, p), 1.0f);
