@@ -25,7 +25,7 @@ const char* kScene = R"({"format": "vorn-scene", "version": 1, "scene": {"animat
      "controller": {"rotation": {"type": "euler", "x": {"value": 0}, "y": {"value": 0},
                                  "z": {"keys": [[0, 0], [1600, 340]]}}},
      "children": [
-       {"name": "Rider", "object": {"type": "dummy"}, "transform": {"translation": [0, 0, 10]}},
+       {"name": "Rider", "object": {"type": "dummy"}, "transform": {"translation": [10, 0, 5]}},
        {"name": "Mirror", "object": {"type": "dummy"}, "transform": {"scale": [-1, 1, 1]}}]}]})";
 
 class Sampler : public SpineTest {
@@ -213,8 +213,8 @@ TEST_F(Sampler, LocalTransformsAreParentRelativeConvertedAndUnmirrored) {
   const AnimationTrack& rider = Sample("Rider")[0];
   ASSERT_EQ(rider.matrixKeys.size(), 2u) << "fixed under a turning parent";
   const Matrix3& m = rider.matrixKeys[1].value;
-  EXPECT_NEAR(m.row[3].x, 0.0f, 1e-4f);
-  EXPECT_NEAR(m.row[3].y, 10.0f, 1e-4f) << "host Z is the file's Y";
+  EXPECT_NEAR(m.row[3].x, 10.0f, 1e-4f);
+  EXPECT_NEAR(m.row[3].y, 5.0f, 1e-4f) << "host Z is the file's Y";
   EXPECT_NEAR(m.row[3].z, 0.0f, 1e-4f);
   Build(kScene, "KeyType=0\nKeyOptimizeLevel=0\n", {{"A", 0, 10}});
   for (const MatrixKey& k : Sample("Mirror")[0].matrixKeys) EXPECT_GT(k.value.Determinant(), 0.0f);
