@@ -56,8 +56,11 @@ void AdvanceProgress(ExportContext& ctx) {
 uint32_t SampleCount(const ExportContext& ctx) {
   if (!Options().Animation) return 0;
   uint32_t n = 0;
-  for (const AnimationClip& c : AnimationClips())
-    n += static_cast<uint32_t>((c.endKey - c.startKey) * ctx.ticksPerFrame / ctx.ticksPerSample + 1);
+  for (const AnimationClip& c : AnimationClips()) {
+    // A clip that ends before its start is sampled once, as the sampler does.
+    const int64_t length = std::max<int64_t>(0, int64_t{c.endKey - c.startKey} * ctx.ticksPerFrame);
+    n += static_cast<uint32_t>(length / ctx.ticksPerSample + 1);
+  }
   return n;
 }
 

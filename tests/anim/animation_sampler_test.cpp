@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "export/driver.h"
 #include "export/settings.h"
 #include "scene/node_tree.h"
 #include "scene/transforms.h"
@@ -120,6 +121,13 @@ TEST_F(Sampler, AClipEndingBeforeItsStartIsOneSampleAtItsStart) {
       EXPECT_NEAR(tracks[0].matrixKeys[0].value.row[3].x, 100.0f, 1e-4f);
     }
   }
+}
+
+TEST_F(Sampler, TheWorkEstimateCountsAReversedClipAsOneSample) {
+  Build(kScene, "", {{"A", 0, 10}, {"Back", 10, 5}});
+  EXPECT_EQ(SampleCount(*ctx_), 11u + 1u);
+  ctx_->ticksPerSample = 300;
+  EXPECT_EQ(SampleCount(*ctx_), 6u + 1u);
 }
 
 TEST_F(Sampler, ReductionKeepsTheFirstKeyAndOneCarryingTheRunsEnd) {
