@@ -10,6 +10,7 @@
 #include "export/options.h"
 #include "export/search_folders.h"
 #include "material/procedural_render.h"
+#include "material/texture_convert.h"
 #include "platform/file_system.h"
 
 namespace vorn {
@@ -82,7 +83,23 @@ int CopyTextureFiles(ExportContext& ctx, XMaterial& record) {
     ++used;
     if (!o.TextureFiles) continue;
     if (!slot.proceduralMap) {
-      if (slot.sourcePath.empty() || !IsSafeTargetName(slot.fileName)) continue;
+      if (slot.sourcePath.empty()) continue;
+      // Converted to TextureFormat, or with PowerOf2 alone re-encoded in its own format when its
+      // size is not a power of two already.
+      const int32_t format = o.TextureConvert ? o.TextureFormat : o.PowerOf2 ? TextureFormatOfName(slot.fileName) : -1;
+      int w = 0, h = 0;
+      if (*TextureFormatExtension(format) && TextureSize(slot.sourcePath, w, h) &&
+          (o.TextureConvert || NearestPowerOfTwo(w) != w || NearestPowerOfTwo(h) != h)) {
+        const std::string name = ConvertedTextureName(slot.fileName, format);
+        if (!IsSafeTargetName(name)) continue;
+        const std::string target = ctx.outputDirectory + name;
+        if (o.OverwriteTexture || !platform::PathExists(target))
+          ConvertTexture(slot.sourcePath, target, format, o.PowerOf2 != 0);
+        slot.fileName = name;
+        continue;
+      }
+      // Not converted: copied as it is.
+      if (!IsSafeTargetName(slot.fileName)) continue;
       platform::CopyFileAtomic(slot.sourcePath, ctx.outputDirectory + slot.fileName, o.OverwriteTexture != 0);
       continue;
     }

@@ -1,0 +1,24 @@
+// Conversion of copied textures to another image format, optionally resized to powers of two.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vorn {
+
+// The TextureFormat values: 0 dds, 1 png, 2 tga, 3 jpg, 4 bmp.
+// The extension of a format with its dot; empty for an unknown value.
+const char* TextureFormatExtension(int32_t format);
+// fileName with its extension replaced by the format's.
+std::string ConvertedTextureName(const std::string& fileName, int32_t format);
+// The format an image file name's extension names (".jpeg" too, any case), or -1.
+int32_t TextureFormatOfName(const std::string& fileName);
+// The size of src when it is an image this system can decode.
+bool TextureSize(const std::string& src, int& width, int& height);
+// Decodes src and writes it at dst in the format, replacing dst only by a complete file. DDS is
+// DXT5 when any pixel is not opaque, else DXT1; bmp and jpg drop the alpha.
+bool ConvertTexture(const std::string& src, const std::string& dst, int32_t format, bool powerOf2);
+// The power of two nearest to n (the larger one on a tie), at least 1.
+int NearestPowerOfTwo(int n);
+
+}  // namespace vorn

@@ -1,0 +1,193 @@
+#include "material/texture_convert.h"
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wconversion"
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+#pragma GCC diagnostic ignored "-Wshadow"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
+#include "material/texture_files.h"
+#include "material_fixture.h"
+
+namespace vorn {
+namespace {
+
+using testing::MaterialTest;
+
+// An uncompressed 24-bit BMP written here byte by byte, bottom row first, one colour.
+std::string SolidBmp(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
+  const int row = (w * 3 + 3) & ~3;
+  std::vector<uint8_t> out;
+  auto put16 = [&](uint32_t v) { out.push_back(uint8_t(v)); out.push_back(uint8_t(v >> 8)); };
+  auto put32 = [&](uint32_t v) { put16(v & 0xffff); put16(v >> 16); };
+  out.push_back('B');
+  out.push_back('M');
+  put32(uint32_t(54 + row * h));
+  put32(0);
+  put32(54);
+  put32(40);
+  put32(uint32_t(w));
+  put32(uint32_t(h));
+  put16(1);
+  put16(24);
+  for (int i = 0; i < 6; ++i) put32(0);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      out.push_back(b);
+      out.push_back(g);
+      out.push_back(r);
+    }
+    for (int p = w * 3; p < row; ++p) out.push_back(0);
+  }
+  return std::string(out.begin(), out.end());
+}
+
+uint32_t U32(const std::string& s, size_t at) {
+  return uint32_t(uint8_t(s[at])) | uint32_t(uint8_t(s[at + 1])) << 8 | uint32_t(uint8_t(s[at + 2])) << 16 |
+         uint32_t(uint8_t(s[at + 3])) << 24;
+}
+
+class TextureConvert : public MaterialTest {
+ protected:
+  void SetUp() override {
+    MaterialTest::SetUp();
+    Load(R"("materials": {})");
+    Touch(dir_ / "src" / "red.bmp", SolidBmp(5, 3, 255, 0, 0));
+    Options().TextureConvert = 1;
+  }
+  XMaterial Record(const std::string& source, const std::string& fileName) {
+    XMaterial r;
+    r.slots[0].mapChannel = 1;
+    r.slots[0].fileName = fileName;
+    r.slots[0].sourcePath = Dir() + "/src/" + source;
+    return r;
+  }
+  struct Decoded {
+    int w = 0, h = 0;
+    std::array<int, 4> first{};
+  };
+  Decoded Decode(const std::string& name) {
+    Decoded d;
+    int n = 0;
+    unsigned char* px = stbi_load((dir_ / "out" / name).c_str(), &d.w, &d.h, &n, 4);
+    if (px) {
+      d.first = {px[0], px[1], px[2], px[3]};
+      stbi_image_free(px);
+    }
+    return d;
+  }
+};
+
+TEST(TextureConvertNames, ExtensionsAndPowersOfTwo) {
+  EXPECT_EQ(ConvertedTextureName("wood.png", 0), "wood.dds");
+  EXPECT_EQ(ConvertedTextureName("a.b.jpeg", 3), "a.b.jpg");
+  EXPECT_EQ(ConvertedTextureName("noext", 2), "noext.tga");
+  EXPECT_EQ(TextureFormatOfName("X.JPEG"), 3);
+  EXPECT_EQ(TextureFormatOfName("x.Bmp"), 4);
+  EXPECT_EQ(TextureFormatOfName("x.gif"), -1);
+  EXPECT_STREQ(TextureFormatExtension(5), "");
+  const int cases[][2] = {{0, 1}, {1, 1}, {2, 2}, {3, 4}, {5, 4}, {6, 8}, {256, 256}, {300, 256}, {400, 512}, {1000, 1024}};
+  for (const auto& c : cases) EXPECT_EQ(NearestPowerOfTwo(c[0]), c[1]) << c[0];
+}
+
+TEST_F(TextureConvert, EachFormatOpensInAnImageReaderWithItsColours) {
+  for (int32_t format : {1, 2, 3, 4}) {
+    Options().TextureFormat = format;
+    XMaterial r = Record("red.bmp", "red.bmp");
+    EXPECT_EQ(CopyTextureFiles(ctx_, r), 1);
+    const std::string name = std::string("red") + TextureFormatExtension(format);
+    EXPECT_EQ(r.slots[0].fileName, name);
+    const Decoded d = Decode(name);
+    EXPECT_EQ(d.w, 5) << name;
+    EXPECT_EQ(d.h, 3) << name;
+    EXPECT_GE(d.first[0], 250) << name;
+    EXPECT_LE(d.first[1], 5) << name;
+  }
+}
+
+TEST_F(TextureConvert, DdsIsDxt1WhenOpaqueWithItsHeaderAndBlocks) {
+  Options().TextureFormat = 0;
+  XMaterial r = Record("red.bmp", "red.bmp");
+  CopyTextureFiles(ctx_, r);
+  ASSERT_EQ(r.slots[0].fileName, "red.dds");
+  const std::string dds = Read(dir_ / "out" / "red.dds");
+  ASSERT_EQ(dds.size(), 128u + 2 * 1 * 8) << "two by one blocks of 8 bytes";
+  EXPECT_EQ(dds.substr(0, 4), "DDS ");
+  EXPECT_EQ(U32(dds, 4), 124u);
+  EXPECT_EQ(U32(dds, 12), 3u) << "height";
+  EXPECT_EQ(U32(dds, 16), 5u) << "width";
+  EXPECT_EQ(U32(dds, 20), 16u) << "linear size";
+  EXPECT_EQ(U32(dds, 76), 32u);
+  EXPECT_EQ(dds.substr(84, 4), "DXT1");
+  // A solid block: both end colours pure red in 5:6:5.
+  EXPECT_EQ(U32(dds, 128) & 0xffff, 0xF800u);
+}
+
+TEST_F(TextureConvert, DdsIsDxt5WithAlpha) {
+  // A 32-bit TGA with a transparent pixel, written by hand: uncompressed true colour.
+  std::string tga(18, '\0');
+  tga[2] = 2;
+  tga[12] = 4;
+  tga[14] = 4;
+  tga[16] = 32;
+  tga[17] = 8;
+  for (int i = 0; i < 16; ++i) tga += std::string{'\0', '\0', char(0xff), char(i == 0 ? 0 : 0xff)};
+  Touch(dir_ / "src" / "a.tga", tga);
+  Options().TextureFormat = 0;
+  XMaterial r = Record("a.tga", "a.tga");
+  CopyTextureFiles(ctx_, r);
+  const std::string dds = Read(dir_ / "out" / "a.dds");
+  ASSERT_EQ(dds.size(), 128u + 16);
+  EXPECT_EQ(dds.substr(84, 4), "DXT5");
+}
+
+TEST_F(TextureConvert, PowerOfTwoResizesAndKeepsFormatWithoutConversion) {
+  Options().TextureFormat = 1;
+  Options().PowerOf2 = 1;
+  XMaterial r = Record("red.bmp", "red.bmp");
+  CopyTextureFiles(ctx_, r);
+  const Decoded d = Decode("red.png");
+  EXPECT_EQ(d.w, 4);
+  EXPECT_EQ(d.h, 4);
+
+  Options().TextureConvert = 0;
+  XMaterial same = Record("red.bmp", "red.bmp");
+  CopyTextureFiles(ctx_, same);
+  EXPECT_EQ(same.slots[0].fileName, "red.bmp");
+  EXPECT_EQ(Decode("red.bmp").w, 4) << "re-encoded in its own format at 4 x 4";
+
+  const std::string square = SolidBmp(4, 2, 0, 255, 0);
+  Touch(dir_ / "src" / "green.bmp", square);
+  XMaterial pow2 = Record("green.bmp", "green.bmp");
+  CopyTextureFiles(ctx_, pow2);
+  EXPECT_EQ(Read(dir_ / "out" / "green.bmp"), square) << "already a power of two: copied as it is";
+}
+
+TEST_F(TextureConvert, UndecodableSourcesAreCopiedUnchanged) {
+  Touch(dir_ / "src" / "fake.png", "not an image");
+  Options().TextureFormat = 0;
+  XMaterial r = Record("fake.png", "fake.png");
+  CopyTextureFiles(ctx_, r);
+  EXPECT_EQ(r.slots[0].fileName, "fake.png");
+  EXPECT_EQ(Read(dir_ / "out" / "fake.png"), "not an image");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "out" / "fake.dds"));
+}
+
+TEST_F(TextureConvert, ExistingConvertedTargetsStayWithoutOverwrite) {
+  Options().TextureFormat = 2;
+  Options().OverwriteTexture = 0;
+  Touch(dir_ / "out" / "red.tga", "kept");
+  XMaterial r = Record("red.bmp", "red.bmp");
+  CopyTextureFiles(ctx_, r);
+  EXPECT_EQ(Read(dir_ / "out" / "red.tga"), "kept");
+  EXPECT_EQ(r.slots[0].fileName, "red.tga");
+  Options().TextureFiles = 0;
+  XMaterial off = Record("red.bmp", "red.bmp");
+  CopyTextureFiles(ctx_, off);
+  EXPECT_EQ(off.slots[0].fileName, "red.bmp") << "nothing copied, nothing renamed";
+}
+
+}  // namespace
+}  // namespace vorn
