@@ -1,0 +1,122 @@
+// The textured example exported whole: materials, texture names and the files beside the .X file.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "export/driver.h"
+#include "host/scene_document.h"
+#include "xfile/template_ids.h"
+#include "xfile/xfile_reader.h"
+#include "xfile/xfile_tree.h"
+
+namespace vorn {
+namespace {
+
+std::string ReadAll(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+class TexturedExample : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("vorn-example-" + std::to_string(getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_ / "cfg");
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
+  // Exports the example with these settings lines and reads the file back.
+  bool Export(const std::string& settings, XFileTree& tree) {
+    std::ofstream(dir_ / "cfg" / "vorn_max_config.ini") << "[Option]\n" << settings;
+    auto doc = LoadSceneDocument(examples_ + "/textured_box.json");
+    doc->SetDirectory(9, (dir_ / "cfg").string());
+    const std::string path = (dir_ / "box.x").string();
+    XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
+    std::string error;
+    return ReadXFileFromPath(path, {}, &tree, &error);
+  }
+  // "Template name" or "Template name: text" for every object, in file order, nested by two spaces.
+  static std::string Outline(const XFileTree& tree) {
+    std::string out;
+    auto walk = [&](auto&& self, uint32_t first, int depth) -> void {
+      for (uint32_t i = first; i != kNoObject; i = tree.objects[i].nextSibling) {
+        const XTreeObject& o = tree.objects[i];
+        out += std::string(size_t(depth) * 2, ' ');
+        if (o.isReference) {
+          out += "{" + o.name + "}\n";
+          continue;
+        }
+        const std::string t = tree.TemplateOf(o)->name;
+        if (t == "Frame" || t == "Mesh" || t == "MeshMaterialList" || t == "Material" || t == "TextureFilename" ||
+            t == "EffectInstance" || t == "EffectParamString") {
+          out += t;
+          if (!o.name.empty()) out += " " + o.name;
+          if (t == "TextureFilename" || t == "EffectInstance" || t == "EffectParamString") {
+            auto d = tree.Data(o);
+            std::string text(d.begin(), d.end());
+            for (char& c : text)
+              if (c == '\0') c = '|';
+            out += ": " + text;
+          }
+          out += "\n";
+          self(self, o.firstChild, depth + 1);
+        } else {
+          out.resize(out.size() - size_t(depth) * 2);
+        }
+      }
+    };
+    walk(walk, tree.firstTop, 0);
+    return out;
+  }
+  std::filesystem::path dir_;
+  const std::string examples_ = std::string(VORN_SOURCE_DIR) + "/examples";
+};
+
+TEST_F(TexturedExample, PlainMaterialsNameTheirTexturesAndTheFilesAreCopied) {
+  XFileTree tree;
+  ASSERT_TRUE(Export("Multi-Textures=1\n", tree));
+  EXPECT_EQ(Outline(tree),
+            "Material Crate_Wood\n  TextureFilename: crate_diffuse.png|\n  TextureFilename: crate_normal.bmp|\n"
+            "Material Tiles\n  TextureFilename: Checker__1.bmp|\n"
+            "Material Material_NULL\n"
+            "Frame Crate\n  Mesh Crate\n    MeshMaterialList\n      {Crate_Wood}\n      {Tiles}\n      {Material_NULL}\n"
+            "Frame Lamp\n  Mesh Lamp\n    MeshMaterialList\n      Material Glow\n"
+            "        EffectInstance: glow.fx|\n          EffectParamString: GlowTexture|crate_diffuse.png|\n");
+  EXPECT_EQ(ReadAll(dir_ / "crate_diffuse.png"), ReadAll(examples_ + "/textures/crate_diffuse.png"));
+  EXPECT_EQ(ReadAll(dir_ / "crate_normal.bmp"), ReadAll(examples_ + "/textures/crate_normal.bmp"));
+  EXPECT_EQ(ReadAll(dir_ / "glow.fx"), ReadAll(examples_ + "/textures/glow.fx"));
+  EXPECT_EQ(ReadAll(dir_ / "Checker__1.bmp").size(), 54u + 256 * 256 * 3);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "Crate.fx")) << "FX is off";
+}
+
+TEST_F(TexturedExample, WithFxTheNormalMappedMaterialGetsAGeneratedEffect) {
+  XFileTree tree;
+  ASSERT_TRUE(Export("FX=1\nTangent=1\nBiTangent=1\nNormalMapCode=1\nInlineMtl=1\n", tree));
+  const std::string outline = Outline(tree);
+  EXPECT_NE(outline.find("    MeshMaterialList\n      Material Crate_Wood\n        EffectInstance: Crate.fx|\n"
+                         "          EffectParamString: Crate_Diffuse|crate_diffuse.png|\n"
+                         "          EffectParamString: Crate_Normal_Bitmap|crate_normal.bmp|\n"
+                         "      Material Tiles\n        TextureFilename: Checker__1.bmp|\n"
+                         "      Material Material_NULL\n"),
+            std::string::npos)
+      << outline;
+  const std::string fx = ReadAll(dir_ / "Crate.fx");
+  EXPECT_NE(fx.find("texture Crate_Diffuse; \ntexture Crate_Normal_Bitmap; \n"), std::string::npos);
+  EXPECT_NE(fx.find("float3 bumpNormal =  2 * tex2D( Crate_Normal_BitmapSampler, vout.TexCoord0 ) - 1 ;\n"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace vorn
