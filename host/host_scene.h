@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/math.h"
+#include "host/dialog.h"
 #include "host/tri_mesh.h"
 
 namespace vorn {
@@ -167,6 +168,8 @@ class HostScene {
   // Dialog controls: whether modal dialogs are shown to a user (a terminal here); when not, a
   // dialog is initialised and confirmed with OK as it stands.
   virtual bool InteractiveDialogs() const { return false; }
+  // Runs a modal dialog and returns its result; unshown, it is initialised and confirmed.
+  virtual int RunDialog(DialogModel& dialog, DialogProcedure& procedure) { return RunDialogUnshown(dialog, procedure); }
 
   // Nodes.
   virtual std::string NodeName(const HostNode* n) const = 0;

@@ -1,13 +1,14 @@
 #include "ui/options_dialog.h"
 
 #include "export/export_context.h"
+#include "ui/options_dialog_proc.h"
 
 namespace vorn {
 
-// Confirmed as loaded until the dialog model lands.
 int ShowOptionsDialog(ExportContext& ctx) {
-  (void)ctx;
-  return 1;
+  OptionsDialogProc proc(ctx);
+  DialogModel dialog = OptionsDialogProc::Layout();
+  return ctx.host ? ctx.host->RunDialog(dialog, proc) : RunDialogUnshown(dialog, proc);
 }
 
 }  // namespace vorn

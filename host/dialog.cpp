@@ -1,0 +1,91 @@
+#include "host/dialog.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace vorn {
+
+DialogControl* DialogModel::Find(int id) {
+  for (DialogControl& c : controls)
+    if (c.id == id && id != 0) return &c;
+  return nullptr;
+}
+
+const DialogControl* DialogModel::Find(int id) const { return const_cast<DialogModel*>(this)->Find(id); }
+
+bool DialogModel::Checked(int id) const {
+  const DialogControl* c = Find(id);
+  return c && c->checked;
+}
+
+void DialogModel::SetCheck(int id, bool on) {
+  DialogControl* c = Find(id);
+  if (!c) return;
+  if (on && c->kind == ControlKind::Radio)
+    for (DialogControl& other : controls)
+      if (other.kind == ControlKind::Radio && other.radioGroup == c->radioGroup) other.checked = false;
+  c->checked = on;
+}
+
+void DialogModel::Enable(int id, bool on) {
+  if (DialogControl* c = Find(id)) c->enabled = on;
+}
+
+bool DialogModel::Enabled(int id) const {
+  const DialogControl* c = Find(id);
+  return c && c->enabled;
+}
+
+std::string DialogModel::Text(int id) const {
+  const DialogControl* c = Find(id);
+  return c ? c->text : std::string();
+}
+
+void DialogModel::SetText(int id, const std::string& text) {
+  if (DialogControl* c = Find(id)) c->text = text;
+}
+
+int DialogModel::Selection(int id) const {
+  const DialogControl* c = Find(id);
+  return c ? c->selection : -1;
+}
+
+void DialogModel::Select(int id, int index) {
+  if (DialogControl* c = Find(id)) c->selection = index;
+}
+
+float DialogModel::SpinnerValue(int id) const {
+  const DialogControl* c = Find(id);
+  return c ? c->value : 0.0f;
+}
+
+void DialogModel::SetSpinnerValue(int id, float value) {
+  DialogControl* c = Find(id);
+  if (!c) return;
+  // Whole steps, so that repeated spinning does not drift (0.1 ten times is 1.0).
+  if (c->isFloat && c->step > 0) value = std::round(value / c->step) * c->step;
+  c->value = std::clamp(value, c->minValue, c->maxValue);
+  if (!c->isFloat) c->value = std::trunc(c->value);
+  char text[32];
+  if (c->isFloat)
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(c->value));
+  else
+    std::snprintf(text, sizeof text, "%ld", static_cast<long>(c->value));
+  SetText(c->linkedEdit, text);
+}
+
+void DialogModel::CommitSpinnerText(int id) {
+  const DialogControl* c = Find(id);
+  if (!c) return;
+  SetSpinnerValue(id, std::strtof(Text(c->linkedEdit).c_str(), nullptr));
+}
+
+int RunDialogUnshown(DialogModel& dialog, DialogProcedure& procedure) {
+  procedure.OnInit(dialog);
+  const int result = procedure.OnCommand(dialog, dialog.okId);
+  return result < 0 ? 0 : result;
+}
+
+}  // namespace vorn
