@@ -178,6 +178,28 @@ TEST_F(Extraction, PhysiqueRigidAndBlendedVertices) {
   EXPECT_EQ(n->skinData->bones.count(2), 0u);
 }
 
+TEST_F(Extraction, PointsThatDifferFromTheMeshAreRemapped) {
+  // The object's three points carry the weights; the mesh adds a vertex inside them.
+  const std::string mesh = R"({"vertices": [[0,0,0],[1,0,0],[0,1,0],[0.25,0.25,0]],
+      "faces": [[0,1,3],[1,2,3],[2,0,3]]})";
+  Build(testing::SkinnedDoc(mesh, "[[[0, 1.0]], [[1, 1.0]], [[2, 1.0]]]", "", 3,
+                            R"(, "points": [[0,0,0],[1,0,0],[0,1,0]])"));
+  XRenderableNode* n = Skinned("M");
+  ASSERT_TRUE(n && n->hasSkin);
+  ASSERT_TRUE(n->pointsDiffer);
+  ASSERT_NE(n->vertexSkinData, n->skinData);
+  EXPECT_EQ(n->skinData->bones.at(1).weights.size(), 3u) << "per object point";
+  const XSkinInfo& v = *n->vertexSkinData;
+  EXPECT_EQ(v.bones.at(1).weights.size(), 4u) << "per mesh vertex";
+  EXPECT_FLOAT_EQ(At(v, 1, 0).weight, 1.0f);
+  EXPECT_FLOAT_EQ(At(v, 1, 3).weight, 0.5f);
+  EXPECT_FLOAT_EQ(At(v, 2, 3).weight, 0.25f);
+  EXPECT_FLOAT_EQ(At(v, 3, 3).weight, 0.25f);
+  EXPECT_EQ(v.maxWeightsPerVertex, 3);
+  EXPECT_EQ(v.maxWeightsPerFace, 3);
+  EXPECT_EQ(v.boneCount, 3);
+}
+
 TEST(FixWeights, OnlyAssignedEntriesShareTheMissingPart) {
   XRenderableNode n;
   n.skinData = std::make_shared<XSkinInfo>();
