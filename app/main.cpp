@@ -11,6 +11,7 @@
 #include "app/plugin_loader.h"
 #include "host/scene_document.h"
 #include "platform/console_ui.h"
+#include "platform/terminal_dialog.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
@@ -52,9 +53,8 @@ struct ExportArgs {
 
 int RunExport(const ExportArgs& a) {
   const bool terminal = isatty(0) && isatty(2);
-  if (!a.silent && !a.yes)
-    return Fail(2, terminal ? "the options dialog is not available yet; pass --silent or --yes"
-                            : "no terminal for the options dialog; pass --silent or --yes");
+  const bool showDialog = !a.silent && !a.yes;
+  if (showDialog && !terminal) return Fail(2, "no terminal for the options dialog; pass --silent or --yes");
 
   std::unique_ptr<vorn::SceneDocument> scene;
   try {
@@ -90,7 +90,17 @@ int RunExport(const ExportArgs& a) {
   if (a.mapsDirs.size() > 1) scene->SetDirectory(32, a.mapsDirs[1]);
 
   vorn::platform::ConsoleUi ui(2);
-  scene->SetMessageSink([&ui](const std::string& caption, const std::string& text, int icon) {
+  vorn::platform::TerminalDialogs dialogs;
+  int optionsResult = -1;  // the outermost dialog's result: 0 when the user cancelled
+  if (showDialog)
+    scene->SetDialogRunner([&](vorn::DialogModel& dialog, vorn::DialogProcedure& procedure) {
+      const bool outermost = !dialogs.Active();
+      const int result = dialogs.Run(dialog, procedure);
+      if (outermost) optionsResult = result;
+      return result;
+    });
+  scene->SetMessageSink([&ui, &dialogs](const std::string& caption, const std::string& text, int icon) {
+    if (dialogs.Active()) return dialogs.MessageBox(caption, text);
     ui.MessageBox(caption, text,
                   icon == 1 ? vorn::platform::MessageIcon::kError
                             : icon == 2 ? vorn::platform::MessageIcon::kWarning : vorn::platform::MessageIcon::kNone);
@@ -107,13 +117,16 @@ int RunExport(const ExportArgs& a) {
     const FileStamp before = Stamp(a.output);
     plugin.Exporter().DoExport(a.output.c_str(), nullptr, scene.get(), a.silent, a.selected ? 1u : 0u);
     ui.ProgressEnd();
-    status = Changed(before, Stamp(a.output)) ? 0 : Fail(1, "no .X file was written");
+    if (optionsResult == 0)
+      status = Fail(1, "export cancelled; nothing was written");
+    else
+      status = Changed(before, Stamp(a.output)) ? 0 : Fail(1, "no .X file was written");
   } catch (const std::exception& e) {
     status = Fail(2, e.what());
   }
   if (!overlayDir.empty()) {
     const std::string saved = overlayDir + "/" + kSettingsFile;
-    if (!a.silent) vorn::platform::CopyFileAtomic(saved, configDir + "/" + kSettingsFile, true);
+    if (!a.silent && optionsResult != 0) vorn::platform::CopyFileAtomic(saved, configDir + "/" + kSettingsFile, true);
     std::remove(saved.c_str());
     rmdir(overlayDir.c_str());
   }

@@ -48,6 +48,9 @@ class SceneDocument final : public HostScene {
 
   // Host side hooks the app sets.
   void SetMessageSink(MessageSink sink) { messageSink_ = std::move(sink); }
+  // Shows modal dialogs to a user; without one they are confirmed as they open.
+  using DialogRunner = std::function<int(DialogModel& dialog, DialogProcedure& procedure)>;
+  void SetDialogRunner(DialogRunner runner) { dialogRunner_ = std::move(runner); }
   void SetProgressSink(ProgressSink sink) { progressSink_ = std::move(sink); }
   void SetDirectory(int which, const std::string& path);
   const std::vector<RecordedMessage>& Messages() const { return messages_; }
@@ -75,6 +78,10 @@ class SceneDocument final : public HostScene {
   void ProgressUpdate(int percent, bool showPercent, const std::string& title) override;
   void ProgressEnd() override;
   void MessageBox(const std::string& text, const std::string& caption, int icon, bool owned) override;
+  bool InteractiveDialogs() const override { return static_cast<bool>(dialogRunner_); }
+  int RunDialog(DialogModel& dialog, DialogProcedure& procedure) override {
+    return dialogRunner_ ? dialogRunner_(dialog, procedure) : RunDialogUnshown(dialog, procedure);
+  }
 
   std::string NodeName(const HostNode* n) const override;
   int ChildCount(const HostNode* n) const override;
@@ -171,6 +178,7 @@ class SceneDocument final : public HostScene {
  private:
   std::unique_ptr<scene_doc::Data> d_;
   MessageSink messageSink_;
+  DialogRunner dialogRunner_;
   ProgressSink progressSink_;
   std::vector<RecordedMessage> messages_;
   int exportStartCode_ = -1;

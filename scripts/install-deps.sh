@@ -3,9 +3,10 @@
 # Packages already present are left alone, so a second run costs nothing.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config zlib1g-dev nlohmann-json3-dev libstb-dev libcli11-dev
-      libncurses-dev libassimp-dev assimp-utils libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
+      libncurses-dev libassimp-dev assimp-utils libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+      tmux)
 if [ "${VORN_CONFORMANCE:-1}" = 1 ]; then
-  pkgs+=(wine64 g++-mingw-w64-x86-64 python3-pyassimp)
+  pkgs+=(wine64 g++-mingw-w64-x86-64 glslang-tools)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

@@ -94,7 +94,7 @@ DialogModel OptionsDialogProc::Layout() {
   using K = ControlKind;
   DialogModel d;
   d.width = 78;
-  d.height = 31;
+  d.height = 32;
   d.okId = kOk;
   d.cancelId = kCancel;
   d.status = "Tab/arrows move  Space toggles  Enter: OK or edit a cell  Esc: Cancel  +/-: spinners";
@@ -111,52 +111,52 @@ DialogModel OptionsDialogProc::Layout() {
   auto group = [&](const char* text, int x, int y, int w, int h) { d.Add(0, K::Group, text, x, y, w, h); };
   auto hidden = [&](int id, ControlKind kind, const char* text) { d.Add(id, kind, text, 0, 0, 0).visible = false; };
 
-  // Left column.
-  group("General", 0, 0, 39, 10);
+  // Left column: two columns of boxes at 2 and 21, long labels on rows of their own.
+  group("General", 0, 0, 39, 11);
   check(kSceneRoot, "Scene Root", 2, 1);
-  edit(kSceneRootName, 18, 1, 19);
+  edit(kSceneRootName, 17, 1, 20);
   check(kMaterial, "Material", 2, 2);
-  check(kInline, "Inline", 18, 2);
+  check(kInline, "Inline", 21, 2);
   check(kBone, "Bone", 2, 3);
-  check(kBoneMesh, "Bone Mesh", 18, 3);
+  check(kBoneMesh, "Bone Mesh", 21, 3);
   check(kMesh, "Mesh", 2, 4);
-  check(kSkin, "Skin", 18, 4);
+  check(kSkin, "Skin", 21, 4);
   check(kWeightFix, "Weight Fix", 2, 5);
-  edit(kPrecisionEdit, 18, 5, 6);
-  spin(kPrecisionSpin, kPrecisionEdit, 24, 5);
+  edit(kPrecisionEdit, 21, 5, 6);
+  spin(kPrecisionSpin, kPrecisionEdit, 27, 5);
   check(kAnimation, "Animation", 2, 6);
-  check(kOnlyAnimationSet, "Only AnimationSet", 18, 6);
-  check(kDummy, "Dummy", 2, 7);
-  check(kOther, "Other Nodes", 18, 7);
+  check(kDummy, "Dummy", 21, 6);
+  check(kOnlyAnimationSet, "Only AnimationSet", 2, 7);
   check(kDuplicateName, "Duplicate Name", 2, 8);
-  check(kVertexDup, "Vertex Duplication", 18, 8);
-  group("", 0, 10, 39, 5);
-  check(kDeclData, "Vertex Elements in DeclData", 2, 11);
-  check(kNormal, "Normal", 2, 12);
-  check(kTangent, "Tangent", 13, 12);
-  check(kBitangent, "Bitangent", 25, 12);
-  check(kVertexColor, "VertexColor", 2, 13);
-  check(kTexCoords, "TexCoords", 18, 13);
+  check(kOther, "Other Nodes", 21, 8);
+  check(kVertexDup, "Vertex Duplication", 2, 9);
+  group("", 0, 11, 39, 5);
+  check(kDeclData, "Vertex Elements in DeclData", 2, 12);
+  check(kNormal, "Normal", 2, 13);
+  check(kTangent, "Tangent", 13, 13);
+  check(kBitangent, "Bitangent", 25, 13);
+  check(kVertexColor, "VertexColor", 2, 14);
+  check(kTexCoords, "TexCoords", 21, 14);
   // Hidden in the dialog; kept so that they are set and read like the others.
   hidden(0, K::Group, "Animation Options");
   hidden(kAnimationType, K::Check, "Type");
   hidden(kOpenClose, K::Combo, "");
   hidden(kQuality, K::Combo, "Quality");
-  group("", 0, 15, 39, 5);
-  check(kTextures, "Textures", 2, 16);
-  check(kOverwriteTexture, "Overwrite", 15, 16);
-  check(kMultiTextures, "Multi-Textures", 2, 17);
-  check(kConvertTo, "Convert to", 2, 18);
-  d.Add(kTextureFormat, K::Combo, "", 17, 18, 7);
-  check(kPowerOf2, "Power of 2", 25, 18);
-  group("Multiple UV Sets", 0, 20, 39, 4);
-  check(kRemoveDuplicates, "Remove Duplicates", 2, 21);
-  check(kCreateShader, "Create Shader (.fx)", 2, 22);
-  check(kNormalMap, "Normal map", 25, 22);
-  label("Procedural Texture Size:", 1, 24);
-  edit(kProcMapX, 26, 24, 5, true);
-  label("\xC3\x97", 32, 24);
-  edit(kProcMapY, 34, 24, 5, true);
+  group("", 0, 16, 39, 5);
+  check(kTextures, "Textures", 2, 17);
+  check(kOverwriteTexture, "Overwrite", 21, 17);
+  check(kMultiTextures, "Multi-Textures", 2, 18);
+  check(kPowerOf2, "Power of 2", 21, 18);
+  check(kConvertTo, "Convert to", 2, 19);
+  d.Add(kTextureFormat, K::Combo, "", 17, 19, 7);
+  group("Multiple UV Sets", 0, 21, 39, 5);
+  check(kRemoveDuplicates, "Remove Duplicates", 2, 22);
+  check(kCreateShader, "Create Shader (.fx)", 2, 23);
+  check(kNormalMap, "Normal map", 2, 24);
+  label("Procedural Texture Size:", 1, 26);
+  edit(kProcMapX, 26, 26, 5, true);
+  label("\xC3\x97", 32, 26);
+  edit(kProcMapY, 34, 26, 5, true);
 
   // Right column.
   group("Animation Clips", 40, 0, 38, 11);
@@ -186,19 +186,19 @@ DialogModel OptionsDialogProc::Layout() {
   check(kEffectParams, "Effect Parameters", 42, 22);
 
   // Across the bottom.
-  group("Coordinate System", 0, 25, 78, 4);
-  check(kScale, "Scale", 2, 26);
-  edit(kScaleEdit, 12, 26, 10);
-  check(kXRot, "X-Rot", 26, 26);
-  edit(kXRotEdit, 36, 26, 10);
-  check(kZRot, "Z-Rot", 50, 26);
-  edit(kZRotEdit, 60, 26, 10);
-  check(kRightHanded, "Right-handed", 2, 27);
-  check(kWorldSpace, "World Space", 26, 27);
-  label("X File Format", 1, 29);
-  d.Add(kXFileFormat, K::Combo, "", 15, 29, 11);
-  d.Add(kOk, K::Button, "OK", 52, 29, 8);
-  d.Add(kCancel, K::Button, "Cancel", 62, 29, 10);
+  group("Coordinate System", 0, 27, 78, 4);
+  check(kScale, "Scale", 2, 28);
+  edit(kScaleEdit, 12, 28, 10);
+  check(kXRot, "X-Rot", 26, 28);
+  edit(kXRotEdit, 36, 28, 10);
+  check(kZRot, "Z-Rot", 50, 28);
+  edit(kZRotEdit, 60, 28, 10);
+  check(kRightHanded, "Right-handed", 2, 29);
+  check(kWorldSpace, "World Space", 26, 29);
+  label("X File Format", 1, 31);
+  d.Add(kXFileFormat, K::Combo, "", 15, 31, 11);
+  d.Add(kOk, K::Button, "OK", 52, 31, 8);
+  d.Add(kCancel, K::Button, "Cancel", 62, 31, 10);
   return d;
 }
 

@@ -51,10 +51,26 @@ TEST_F(OptionsDialog, EveryControlOfTheTableIsThereAndFitsTheLayout) {
                      1166, 1167, 1045, 1046, 1174, 1175, 1027, 1177, 1172, 1022, 1170, 1168, 1169, 1182, 1181,
                      1180, 1165, 1001, 1009, 1035, 2};
   for (int id : ids) EXPECT_TRUE(dialog_.Find(id)) << id;
+  // Inside the frame, clear of each other and of the group borders they sit in.
+  std::vector<const DialogControl*> shown, groups;
   for (const DialogControl& c : dialog_.controls) {
     if (!c.visible) continue;
     EXPECT_LE(c.x + c.w, dialog_.width) << c.label << " " << c.id;
     EXPECT_LT(c.y + c.h - 1, dialog_.height) << c.label << " " << c.id;
+    (c.kind == ControlKind::Group ? groups : shown).push_back(&c);
+  }
+  for (size_t i = 0; i < shown.size(); ++i) {
+    const DialogControl& a = *shown[i];
+    for (size_t j = i + 1; j < shown.size(); ++j) {
+      const DialogControl& b = *shown[j];
+      const bool apart = a.x + a.w <= b.x || b.x + b.w <= a.x || a.y + a.h <= b.y || b.y + b.h <= a.y;
+      EXPECT_TRUE(apart) << "'" << a.label << "' " << a.id << " overlaps '" << b.label << "' " << b.id;
+    }
+    for (const DialogControl* g : groups) {
+      const bool inside = a.x > g->x && a.x + a.w < g->x + g->w && a.y > g->y && a.y + a.h < g->y + g->h;
+      const bool outside = a.x + a.w <= g->x || g->x + g->w <= a.x || a.y + a.h <= g->y || g->y + g->h <= a.y;
+      EXPECT_TRUE(inside || outside) << "'" << a.label << "' " << a.id << " crosses group '" << g->label << "'";
+    }
   }
 }
 

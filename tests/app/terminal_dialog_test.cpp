@@ -1,0 +1,154 @@
+// The options dialog as a user drives it in a terminal: vorn runs in a tmux session of 80 x 24,
+// keys go in through tmux, and the export and the saved settings are checked afterwards.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "export/export_context.h"
+#include "export/options.h"
+#include "ui/options_dialog_proc.h"
+#include "xfile/xfile_reader.h"
+
+namespace vorn {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+class TerminalDialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux not available";
+    session_ = "vorn-e2e-" + std::to_string(getpid());
+    dir_ = fs::temp_directory_path() / session_;
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "cfg");
+  }
+  void TearDown() override {
+    if (session_.empty()) return;
+    (void)std::system(("tmux kill-session -t " + session_ + " >/dev/null 2>&1").c_str());
+    fs::remove_all(dir_);
+  }
+
+  void Start() {
+    const std::string cmd = std::string(VORN_EXE) + " export " + Quote(Scene()) + " " + Quote(Out()) +
+                            " --config-dir " + Quote((dir_ / "cfg").string()) + "; echo $? >" + Quote((dir_ / "status").string()) + "; sleep 60";
+    const std::string tmux = "tmux new-session -d -s " + session_ + " -x 80 -y 24 " + Quote(cmd);
+    ASSERT_EQ(std::system(tmux.c_str()), 0);
+  }
+  std::string Screen() {
+    const std::string file = (dir_ / "screen").string();
+    (void)std::system(("tmux capture-pane -p -t " + session_ + " >" + Quote(file)).c_str());
+    return Read(file);
+  }
+  bool WaitFor(const std::string& text) {
+    for (int i = 0; i < 200; ++i) {
+      if (Screen().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+  // tmux key names: "Tab", "Enter", "Space", "Escape", or literal text with -l.
+  void Keys(const std::string& keys, bool literal = false) {
+    ASSERT_EQ(std::system(("tmux send-keys -t " + session_ + (literal ? " -l " : " ") + keys).c_str()), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  int Status() {
+    for (int i = 0; i < 200; ++i) {
+      if (fs::exists(dir_ / "status") && !Read(dir_ / "status").empty()) return std::atoi(Read(dir_ / "status").c_str());
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return -1;
+  }
+  static std::string Read(const fs::path& p) {
+    std::ifstream in(p);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  static std::string Scene() { return std::string(VORN_SOURCE_DIR) + "/examples/box.json"; }
+  std::string Out() const { return (dir_ / "box.x").string(); }
+  std::string Settings() const { return Read(dir_ / "cfg" / "vorn_max_config.ini"); }
+
+  // Tab presses from one control to another, in the order the dialog moves focus, with the
+  // enabled states the default settings give.
+  static int Tabs(int from, int to) {
+    Options() = DefaultOptions(30);
+    ExportContext ctx;
+    ctx.animationRange = {0, 16000};
+    DialogModel d = OptionsDialogProc::Layout();
+    InitOptionsDialog(d, ctx);
+    int count = -1;
+    for (const DialogControl& c : d.controls) {
+      const bool focusable =
+          c.visible && c.enabled && c.kind != ControlKind::Group && c.kind != ControlKind::Label;
+      if (!focusable) continue;
+      if (c.id == from) count = 0;
+      else if (count >= 0) ++count;
+      if (c.id == to) return count;
+    }
+    return -1;
+  }
+  void Tab(int n) {
+    for (int i = 0; i < n; ++i) Keys("Tab");
+  }
+
+  std::string session_;
+  fs::path dir_;
+};
+
+TEST_F(TerminalDialog, ChangesASettingAddsAClipAndExports) {
+  Start();
+  ASSERT_TRUE(WaitFor("Animation Clips")) << Screen();
+  EXPECT_NE(Screen().find("Scene Root"), std::string::npos);
+  Keys("Space");  // the first control: Scene Root
+  Tab(Tabs(ids::kSceneRoot, ids::kAdd));
+  Keys("Enter");
+  ASSERT_TRUE(WaitFor("Name:")) << Screen();
+  Keys("Jump", true);
+  Keys("Enter");
+  ASSERT_TRUE(WaitFor("Jump")) << Screen();
+  Tab(Tabs(ids::kAdd, ids::kSampleRate));
+  Keys("Enter");
+  ASSERT_EQ(Status(), 0) << Screen();
+
+  const std::string settings = Settings();
+  EXPECT_NE(settings.find("SceneRoot=1"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("=Jump"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("AnimationCount=2"), std::string::npos) << settings;
+  XFileTree tree;
+  std::string error;
+  ASSERT_TRUE(ReadXFileFromPath(Out(), XReadOptions{}, &tree, &error)) << error;
+  bool sceneRoot = false, jump = false;
+  for (const XTreeObject& o : tree.objects) {
+    const XTemplate* t = tree.TemplateOf(o);
+    if (!t) continue;
+    if (t->name == "Frame" && o.parent == kNoObject && o.name == "SceneRoot") sceneRoot = true;
+    if (t->name == "AnimationSet" && o.name == "Jump") jump = true;
+  }
+  EXPECT_TRUE(sceneRoot) << "the file has the scene-root frame";
+  EXPECT_TRUE(jump) << "and the new clip";
+}
+
+TEST_F(TerminalDialog, EscapeCancelsWithNothingWritten) {
+  Start();
+  ASSERT_TRUE(WaitFor("Animation Clips")) << Screen();
+  Keys("Space");
+  Keys("Escape");
+  EXPECT_EQ(Status(), 1);
+  EXPECT_NE(Screen().find("export cancelled"), std::string::npos) << Screen();
+  EXPECT_FALSE(fs::exists(Out()));
+  EXPECT_FALSE(fs::exists(dir_ / "cfg" / "vorn_max_config.ini"));
+}
+
+}  // namespace
+}  // namespace vorn
