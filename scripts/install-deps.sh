@@ -6,7 +6,7 @@ pkgs=(cmake ninja-build g++ pkg-config zlib1g-dev nlohmann-json3-dev libstb-dev 
       libncurses-dev libassimp-dev assimp-utils libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
       tmux)
 if [ "${VORN_CONFORMANCE:-1}" = 1 ]; then
-  pkgs+=(wine64 g++-mingw-w64-x86-64 glslang-tools)
+  pkgs+=(wine64 g++-mingw-w64-x86-64 glslang-tools python3-pil)
 fi
 missing=()
 for p in "${pkgs[@]}"; do

@@ -1,9 +1,7 @@
 // The animated example as other programs read it: the DirectX loader (d3dx9 under Wine, through
 // dxcheck.exe) in every encoding, and assimp's animation channels. Skipped where the tools are
 // missing.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,18 +12,14 @@
 
 #include "export/driver.h"
 #include "host/scene_document.h"
-#include "tests/xfile/test_util.h"
+#include "tests/xfile/dx_loader.h"
 #include "xfile/xfile_reader.h"
 
 namespace vorn {
 namespace {
 
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-std::string ReadText(const std::string& path) {
-  const std::vector<uint8_t> bytes = testing::ReadBytes(path);
-  return {bytes.begin(), bytes.end()};
-}
+using testing::ReadText;
+std::string Quote(const std::string& s) { return testing::ShellQuote(s); }
 
 // Exports the arm example with its own clips in the given encoding; returns the file's path.
 std::string ExportArm(const testing::ScratchDir& dir, int xfileType, const std::string& extra = "") {
@@ -43,46 +37,7 @@ std::string ExportArm(const testing::ScratchDir& dir, int xfileType, const std::
   return path;
 }
 
-class ArmInDirectX : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    if (std::string(VORN_WINE).empty() || std::string(VORN_DXCHECK_EXE).empty() ||
-        !std::filesystem::exists(VORN_DXCHECK_EXE))
-      return;
-    // The prefix the loader conformance test uses; whoever comes first initialises it.
-    prefix_ = std::string(VORN_BINARY_DIR) + "/wineprefix";
-    const int lock = ::open((prefix_ + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-    if (lock >= 0) ::flock(lock, LOCK_EX);
-    const std::string ready = prefix_ + "/vorn-ready";
-    if (!std::filesystem::exists(ready)) {
-      const std::string server = std::filesystem::path(VORN_WINE).parent_path() / "wineserver";
-      const std::string env = "WINEPREFIX=" + Quote(prefix_) + " WINEDEBUG=-all ";
-      const std::string boot = env + "timeout 300 " + Quote(VORN_WINE) + " wineboot -i >/dev/null 2>&1 && " + env +
-                               "timeout 120 " + Quote(server) + " -w && touch " + Quote(ready);
-      (void)std::system(boot.c_str());
-    }
-    if (lock >= 0) ::close(lock);
-    available_ = std::filesystem::exists(ready);
-  }
-  void SetUp() override {
-    if (!available_) GTEST_SKIP() << "wine64 or dxcheck.exe not available";
-  }
-  std::string Load(const std::string& file, std::string* failure) {
-    const std::string out = file + ".dump", err = file + ".err";
-    const std::string command = "cd " + Quote(dir_.path()) + " && WINEPREFIX=" + Quote(prefix_) +
-                                " WINEDEBUG=-all timeout 120 " + Quote(VORN_WINE) + " " + Quote(VORN_DXCHECK_EXE) +
-                                " --templates standard " + Quote("Z:" + file) + " >" + Quote(out) + " 2>" + Quote(err);
-    if (std::system(command.c_str()) != 0) {
-      *failure = "dxcheck failed: " + ReadText(err);
-      return {};
-    }
-    return ReadText(out);
-  }
-
-  static inline std::string prefix_;
-  static inline bool available_ = false;
-  testing::ScratchDir dir_;
-};
+class ArmInDirectX : public testing::DirectXLoaderTest {};
 
 TEST_F(ArmInDirectX, LoadsAlikeInEveryEncoding) {
   for (const char* keys : {"KeyType=1\n", "KeyType=0\nAnimationOptions=1\n"}) {
@@ -95,7 +50,7 @@ TEST_F(ArmInDirectX, LoadsAlikeInEveryEncoding) {
       const std::string ours = DumpTree(tree);
       ASSERT_NE(ours.find("AnimationSet <3D82AB50-62DA-11CF-AB39-0020AF71E433> Wave"), std::string::npos) << ours;
       std::string failure;
-      const std::string dump = Load(path, &failure);
+      const std::string dump = Load(path, "standard", &failure);
       ASSERT_TRUE(failure.empty()) << path << ": " << failure;
       EXPECT_EQ(dump, ours) << path;
       if (type == 0) first = dump;

@@ -1,9 +1,7 @@
 // Our files loaded by the DirectX loader (d3dx9 under Wine, through dxcheck.exe): the trees
 // it sees must be exactly the ones handed to the sink, whatever templates the loading program
 // registered. Skipped where Wine or the cross-built program is missing.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -12,6 +10,7 @@
 
 #include "export/driver.h"
 #include "host/scene_document.h"
+#include "tests/xfile/dx_loader.h"
 #include "tests/xfile/sample_scene.h"
 #include "tests/xfile/test_util.h"
 #include "xfile/xfile_reader.h"
@@ -22,50 +21,21 @@ namespace {
 
 using testing::DataBytes;
 
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
+using testing::ShellQuote;
+std::string Quote(const std::string& s) { return ShellQuote(s); }
 
-class DirectXLoader : public ::testing::Test {
+class DirectXLoader : public testing::DirectXLoaderTest {
  protected:
-  static void SetUpTestSuite() {
-    if (std::string(VORN_WINE).empty() || std::string(VORN_DXCHECK_EXE).empty() ||
-        !std::filesystem::exists(VORN_DXCHECK_EXE))
-      return;
-    prefix_ = std::string(VORN_BINARY_DIR) + "/wineprefix";
-    // One prefix for all tests; the first user initialises it while the others wait.
-    const int lock = ::open((prefix_ + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-    if (lock >= 0) ::flock(lock, LOCK_EX);
-    const std::string ready = prefix_ + "/vorn-ready";
-    if (!std::filesystem::exists(ready)) {
-      // wineboot returns before the server has written the prefix; wineserver -w waits for it
-      const std::string server = std::filesystem::path(VORN_WINE).parent_path() / "wineserver";
-      const std::string env = "WINEPREFIX=" + Quote(prefix_) + " WINEDEBUG=-all ";
-      const std::string boot = env + "timeout 300 " + Quote(VORN_WINE) + " wineboot -i >/dev/null 2>&1 && " +
-                               env + "timeout 120 " + Quote(server) + " -w && touch " + Quote(ready);
-      (void)std::system(boot.c_str());
-    }
-    if (lock >= 0) ::close(lock);
-    available_ = std::filesystem::exists(ready);
-  }
-
-  void SetUp() override {
-    if (!available_) GTEST_SKIP() << "wine64 or dxcheck.exe not available";
-  }
-
-  // The loader's dump of the file; empty with *failure set when dxcheck fails.
-  std::string Load(const std::string& file, const char* templates, std::string* failure) {
-    const std::string out = file + ".dump", err = file + ".err";
-    const std::string command = "cd " + Quote(dir_.path()) + " && WINEPREFIX=" + Quote(prefix_) +
-                                " WINEDEBUG=-all timeout 120 " + Quote(VORN_WINE) + " " +
-                                Quote(VORN_DXCHECK_EXE) + " --templates " + templates + " " +
-                                Quote("Z:" + file) + " >" + Quote(out) + " 2>" + Quote(err);
-    const int rc = std::system(command.c_str());
-    const std::vector<uint8_t> dump = testing::ReadBytes(out);
-    if (rc != 0) {
-      const std::vector<uint8_t> e = testing::ReadBytes(err);
-      *failure = "dxcheck exit " + std::to_string(rc) + ": " + std::string(e.begin(), e.end());
-      return {};
-    }
-    return {dump.begin(), dump.end()};
+  // Exports a bundled example silently in the encoding with extra settings; the file's path.
+  std::string ExportExample(const std::filesystem::path& scene, int type, const std::string& ini) {
+    auto doc = LoadSceneDocument(scene.string());
+    const std::string settings = dir_ / "settings";
+    std::filesystem::create_directories(settings);
+    std::ofstream(settings + "/vorn_max_config.ini") << "[Option]\nXFileType=" << type << "\n" << ini;
+    doc->SetDirectory(9, settings);
+    const std::string path = dir_ / (scene.stem().string() + std::to_string(type) + ".x");
+    XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
+    return path;
   }
 
   template <class Writer>
@@ -84,9 +54,6 @@ class DirectXLoader : public ::testing::Test {
     return path;
   }
 
-  static inline std::string prefix_;
-  static inline bool available_ = false;
-  testing::ScratchDir dir_;
 };
 
 void WriteLargeMesh(XFileSink& sink) {
@@ -163,16 +130,7 @@ TEST_F(DirectXLoader, LoadsTheExportedExamplesInEveryEncoding) {
     if (entry.path().extension() != ".json") continue;
     std::string first;
     for (int type = 0; type < 3; ++type) {
-      auto doc = LoadSceneDocument(entry.path().string());
-      const std::string settings = dir_ / "settings";
-      std::filesystem::create_directories(settings);
-      {
-        std::ofstream ini(settings + "/vorn_max_config.ini");
-        ini << "[Option]\nXFileType=" << type << "\nDummy=1\n";
-      }
-      doc->SetDirectory(9, settings);
-      const std::string path = dir_ / (entry.path().stem().string() + std::to_string(type) + ".x");
-      XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
+      const std::string path = ExportExample(entry.path(), type, "Dummy=1\n");
       ASSERT_TRUE(std::filesystem::exists(path)) << entry.path();
       XFileTree tree;
       std::string error;
@@ -197,13 +155,7 @@ TEST_F(DirectXLoader, LoadsEveryMeshObjectInEveryEncoding) {
     const bool declData = std::string(options).find("DeclData") != std::string::npos;
     std::string first;
     for (int type = 0; type < 3; ++type) {
-      auto doc = LoadSceneDocument(scene);
-      const std::string settings = dir_ / "settings";
-      std::filesystem::create_directories(settings);
-      std::ofstream(settings + "/vorn_max_config.ini") << "[Option]\nXFileType=" << type << "\n" << options;
-      doc->SetDirectory(9, settings);
-      const std::string path = dir_ / ("sphere" + std::to_string(type) + ".x");
-      XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
+      const std::string path = ExportExample(scene, type, options);
       XFileTree tree;
       std::string error;
       ASSERT_TRUE(ReadXFileFromPath(path, {}, &tree, &error)) << error;

@@ -1,0 +1,99 @@
+// The textured example as other programs read it: the DirectX loader under Wine in every
+// encoding, assimp's materials and texture names, and an independent image reader (Pillow)
+// on the copied, converted and rendered textures. Each is skipped where it is missing.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "export/driver.h"
+#include "host/scene_document.h"
+#include "tests/xfile/dx_loader.h"
+#include "xfile/xfile_reader.h"
+
+namespace vorn {
+namespace {
+
+using testing::ReadText;
+using testing::ShellQuote;
+
+class TexturedReaders : public testing::DirectXLoaderTest {
+ protected:
+  // Exports the textured example into its own folder; the .X file's path.
+  std::string Export(const std::string& name, int type, const std::string& ini) {
+    const std::string out = dir_ / name;
+    std::filesystem::create_directories(out);
+    auto doc = LoadSceneDocument(std::string(VORN_SOURCE_DIR) + "/examples/textured_box.json");
+    std::ofstream(out + "/vorn_max_config.ini") << "[Option]\nXFileType=" << type << "\n" << ini;
+    doc->SetDirectory(9, out);
+    const std::string path = out + "/box" + std::to_string(type) + ".x";
+    XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
+    return path;
+  }
+};
+
+TEST_F(TexturedReaders, LoaderAndAssimpSeeTheMaterialsInEveryEncoding) {
+  struct Variant {
+    const char* ini;
+    const char* texture;  // a texture name the file must carry
+  };
+  for (const Variant& v : {Variant{"FX=1\n", "crate_diffuse.png"},
+                           Variant{"FX=1\nTextureConvert=1\nTextureFormat=0\n", "crate_diffuse.dds"},
+                           Variant{"Multi-Textures=1\n", "Checker__1.bmp"}}) {
+    std::string first;
+    for (int type = 0; type < 3; ++type) {
+      const std::string path = Export("v" + std::to_string(std::hash<std::string>{}(v.ini) % 1000), type, v.ini);
+      XFileTree tree;
+      std::string error;
+      ASSERT_TRUE(ReadXFileFromPath(path, {}, &tree, &error)) << error;
+      const std::string ours = DumpTree(tree);
+      const std::string bytes(tree.data.begin(), tree.data.end());
+      EXPECT_NE(bytes.find(v.texture), std::string::npos) << v.ini;
+      std::string failure;
+      const std::string dump = Load(path, "standard", &failure);
+      ASSERT_TRUE(failure.empty()) << path << ": " << failure;
+      EXPECT_EQ(dump, ours) << v.ini;
+      if (type == 0) first = dump;
+      EXPECT_EQ(dump, first) << v.ini << " encoding " << type << " differs from the text encoding";
+
+      if (std::string(VORN_ASSIMP).empty()) continue;
+      const std::string xml = path + ".xml";
+      const std::string command =
+          "timeout 60 " + ShellQuote(VORN_ASSIMP) + " dump " + ShellQuote(path) + " " + ShellQuote(xml) + " >/dev/null 2>&1";
+      ASSERT_EQ(std::system(command.c_str()), 0) << path;
+      const std::string info = ReadText(xml);
+      for (const char* material : {"\"Tiles\"", "\"Crate_Wood\"", "\"Glow\""})
+        EXPECT_NE(info.find(material), std::string::npos) << material << " in " << v.ini;
+      EXPECT_NE(info.find("\"Checker__1.bmp\""), std::string::npos) << "the procedural map's image, " << v.ini;
+    }
+  }
+}
+
+TEST(TexturedImages, OpenInAnIndependentImageReader) {
+  if (std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") != 0) GTEST_SKIP() << "Pillow not available";
+  testing::ScratchDir dir;
+  for (const char* ini : {"FX=1\n", "FX=1\nTextureConvert=1\nTextureFormat=0\nPowerOf2=1\n",
+                          "TextureConvert=1\nTextureFormat=2\n", "TextureConvert=1\nTextureFormat=3\n"}) {
+    const std::string out = dir / std::to_string(std::hash<std::string>{}(ini) % 100000);
+    std::filesystem::create_directories(out);
+    auto doc = LoadSceneDocument(std::string(VORN_SOURCE_DIR) + "/examples/textured_box.json");
+    std::ofstream(out + "/vorn_max_config.ini") << "[Option]\nXFileType=0\n" << ini;
+    doc->SetDirectory(9, out);
+    XDoExport((out + "/box.x").c_str(), nullptr, doc.get(), true, 0);
+    // Every image beside the .X file decodes whole; the script prints how many it read.
+    const std::string script =
+        "import glob, sys\nfrom PIL import Image\nn = 0\n"
+        "for f in glob.glob(sys.argv[1] + '/*'):\n"
+        "    if f.rsplit('.', 1)[-1] in ('png', 'bmp', 'dds', 'tga', 'jpg'):\n"
+        "        im = Image.open(f); im.load(); assert im.size[0] > 0 and im.size[1] > 0, f; n += 1\n"
+        "print(n)\n";
+    std::ofstream(out + "/check.py") << script;
+    const std::string command = "/usr/bin/python3 " + ShellQuote(out + "/check.py") + " " + ShellQuote(out) + " >" +
+                                ShellQuote(out + "/count.txt") + " 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << ini << ReadText(out + "/count.txt");
+    EXPECT_GE(std::atoi(ReadText(out + "/count.txt").c_str()), 3) << ini << ReadText(out + "/count.txt");
+  }
+}
+
+}  // namespace
+}  // namespace vorn

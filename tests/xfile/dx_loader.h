@@ -1,0 +1,74 @@
+// The DirectX loader (d3dx9 under Wine, through dxcheck.exe) for tests that check our files
+// with it. One Wine prefix serves every test binary; the first to need it initialises it while
+// the others wait. Tests built with vorn_readers_test() get VORN_WINE and VORN_DXCHECK_EXE.
+#pragma once
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/xfile/test_util.h"
+
+namespace vorn::testing {
+
+inline std::string ShellQuote(const std::string& s) { return "'" + s + "'"; }
+
+inline std::string ReadText(const std::string& path) {
+  const std::vector<uint8_t> bytes = ReadBytes(path);
+  return {bytes.begin(), bytes.end()};
+}
+
+class DirectXLoaderTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (std::string(VORN_WINE).empty() || std::string(VORN_DXCHECK_EXE).empty() ||
+        !std::filesystem::exists(VORN_DXCHECK_EXE))
+      return;
+    prefix_ = std::string(VORN_BINARY_DIR) + "/wineprefix";
+    const int lock = ::open((prefix_ + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+    if (lock >= 0) ::flock(lock, LOCK_EX);
+    const std::string ready = prefix_ + "/vorn-ready";
+    if (!std::filesystem::exists(ready)) {
+      // wineboot returns before the server has written the prefix; wineserver -w waits for it
+      const std::string server = std::filesystem::path(VORN_WINE).parent_path() / "wineserver";
+      const std::string env = "WINEPREFIX=" + ShellQuote(prefix_) + " WINEDEBUG=-all ";
+      const std::string boot = env + "timeout 300 " + ShellQuote(VORN_WINE) + " wineboot -i >/dev/null 2>&1 && " +
+                               env + "timeout 120 " + ShellQuote(server) + " -w && touch " + ShellQuote(ready);
+      (void)std::system(boot.c_str());
+    }
+    if (lock >= 0) ::close(lock);
+    available_ = std::filesystem::exists(ready);
+  }
+
+  void SetUp() override {
+    if (!available_) GTEST_SKIP() << "wine64 or dxcheck.exe not available";
+  }
+
+  // The loader's dump of the file, with the given templates registered ("standard", "all");
+  // empty with *failure set when dxcheck fails.
+  std::string Load(const std::string& file, const char* templates, std::string* failure) {
+    const std::string out = file + ".dump", err = file + ".err";
+    const std::string command = "cd " + ShellQuote(dir_.path()) + " && WINEPREFIX=" + ShellQuote(prefix_) +
+                                " WINEDEBUG=-all timeout 120 " + ShellQuote(VORN_WINE) + " " +
+                                ShellQuote(VORN_DXCHECK_EXE) + " --templates " + templates + " " +
+                                ShellQuote("Z:" + file) + " >" + ShellQuote(out) + " 2>" + ShellQuote(err);
+    const int rc = std::system(command.c_str());
+    if (rc != 0) {
+      *failure = "dxcheck exit " + std::to_string(rc) + ": " + ReadText(err);
+      return {};
+    }
+    return ReadText(out);
+  }
+
+  static inline std::string prefix_;
+  static inline bool available_ = false;
+  ScratchDir dir_;
+};
+
+}  // namespace vorn::testing
