@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/plugin_loader.h"
+#include "host/assimp_scene.h"
 #include "host/scene_document.h"
 #include "platform/console_ui.h"
 #include "platform/terminal_dialog.h"
@@ -57,8 +58,9 @@ int RunExport(const ExportArgs& a) {
   if (showDialog && !terminal) return Fail(2, "no terminal for the options dialog; pass --silent or --yes");
 
   std::unique_ptr<vorn::SceneDocument> scene;
+  std::vector<vorn::ImportedClip> clips;
   try {
-    scene = vorn::LoadSceneDocument(a.scene);
+    scene = vorn::LoadScene(a.scene, &clips);
   } catch (const std::exception& e) {
     return Fail(2, e.what());
   }
@@ -66,18 +68,21 @@ int RunExport(const ExportArgs& a) {
   std::string configDir = a.configDir.empty() ? vorn::platform::UserConfigDirectory() : a.configDir;
   if (configDir.empty() || !vorn::platform::CreateDirectories(configDir))
     return Fail(2, "cannot use the settings folder '" + configDir + "'");
+  // An imported scene's animations become the clip list when the settings file has none.
+  std::vector<std::string> sets = a.sets;
+  for (std::string& s : vorn::ClipSettings(clips, configDir + "/" + kSettingsFile)) sets.push_back(std::move(s));
 
   // Overrides are applied to a private copy of the settings file, as if the file held them; a
   // confirmed export then saves the copy back.
   std::string settingsDir = configDir;
   std::string overlayDir;
-  if (!a.sets.empty()) {
+  if (!sets.empty()) {
     char tmpl[] = "/tmp/vorn-settings-XXXXXX";
     if (!mkdtemp(tmpl)) return Fail(2, "cannot create a temporary folder");
     overlayDir = tmpl;
     vorn::platform::IniFile ini;
     ini.Load(configDir + "/" + kSettingsFile);
-    for (const std::string& s : a.sets) {
+    for (const std::string& s : sets) {
       const size_t eq = s.find('=');
       if (eq == std::string::npos || eq == 0) return Fail(2, "--set needs KEY=VALUE, not '" + s + "'");
       ini.Set("Option", s.substr(0, eq), s.substr(eq + 1));
@@ -162,7 +167,7 @@ int main(int argc, char** argv) {
 
   ExportArgs ea;
   CLI::App* exp = app.add_subcommand("export", "export a scene into a .X file");
-  exp->add_option("scene", ea.scene, "scene document (.json)")->required();
+  exp->add_option("scene", ea.scene, "scene: a .json scene document, or a file assimp reads (.fbx, .gltf, .glb, .dae, .obj, ...)")->required();
   exp->add_option("output", ea.output, "the .X file to write")->required();
   auto* silent = exp->add_flag("--silent", ea.silent, "silent export: no dialog, settings loaded but not saved");
   exp->add_flag("--yes", ea.yes, "confirm the options dialog as loaded without showing it")->excludes(silent);
