@@ -33,9 +33,13 @@ constexpr int kDiffuseSlot = 1;
 constexpr int kBumpSlot = 8;
 constexpr int kStandardSlots = 12;
 
-// assimp scenes are Y-up; the host is Z-up. Turning +90 degrees about X takes Y to Z, so the
-// default conversion (Y and Z exchanged) gives the usual left-handed Y-up file.
+// assimp scenes are Y-up; the host is Z-up. Points turn +90 degrees about X (Y becomes Z) and
+// transforms are conjugated by the same turn, so the default conversion (Y and Z exchanged)
+// gives the usual left-handed Y-up file: identity frames stay identity, z is negated.
 const Matrix3 kPresentation = RotateXMatrix(kPi / 2);
+const Matrix3 kPresentationInverse = RotateXMatrix(-kPi / 2);
+
+Matrix3 Present(const Matrix3& m) { return kPresentationInverse * m * kPresentation; }
 
 Matrix3 ToMatrix3(const aiMatrix4x4& m) {
   Matrix3 r;
@@ -130,11 +134,11 @@ class Builder {
     // A root without meshes or animation only carries a transform; it is folded into its
     // children when that keeps their keys plain.
     float scale = 1;
-    const Matrix3 rootTm = ToMatrix3(root->mTransformation) * kPresentation;
+    const Matrix3 rootTm = ToMatrix3(root->mTransformation);
     if (root->mNumMeshes == 0 && !animated_.count(root) && IsSimilarity(rootTm, &scale)) {
       for (unsigned i = 0; i < root->mNumChildren; ++i) MakeNode(*root->mChildren[i], &d_.root, rootTm);
     } else {
-      MakeNode(*root, &d_.root, kPresentation);
+      MakeNode(*root, &d_.root, Matrix3{});
     }
     for (const auto& [node, tm] : pendingSkins_) MakeSkins(*node, *tm);
     MakeControllers();
@@ -353,8 +357,8 @@ class Builder {
       const aiMesh& m = *s_.mMeshes[n.mMeshes[k]];
       const uint32_t base = uint32_t(out.verts.size());
       for (unsigned v = 0; v < m.mNumVertices; ++v) {
-        out.verts.push_back(ToPoint(m.mVertices[v]));
-        if (normals) out.specified.normals.push_back(Normalize(ToPoint(m.mNormals[v])));
+        out.verts.push_back(ToPoint(m.mVertices[v]) * kPresentation);
+        if (normals) out.specified.normals.push_back(Normalize(VectorTransform(ToPoint(m.mNormals[v]), kPresentation)));
         if (colors) {
           const aiColor4D c = m.HasVertexColors(0) ? m.mColors[0][v] : aiColor4D(1, 1, 1, 1);
           color->verts.push_back({c.r, c.g, c.b});
@@ -413,8 +417,8 @@ class Builder {
 
   // ---- Nodes -----------------------------------------------------------------------------
 
-  // `after` follows the node's own transform: the presentation turn (and a folded root) for
-  // top-level nodes, identity below.
+  // `after` follows the node's own transform: a folded root for top-level nodes, identity
+  // elsewhere.
   void MakeNode(const aiNode& n, Node* parent, const Matrix3& after) {
     auto node = std::make_unique<Node>();
     Node& nd = *node;
@@ -422,7 +426,7 @@ class Builder {
     if (nd.name.empty()) nd.name = "Node" + std::to_string(d_.nodes.size() + 1);
     nd.handle = uint32_t(d_.nodes.size() + 1);
     nd.parent = parent == &d_.root ? nullptr : parent;
-    nd.transform = ToMatrix3(n.mTransformation) * after;
+    nd.transform = Present(ToMatrix3(n.mTransformation) * after);
     after_[&nd] = after;
     AffineParts parts = DecompAffine(nd.transform);
     nd.staticPos = parts.t;
@@ -472,7 +476,7 @@ class Builder {
           SkinData::BoneEntry e;
           e.node = bn;
           e.hasInit = e.hasInitObject = true;
-          e.init = e.initObject = Inverse(ToMatrix3(bone.mOffsetMatrix)) * meshWorld;
+          e.init = e.initObject = Present(Inverse(ToMatrix3(bone.mOffsetMatrix))) * meshWorld;
           skin.bones.push_back(e);
         }
         for (unsigned w = 0; w < bone.mNumWeights; ++w) {
@@ -563,8 +567,7 @@ class Builder {
       auto found = nodes_.find(an);
       if (found == nodes_.end()) continue;
       Node& node = *found->second;
-      // A top-level node carries the presentation turn (and a folded root): p -> p A,
-      // R -> R Q, s -> s k for A = k Q.
+      // Under a folded root A = k Q: p -> p A, R -> R Q, s -> s k; then presented Z-up.
       const Matrix3 after = after_[&node];
       float k = 1;
       if (!IsSimilarity(after, &k)) k = 1;
@@ -596,15 +599,15 @@ class Builder {
           continue;
         }
         ClipKeys(*pos, anim, ch->mPositionKeys, ch->mNumPositionKeys, restPos, [&](const aiVector3D& p, float* v) {
-          const Point3 q = ToPoint(p) * after;
+          const Point3 q = ToPoint(p) * after * kPresentation;
           v[0] = q.x, v[1] = q.y, v[2] = q.z;
         });
         ClipKeys(*rot, anim, ch->mRotationKeys, ch->mNumRotationKeys, restRot, [&](const aiQuaternion& q, float* v) {
-          const Quat r = MatrixToQuat(QuatToMatrix(ToQuat(q)) * turn);
+          const Quat r = MatrixToQuat(Present(QuatToMatrix(ToQuat(q)) * turn));
           v[0] = r.x, v[1] = r.y, v[2] = r.z, v[3] = r.w;
         });
         ClipKeys(*scl, anim, ch->mScalingKeys, ch->mNumScalingKeys, restScale, [&](const aiVector3D& s, float* v) {
-          v[0] = s.x * k, v[1] = s.y * k, v[2] = s.z * k;
+          v[0] = s.x * k, v[1] = s.z * k, v[2] = s.y * k;  // the turn exchanges the Y and Z scales
         });
       }
       node.controller = prs;
