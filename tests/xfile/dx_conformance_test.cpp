@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -145,6 +147,45 @@ TEST_F(DirectXLoader, LoadsTheExportedExamplesInEveryEncoding) {
     ++exported;
   }
   EXPECT_GT(exported, 0);
+}
+
+// The flat box: 24 vertices (three per corner, one for each side), 12 faces, 24 normals each a
+// unit axis, as our reader, the DirectX loader and assimp see it.
+TEST_F(DirectXLoader, FlatBoxSplitsItsCornersInEveryReader) {
+  const std::filesystem::path scene = std::filesystem::path(VORN_SOURCE_DIR) / "examples/box.json";
+  for (int type = 0; type < 3; ++type) {
+    const std::string path = ExportExample(scene, type, "");
+    XFileTree tree;
+    std::string error;
+    ASSERT_TRUE(ReadXFileFromPath(path, {}, &tree, &error)) << error;
+    int meshes = 0;
+    for (const XTreeObject& o : tree.objects) {
+      const XTemplate* t = tree.TemplateOf(o);
+      if (!t || (t->name != "Mesh" && t->name != "MeshNormals")) continue;
+      ++meshes;
+      const auto bytes = tree.Data(o);
+      uint32_t n, f;
+      std::memcpy(&n, bytes.data(), 4);
+      std::memcpy(&f, bytes.data() + 4 + 12 * n, 4);
+      EXPECT_EQ(n, 24u) << t->name;
+      EXPECT_EQ(f, 12u) << t->name;
+      if (t->name != "MeshNormals") continue;
+      for (uint32_t i = 0; i < n; ++i) {
+        float v[3];
+        std::memcpy(v, bytes.data() + 4 + 12 * i, 12);
+        EXPECT_EQ(std::fabs(v[0]) + std::fabs(v[1]) + std::fabs(v[2]), 1.0f) << "normal " << i;
+      }
+    }
+    EXPECT_EQ(meshes, 2);
+    std::string failure;
+    EXPECT_EQ(Load(path, "standard", &failure), DumpTree(tree)) << failure;
+    if (std::string(VORN_ASSIMP).empty()) continue;
+    const std::string out = dir_ / "info.txt";
+    EXPECT_EQ(std::system(("timeout 60 " + Quote(VORN_ASSIMP) + " info " + Quote(path) + " >" + Quote(out) + " 2>&1").c_str()), 0);
+    const std::string info = testing::ReadText(out);
+    EXPECT_NE(info.find("Vertices:           24\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Faces:              12\n"), std::string::npos) << info;
+  }
 }
 
 // Every mesh object the exporter writes (normals, two texture sets, vertex colours, tangent
