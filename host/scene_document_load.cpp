@@ -1,5 +1,7 @@
 // Reading a scene document: every value is checked where it is read, and every error names
 // its place in the document as a JSON pointer.
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -271,6 +273,9 @@ struct Loader {
     if (it != buffers.end()) return it->second;
     if (name.empty()) Fail(path, "empty buffer file name");
     std::string file = name[0] == '/' ? name : baseDir + "/" + name;
+    // A folder or a device has no size to check counts against (and /dev/zero never ends).
+    struct stat st {};
+    if (::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) Fail(path, "buffer file '" + name + "' is not a file");
     std::ifstream in(file, std::ios::binary);
     if (!in) Fail(path, "cannot open buffer file '" + name + "'");
     in.seekg(0, std::ios::end);
@@ -1522,6 +1527,10 @@ std::unique_ptr<SceneDocument> LoadSceneDocumentFromString(const std::string& te
 std::unique_ptr<SceneDocument> LoadSceneDocument(const std::string& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) throw SceneError("", "is a folder, not a scene document", path);
+  // A device such as /dev/zero would be read until memory runs out; pipes are fine.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))
+    throw SceneError("", "is not a file", path);
   std::ifstream in(path, std::ios::binary);
   if (!in) throw SceneError("", "cannot open the scene document", path);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -18,6 +18,7 @@
 
 #include "host/scene_document.h"
 #include "host/scene_document_data.h"
+#include "platform/atomic_file.h"
 
 namespace vorn {
 
@@ -159,16 +160,7 @@ bool SceneDocument::WriteBitmap(HostBitmap* bm) {
   else ok = stbi_write_bmp_to_func(AppendBytes, &file, b->width, b->height, 3, rgb.data());
   if (!ok) return false;
   // Written beside the target and renamed over it, so a reader never sees half a file.
-  std::string tmp = b->path + ".tmp" + std::to_string(::getpid());
-  FILE* f = std::fopen(tmp.c_str(), "wb");
-  if (!f) return false;
-  bool good = std::fwrite(file.data(), 1, file.size(), f) == file.size();
-  good = std::fclose(f) == 0 && good;
-  if (!good || std::rename(tmp.c_str(), b->path.c_str()) != 0) {
-    std::remove(tmp.c_str());
-    return false;
-  }
-  return true;
+  return platform::WriteFileAtomic(b->path, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));
 }
 
 void SceneDocument::CloseBitmap(HostBitmap* bm) {

@@ -22,7 +22,10 @@ void WriteXFile(ExportContext& ctx, const std::string& path) {
   XFileWriter sink;
   for (std::span<const uint8_t> block : TemplateBlocks())
     if (!sink.AddTemplates(block.data(), block.size())) return;
-  if (!sink.Open(path, FormatFromXFileType(o.XFileType))) return;
+  if (!sink.Open(path, FormatFromXFileType(o.XFileType))) {
+    std::fprintf(stderr, "vorn: %s\n", sink.Error().c_str());
+    return;
+  }
   ctx.xfileSink = &sink;
 
   if (!(o.Animation && o.OnlyAnimationSet)) {

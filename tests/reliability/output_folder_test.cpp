@@ -1,0 +1,167 @@
+// Where the export writes: texture and effect names that try to leave the output folder, output
+// folders that are missing, read-only or full.
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "reliability_fixture.h"
+
+namespace vorn_reliability {
+namespace {
+
+std::string Textured(const std::string& file, const std::string& effectFile = "", const std::string& nodeName = "Tri") {
+  std::string m = R"({"type": "standard", "maps": {"diffuse": {"type": "bitmap", "file": )" + file + "}}}";
+  if (!effectFile.empty())
+    m = R"({"type": "shader", "name": "../../fxname", "effectFile": )" + effectFile +
+        R"(, "paramBlocks": [[{"name": "Tex", "type": "bitmap", "value": )" + file + "}]]}";
+  return R"({"nodes": [{"name": ")" + nodeName + R"(", "mesh": {"vertices": [[0,0,0],[1,0,0],[0,1,0]],
+      "faces": [[0,1,2]], "maps": {"1": {"vertices": [[0,0],[1,0],[0,1]], "faces": [[0,1,2]]}}},
+      "material": )" + m + "}]}";
+}
+
+class TexturePaths : public VornRun {
+ protected:
+  void SetUp() override {
+    VornRun::SetUp();
+    fs::create_directories(dir_ / "in" / "sub");
+    fs::copy_file(fs::path(VORN_SOURCE_DIR) / "examples/textures/crate_diffuse.png", dir_ / "in/sub/evil.png");
+    fs::copy_file(fs::path(VORN_SOURCE_DIR) / "examples/textures/glow.fx", dir_ / "in/sub/evil.fx");
+  }
+  // Exports and checks that nothing outside out/ appeared or changed.
+  void ExportStaysInside(const std::string& json, const std::string& extra = "") {
+    const fs::path doc = Doc(json);
+    const auto before = FilesOutsideOut();
+    const int rc = Export(doc, extra);
+    EXPECT_TRUE(rc == 0 || rc == 1) << rc << " " << stderr_;
+    EXPECT_EQ(FilesOutsideOut(), before);
+    EXPECT_FALSE(fs::exists("/evil.png"));
+    EXPECT_FALSE(fs::exists(fs::temp_directory_path() / "evil.png"));
+  }
+};
+
+TEST_F(TexturePaths, CopiesNeverLeaveTheOutputFolder) {
+  const std::string sub = (dir_ / "in" / "sub").string();
+  for (const std::string& file :
+       {std::string(R"("..\\..\\evil.png")"), std::string(R"("../../evil.png")"), R"(")" + sub + R"(/evil.png")",
+        R"(")" + sub + R"(/../sub/evil.png")", std::string(R"("C:\\..\\..\\..\\evil.png")"),
+        std::string(R"("sub/../../../evil.png")"), std::string(R"("..")"), std::string(R"(".")"),
+        std::string(R"("\\")"), std::string(R"("/")"), std::string(R"("")")}) {
+    SCOPED_TRACE(file);
+    ExportStaysInside(Textured(file));
+    ExportStaysInside(Textured(file), "--set TextureConvert=1 --set TextureFormat=1");
+  }
+  // An absolute source is copied under its bare name into the output folder.
+  ExportStaysInside(Textured(R"(")" + sub + R"(/evil.png")"));
+  EXPECT_TRUE(fs::exists(dir_ / "out" / "evil.png"));
+}
+
+TEST_F(TexturePaths, EffectFilesNeverLeaveTheOutputFolder) {
+  const std::string sub = (dir_ / "in" / "sub").string();
+  for (const std::string& fx : {R"(")" + sub + R"(/evil.fx")", std::string(R"("..\\..\\evil.fx")"),
+                                std::string(R"("../../evil.fx")"), std::string(R"("/")")}) {
+    SCOPED_TRACE(fx);
+    ExportStaysInside(Textured(R"("..\\evil.png")", fx), "--set DxFx=1");
+    ExportStaysInside(Textured(R"("..\\evil.png")", fx, "../../node"), "--set DxFx=1");
+  }
+  for (const auto& e : fs::directory_iterator(dir_ / "out")) EXPECT_EQ(e.path().parent_path(), dir_ / "out");
+}
+
+TEST_F(VornRun, MissingOutputFolderIsReported) {
+  const std::string out = (dir_ / "nothere" / "deeper" / "scene.x").string();
+  EXPECT_EQ(Run("export " + Doc(Triangle()).string() + " " + out + " --silent --config-dir " + (dir_ / "cfg").string()),
+            1);
+  EXPECT_NE(stderr_.find("nothere/deeper"), std::string::npos) << stderr_;
+  EXPECT_FALSE(fs::exists(dir_ / "nothere"));
+}
+
+TEST_F(VornRun, OutputUnderAFileIsReported) {
+  WriteText(dir_ / "out" / "plain", "a file, not a folder");
+  const std::string out = (dir_ / "out" / "plain" / "scene.x").string();
+  EXPECT_EQ(Run("export " + Doc(Triangle()).string() + " " + out + " --silent --config-dir " + (dir_ / "cfg").string()),
+            1);
+  EXPECT_NE(stderr_.find("vorn: "), std::string::npos);
+  EXPECT_EQ(Read(dir_ / "out" / "plain"), "a file, not a folder");
+}
+
+TEST_F(VornRun, OutputPathThatIsAFolderIsReported) {
+  fs::create_directories(dir_ / "out" / "scene.x");
+  EXPECT_EQ(Export(Doc(Triangle())), 1) << stderr_;
+  EXPECT_TRUE(fs::is_directory(Out()));
+}
+
+// Folders on their own small file system: read-only, or almost full. The tests need to be root
+// and allowed to mount; elsewhere they say so and skip.
+class Mounted : public VornRun {
+ protected:
+  bool Mount(const std::string& options) {
+    mnt_ = dir_ / "out";
+    if (::mount("tmpfs", mnt_.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+      reason_ = std::string("mount -t tmpfs failed: ") + std::strerror(errno);
+      return false;
+    }
+    mounted_ = true;
+    return true;
+  }
+  void Remount(unsigned long flags, const std::string& options) {
+    ASSERT_EQ(::mount("tmpfs", mnt_.c_str(), "tmpfs", MS_REMOUNT | flags, options.c_str()), 0) << std::strerror(errno);
+  }
+  void TearDown() override {
+    if (mounted_) ::umount2(mnt_.c_str(), MNT_DETACH);
+    VornRun::TearDown();
+  }
+  // Takes all the free space but `leave` bytes.
+  void Fill(size_t leave) {
+    const fs::space_info s = fs::space(mnt_);
+    std::ofstream out(mnt_ / "filler", std::ios::binary);
+    const std::string block(1024, 'f');
+    for (size_t n = 0; n + leave < s.available; n += block.size()) out.write(block.data(), std::streamsize(block.size()));
+  }
+  // A mesh big enough to fill a few hundred kilobytes of .X.
+  fs::path BigMesh() {
+    std::string v, f;
+    const int n = 60;
+    for (int y = 0; y <= n; ++y)
+      for (int x = 0; x <= n; ++x) v += (v.empty() ? "" : ",") + ("[" + std::to_string(x) + "," + std::to_string(y) + ",0]");
+    for (int y = 0; y < n; ++y)
+      for (int x = 0; x < n; ++x) {
+        const int a = y * (n + 1) + x;
+        f += (f.empty() ? "" : ",") + ("[" + std::to_string(a) + "," + std::to_string(a + 1) + "," +
+                                       std::to_string(a + n + 2) + ",1]");
+      }
+    return Doc(R"({"nodes": [{"name": "Grid", "mesh": {"vertices": [)" + v + "], \"faces\": [" + f + "]}}]}");
+  }
+  fs::path mnt_;
+  bool mounted_ = false;
+  std::string reason_;
+};
+
+TEST_F(Mounted, ReadOnlyFolderIsReportedAndTheOldFileKept) {
+  if (!Mount("size=1m")) GTEST_SKIP() << reason_;
+  PlantPrevious();
+  Remount(MS_RDONLY, "size=1m");
+  EXPECT_EQ(Export(Doc(Triangle())), 1) << stderr_;
+  EXPECT_NE(stderr_.find("scene.x"), std::string::npos) << stderr_;
+  EXPECT_TRUE(Read(Out()) == kPrevious);
+}
+
+TEST_F(Mounted, FullDiskLeavesTheOldFileAndNoLeftovers) {
+  if (!Mount("size=256k")) GTEST_SKIP() << reason_;
+  PlantPrevious();
+  Fill(16 * 1024);
+  for (const char* type : {"0", "1", "2"}) {
+    SCOPED_TRACE(type);
+    EXPECT_EQ(Export(BigMesh(), std::string("--set XFileType=") + type), 1) << stderr_;
+    EXPECT_NE(stderr_.find("scene.x"), std::string::npos) << stderr_;
+    EXPECT_TRUE(Read(Out()) == kPrevious);
+    EXPECT_EQ(std::distance(fs::directory_iterator(mnt_), fs::directory_iterator{}), 2) << "a temporary was left";
+  }
+  // With room again the same export goes through.
+  fs::remove(mnt_ / "filler");
+  Remount(0, "size=8m");
+  EXPECT_EQ(Export(BigMesh(), "--set XFileType=0"), 0) << stderr_;
+  EXPECT_EQ(Read(Out()).substr(0, 16), "xof 0303txt 0032");
+}
+
+}  // namespace
+}  // namespace vorn_reliability
