@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -49,14 +51,22 @@ int Fail(int status, const std::string& message) {
 struct ExportArgs {
   std::string scene, output, configDir, plugin;
   std::vector<std::string> mapsDirs, sets;
-  bool silent = false, yes = false, selected = false;
+  bool silent = false, yes = false, selected = false, timings = false;
 };
+
+double SecondsSince(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
 
 int RunExport(const ExportArgs& a) {
   const bool terminal = isatty(0) && isatty(2);
   const bool showDialog = !a.silent && !a.yes;
   if (showDialog && !terminal) return Fail(2, "no terminal for the options dialog; pass --silent or --yes");
 
+  // --timings: the module reads VORN_TIMINGS and prints its own phases when it saves.
+  if (a.timings) setenv("VORN_TIMINGS", "1", 1);
+  const auto started = std::chrono::steady_clock::now();
+  double loadSeconds = 0, buildEnd = 0, exportSeconds = 0;
   std::unique_ptr<vorn::SceneDocument> scene;
   std::vector<vorn::ImportedClip> clips;
   try {
@@ -64,6 +74,7 @@ int RunExport(const ExportArgs& a) {
   } catch (const std::exception& e) {
     return Fail(2, e.what());
   }
+  loadSeconds = SecondsSince(started);
 
   std::string configDir = a.configDir.empty() ? vorn::platform::UserConfigDirectory() : a.configDir;
   if (configDir.empty() || !vorn::platform::CreateDirectories(configDir))
@@ -110,7 +121,8 @@ int RunExport(const ExportArgs& a) {
                   icon == 1 ? vorn::platform::MessageIcon::kError
                             : icon == 2 ? vorn::platform::MessageIcon::kWarning : vorn::platform::MessageIcon::kNone);
   });
-  scene->SetProgressSink([&ui](vorn::ProgressEvent ev, int percent, const std::string& title) {
+  scene->SetProgressSink([&ui, &a, &buildEnd, started](vorn::ProgressEvent ev, int percent, const std::string& title) {
+    if (a.timings && ev == vorn::ProgressEvent::Update && percent >= 95 && buildEnd == 0) buildEnd = SecondsSince(started);
     if (ev == vorn::ProgressEvent::Start) ui.ProgressStart(title);
     else if (ev == vorn::ProgressEvent::Update) ui.ProgressUpdate(percent);
     else ui.ProgressEnd();
@@ -120,8 +132,15 @@ int RunExport(const ExportArgs& a) {
   try {
     vorn::LoadedPlugin plugin(a.plugin.empty() ? vorn::DefaultPluginPath() : a.plugin);
     const FileStamp before = Stamp(a.output);
+    const double exportStart = SecondsSince(started);
     plugin.Exporter().DoExport(a.output.c_str(), nullptr, scene.get(), a.silent, a.selected ? 1u : 0u);
     ui.ProgressEnd();
+    exportSeconds = SecondsSince(started) - exportStart;
+    if (a.timings) {
+      const double build = buildEnd > exportStart ? buildEnd - exportStart : 0;
+      std::fprintf(stderr, "timings: %-22s %9.3f s\ntimings: %-22s %9.3f s\ntimings: %-22s %9.3f s\n", "scene load",
+                   loadSeconds, "build (mesh, skin, anim)", build, "write", exportSeconds - build);
+    }
     if (optionsResult == 0)
       status = Fail(1, "export cancelled; nothing was written");
     else
@@ -135,6 +154,7 @@ int RunExport(const ExportArgs& a) {
     std::remove(saved.c_str());
     rmdir(overlayDir.c_str());
   }
+  if (a.timings) std::fprintf(stderr, "timings: %-22s %9.3f s\n", "total", SecondsSince(started));
   return status;
 }
 
@@ -172,6 +192,7 @@ int main(int argc, char** argv) {
   auto* silent = exp->add_flag("--silent", ea.silent, "silent export: no dialog, settings loaded but not saved");
   exp->add_flag("--yes", ea.yes, "confirm the options dialog as loaded without showing it")->excludes(silent);
   exp->add_flag("--selected", ea.selected, "export only the selected nodes");
+  exp->add_flag("--timings", ea.timings, "print on stderr where the export spends its time");
   exp->add_option("--config-dir", ea.configDir, "folder holding vorn_max_config.ini");
   exp->add_option("--maps-dir", ea.mapsDirs, "texture folders searched after the scene's own folder");
   exp->add_option("--set", ea.sets, "override one setting, KEY=VALUE, as if the settings file held it");

@@ -10,6 +10,7 @@
 #include "mesh/normals.h"
 #include "mesh/texcoord_sets.h"
 #include "scene/transforms.h"
+#include "xfile/phase_timings.h"
 
 namespace vorn {
 
@@ -98,6 +99,7 @@ uint32_t FindOrAddVertex(XMeshData& data, uint32_t q, const XCorner& probe, cons
 
 bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
   if (!node.hostNode || !node.mesh) return false;
+  PhaseScope timing(Phase::MeshBuild);
   const ExportOptions& o = Options();
   HostScene& host = *ctx.host;
 
@@ -158,6 +160,9 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
   const bool tangents = plain && (o.Tangent || o.BiTangent) && o.TexCoords && setCount > 0;
   const uint32_t stride = data->texCoordStride;
   std::vector<Point2> probeTex(3 * size_t{stride});
+  const size_t specifiedSlots = specified ? mesh.specified.normals.size() : 0;
+  std::vector<Point3> normalCache(normals ? specifiedSlots + vertexCount : 0);
+  std::vector<uint8_t> normalDone(normalCache.size(), 0);
   data->vertices.reserve(vertexCount);
   data->corners.reserve(vertexCount);
   data->texCoords.reserve(vertexCount * stride);
@@ -169,9 +174,24 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
     uint32_t q[3];
     for (int c = 0; c < 3; ++c) q[c] = face.v[corner[c]];
     if (normals)
-      for (int c = 0; c < 3; ++c)
+      for (int c = 0; c < 3; ++c) {
+        // A vertex's one normal (or one specified normal) reaches many corners: transform it once.
+        const int64_t source = CornerNormalSource(mesh, specified, static_cast<int>(f), corner[c]);
+        constexpr int64_t kVertexKey = int64_t{1} << 32;
+        const size_t slot = source < 0            ? 0
+                            : source >= kVertexKey ? specifiedSlots + static_cast<size_t>(source - kVertexKey)
+                                                   : static_cast<size_t>(source);
+        if (source >= 0 && normalDone[slot]) {
+          r[c].normal = normalCache[slot];
+          continue;
+        }
         r[c].normal = Normalize(VectorTransform(
             VectorTransform(CornerNormal(mesh, specified, static_cast<int>(f), corner[c]), n), k));
+        if (source >= 0) {
+          normalCache[slot] = r[c].normal;
+          normalDone[slot] = 1;
+        }
+      }
     ResetFaceTransforms(sets);
     if (!node.nodeMaterials.empty()) {
       const uint32_t count = static_cast<uint32_t>(node.nodeMaterials.size());

@@ -61,6 +61,17 @@ Point3 CornerNormal(const TriMesh& mesh, bool useSpecified, int f, int k) {
   return faceNormal;
 }
 
+int64_t CornerNormalSource(const TriMesh& mesh, bool useSpecified, int f, int k) {
+  if (useSpecified) return mesh.specified.faces[static_cast<size_t>(f)].t[k];
+  const TriFace& face = mesh.faces[static_cast<size_t>(f)];
+  const std::vector<RenderVertex>& records = mesh.RenderVertices();
+  const uint32_t v = face.v[k];
+  if (v >= records.size()) return -1;
+  const RenderVertex& g = records[v];
+  const bool single = (g.flags & kSpecifiedNormalFlag) || ((g.flags & 0xff) == 1 && face.smGroup != 0);
+  return single ? (int64_t{1} << 32) + v : -1;
+}
+
 CornerAngleSet CornerAngles(Point3 p0, Point3 p1, Point3 p2) {
   const float la = Length(p1 - p2), lb = Length(p0 - p2), lc = Length(p0 - p1);
   return {AngleOrZero((lc * lc + lb * lb - la * la) / (2 * lb * lc)),

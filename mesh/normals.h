@@ -12,6 +12,10 @@ bool PrepareNormals(TriMesh& mesh);
 Matrix3 NormalTransform(const Matrix3& m);
 // The host-space normal of corner k of face f.
 Point3 CornerNormal(const TriMesh& mesh, bool useSpecified, int f, int k);
+// What CornerNormal(f, k) depends on when that is one stored normal alone: the specified
+// normal's index, or 2^32 plus the vertex whose single normal it is. -1 when the face's own
+// normal or its smoothing groups take part.
+int64_t CornerNormalSource(const TriMesh& mesh, bool useSpecified, int f, int k);
 
 struct CornerAngleSet {
   float a0, a1, a2;

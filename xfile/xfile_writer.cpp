@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "xfile/data_walker.h"
 #include "xfile/mszip.h"
+#include "xfile/phase_timings.h"
 #include "xfile/tokenizer.h"
 
 namespace vorn {
@@ -79,6 +80,7 @@ bool XFileWriter::ResolveParent(XObjectHandle parent, const char* what, uint32_t
 
 XObjectHandle XFileWriter::AddObject(XObjectHandle parent, const Guid& templateId,
                                      const char* name, const void* data, size_t size) {
+  PhaseScope timing(Phase::AddObjects);
   const int32_t t = tree_.templates.IndexOf(templateId);
   if (t < 0) {
     Fail("AddObject " + std::string(name ? name : "") + ": no template registered with identifier {" + FormatGuid(templateId) + "}");
@@ -163,11 +165,22 @@ bool XFileWriter::Save() {
   }
   ByteBuffer bytes;
   std::string error;
-  if (!Encode(bytes, &error)) return Fail("Save: " + path_ + " not written: " + error);
-  platform::AtomicFileWriter file(path_);
-  if (!file.Ok()) return Fail("Save: cannot create a file beside " + path_);
-  file.Write(bytes.Data(), bytes.Size());
-  if (!file.Commit()) return Fail("Save: writing " + path_ + " failed");
+  {
+    PhaseScope timing(Phase::Encode);
+    if (!Encode(bytes, &error)) return Fail("Save: " + path_ + " not written: " + error);
+  }
+  {
+    PhaseScope timing(Phase::Write);
+    platform::AtomicFileWriter file(path_);
+    if (!file.Ok()) return Fail("Save: cannot create a file beside " + path_);
+    file.Write(bytes.Data(), bytes.Size());
+    if (!file.Commit()) return Fail("Save: writing " + path_ + " failed");
+  }
+  if (Timings().on) {
+    Timings().bytes += bytes.Size();
+    Timings().treeBytes += tree_.data.size();
+    Timings().Print();
+  }
   return true;
 }
 
