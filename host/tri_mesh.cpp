@@ -21,12 +21,31 @@ void TriMesh::BuildNormals() {
     faceNormals_[f] = Normalize(Cross(p1 - p0, p2 - p1));
   }
   // Per vertex, faces whose smoothing groups overlap share one normal; groups merge as they meet.
+  // While a vertex has one normal it lives in `single` (flags 1), which spares most vertices a
+  // list of their own; a second one moves both into the list (flags kInList).
+  constexpr uint32_t kInList = 0x8000;
   for (size_t f = 0; f < nf; ++f) {
     const TriFace& face = faces[f];
     if (face.smGroup == 0) continue;
     for (uint32_t vi : face.v) {
       if (vi >= nv) continue;
-      std::vector<RenderNormal>& list = renderVerts_[vi].list;
+      RenderVertex& rv = renderVerts_[vi];
+      if (rv.flags == 0) {
+        rv.single = RenderNormal{faceNormals_[f], face.smGroup};
+        rv.flags = 1;
+        continue;
+      }
+      if (rv.flags == 1) {
+        if (rv.single.smGroup & face.smGroup) {
+          rv.single.smGroup |= face.smGroup;
+          rv.single.normal += faceNormals_[f];
+        } else {
+          rv.list = {rv.single, RenderNormal{faceNormals_[f], face.smGroup}};
+          rv.flags = kInList;
+        }
+        continue;
+      }
+      std::vector<RenderNormal>& list = rv.list;
       RenderNormal* hit = nullptr;
       for (RenderNormal& rn : list) {
         if (rn.smGroup & face.smGroup) {
@@ -46,6 +65,10 @@ void TriMesh::BuildNormals() {
     }
   }
   for (RenderVertex& rv : renderVerts_) {
+    if (rv.flags != kInList) {
+      if (rv.flags == 1) rv.single.normal = Normalize(rv.single.normal);
+      continue;
+    }
     for (RenderNormal& rn : rv.list) rn.normal = Normalize(rn.normal);
     rv.flags = static_cast<uint32_t>(std::min<size_t>(rv.list.size(), 0xff));
     if (rv.list.size() == 1) {

@@ -15,6 +15,7 @@ enum : uint16_t {
 };
 
 struct BinaryVisitor {
+  static constexpr bool kFlatLists = true;  // runs of one type go into one list anyway
   ByteBuffer& out;
   uint16_t list = 0;  // kind of the open list, 0 when none
   size_t countAt = 0;

@@ -15,6 +15,43 @@ struct DataCursor {
   size_t left;
 };
 
+// A visitor that declares kFlatLists sees only Value and Values calls that matter, so a run of
+// same-typed values may reach it as one Values call. Arrays of the two element shapes that make
+// up big meshes are walked that way: structures of 4-byte members of one type (Vector,
+// Coords2d), and a count followed by that many DWORDs (MeshFace). Returns the number of
+// elements walked; the caller walks the rest, and reports the fault of the first bad one.
+template <class Visitor>
+uint32_t WalkFlatElements(const XTemplate& element, DataCursor& c, Visitor& v, uint32_t n) {
+  const auto& ms = element.members;
+  auto word = [](XMemberType t) { return t == XMemberType::Dword || t == XMemberType::Sdword; };
+  if (element.fixedSize > 0 && !ms.empty()) {
+    const XMemberType type = ms[0].type;
+    if (type != XMemberType::Float && !word(type)) return 0;
+    for (const XTemplateMember& m : ms)
+      if (m.isArray || (m.type != type && !(word(m.type) && word(type)))) return 0;
+    // the caller checked that n elements fit
+    const size_t bytes = size_t{n} * static_cast<size_t>(element.fixedSize);
+    v.Values(type, c.p, static_cast<uint32_t>(bytes / 4));
+    c.p += bytes;
+    c.left -= bytes;
+    return n;
+  }
+  if (ms.size() != 2 || ms[0].isArray || ms[0].type != XMemberType::Dword || !ms[1].isArray ||
+      ms[1].type != XMemberType::Dword || ms[1].dimCount != 1 || element.dims[ms[1].firstDim].member != 0)
+    return 0;
+  uint32_t k = 0;
+  for (; k < n; ++k) {
+    if (c.left < 4) break;
+    uint32_t count;
+    std::memcpy(&count, c.p, 4);
+    if (uint64_t{count} * 4 > c.left - 4) break;
+    v.Values(XMemberType::Dword, c.p, count + 1);
+    c.p += 4 * size_t{count} + 4;
+    c.left -= 4 * size_t{count} + 4;
+  }
+  return k;
+}
+
 // Visitor:
 //   void Value(XMemberType, const uint8_t*)                  one primitive
 //   void Values(XMemberType, const uint8_t*, uint32_t count) a primitive array, packed
@@ -86,7 +123,9 @@ bool WalkData(const TemplateRegistry& registry, const XTemplate& tpl, DataCursor
         return fail(std::to_string(count) + " elements of " + element.name + " need " +
                     std::to_string(count * static_cast<uint64_t>(element.fixedSize)) + " bytes, " +
                     std::to_string(c.left) + " left");
-      for (uint32_t k = 0; k < n; ++k) {
+      uint32_t k = 0;
+      if constexpr (requires { Visitor::kFlatLists; }) k = WalkFlatElements(element, c, v, n);
+      for (; k < n; ++k) {
         if (!WalkData(registry, element, c, v, depth + 1, error)) {
           if (error) *error = "member " + m.name + "[" + std::to_string(k) + "]." + *error;
           return false;
@@ -118,6 +157,7 @@ bool WalkData(const TemplateRegistry& registry, const XTemplate& tpl, DataCursor
 }
 
 struct NullVisitor {
+  static constexpr bool kFlatLists = true;
   void MemberBegin(uint32_t) {}
   void Value(XMemberType, const uint8_t*) {}
   void Values(XMemberType, const uint8_t*, uint32_t) {}

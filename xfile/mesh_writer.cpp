@@ -1,6 +1,7 @@
 #include <bit>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "export/export_context.h"
@@ -20,10 +21,12 @@ static_assert(std::endian::native == std::endian::little, "object bytes are laid
 inline constexpr Guid kVertexDuplicationIndicesGuid{
     0xB8D65549, 0xD7C9, 0x4995, {0x89, 0xCF, 0x53, 0xA9, 0xA8, 0xB0, 0x31, 0xE3}};
 
-// Lays out DWORDs and floats in a buffer sized up front.
+// Lays out DWORDs and floats in a buffer sized up front; every byte is written, so it starts
+// uninitialised.
 class ObjectBytes {
  public:
-  explicit ObjectBytes(size_t size) : bytes_(size), at_(bytes_.data()) {}
+  explicit ObjectBytes(size_t size)
+      : bytes_(std::make_unique_for_overwrite<uint8_t[]>(size)), size_(size), at_(bytes_.get()) {}
   void Dword(uint32_t v) { Put(&v); }
   void Float(float v) { Put(&v); }
   void Point(Point3 p) {
@@ -31,15 +34,16 @@ class ObjectBytes {
     Float(p.y);
     Float(p.z);
   }
-  const uint8_t* Data() const { return bytes_.data(); }
-  size_t Size() const { return bytes_.size(); }
+  const uint8_t* Data() const { return bytes_.get(); }
+  size_t Size() const { return size_; }
 
  private:
   void Put(const void* v) {
     std::memcpy(at_, v, 4);
     at_ += 4;
   }
-  std::vector<uint8_t> bytes_;
+  std::unique_ptr<uint8_t[]> bytes_;
+  size_t size_;
   uint8_t* at_;
 };
 

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <thread>
 
 namespace vorn {
 
@@ -36,14 +38,17 @@ struct Inflater {
 
 }  // namespace
 
-bool MszipCompress(const uint8_t* body, size_t size, int level, bool chainDictionary,
-                   ByteBuffer& out, std::string* error) {
-  if (size > 0xFFFFFFFFull - 16) return Fail(error, "file too large for the compressed encoding");
-  out.PutDword(static_cast<uint32_t>(size + 16));
+namespace {
+
+// Blocks [first, last) of body, appended to out. Every block starts from a reset stream, so a
+// range compresses the same wherever it is done.
+bool CompressBlocks(const uint8_t* body, size_t size, size_t first, size_t last, int level, bool chainDictionary,
+                    ByteBuffer& out, std::string* error) {
   Deflater d(level);
   if (!d.ok) return Fail(error, "deflate initialisation failed");
   const uLong bound = deflateBound(&d.z, kMszipBlockSize);
-  for (size_t offset = 0; offset < size; offset += kMszipBlockSize) {
+  for (size_t b = first; b < last; ++b) {
+    const size_t offset = b * kMszipBlockSize;
     const size_t chunk = std::min(kMszipBlockSize, size - offset);
     if (deflateReset(&d.z) != Z_OK) return Fail(error, "deflate reset failed");
     if (chainDictionary && offset > 0 &&
@@ -65,6 +70,41 @@ bool MszipCompress(const uint8_t* body, size_t size, int level, bool chainDictio
     block[4] = 'C';
     block[5] = 'K';
     out.Commit(6 + packed);
+  }
+  return true;
+}
+
+// Below this many blocks a second thread costs more than it saves.
+constexpr size_t kBlocksPerThread = 64;
+
+}  // namespace
+
+bool MszipCompress(const uint8_t* body, size_t size, int level, bool chainDictionary,
+                   ByteBuffer& out, std::string* error) {
+  if (size > 0xFFFFFFFFull - 16) return Fail(error, "file too large for the compressed encoding");
+  out.PutDword(static_cast<uint32_t>(size + 16));
+  const size_t blocks = (size + kMszipBlockSize - 1) / kMszipBlockSize;
+  const size_t threads = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 8,
+                                           std::max<size_t>(1, blocks / kBlocksPerThread)});
+  if (threads <= 1) return CompressBlocks(body, size, 0, blocks, level, chainDictionary, out, error);
+  // Deflate dominates the compressed encodings; blocks are independent, so ranges of them are
+  // compressed side by side and joined in order.
+  auto parts = std::make_unique<ByteBuffer[]>(threads - 1);
+  std::vector<std::string> errors(threads - 1);
+  std::vector<char> ok(threads - 1, 0);
+  std::vector<std::thread> workers;
+  auto first = [&](size_t t) { return blocks * t / threads; };
+  for (size_t t = 1; t < threads; ++t)
+    workers.emplace_back([&, t] {
+      ok[t - 1] = CompressBlocks(body, size, first(t), first(t + 1), level, chainDictionary, parts[t - 1],
+                                 &errors[t - 1]);
+    });
+  const bool own = CompressBlocks(body, size, 0, first(1), level, chainDictionary, out, error);
+  for (std::thread& w : workers) w.join();
+  if (!own) return false;
+  for (size_t t = 0; t + 1 < threads; ++t) {
+    if (!ok[t]) return Fail(error, errors[t]);
+    out.Append(parts[t].Data(), parts[t].Size());
   }
   return true;
 }
