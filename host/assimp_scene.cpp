@@ -47,8 +47,9 @@ Matrix3 ToMatrix3(const aiMatrix4x4& m) {
   return r;
 }
 
-Quat ToQuat(const aiQuaternion& q) {
-  const aiMatrix3x3 m = q.GetMatrix();
+// Files hold rotations rounded off the unit sphere; they are meant as unit quaternions.
+Quat ToQuat(aiQuaternion q) {
+  const aiMatrix3x3 m = q.Normalize().GetMatrix();
   Matrix3 r;
   for (int i = 0; i < 3; ++i) r.row[i] = {m[0][i], m[1][i], m[2][i]};
   return MatrixToQuat(r);
