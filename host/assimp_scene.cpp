@@ -158,7 +158,8 @@ class Builder {
       int32_t mode = -1;
       if (md->Get("FrameRate", mode)) {
         // FBX time modes.
-        static const double kModes[] = {0, 120, 100, 60, 50, 48, 30, 30, 29.97, 29.97, 25, 24, 1000, 23.976, 0, 96, 72, 59.94};
+        static const double kModes[] = {0,     120, 100, 60,   50,     48, 30, 30, 29.97,
+                                        29.97, 25,  24,  1000, 23.976, 0,  96, 72, 59.94};
         if (mode > 0 && size_t(mode) < std::size(kModes) && kModes[mode] > 0) return kModes[mode];
       }
     }
@@ -318,7 +319,8 @@ class Builder {
     multi->cls = kMultiMtlClass;
     multi->name = std::string(n.mName.C_Str()) + "_materials";
     multi->id = "multi" + std::to_string(d_.materials.size());
-    for (unsigned k = 0; k < n.mNumMeshes; ++k) multi->subs.push_back(materials_[s_.mMeshes[n.mMeshes[k]]->mMaterialIndex]);
+    for (unsigned k = 0; k < n.mNumMeshes; ++k)
+      multi->subs.push_back(materials_[s_.mMeshes[n.mMeshes[k]]->mMaterialIndex]);
     const Material* raw = multi.get();
     d_.materials.push_back(std::move(multi));
     return raw;
@@ -350,7 +352,8 @@ class Builder {
     };
     MapChannel* color = colors ? channel(0) : nullptr;
     MapChannel* alpha = colors ? channel(-2) : nullptr;
-    for (unsigned c = 0; c < AI_MAX_NUMBER_OF_TEXTURECOORDS; ++c) channels.push_back(uv[c] ? channel(int(c) + 1) : nullptr);
+    for (unsigned c = 0; c < AI_MAX_NUMBER_OF_TEXTURECOORDS; ++c)
+      channels.push_back(uv[c] ? channel(int(c) + 1) : nullptr);
     out.hasSpecifiedNormals = normals;
     if (normals) out.specified.normals.reserve(verts);
 
@@ -366,7 +369,8 @@ class Builder {
           alpha->verts.push_back({c.a, c.a, c.a});
         }
         for (unsigned c = 0; c < AI_MAX_NUMBER_OF_TEXTURECOORDS; ++c)
-          if (channels[c]) channels[c]->verts.push_back(m.HasTextureCoords(c) ? ToPoint(m.mTextureCoords[c][v]) : Point3{});
+          if (channels[c])
+            channels[c]->verts.push_back(m.HasTextureCoords(c) ? ToPoint(m.mTextureCoords[c][v]) : Point3{});
       }
       for (unsigned f = 0; f < m.mNumFaces; ++f) {
         const aiFace& face = m.mFaces[f];
@@ -463,7 +467,8 @@ class Builder {
     skin.nodeInit = skin.nodeInitObject = meshWorld;
 
     std::map<const Node*, int> boneIndex;
-    std::vector<std::vector<std::pair<int, float>>> perPoint(static_cast<const Object*>(node.object)->mesh.verts.size());
+    std::vector<std::vector<std::pair<int, float>>> perPoint(
+        static_cast<const Object*>(node.object)->mesh.verts.size());
     uint32_t base = 0;
     for (unsigned k = 0; k < n.mNumMeshes; ++k) {
       const aiMesh& m = *s_.mMeshes[n.mMeshes[k]];
@@ -596,7 +601,8 @@ class Builder {
         if (!ch) {
           ClipKeys(*pos, anim, static_cast<const aiVectorKey*>(nullptr), 0, restPos, [](const aiVector3D&, float*) {});
           ClipKeys(*rot, anim, static_cast<const aiQuatKey*>(nullptr), 0, restRot, [](const aiQuaternion&, float*) {});
-          ClipKeys(*scl, anim, static_cast<const aiVectorKey*>(nullptr), 0, restScale, [](const aiVector3D&, float*) {});
+          ClipKeys(*scl, anim, static_cast<const aiVectorKey*>(nullptr), 0, restScale,
+                   [](const aiVector3D&, float*) {});
           continue;
         }
         ClipKeys(*pos, anim, ch->mPositionKeys, ch->mNumPositionKeys, restPos, [&](const aiVector3D& p, float* v) {

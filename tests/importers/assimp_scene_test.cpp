@@ -12,6 +12,8 @@
 #include <string>
 
 #include "host/assimp_scene.h"
+#include "xfile/inspect.h"
+#include "xfile/xfile_reader.h"
 
 namespace vorn {
 namespace {
@@ -35,6 +37,18 @@ class ScratchFolder {
 };
 
 void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Runs the app; its exit status.
+int RunVorn(const std::string& args) {
+  const std::string cmd = std::string("'") + VORN_EXE + "' " + args + " </dev/null >/dev/null 2>&1";
+  const int rc = std::system(cmd.c_str());
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+}
 
 void ExpectNear(Point3 a, Point3 b, float eps = 1e-5f) {
   EXPECT_NEAR(a.x, b.x, eps);
@@ -110,7 +124,7 @@ TEST_F(ObjScene, SceneIsPresentedZUp) {
   bool up = false, forward = false;
   for (const Point3& v : mesh->verts) {
     const Point3 p = v * world;
-    up = up || Equals(p, {0, 0, 1}, 1e-5f);          // source +Y
+    up = up || Equals(p, {0, 0, 1}, 1e-5f);             // source +Y
     forward = forward || Equals(p, {0, -1, 0}, 1e-5f);  // source +Z
   }
   EXPECT_TRUE(up);
@@ -179,6 +193,76 @@ TEST(AssimpScene, ExtensionChoosesTheImporterAndUnreadableFilesGiveAssimpsMessag
   EXPECT_FALSE(fs::exists(out));
 }
 
+// A triangle whose texture lives inside the file: a red 2x2 PNG, mirrored in U, clamped in V.
+constexpr const char* kEmbeddedGltf =
+    "{\"asset\":{\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[0]}],\"nodes\":[{\"name\":\"Tri\",\"mesh\":0}"
+    "],\"mes"
+    "hes\":[{\"primitives\":[{\"attributes\":{\"POSITION\":0,\"TEXCOORD_0\":1},\"material\":0}]}],\"materials\":[{\"nam"
+    "e\":\"Painted\",\"pbrMetallicRoughness\":{\"baseColorTexture\":{\"index\":0}}}],\"textures\":[{\"source\":0,\"samp"
+    "ler\":0}],\"samplers\":[{\"wrapS\":33648,\"wrapT\":33071}],\"images\":[{\"name\":\"red\",\"uri\":\"data:image/"
+    "png;ba"
+    "se64,iVBORw0KGgoAAAANSUhEUgAAAAIAAAACCAYAAABytg0kAAAAEUlEQVR4nGP4z8DwH4QZYAwAR8oH+WdZbrcAAAAASUVORK5"
+    "CYII=\"}],\"buffers\":[{\"byteLength\":60,\"uri\":\"data:application/octet-stream;base64,AAAAAAAAAAAAAAAAAAC"
+    "APwAAAAAAAAAAAAAAAAAAgD8AAAAAAAAAAAAAAAAAAIA/AAAAAAAAAAAAAIA/\"}],\"bufferViews\":[{\"buffer\":0,\"byteOff"
+    "set\":0,\"byteLength\":36},{\"buffer\":0,\"byteOffset\":36,\"byteLength\":24}],\"accessors\":[{\"bufferView\":0,\""
+    "componentType\":5126,\"count\":3,\"type\":\"VEC3\",\"min\":[0,0,0],\"max\":[1,1,0]},{\"bufferView\":1,\"componentT"
+    "ype\":5126,\"count\":3,\"type\":\"VEC2\"}]}";
+
+TEST(AssimpScene, EmbeddedTexturesAreWrittenOutAndExportedLikeFiles) {
+  ScratchFolder dir;
+  Write(dir / "emb.gltf", kEmbeddedGltf);
+  {
+    auto scene = LoadScene(dir / "emb.gltf");
+    const HostNode* node = scene->FindNode("Tri");
+    ASSERT_NE(node, nullptr);
+    const HostMaterial* m = scene->NodeMaterial(node);
+    EXPECT_EQ(scene->MaterialName(m), "Painted");
+    ASSERT_TRUE(scene->SubTexmapOn(m, 1));
+    const HostTexmap* map = scene->SubTexmap(m, 1);
+    EXPECT_EQ(scene->TextureTiling(map), 4);
+    const std::string file = scene->BitmapFileName(map);
+    EXPECT_EQ(fs::path(file).filename(), "red.png");
+    ASSERT_TRUE(fs::exists(file));
+    EXPECT_EQ(Read(file).substr(1, 3), "PNG");
+  }
+  // Through the app the image lands beside the .X file under its own name.
+  fs::create_directories(dir / "out");
+  ASSERT_EQ(RunVorn("export '" + (dir / "emb.gltf") + "' '" + (dir / "out/emb.x") + "' --silent --config-dir '" +
+                    (dir / "cfg") + "'"),
+            0);
+  EXPECT_TRUE(fs::exists(dir / "out/red.png"));
+  XFileTree tree;
+  std::string error;
+  ASSERT_TRUE(ReadXFileFromPath(dir / "out/emb.x", {}, &tree, &error)) << error;
+  EXPECT_NE(InspectText(tree).find("filename = \"red.png\""), std::string::npos);
+}
+
+TEST(AssimpScene, TheAppExportsImportedClipsUnlessTheSettingsHaveTheirOwn) {
+  const std::string path = std::string(VORN_MODELS_DIR) + "/collada/box_nested_animation.dae";
+  if (!fs::exists(path)) GTEST_SKIP() << path << " is missing";
+  ScratchFolder dir;
+  auto sets = [&](const std::string& x) {
+    XFileTree tree;
+    std::string error;
+    EXPECT_TRUE(ReadXFileFromPath(x, {}, &tree, &error)) << error;
+    const std::string text = InspectText(tree);
+    std::vector<std::string> names;
+    for (size_t at = text.find("AnimationSet "); at != std::string::npos; at = text.find("AnimationSet ", at + 1))
+      names.push_back(text.substr(at + 13, text.find(' ', at + 13) - at - 13));
+    return names;
+  };
+  ASSERT_EQ(RunVorn("export '" + path + "' '" + (dir / "a.x") + "' --yes --config-dir '" + (dir / "cfg") + "'"), 0);
+  EXPECT_EQ(sets(dir / "a.x"), std::vector<std::string>{"Armature"});
+  // A confirmed export saved the clip list; an edited one is kept on the next export.
+  const std::string ini = Read(dir / "cfg/vorn_max_config.ini");
+  EXPECT_NE(ini.find("Animation0_Name=Armature"), std::string::npos) << ini;
+  Write(dir / "cfg/vorn_max_config.ini",
+        "[Option]\nAnimationCount=1\nAnimation0_Name=Mine\nAnimation0_StartKey=0\n"
+        "Animation0_EndKey=5\n");
+  ASSERT_EQ(RunVorn("export '" + path + "' '" + (dir / "b.x") + "' --silent --config-dir '" + (dir / "cfg") + "'"), 0);
+  EXPECT_EQ(sets(dir / "b.x"), std::vector<std::string>{"Mine"});
+}
+
 TEST(AssimpScene, ClipsGoIntoASettingsFileWithoutAClipList) {
   const std::vector<ImportedClip> clips = {{"Walk", 0, 30}, {"Run", 31, 50}};
   ScratchFolder dir;
@@ -210,7 +294,8 @@ TEST(AssimpScene, AnimationsBecomeClipsOneAfterAnotherWithKeyedControllers) {
   ASSERT_NE(bone, nullptr);
   const HostController* c = scene->TMController(bone);
   ASSERT_NE(c, nullptr);
-  for (const HostController* part : {scene->PositionController(c), scene->RotationController(c), scene->ScaleController(c)}) {
+  for (const HostController* part :
+       {scene->PositionController(c), scene->RotationController(c), scene->ScaleController(c)}) {
     ASSERT_NE(part, nullptr);
     EXPECT_TRUE(scene->HasUsableKeys(part));
     ASSERT_GE(scene->KeyCount(part), 2);

@@ -333,7 +333,8 @@ TEST_P(ModelExport, BonesPlayBackAsInTheSource) {
   Assimp::Importer source;
   const aiScene* src = source.ReadFile(GetParam().string(), AssimpImportFlags());
   ASSERT_NE(src, nullptr);
-  if (src->mNumAnimations == 0 || src->mNumMeshes == 0 || !src->mMeshes[0]->HasBones()) GTEST_SKIP() << "no skinned animation";
+  if (src->mNumAnimations == 0 || src->mNumMeshes == 0 || !src->mMeshes[0]->HasBones())
+    GTEST_SKIP() << "no skinned animation";
   std::vector<ImportedClip> clips;
   LoadScene(GetParam().string(), &clips);
 
@@ -349,7 +350,8 @@ TEST_P(ModelExport, BonesPlayBackAsInTheSource) {
     const std::string name = o.at("name").get<std::string>();
     parentOf[name] = parent;
     for (const auto& c : o.at("children")) {
-      if (c.value("template", "") == "FrameTransformMatrix") rest[name] = FromJson(c.at("data").at("frameMatrix").at("matrix"));
+      if (c.value("template", "") == "FrameTransformMatrix")
+        rest[name] = FromJson(c.at("data").at("frameMatrix").at("matrix"));
       frames(c, name);
     }
   };
@@ -409,7 +411,8 @@ TEST_P(ModelExport, BonesPlayBackAsInTheSource) {
   for (const auto& top : file.at("objects"))
     Walk(top, [&](const json& o) {
       if (o.value("template", "") == "SkinWeights")
-        offsets[o.at("data").at("transformNodeName").get<std::string>()] = FromJson(o.at("data").at("matrixOffset").at("matrix"));
+        offsets[o.at("data").at("transformNodeName").get<std::string>()] =
+            FromJson(o.at("data").at("matrixOffset").at("matrix"));
     });
   for (unsigned b = 0; b < mesh.mNumBones; ++b) {
     const std::string name = CleanName(mesh.mBones[b]->mName.C_Str());
