@@ -647,8 +647,11 @@ bool IsSceneDocumentPath(const std::string& path) { return Lower(fs::path(path).
 std::unique_ptr<SceneDocument> LoadAssimpScene(const std::string& path, std::vector<ImportedClip>* clips) {
   Assimp::Importer importer;
   const aiScene* scene = importer.ReadFile(path, AssimpImportFlags());
-  if (!scene || !scene->mRootNode || (scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE))
-    throw std::runtime_error(path + ": " + importer.GetErrorString());
+  // A scene without meshes is flagged incomplete; its nodes and animations still export.
+  if (!scene || !scene->mRootNode) {
+    const std::string message = importer.GetErrorString();
+    throw std::runtime_error(path + ": " + (message.empty() ? "assimp found no scene in the file" : message));
+  }
   auto data = std::make_unique<Data>();
   Builder(*scene, path, *data).Run(clips);
   return std::make_unique<SceneDocument>(std::move(data));

@@ -310,6 +310,65 @@ TEST(AssimpScene, AnimationsBecomeClipsOneAfterAnotherWithKeyedControllers) {
   EXPECT_EQ(scene->TMController(cube), nullptr);
 }
 
+// Two nodes without meshes. "First" moves A (rest (5, 0, 0)) from (0, 0, 0) at 0 s to (1, 0, 0)
+// at 1 s; "Second" moves B (rest (0, 1, 0)) from (0, 2, 0) at 0.5 s to (0, 4, 0) at 1 s.
+constexpr const char* kTwoAnimationsGltf =
+    "{\"asset\":{\"version\":\"2.0\"},\"scene\":0,\"scenes\":[{\"nodes\":[0,1]}],\"nodes\":[{\"name\":\"A\","
+    "\"translation\":["
+    "5,0,0]},{\"name\":\"B\",\"translation\":[0,1,0]}],\"animations\":[{\"name\":\"First\",\"samplers\":[{\"input\":0,"
+    "\"ou"
+    "tput\":1}],\"channels\":[{\"sampler\":0,\"target\":{\"node\":0,\"path\":\"translation\"}}]},{\"name\":\"Second\","
+    "\"sam"
+    "plers\":[{\"input\":2,\"output\":3}],\"channels\":[{\"sampler\":0,\"target\":{\"node\":1,\"path\":\"translation\"}"
+    "}]}"
+    "],\"buffers\":[{\"byteLength\":64,\"uri\":\"data:application/octet-stream;base64,AAAAAAAAgD8AAAAAAAAAAAAAAA"
+    "AAAIA/AAAAAAAAAAAAAAA/AACAPwAAAAAAAABAAAAAAAAAAAAAAIBAAAAAAA==\"}],\"bufferViews\":[{\"buffer\":0,\"byteOf"
+    "fset\":0,\"byteLength\":8},{\"buffer\":0,\"byteOffset\":8,\"byteLength\":24},{\"buffer\":0,\"byteOffset\":32,\"byt"
+    "eLength\":8},{\"buffer\":0,\"byteOffset\":40,\"byteLength\":24}],\"accessors\":[{\"bufferView\":0,\"componentTyp"
+    "e\":5126,\"count\":2,\"type\":\"SCALAR\",\"min\":[0],\"max\":[1]},{\"bufferView\":1,\"componentType\":5126,"
+    "\"count\":"
+    "2,\"type\":\"VEC3\"},{\"bufferView\":2,\"componentType\":5126,\"count\":2,\"type\":\"SCALAR\",\"min\":[0.5],"
+    "\"max\":[1"
+    "]},{\"bufferView\":3,\"componentType\":5126,\"count\":2,\"type\":\"VEC3\"}]}";
+
+TEST(AssimpScene, ClipsPlayAloneHoldingRestAndEndValues) {
+  ScratchFolder dir;
+  Write(dir / "two.gltf", kTwoAnimationsGltf);
+  std::vector<ImportedClip> clips;
+  auto scene = LoadScene(dir / "two.gltf", &clips);
+  ASSERT_EQ(clips.size(), 2u);
+  EXPECT_EQ(clips[0].name, "First");
+  EXPECT_EQ(clips[1].name, "Second");
+  // 30 frames a second: one second each, the second clip from the frame after the first.
+  ASSERT_EQ(scene->TicksPerFrame(), 160);
+  EXPECT_EQ(clips[0].startFrame, 0);
+  EXPECT_EQ(clips[0].endFrame, 30);
+  EXPECT_EQ(clips[1].startFrame, 31);
+  EXPECT_EQ(clips[1].endFrame, 61);
+  EXPECT_EQ(scene->AnimRange().end, 61 * 160);
+
+  const HostNode* a = scene->FindNode("A");
+  const HostNode* b = scene->FindNode("B");
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  const TimeValue second = 31 * 160;
+  auto at = [&](const HostNode* n, TimeValue t) { return scene->NodeTM(n, t).Translation(); };
+  // Source Y is host Z.
+  ExpectNear(at(a, 2400), {0.5f, 0, 0});
+  ExpectNear(at(a, 4800), {1, 0, 0});
+  ExpectNear(at(b, 2400), {0, 0, 1});           // B rests while the first clip plays
+  ExpectNear(at(a, second + 2400), {5, 0, 0});  // and A while the second does
+  ExpectNear(at(b, second), {0, 0, 2});         // held at its first key until 0.5 s
+  ExpectNear(at(b, second + 2400), {0, 0, 2});
+  ExpectNear(at(b, second + 3600), {0, 0, 3});
+  ExpectNear(at(b, second + 4800), {0, 0, 4});
+  // The keys the exporter's key-frame mode sees: the source's plus each clip's ends.
+  const HostController* pos = scene->PositionController(scene->TMController(b));
+  ASSERT_EQ(scene->KeyCount(pos), 5);
+  const TimeValue times[] = {0, 4800, second, second + 2400, second + 4800};
+  for (int k = 0; k < 5; ++k) EXPECT_EQ(scene->KeyTime(pos, k), times[k]) << k;
+}
+
 TEST(AssimpScene, BonesBecomeASkinWithWeightsAndInitialTransforms) {
   const std::string path = std::string(VORN_MODELS_DIR) + "/gltf/simple_skin/simple_skin.gltf";
   if (!fs::exists(path)) GTEST_SKIP() << path << " is missing";
