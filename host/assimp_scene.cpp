@@ -2,6 +2,7 @@
 // the host's act on row vectors, so every matrix is transposed on the way in.
 #include "host/assimp_scene.h"
 
+#include <assimp/config.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
@@ -637,16 +638,19 @@ class Builder {
 
 }  // namespace
 
-unsigned AssimpImportFlags() {
-  return aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_SortByPType | aiProcess_GenNormals |
-         aiProcess_ValidateDataStructure;
+const aiScene* ReadAssimpFile(Assimp::Importer& importer, const std::string& path) {
+  // FBX pivots and geometric transforms fold into the node's own transform instead of helper
+  // nodes named "<node>_$AssimpFbx$_<part>".
+  importer.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
+  return importer.ReadFile(path, aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_SortByPType |
+                                     aiProcess_GenNormals | aiProcess_ValidateDataStructure);
 }
 
 bool IsSceneDocumentPath(const std::string& path) { return Lower(fs::path(path).extension().string()) == ".json"; }
 
 std::unique_ptr<SceneDocument> LoadAssimpScene(const std::string& path, std::vector<ImportedClip>* clips) {
   Assimp::Importer importer;
-  const aiScene* scene = importer.ReadFile(path, AssimpImportFlags());
+  const aiScene* scene = ReadAssimpFile(importer, path);
   // A scene without meshes is flagged incomplete; its nodes and animations still export.
   if (!scene || !scene->mRootNode) {
     const std::string message = importer.GetErrorString();

@@ -9,6 +9,11 @@
 
 #include "host/scene_document.h"
 
+struct aiScene;
+namespace Assimp {
+class Importer;
+}
+
 namespace vorn {
 
 // One assimp animation laid out on the host's single timeline, in frames.
@@ -17,8 +22,9 @@ struct ImportedClip {
   int startFrame = 0, endFrame = 0;
 };
 
-// Post-processing the importer asks of assimp; tests read sources with the same steps.
-unsigned AssimpImportFlags();
+// Reads a file as the importer does (its settings and post-processing steps), so that tests
+// see sources as the importer sees them; null with the importer's error string set.
+const aiScene* ReadAssimpFile(Assimp::Importer& importer, const std::string& path);
 
 // True for files the scene document loader reads (.json); every other file goes to assimp.
 bool IsSceneDocumentPath(const std::string& path);

@@ -164,7 +164,7 @@ class ModelExport : public ::testing::TestWithParam<fs::path> {
 
 TEST_P(ModelExport, EveryEncodingHoldsWhatAssimpReadsFromTheSource) {
   Assimp::Importer source;
-  const aiScene* src = source.ReadFile(GetParam().string(), AssimpImportFlags());
+  const aiScene* src = ReadAssimpFile(source, GetParam().string());
   ASSERT_NE(src, nullptr) << source.GetErrorString();
   const Counts expected = AssimpCounts(*src);
   ASSERT_GT(expected.faces, 0u);
@@ -178,7 +178,7 @@ TEST_P(ModelExport, EveryEncodingHoldsWhatAssimpReadsFromTheSource) {
     EXPECT_EQ(OurCounts(ReadOurs(x)), expected) << "our reader";
 
     Assimp::Importer back;
-    const aiScene* read = back.ReadFile(x, AssimpImportFlags());
+    const aiScene* read = ReadAssimpFile(back, x);
     ASSERT_NE(read, nullptr) << back.GetErrorString();
     EXPECT_EQ(AssimpCounts(*read), expected) << "assimp";
 
@@ -209,7 +209,7 @@ std::set<long> KeyTicks(const aiAnimation& a, const aiNodeAnim& ch, long clipEnd
 
 TEST_P(ModelExport, KeyFramedAnimationKeepsTheSourcesKeys) {
   Assimp::Importer source;
-  const aiScene* src = source.ReadFile(GetParam().string(), AssimpImportFlags());
+  const aiScene* src = ReadAssimpFile(source, GetParam().string());
   ASSERT_NE(src, nullptr);
   if (src->mNumAnimations == 0) GTEST_SKIP() << "no animation";
   std::vector<ImportedClip> clips;
@@ -233,7 +233,7 @@ TEST_P(ModelExport, KeyFramedAnimationKeepsTheSourcesKeys) {
     }
   }
   Assimp::Importer back;
-  const aiScene* read = back.ReadFile(x, AssimpImportFlags());
+  const aiScene* read = ReadAssimpFile(back, x);
   ASSERT_NE(read, nullptr) << back.GetErrorString();
 
   for (unsigned a = 0; a < src->mNumAnimations; ++a) {
@@ -331,7 +331,7 @@ void SourceWorld(const aiNode& n, const aiAnimation& a, double t, const aiMatrix
 
 TEST_P(ModelExport, BonesPlayBackAsInTheSource) {
   Assimp::Importer source;
-  const aiScene* src = source.ReadFile(GetParam().string(), AssimpImportFlags());
+  const aiScene* src = ReadAssimpFile(source, GetParam().string());
   ASSERT_NE(src, nullptr);
   if (src->mNumAnimations == 0 || src->mNumMeshes == 0 || !src->mMeshes[0]->HasBones())
     GTEST_SKIP() << "no skinned animation";
