@@ -168,6 +168,14 @@ TEST_P(ModelExport, EveryEncodingHoldsWhatAssimpReadsFromTheSource) {
   ASSERT_NE(src, nullptr) << source.GetErrorString();
   const Counts expected = AssimpCounts(*src);
   ASSERT_GT(expected.faces, 0u);
+  std::map<std::string, std::string> sourceParent;
+  const std::string rootName = CleanName(src->mRootNode->mName.C_Str());
+  std::function<void(const aiNode&, const std::string&)> collect = [&](const aiNode& n, const std::string& parent) {
+    const std::string name = CleanName(n.mName.C_Str());
+    sourceParent[name] = parent;
+    for (unsigned i = 0; i < n.mNumChildren; ++i) collect(*n.mChildren[i], name);
+  };
+  collect(*src->mRootNode, "");
   std::string prefix;
   const bool loader = LoaderAvailable(&prefix);
 
@@ -175,7 +183,24 @@ TEST_P(ModelExport, EveryEncodingHoldsWhatAssimpReadsFromTheSource) {
     SCOPED_TRACE("XFileType " + std::to_string(type));
     const std::string x = Export("model" + std::to_string(type), "XFileType=" + std::to_string(type) + "\n");
     ASSERT_TRUE(fs::exists(x));
-    EXPECT_EQ(OurCounts(ReadOurs(x)), expected) << "our reader";
+    const json ours = ReadOurs(x);
+    EXPECT_EQ(OurCounts(ours), expected) << "our reader";
+    // Frames keep the source's names and parents; only a bare root may go.
+    size_t frames = 0;
+    std::function<void(const json&, const std::string&)> check = [&](const json& o, const std::string& parent) {
+      if (o.value("template", "") != "Frame") return;
+      const std::string name = o.at("name").get<std::string>();
+      auto it = sourceParent.find(name);
+      if (it == sourceParent.end()) {
+        ADD_FAILURE() << "frame " << name << " is not a source node";
+      } else {
+        EXPECT_TRUE(it->second == parent || (parent.empty() && it->second == rootName)) << name << " under " << parent;
+      }
+      ++frames;
+      for (const auto& c : o.at("children")) check(c, name);
+    };
+    for (const auto& top : ours.at("objects")) check(top, "");
+    EXPECT_GT(frames, 0u);
 
     Assimp::Importer back;
     const aiScene* read = ReadAssimpFile(back, x);
