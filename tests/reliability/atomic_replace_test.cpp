@@ -154,19 +154,23 @@ TEST_F(FullDisk, EveryExportedFileSurvivesAFullDisk) {
   const fs::path doc = dir_ / "in" / "textured_box.json";
   const std::string cfg = (dir_ / "out" / "cfg").string();
   fs::create_directories(cfg);
-  const std::string args = "export " + doc.string() + " " + Out().string() + " --yes --config-dir " + cfg +
-                           " --set DxFx=1 --set OverwriteTexture=1 --set OverwriteFX=1";
-  ASSERT_EQ(Run(args), 0) << stderr_;
+  // Copied as they are, and converted to TGA.
+  const std::string base = "export " + doc.string() + " " + Out().string() + " --yes --config-dir " + cfg +
+                           " --set DxFx=1 --set FX=1 --set OverwriteTexture=1 --set OverwriteFX=1";
+  const std::string runs[] = {base, base + " --set TextureConvert=1 --set TextureFormat=2"};
+  for (const std::string& args : runs) ASSERT_EQ(Run(args), 0) << stderr_;
   std::map<fs::path, std::string> written;
   for (const auto& e : fs::recursive_directory_iterator(dir_ / "out"))
     if (e.is_regular_file()) written[e.path()] = "old " + e.path().filename().string();
   ASSERT_TRUE(written.count(Out()));
   ASSERT_TRUE(written.count(dir_ / "out" / "cfg" / "vorn_max_config.ini"));
-  EXPECT_GE(written.size(), 5u) << "the .X, settings, two textures, a rendered map and effects";
+  EXPECT_TRUE(written.count(dir_ / "out" / "crate_diffuse.png") && written.count(dir_ / "out" / "crate_diffuse.tga"));
+  EXPECT_TRUE(written.count(dir_ / "out" / "glow.fx"));
+  EXPECT_TRUE(written.count(dir_ / "out" / "Checker__1.bmp")) << "the rendered map";
   for (const auto& [path, text] : written) WriteText(path, text);
 
   Fill();
-  EXPECT_EQ(Run(args), 1) << stderr_;
+  for (const std::string& args : runs) EXPECT_EQ(Run(args), 1) << stderr_;
   for (const auto& [path, text] : written) EXPECT_TRUE(Read(path) == text) << path;
   for (const auto& e : fs::recursive_directory_iterator(dir_ / "out"))
     if (e.is_regular_file() && e.path().filename() != "filler") {
