@@ -447,6 +447,45 @@ TEST_P(ModelExport, BonesPlayBackAsInTheSource) {
   }
 }
 
+// Vertex colours, written on request, are the source's, vertex for vertex.
+TEST(ModelColours, VertexColoursReachTheFile) {
+  const fs::path model = fs::path(VORN_MODELS_DIR) / "collada/kwxport_test_vcolors.dae";
+  if (!fs::exists(model)) GTEST_SKIP() << model << " is missing";
+  Assimp::Importer source;
+  const aiScene* src = ReadAssimpFile(source, model.string());
+  ASSERT_NE(src, nullptr);
+  std::multiset<std::array<long, 4>> want, got;
+  auto key = [](double r, double g, double b, double a) {
+    return std::array<long, 4>{std::lround(r * 1000), std::lround(g * 1000), std::lround(b * 1000),
+                               std::lround(a * 1000)};
+  };
+  for (unsigned m = 0; m < src->mNumMeshes; ++m) {
+    ASSERT_TRUE(src->mMeshes[m]->HasVertexColors(0));
+    for (unsigned v = 0; v < src->mMeshes[m]->mNumVertices; ++v) {
+      const aiColor4D c = src->mMeshes[m]->mColors[0][v];
+      want.insert(key(c.r, c.g, c.b, c.a));
+    }
+  }
+  char pattern[] = "/tmp/vorn-colours-XXXXXX";
+  const fs::path dir = ::mkdtemp(pattern);
+  auto scene = LoadScene(model.string());
+  std::ofstream(dir / "vorn_max_config.ini") << "[Option]\nVertexColor=1\nXFileType=0\n";
+  scene->SetDirectory(9, dir.string());
+  const std::string x = (dir / "colours.x").string();
+  XDoExport(x.c_str(), nullptr, scene.get(), true, 0);
+  const json file = ReadOurs(x);
+  fs::remove_all(dir);
+  for (const auto& top : file.at("objects"))
+    Walk(top, [&](const json& o) {
+      if (o.value("template", "") != "MeshVertexColors") return;
+      for (const auto& e : o.at("data").at("vertexColors")) {
+        const json& c = e.at("indexColor");
+        got.insert(key(c.at("red"), c.at("green"), c.at("blue"), c.at("alpha")));
+      }
+    });
+  EXPECT_EQ(got, want);
+}
+
 std::string ModelName(const ::testing::TestParamInfo<fs::path>& info) {
   std::string s = info.param.filename().string();
   for (char& c : s)
