@@ -207,6 +207,22 @@ TEST_F(VornRun, HugeAnimationRangeDoesNotHang) {
   }
 }
 
+// The settings file is input too: values the dialog would never allow still give an export or a
+// refusal, in bounded time and memory.
+TEST_F(VornRun, OutOfRangeSettingsStayBounded) {
+  const fs::path examples = fs::path(VORN_SOURCE_DIR) / "examples";
+  fs::copy(examples / "textures", dir_ / "in" / "textures");
+  fs::copy_file(examples / "textured_box.json", dir_ / "in" / "textured_box.json");
+  for (const char* set : {"ProcMapX=100000 --set ProcMapY=100000", "ProcMapX=-5 --set ProcMapY=0", "XFileType=99",
+                          "TextureConvert=1 --set TextureFormat=-7", "SampleRate=0", "Precision=-1",
+                          "SpaceScaleEnable=1 --set SpaceScale=nan", "SpaceScaleEnable=1 --set SpaceScale=1e39",
+                          "KeyFrames=1 --set KeyOptimizeLevel=-100"}) {
+    SCOPED_TRACE(set);
+    const int rc = Export(dir_ / "in" / "textured_box.json", std::string("--set ") + set);
+    EXPECT_TRUE(rc == 0 || rc == 1) << rc << " " << stderr_;
+  }
+}
+
 // The loader's own entry point, for what the binary cannot show: the error type and the file name.
 TEST(SceneLoader, ErrorsNameTheFileAndThePlace) {
   try {
