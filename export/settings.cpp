@@ -70,7 +70,10 @@ void LoadExportOptions(ExportContext& ctx) {
   const int32_t endFrame = ctx.animationRange.end / ctx.ticksPerFrame;
   std::vector<AnimationClip>& clips = AnimationClips();
   clips.clear();
-  const int32_t count = ini.GetInt(kSection, "AnimationCount", 1);
+  // A count past this is a damaged file rather than a scene's clips; read whole it would hold
+  // the export for minutes.
+  constexpr int32_t kMaxClips = 65536;
+  const int32_t count = std::min(ini.GetInt(kSection, "AnimationCount", 1), kMaxClips);
   char key[64];
   for (int32_t i = 0; i < count; ++i) {
     std::snprintf(key, sizeof key, "Animation%d_Name", i);

@@ -78,6 +78,12 @@ class TriMesh {
   const std::vector<Point3>& FaceNormals() const { return faceNormals_; }
   const std::vector<RenderVertex>& RenderVertices() const { return renderVerts_; }
   bool NormalsBuilt() const { return normalsBuilt_; }
+  // Frees what BuildNormals made, once the normals have been read.
+  void ReleaseNormals() {
+    faceNormals_ = {};
+    renderVerts_ = {};
+    normalsBuilt_ = false;
+  }
 
   AdjEdgeList BuildAdjEdgeList() const;
   // Deep copy that keeps only the channels selected by the host's channel mask.

@@ -224,6 +224,8 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
     AdvanceProgress(ctx);
   }
 
+  // The face loop was the last reader of the smoothing-group normals; they are as big as the mesh.
+  if (!specified) mesh.ReleaseNormals();
   if (plain && (o.Tangent || o.BiTangent))
     for (XExportVertex& v : data->vertices)
       OrthonormalizeFrame(v.tangent, v.bitangent,

@@ -202,8 +202,9 @@ class FoundSets {
         }
       for (uint32_t layer = 1; !frontier.empty(); ++layer) {
         next.clear();
-        for (auto [u, source] : frontier)
-          ForEachNeighbour(adj, u, v, [&](uint32_t w) {
+        for (const auto& entry : frontier) {
+          const uint32_t source = entry.second;  // a named copy: lambdas may not capture bindings
+          ForEachNeighbour(adj, entry.first, v, [&](uint32_t w) {
             uint8_t& c = labelCount[w];
             if (c >= 3) return;
             for (uint8_t k = 0; k < c; ++k)
@@ -212,6 +213,7 @@ class FoundSets {
             if (c == 3) radius[w] = layer;
             next.push_back({w, source});
           });
+        }
         frontier.swap(next);
       }
     }

@@ -96,6 +96,14 @@ TEST_F(SettingsFile, ClipsAreClampedSkippedAndDefaulted) {
   EXPECT_EQ(AnimationClips(), expected);
 }
 
+TEST_F(SettingsFile, AHugeClipCountIsCutShort) {
+  WriteSettings("[Option]\nAnimationCount=2000000000\n");
+  auto doc = Load(scene_);
+  ExportContext ctx = Context(*doc);
+  LoadExportOptions(ctx);
+  EXPECT_EQ(AnimationClips().size(), 65536u);
+}
+
 TEST_F(SettingsFile, UnwritableFileIsLeftAlone) {
   auto doc = LoadSceneDocumentFromString(scene_);
   doc->SetDirectory(9, Dir() + "/not-a-folder");

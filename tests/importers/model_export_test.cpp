@@ -110,6 +110,30 @@ Counts OurCounts(const json& file) {
   return c;
 }
 
+// Per bone, its weights in order of size (to 1e-4): vertex numbering may differ between files.
+using Weights = std::map<std::string, std::multiset<long>>;
+Weights SourceWeights(const aiScene& s) {
+  Weights w;
+  for (unsigned m = 0; m < s.mNumMeshes; ++m)
+    for (unsigned b = 0; b < s.mMeshes[m]->mNumBones; ++b) {
+      const aiBone& bone = *s.mMeshes[m]->mBones[b];
+      for (unsigned k = 0; k < bone.mNumWeights; ++k)
+        if (bone.mWeights[k].mWeight > 0)
+          w[CleanName(bone.mName.C_Str())].insert(std::lround(bone.mWeights[k].mWeight * 1e4));
+    }
+  return w;
+}
+Weights OurWeights(const json& file) {
+  Weights w;
+  for (const auto& top : file.at("objects"))
+    Walk(top, [&](const json& o) {
+      if (o.value("template", "") != "SkinWeights") return;
+      auto& list = w[o.at("data").at("transformNodeName").get<std::string>()];
+      for (const auto& v : o.at("data").at("weights")) list.insert(std::lround(v.get<double>() * 1e4));
+    });
+  return w;
+}
+
 // The DirectX loader: dxcheck.exe under Wine, one prefix for every test binary of the build.
 bool LoaderAvailable(std::string* prefix) {
   if (std::string(VORN_IMPORTERS_WINE).empty() || std::string(VORN_IMPORTERS_DXCHECK).empty() ||
@@ -185,6 +209,7 @@ TEST_P(ModelExport, EveryEncodingHoldsWhatAssimpReadsFromTheSource) {
     ASSERT_TRUE(fs::exists(x));
     const json ours = ReadOurs(x);
     EXPECT_EQ(OurCounts(ours), expected) << "our reader";
+    EXPECT_EQ(OurWeights(ours), SourceWeights(*src));
     // Frames keep the source's names and parents; only a bare root may go.
     size_t frames = 0;
     std::function<void(const json&, const std::string&)> check = [&](const json& o, const std::string& parent) {
