@@ -53,10 +53,11 @@ Weights Parse(const std::vector<uint8_t>& b) {
   o += 4;
   w.indices.resize(n);
   w.weights.resize(n);
-  std::memcpy(w.indices.data(), b.data() + o, 4 * size_t{n});
-  o += 4 * size_t{n};
-  std::memcpy(w.weights.data(), b.data() + o, 4 * size_t{n});
-  o += 4 * size_t{n};
+  if (n > 0) {  // an empty vector's data() may be null, which memcpy may not be given
+    std::memcpy(w.indices.data(), b.data() + o, 4 * size_t{n});
+    std::memcpy(w.weights.data(), b.data() + o + 4 * size_t{n}, 4 * size_t{n});
+  }
+  o += 8 * size_t{n};
   std::memcpy(w.matrix, b.data() + o, 64);
   return w;
 }
