@@ -13,12 +13,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <stdexcept>
 #include <unordered_map>
 
 #include "host/scene_document_data.h"
+#include "platform/atomic_file.h"
 #include "platform/ini_file.h"
 
 namespace vorn {
@@ -105,8 +105,6 @@ EmbeddedFolder& Embedded() {
 
 // Uncompressed texels as a 32-bit TGA, top row first (aiTexel is already B, G, R, A).
 bool WriteTga(const std::string& path, const aiTexture& t) {
-  std::ofstream out(path, std::ios::binary);
-  if (!out) return false;
   unsigned char header[18] = {};
   header[2] = 2;
   header[12] = static_cast<unsigned char>(t.mWidth & 0xff);
@@ -115,9 +113,10 @@ bool WriteTga(const std::string& path, const aiTexture& t) {
   header[15] = static_cast<unsigned char>(t.mHeight >> 8);
   header[16] = 32;
   header[17] = 0x28;
-  out.write(reinterpret_cast<const char*>(header), sizeof header);
-  out.write(reinterpret_cast<const char*>(t.pcData), std::streamsize(size_t(t.mWidth) * t.mHeight * 4));
-  return bool(out);
+  platform::AtomicFileWriter out(path);
+  out.Write(header, sizeof header);
+  out.Write(t.pcData, size_t(t.mWidth) * t.mHeight * 4);
+  return out.Commit();
 }
 
 class Builder {
@@ -218,9 +217,8 @@ class Builder {
         std::string ext = t->achFormatHint[0] ? std::string(t->achFormatHint) : "bin";
         if (ext == "jpeg") ext = "jpg";
         out = folder + "/" + stem + "." + ext;
-        std::ofstream f(out, std::ios::binary);
-        f.write(reinterpret_cast<const char*>(t->pcData), std::streamsize(t->mWidth));
-        if (!f) out.clear();
+        if (!platform::WriteFileAtomic(out, std::string_view(reinterpret_cast<const char*>(t->pcData), t->mWidth)))
+          out.clear();
       } else {
         out = folder + "/" + stem + ".tga";
         if (!WriteTga(out, *t)) out.clear();

@@ -365,7 +365,8 @@ void RegisterMaterial(ExportContext& ctx, XRenderableNode& node, std::unique_ptr
   if (!record) return;
   if (record->name == node.nodeName) record->name = "Mat_" + record->name;
   if (record->name == "string") record->name = "_" + record->name;
-  if (Options().InlineMtl || record->kind == MaterialKind::Effect) {
+  // A material without a name cannot be referenced, so it is written in place.
+  if (Options().InlineMtl || record->kind == MaterialKind::Effect || record->name.empty()) {
     for (size_t i = 0; i < node.nodeMaterials.size();) {
       const XMaterial* other = EntryName(node.nodeMaterials[i]);
       if (other && other->name == record->name) {

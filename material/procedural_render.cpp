@@ -1,5 +1,6 @@
 #include "material/procedural_render.h"
 
+#include <cerrno>
 #include <vector>
 
 namespace vorn {
@@ -43,7 +44,9 @@ bool RenderProceduralMap(HostScene& host, const std::string& path, const HostTex
     host.PutPixels(bm, 0, r, width, row.data());
   }
   const bool ok = host.WriteBitmap(bm);
+  const int error = errno;
   host.CloseBitmap(bm);
+  errno = error;  // why the write failed, for the caller's message
   return ok;
 }
 

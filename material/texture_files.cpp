@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <set>
 #include <utility>
 #include <vector>
@@ -93,21 +94,27 @@ int CopyTextureFiles(ExportContext& ctx, XMaterial& record) {
         const std::string name = ConvertedTextureName(slot.fileName, format);
         if (!IsSafeTargetName(name)) continue;
         const std::string target = ctx.outputDirectory + name;
-        if (o.OverwriteTexture || !platform::PathExists(target))
-          ConvertTexture(slot.sourcePath, target, format, o.PowerOf2 != 0);
+        errno = 0;
+        if ((o.OverwriteTexture || !platform::PathExists(target)) &&
+            !ConvertTexture(slot.sourcePath, target, format, o.PowerOf2 != 0))
+          platform::ReportNotWritten(target, errno);
         slot.fileName = name;
         continue;
       }
       // Not converted: copied as it is.
       if (!IsSafeTargetName(slot.fileName)) continue;
-      platform::CopyFileAtomic(slot.sourcePath, ctx.outputDirectory + slot.fileName, o.OverwriteTexture != 0);
+      const std::string target = ctx.outputDirectory + slot.fileName;
+      if ((o.OverwriteTexture || !platform::PathExists(target)) && !platform::CopyFileAtomic(slot.sourcePath, target, o.OverwriteTexture != 0))
+        platform::ReportNotWritten(target, errno);
       continue;
     }
     const std::string name = slot.name + ".bmp";
     if (IsSafeTargetName(name)) {
       const std::string target = ctx.outputDirectory + name;
-      if (o.OverwriteTexture || !platform::PathExists(target))
-        RenderProceduralMap(*ctx.host, target, slot.proceduralMap, o.ProcMapX, o.ProcMapY);
+      errno = 0;
+      if ((o.OverwriteTexture || !platform::PathExists(target)) &&
+          !RenderProceduralMap(*ctx.host, target, slot.proceduralMap, o.ProcMapX, o.ProcMapY))
+        platform::ReportNotWritten(target, errno);
     }
     slot.fileName = name;
   }

@@ -67,34 +67,65 @@ bool RenameNoReplace(const char* from, const char* to) {
 
 }  // namespace
 
-AtomicFileWriter::AtomicFileWriter(std::string path)
-    : path_(ResolveTarget(path)), buffer_(std::make_unique<char[]>(kBufferSize)) {
+AtomicFileWriter::AtomicFileWriter(std::string path, LinkPolicy links)
+    : path_(links == LinkPolicy::kFollowLink ? ResolveTarget(path) : std::move(path)),
+      buffer_(std::make_unique<char[]>(kBufferSize)) {
   const std::string folder = DirectoryOf(path_);
-  const std::string name = FileNameOf(path_);
-  if (name.empty()) return;
-  // A short temporary name, so a target name near the length limit still leaves room.
-  const std::string stem = name.substr(0, 64);
-  char suffix[48];
-  for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
-    std::snprintf(suffix, sizeof suffix, ".tmp%ld.%u", static_cast<long>(::getpid()), tempCounter++);
-    tempPath_ = folder + "." + stem + suffix;
-    fd_ = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd_ < 0 && errno != EEXIST) break;
+  if (FileNameOf(path_).empty()) {
+    error_ = EISDIR;
+    return;
   }
+  // An unnamed file is linked in through /proc at Commit; without /proc it could never be named.
+  if (::access("/proc/self/fd", X_OK) == 0) {
+    fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    unnamed_ = fd_ >= 0;
+  }
+  if (fd_ < 0) fd_ = OpenNamedTemporary();
   if (fd_ < 0) {
-    tempPath_.clear();
+    error_ = errno;
     return;
   }
   // A replaced file keeps its permissions.
   struct stat st;
-  if (::stat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd_, st.st_mode & 07777);
+  if (::lstat(path_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd_, st.st_mode & 07777);
+}
+
+// A short temporary name, so a target name near the length limit still leaves room.
+std::string AtomicFileWriter::TemporaryName() const {
+  char suffix[48];
+  std::snprintf(suffix, sizeof suffix, ".tmp%ld.%u", static_cast<long>(::getpid()), tempCounter++);
+  return DirectoryOf(path_) + "." + FileNameOf(path_).substr(0, 64) + suffix;
+}
+
+int AtomicFileWriter::OpenNamedTemporary() {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tempPath_ = TemporaryName();
+    const int fd = ::open(tempPath_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) break;
+  }
+  const int e = errno;
+  tempPath_.clear();
+  errno = e;
+  return -1;
+}
+
+bool AtomicFileWriter::NameUnnamed(const std::string& name) const {
+  char self[64];
+  std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd_);
+  return ::linkat(AT_FDCWD, self, AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
 AtomicFileWriter::~AtomicFileWriter() { Discard(); }
 
 void AtomicFileWriter::Flush() {
   if (used_ == 0) return;
-  if (fd_ < 0 || failed_ || !WriteAll(fd_, buffer_.get(), used_)) failed_ = true;
+  if (fd_ < 0 || failed_) {
+    failed_ = true;
+  } else if (!WriteAll(fd_, buffer_.get(), used_)) {
+    failed_ = true;
+    error_ = errno;
+  }
   used_ = 0;
 }
 
@@ -112,6 +143,7 @@ void AtomicFileWriter::Write(const void* data, size_t size) {
     used_ = size;
   } else if (!failed_ && !WriteAll(fd_, bytes, size)) {
     failed_ = true;
+    error_ = errno;
   }
 }
 
@@ -139,16 +171,40 @@ void AtomicFileWriter::Printf(const char* format, ...) {
 }
 
 bool AtomicFileWriter::Commit(bool replace) {
-  if (fd_ < 0) return false;
+  if (fd_ < 0) {
+    errno = error_ ? error_ : EBADF;
+    return false;
+  }
   Flush();
-  bool ok = !failed_ && ::fsync(fd_) == 0;
-  ok = (::close(fd_) == 0) && ok;
+  bool ok = !failed_;
+  if (ok && ::fsync(fd_) != 0) ok = false, error_ = errno;
+  if (ok && unnamed_) {
+    // Without replace the link itself refuses an existing target; with it, a named temporary is
+    // renamed over the target.
+    if (!replace) {
+      ok = NameUnnamed(path_);
+    } else {
+      ok = false;
+      for (int attempt = 0; attempt < 100 && !ok; ++attempt) {
+        tempPath_ = TemporaryName();
+        ok = NameUnnamed(tempPath_);
+        if (!ok && errno != EEXIST) break;
+      }
+      if (!ok) tempPath_.clear();
+      ok = ok && ::rename(tempPath_.c_str(), path_.c_str()) == 0;
+    }
+    if (!ok) error_ = errno;
+  }
+  if (::close(fd_) != 0 && ok) ok = false, error_ = errno;
   fd_ = -1;
-  if (ok) ok = replace ? ::rename(tempPath_.c_str(), path_.c_str()) == 0
-                      : RenameNoReplace(tempPath_.c_str(), path_.c_str());
+  if (ok && !unnamed_) {
+    ok = replace ? ::rename(tempPath_.c_str(), path_.c_str()) == 0 : RenameNoReplace(tempPath_.c_str(), path_.c_str());
+    if (!ok) error_ = errno;
+  }
   if (!ok) {
-    ::unlink(tempPath_.c_str());
+    if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
     tempPath_.clear();
+    errno = error_ ? error_ : EIO;
     return false;
   }
   tempPath_.clear();
@@ -157,6 +213,7 @@ bool AtomicFileWriter::Commit(bool replace) {
 }
 
 void AtomicFileWriter::Discard() {
+  const int e = errno;
   if (fd_ >= 0) {
     ::close(fd_);
     fd_ = -1;
@@ -166,10 +223,11 @@ void AtomicFileWriter::Discard() {
     tempPath_.clear();
   }
   used_ = 0;
+  errno = e;
 }
 
-bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
-  AtomicFileWriter out(path);
+bool WriteFileAtomic(const std::string& path, std::string_view bytes, LinkPolicy links) {
+  AtomicFileWriter out(path, links);
   if (!out.Ok()) return false;
   out.Write(bytes);
   return out.Commit();

@@ -8,12 +8,17 @@
 
 namespace vorn::platform {
 
+// What a symbolic link at the target's name means: an export replaces the link itself, so nothing is
+// written outside its folder; a settings file is written through the link to where it really lives.
+enum class LinkPolicy { kReplaceLink, kFollowLink };
+
 // Buffered output to a temporary file in the target's folder. Commit() flushes, syncs and renames it
 // over the target; destroying the writer without a successful Commit() removes the temporary, so an
-// existing target is only ever replaced by a complete file.
+// existing target is only ever replaced by a complete file. Where the file system allows, the
+// temporary has no name until Commit(), so a killed process leaves nothing behind.
 class AtomicFileWriter {
  public:
-  explicit AtomicFileWriter(std::string path);
+  explicit AtomicFileWriter(std::string path, LinkPolicy links = LinkPolicy::kReplaceLink);
   ~AtomicFileWriter();
   AtomicFileWriter(const AtomicFileWriter&) = delete;
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
@@ -32,7 +37,8 @@ class AtomicFileWriter {
   void Printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
   // Makes the file visible under its name. With replace=false an existing target is left alone and
-  // Commit fails. False on any error; the temporary is then gone and the target unchanged.
+  // Commit fails. False on any error, with errno telling why; the temporary is then gone and the
+  // target unchanged.
   bool Commit(bool replace = true);
   // Drops the temporary without touching the target.
   void Discard();
@@ -40,16 +46,21 @@ class AtomicFileWriter {
  private:
   static constexpr size_t kBufferSize = 64 * 1024;
   void Flush();
+  std::string TemporaryName() const;
+  int OpenNamedTemporary();
+  bool NameUnnamed(const std::string& name) const;
 
   std::string path_;
-  std::string tempPath_;
+  std::string tempPath_;  // empty while the temporary is unnamed
   int fd_ = -1;
+  bool unnamed_ = false;
   bool failed_ = false;
+  int error_ = 0;  // errno of the first failure
   size_t used_ = 0;
   std::unique_ptr<char[]> buffer_;
 };
 
-// The whole file in one atomic write.
-bool WriteFileAtomic(const std::string& path, std::string_view bytes);
+// The whole file in one atomic write. On failure errno tells why.
+bool WriteFileAtomic(const std::string& path, std::string_view bytes, LinkPolicy links = LinkPolicy::kReplaceLink);
 
 }  // namespace vorn::platform

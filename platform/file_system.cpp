@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <memory>
 
@@ -76,11 +78,18 @@ bool ListDirectory(const std::string& folder, std::vector<DirEntry>& entries) {
 }
 
 bool CopyFileAtomic(const std::string& src, const std::string& dst, bool overwrite) {
-  if (!overwrite && PathExists(dst)) return false;
+  if (!overwrite && PathExists(dst)) {
+    errno = EEXIST;
+    return false;
+  }
   const int in = ::open(src.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   struct stat st;
-  bool ok = ::fstat(in, &st) == 0 && S_ISREG(st.st_mode);
+  bool ok = ::fstat(in, &st) == 0;
+  if (ok && !S_ISREG(st.st_mode)) {
+    ok = false;
+    errno = EISDIR;
+  }
   if (ok) {
     AtomicFileWriter out(dst);
     ok = out.Ok();
@@ -97,7 +106,9 @@ bool CopyFileAtomic(const std::string& src, const std::string& dst, bool overwri
     }
     ok = ok && out.Commit(overwrite);
   }
+  const int e = errno;
   ::close(in);
+  errno = e;
   return ok;
 }
 
@@ -109,7 +120,10 @@ bool TruncateFile(const std::string& path) {
 
 std::optional<std::string> LongPathName(const std::string& path) {
   if (path.empty()) return std::nullopt;
-  std::optional<std::string> out = RealPath(path);
+  // A link as the last part stays a link: the file is written in place of it, not where it points.
+  struct stat st;
+  const bool link = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  std::optional<std::string> out = link ? std::nullopt : RealPath(path);
   if (!out) {
     const std::string name = FileNameOf(path);
     std::optional<std::string> folder = name.empty() ? std::nullopt : RealPath(DirectoryOf(path));
@@ -136,6 +150,11 @@ std::string UserConfigDirectory() {
   }
   std::string folder = WithTrailingSeparator(base) + "vorn";
   return CreateDirectories(folder) ? folder : std::string();
+}
+
+void ReportNotWritten(const std::string& path, int error) {
+  if (error) std::fprintf(stderr, "vorn: could not write '%s': %s\n", path.c_str(), std::strerror(error));
+  else std::fprintf(stderr, "vorn: could not write '%s'\n", path.c_str());
 }
 
 }  // namespace vorn::platform

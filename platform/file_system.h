@@ -28,15 +28,19 @@ struct DirEntry {
 bool ListDirectory(const std::string& folder, std::vector<DirEntry>& entries);
 
 // Copies src to dst through a temporary beside dst. With overwrite=false an existing dst is left
-// alone and the copy fails. The copy gets default permissions, not those of src.
+// alone and the copy fails with errno EEXIST. The copy gets default permissions, not those of src.
 bool CopyFileAtomic(const std::string& src, const std::string& dst, bool overwrite);
+
+// Tells the user on stderr that a file the export writes beside the .X (a texture, map or effect)
+// could not be written; the export goes on without it. error is an errno value, or 0 when unknown.
+void ReportNotWritten(const std::string& path, int error);
 
 // Opens the file for writing and closes it, leaving it empty. Not atomic: to replace a file's
 // content, write the new content whole with WriteFileAtomic or IniFile::Save instead.
 bool TruncateFile(const std::string& path);
 
-// The absolute canonical form of path when the file exists, or when its folder exists (then the
-// folder's canonical form followed by the file name). Nothing when neither exists or the result
+// The absolute canonical form of path when the file exists, or when its folder exists or the file
+// is a symbolic link (then the folder's canonical form followed by the file name). Nothing when neither exists or the result
 // does not fit in kMaxPath characters; the caller then uses the path as given.
 std::optional<std::string> LongPathName(const std::string& path);
 

@@ -210,7 +210,7 @@ std::string IniFile::Text() const {
   return out;
 }
 
-bool IniFile::Save(const std::string& path) const { return WriteFileAtomic(path, Text()); }
+bool IniFile::Save(const std::string& path) const { return WriteFileAtomic(path, Text(), LinkPolicy::kFollowLink); }
 
 int32_t GetPrivateProfileInt(std::string_view section, std::string_view key, int32_t fallback,
                              const std::string& path) {

@@ -1,5 +1,6 @@
 #include "xfile/material_writer.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -40,7 +41,9 @@ void CopyOwnEffectFile(ExportContext& ctx, const XEffectMaterial& record) {
   if (!o.DxFx) return;
   const std::string name = platform::HostFileNameOf(record.effect.effectFile);
   if (!IsSafeTargetName(name)) return;
-  platform::CopyFileAtomic(record.effect.effectFile, ctx.outputDirectory + name, o.OverwriteFX != 0);
+  const std::string target = ctx.outputDirectory + name;
+  if ((o.OverwriteFX || !platform::PathExists(target)) && !platform::CopyFileAtomic(record.effect.effectFile, target, o.OverwriteFX != 0))
+    platform::ReportNotWritten(target, errno);
 }
 
 void WriteGeneratedEffect(ExportContext& ctx, XObjectHandle material, XRenderableNode* node, XEffectMaterial& record) {
@@ -62,8 +65,9 @@ void WriteGeneratedEffect(ExportContext& ctx, XObjectHandle material, XRenderabl
     record.effect.stringParams.push_back({slot.name, slot.fileName});
   }
   WriteEffectInstance(ctx, material, record.effect, true);
-  if (o.TextureFiles && IsSafeTargetName(fileName) && (o.OverwriteTexture || !platform::PathExists(b.path)))
-    WriteEffectFile(b);
+  if (o.TextureFiles && IsSafeTargetName(fileName) && (o.OverwriteTexture || !platform::PathExists(b.path)) &&
+      !WriteEffectFile(b))
+    platform::ReportNotWritten(b.path, errno);
 }
 
 }  // namespace

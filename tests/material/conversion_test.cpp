@@ -53,6 +53,16 @@ TEST_F(Conversion, PlainRecordsAreSharedByNameUnlessInline) {
     EXPECT_EQ(Node(i).nodeMaterials[0].kind, MaterialKind::Plain);
     EXPECT_EQ(Node(i).nodeMaterials[0].plain->name, "Wood");
   }
+
+  // Nothing to refer to an unnamed material by: it is written in place.
+  Options().InlineMtl = 0;
+  nodes_.clear();
+  ctx_.materials.clear();
+  Load(R"("materials": {"u": {"type": "standard", "name": ""}})");
+  Convert("u", 0);
+  EXPECT_TRUE(ctx_.materials.empty());
+  ASSERT_EQ(Node(0).nodeMaterials.size(), 1u);
+  EXPECT_EQ(Node(0).nodeMaterials[0].kind, MaterialKind::Plain);
 }
 
 TEST_F(Conversion, NamesAvoidTheNodeNameTheWordStringAndEachOther) {

@@ -105,7 +105,7 @@ TEST(AtomicFile, TargetChangesOnlyOnCommit) {
     AtomicFileWriter w(path);
     ASSERT_TRUE(w.Ok());
     w.Write("half");
-    EXPECT_EQ(dir.EntryCount(), 2u);
+    EXPECT_EQ(dir.EntryCount(), 1u) << "the temporary has no name before the commit";
   }
   EXPECT_EQ(ReadText(path), "old");
   EXPECT_EQ(dir.EntryCount(), 1u);
@@ -136,15 +136,41 @@ TEST(AtomicFile, TargetChangesOnlyOnCommit) {
   EXPECT_FALSE(WriteFileAtomic(dir / "none/x", "x"));
 }
 
-TEST(AtomicFile, WritingThroughALinkReplacesItsTarget) {
+TEST(AtomicFile, LinksAreFollowedOnlyWhenAsked) {
   TempDir dir;
   WriteText(dir / "real.ini", "old");
   ASSERT_EQ(symlink("real.ini", (dir / "link.ini").c_str()), 0);
-  ASSERT_TRUE(WriteFileAtomic(dir / "link.ini", "new"));
+  ASSERT_TRUE(WriteFileAtomic(dir / "link.ini", "new", LinkPolicy::kFollowLink));
   struct stat st;
   ASSERT_EQ(lstat((dir / "link.ini").c_str(), &st), 0);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   EXPECT_EQ(ReadText(dir / "real.ini"), "new");
+
+  // By default the link itself is replaced and what it points at stays.
+  ASSERT_TRUE(WriteFileAtomic(dir / "link.ini", "newer"));
+  ASSERT_EQ(lstat((dir / "link.ini").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(ReadText(dir / "link.ini"), "newer");
+  EXPECT_EQ(ReadText(dir / "real.ini"), "new");
+  EXPECT_EQ(dir.EntryCount(), 2u);
+}
+
+TEST(AtomicFile, FailuresTellWhy) {
+  TempDir dir;
+  ASSERT_TRUE(CreateDirectories(dir / "sub"));
+  errno = 0;
+  EXPECT_FALSE(WriteFileAtomic(dir / "sub", "x"));
+  EXPECT_EQ(errno, EISDIR) << "renaming a file over a folder";
+  EXPECT_FALSE(WriteFileAtomic(dir / "none/x", "x"));
+  EXPECT_EQ(errno, ENOENT);
+  WriteText(dir / "a", "a");
+  EXPECT_FALSE(CopyFileAtomic(dir / "a", dir / "a", false));
+  EXPECT_EQ(errno, EEXIST);
+  EXPECT_FALSE(CopyFileAtomic(dir / "missing", dir / "b", true));
+  EXPECT_EQ(errno, ENOENT);
+  EXPECT_FALSE(CopyFileAtomic(dir / "sub", dir / "b", true));
+  EXPECT_EQ(errno, EISDIR);
+  EXPECT_EQ(dir.EntryCount(), 2u) << "no temporaries left";
 }
 
 TEST(FileSystem, LongPathNameCanonicalisesExistingPlaces) {

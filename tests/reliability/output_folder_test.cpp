@@ -33,7 +33,7 @@ class TexturePaths : public VornRun {
     const fs::path doc = Doc(json);
     const auto before = FilesOutsideOut();
     const int rc = Export(doc, extra);
-    EXPECT_TRUE(rc == 0 || rc == 1) << rc << " " << stderr_;
+    EXPECT_EQ(rc, 0) << stderr_;
     EXPECT_EQ(FilesOutsideOut(), before);
     EXPECT_FALSE(fs::exists("/evil.png"));
     EXPECT_FALSE(fs::exists(fs::temp_directory_path() / "evil.png"));
@@ -65,6 +65,39 @@ TEST_F(TexturePaths, EffectFilesNeverLeaveTheOutputFolder) {
     ExportStaysInside(Textured(R"("..\\evil.png")", fx, "../../node"), "--set DxFx=1");
   }
   for (const auto& e : fs::directory_iterator(dir_ / "out")) EXPECT_EQ(e.path().parent_path(), dir_ / "out");
+}
+
+// A link planted in the output folder is replaced by the exported file; what it points at is kept.
+TEST_F(TexturePaths, LinksInTheOutputFolderAreNotFollowed) {
+  WriteText(dir_ / "in" / "victim", "victim");
+  fs::create_symlink(dir_ / "in" / "victim", dir_ / "out" / "evil.png");
+  fs::create_symlink(dir_ / "in" / "victim", Out());
+  ExportStaysInside(Textured(R"(")" + (dir_ / "in" / "sub").string() + R"(/evil.png")"), "--set OverwriteTexture=1");
+  EXPECT_EQ(Read(dir_ / "in" / "victim"), "victim");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Out())));
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dir_ / "out" / "evil.png")));
+  EXPECT_EQ(fs::file_size(dir_ / "out" / "evil.png"), fs::file_size(dir_ / "in" / "sub" / "evil.png"));
+}
+
+// A texture that cannot be written is named on stderr; the .X is still written.
+TEST_F(TexturePaths, FailedTextureWritesAreReported) {
+  const std::string src = R"(")" + (dir_ / "in" / "sub").string() + R"(/evil.png")";
+  fs::create_directories(dir_ / "out" / "evil.png");
+  fs::create_directories(dir_ / "out" / "evil.tga");
+  for (const char* extra : {"", "--set TextureConvert=1 --set TextureFormat=2"}) {
+    SCOPED_TRACE(extra);
+    fs::remove(Out());
+    EXPECT_EQ(Export(Doc(Textured(src)), std::string("--set OverwriteTexture=1 ") + extra), 0) << stderr_;
+    EXPECT_TRUE(fs::exists(Out()));
+    EXPECT_NE(stderr_.find("could not write"), std::string::npos) << stderr_;
+    EXPECT_NE(stderr_.find(*extra ? "evil.tga" : "evil.png"), std::string::npos) << stderr_;
+  }
+  // Overwriting off: an existing texture is kept silently.
+  fs::remove(dir_ / "out" / "evil.png");
+  WriteText(dir_ / "out" / "evil.png", "mine");
+  EXPECT_EQ(Export(Doc(Textured(src)), "--set OverwriteTexture=0"), 0) << stderr_;
+  EXPECT_EQ(stderr_.find("could not write"), std::string::npos) << stderr_;
+  EXPECT_EQ(Read(dir_ / "out" / "evil.png"), "mine");
 }
 
 TEST_F(VornRun, MissingOutputFolderIsReported) {
