@@ -80,8 +80,8 @@ class TriMesh {
   bool NormalsBuilt() const { return normalsBuilt_; }
   // Frees what BuildNormals made, once the normals have been read.
   void ReleaseNormals() {
-    faceNormals_ = {};
-    renderVerts_ = {};
+    std::vector<Point3>().swap(faceNormals_);  // `= {}` would keep the capacity
+    std::vector<RenderVertex>().swap(renderVerts_);
     normalsBuilt_ = false;
   }
 

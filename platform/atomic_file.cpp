@@ -118,11 +118,22 @@ bool AtomicFileWriter::NameUnnamed(const std::string& name) const {
 
 AtomicFileWriter::~AtomicFileWriter() { Discard(); }
 
+bool AtomicFileWriter::WriteOut(const char* data, size_t size) {
+  if (!WriteAll(fd_, data, size)) return false;
+  // Start the disk writing early, so the sync at the commit has little left to wait for.
+  written_ += size;
+  if (written_ - kicked_ >= kWritebackStep) {
+    ::sync_file_range(fd_, static_cast<off_t>(kicked_), static_cast<off_t>(written_ - kicked_), SYNC_FILE_RANGE_WRITE);
+    kicked_ = written_;
+  }
+  return true;
+}
+
 void AtomicFileWriter::Flush() {
   if (used_ == 0) return;
   if (fd_ < 0 || failed_) {
     failed_ = true;
-  } else if (!WriteAll(fd_, buffer_.get(), used_)) {
+  } else if (!WriteOut(buffer_.get(), used_)) {
     failed_ = true;
     error_ = errno;
   }
@@ -141,7 +152,7 @@ void AtomicFileWriter::Write(const void* data, size_t size) {
   if (size < kBufferSize) {
     std::copy(bytes, bytes + size, buffer_.get());
     used_ = size;
-  } else if (!failed_ && !WriteAll(fd_, bytes, size)) {
+  } else if (!failed_ && !WriteOut(bytes, size)) {
     failed_ = true;
     error_ = errno;
   }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -45,7 +46,9 @@ class AtomicFileWriter {
 
  private:
   static constexpr size_t kBufferSize = 64 * 1024;
+  static constexpr uint64_t kWritebackStep = 4 << 20;
   void Flush();
+  bool WriteOut(const char* data, size_t size);
   std::string TemporaryName() const;
   int OpenNamedTemporary();
   bool NameUnnamed(const std::string& name) const;
@@ -57,6 +60,8 @@ class AtomicFileWriter {
   bool failed_ = false;
   int error_ = 0;  // errno of the first failure
   size_t used_ = 0;
+  uint64_t written_ = 0;  // bytes in the file so far
+  uint64_t kicked_ = 0;   // of them, handed to the disk without waiting
   std::unique_ptr<char[]> buffer_;
 };
 

@@ -1,6 +1,8 @@
 // The binary token stream: runs of integers in one INTEGER_LIST, runs of floats in one
 // FLOAT_LIST (32-bit), strings as STRING tokens that end the current list.
 #include <cstring>
+#include <functional>
+#include <vector>
 
 #include "xfile/data_walker.h"
 #include "xfile/xfile_encoders.h"
@@ -14,26 +16,56 @@ enum : uint16_t {
   kTokOBrace = 10, kTokCBrace = 11, kTokComma = 19, kTokSemicolon = 20,
 };
 
+// Counts what a write pass will put out: the length of every token list, in order, and the
+// bytes of the whole stream, so lists can be written with their counts in front and the stream
+// can go out as it is made.
+struct ListCounts {
+  std::vector<uint32_t> lengths;
+  uint64_t bytes = 0;
+};
+
+// kCount: only count into `counts`; otherwise write to `out`, taking list lengths from `counts`.
+template <bool kCount>
 struct BinaryVisitor {
   static constexpr bool kFlatLists = true;  // runs of one type go into one list anyway
-  ByteBuffer& out;
+  ByteBuffer* out;
+  ListCounts& counts;
   uint16_t list = 0;  // kind of the open list, 0 when none
-  size_t countAt = 0;
-  uint32_t count = 0;
+  size_t next = 0;    // write pass: the next list's entry in counts.lengths
 
-  void Open(uint16_t kind) {
-    if (list == kind) return;
-    Flush();
-    out.PutWord(kind);
-    countAt = out.Size();
-    out.PutDword(0);
+  void Word(uint16_t v) {
+    if constexpr (kCount) counts.bytes += 2;
+    else out->PutWord(v);
+  }
+  void Dword(uint32_t v) {
+    if constexpr (kCount) counts.bytes += 4;
+    else out->PutDword(v);
+  }
+  void Bytes(const void* p, size_t n) {
+    if constexpr (kCount) counts.bytes += n;
+    else out->Append(p, n);
+  }
+  void Name(std::string_view name) {
+    Word(kTokName);
+    Dword(static_cast<uint32_t>(name.size()));
+    Bytes(name.data(), name.size());
+  }
+
+  void Open(uint16_t kind, uint32_t n) {
+    if (list == kind) {
+      if constexpr (kCount) counts.lengths.back() += n;
+      return;
+    }
     list = kind;
-    count = 0;
+    Word(kind);
+    if constexpr (kCount) {
+      counts.lengths.push_back(n);
+      counts.bytes += 4;
+    } else {
+      out->PutDword(counts.lengths[next++]);
+    }
   }
-  void Flush() {
-    if (list) out.PatchDword(countAt, count);
-    list = 0;
-  }
+  void Flush() { list = 0; }
 
   static uint32_t Widen(XMemberType type, const uint8_t* p) {
     switch (type) {
@@ -58,84 +90,68 @@ struct BinaryVisitor {
   void Value(XMemberType type, const uint8_t* p) { Values(type, p, 1); }
   void Values(XMemberType type, const uint8_t* p, uint32_t n) {
     if (n == 0) return;
-    if (type == XMemberType::Float) {
-      Open(kTokFloatList);
-      out.Append(p, 4 * static_cast<size_t>(n));
+    const bool floats = type == XMemberType::Float || type == XMemberType::Double;
+    Open(floats ? kTokFloatList : kTokIntegerList, n);
+    if constexpr (kCount) {
+      counts.bytes += 4 * uint64_t{n};
+    } else if (type == XMemberType::Float || type == XMemberType::Dword || type == XMemberType::Sdword) {
+      out->Append(p, 4 * static_cast<size_t>(n));
     } else if (type == XMemberType::Double) {
       // "0032" files hold 32-bit floats
-      Open(kTokFloatList);
-      uint8_t* dst = out.Reserve(4 * static_cast<size_t>(n));
+      uint8_t* dst = out->Reserve(4 * static_cast<size_t>(n));
       for (uint32_t k = 0; k < n; ++k) {
         double d;
         std::memcpy(&d, p + 8 * k, 8);
         const float f = static_cast<float>(d);
         std::memcpy(dst + 4 * k, &f, 4);
       }
-      out.Commit(4 * static_cast<size_t>(n));
-    } else if (type == XMemberType::Dword || type == XMemberType::Sdword) {
-      Open(kTokIntegerList);
-      out.Append(p, 4 * static_cast<size_t>(n));
+      out->Commit(4 * static_cast<size_t>(n));
     } else {
-      Open(kTokIntegerList);
       const size_t size = PrimitiveSize(type);
-      uint8_t* dst = out.Reserve(4 * static_cast<size_t>(n));
+      uint8_t* dst = out->Reserve(4 * static_cast<size_t>(n));
       for (uint32_t k = 0; k < n; ++k) {
         const uint32_t v = Widen(type, p + size * k);
         for (int i = 0; i < 4; ++i) dst[4 * k + i] = static_cast<uint8_t>(v >> (8 * i));
       }
-      out.Commit(4 * static_cast<size_t>(n));
+      out->Commit(4 * static_cast<size_t>(n));
     }
-    count += n;
   }
   void String(const char* text, size_t length, bool moreInArray) {
     Flush();
-    out.PutWord(kTokString);
-    out.PutDword(static_cast<uint32_t>(length));
-    out.Append(text, length);
-    out.PutWord(moreInArray ? kTokComma : kTokSemicolon);
+    Word(kTokString);
+    Dword(static_cast<uint32_t>(length));
+    Bytes(text, length);
+    Word(moreInArray ? kTokComma : kTokSemicolon);
   }
   void MemberEnd(uint32_t) {}
   void ElementEnd(bool, uint32_t) {}
   void ArrayEnd(uint32_t, uint32_t) {}
 };
 
-void PutName(ByteBuffer& out, std::string_view name) {
-  out.PutWord(kTokName);
-  out.PutDword(static_cast<uint32_t>(name.size()));
-  out.Append(name.data(), name.size());
-}
-
-}  // namespace
-
-bool EncodeBinaryBody(const XFileTree& tree, bool embedTemplates, ByteBuffer& out,
-                      std::string* error) {
-  if (embedTemplates) {
-    std::vector<uint8_t> bytes;
-    for (int32_t index : TemplatesUsed(tree)) AppendTemplateBinary(tree.templates, tree.templates.At(index), bytes);
-    out.Append(bytes.data(), bytes.size());
-  }
-  BinaryVisitor v{out};
+// One pass over the objects; the counting pass and the write pass walk alike.
+template <bool kCount>
+bool EncodeObjects(const XFileTree& tree, BinaryVisitor<kCount>& v, std::string* error) {
   std::vector<uint32_t> open;
   uint32_t current = tree.firstTop;
   while (current != kNoObject || !open.empty()) {
     if (current == kNoObject) {
-      out.PutWord(kTokCBrace);
+      v.Word(kTokCBrace);
       current = tree.objects[open.back()].nextSibling;
       open.pop_back();
       continue;
     }
     const XTreeObject& o = tree.objects[current];
     if (o.isReference) {
-      out.PutWord(kTokOBrace);
-      PutName(out, o.name);
-      out.PutWord(kTokCBrace);
+      v.Word(kTokOBrace);
+      v.Name(o.name);
+      v.Word(kTokCBrace);
       current = o.nextSibling;
       continue;
     }
     const XTemplate& tpl = *tree.TemplateOf(o);
-    PutName(out, tpl.name);
-    if (!o.name.empty()) PutName(out, o.name);
-    out.PutWord(kTokOBrace);
+    v.Name(tpl.name);
+    if (!o.name.empty()) v.Name(o.name);
+    v.Word(kTokOBrace);
     std::span<const uint8_t> data = tree.Data(o);
     DataCursor c{data.data(), data.size()};
     std::string why;
@@ -149,10 +165,31 @@ bool EncodeBinaryBody(const XFileTree& tree, bool embedTemplates, ByteBuffer& ou
       current = o.firstChild;
       continue;
     }
-    out.PutWord(kTokCBrace);
+    v.Word(kTokCBrace);
     current = o.nextSibling;
   }
   return true;
+}
+
+std::vector<uint8_t> TemplateBlock(const XFileTree& tree, bool embedTemplates) {
+  std::vector<uint8_t> bytes;
+  if (embedTemplates)
+    for (int32_t index : TemplatesUsed(tree)) AppendTemplateBinary(tree.templates, tree.templates.At(index), bytes);
+  return bytes;
+}
+
+}  // namespace
+
+bool EncodeBinaryBody(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std::string* error,
+                      const std::function<void(uint64_t)>& sized) {
+  ListCounts counts;
+  BinaryVisitor<true> counter{nullptr, counts};
+  if (!EncodeObjects(tree, counter, error)) return false;
+  const std::vector<uint8_t> templates = TemplateBlock(tree, embedTemplates);
+  if (sized) sized(templates.size() + counts.bytes);
+  out.Append(templates.data(), templates.size());
+  BinaryVisitor<false> writer{&out, counts};
+  return EncodeObjects(tree, writer, error);
 }
 
 }  // namespace vorn

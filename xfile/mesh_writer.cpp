@@ -36,6 +36,7 @@ class ObjectBytes {
   }
   const uint8_t* Data() const { return bytes_.get(); }
   size_t Size() const { return size_; }
+  std::unique_ptr<uint8_t[]> Release() { return std::move(bytes_); }
 
  private:
   void Put(const void* v) {
@@ -64,8 +65,14 @@ ObjectBytes VerticesAndFaces(const XMeshData& d, PointOf point) {
   return b;
 }
 
-void AddLeaf(ExportContext& ctx, XObjectHandle parent, const Guid& id, const char* name, const ObjectBytes& b) {
-  ctx.xfileSink->Release(ctx.xfileSink->AddObject(parent, id, name, b.Data(), b.Size()));
+// The sink keeps the bytes as they are: a big mesh is never held twice.
+XObjectHandle Add(ExportContext& ctx, XObjectHandle parent, const Guid& id, const char* name, ObjectBytes b) {
+  const size_t size = b.Size();
+  return ctx.xfileSink->AddObjectOwned(parent, id, name, b.Release(), size);
+}
+
+void AddLeaf(ExportContext& ctx, XObjectHandle parent, const Guid& id, const char* name, ObjectBytes b) {
+  ctx.xfileSink->Release(Add(ctx, parent, id, name, std::move(b)));
 }
 
 void WriteTextureCoords(ExportContext& ctx, XObjectHandle mesh, const XMeshData& d) {
@@ -81,7 +88,7 @@ void WriteTextureCoords(ExportContext& ctx, XObjectHandle mesh, const XMeshData&
     }
     char name[16];
     std::snprintf(name, sizeof name, "c%d", d.mapChannels[k]);
-    AddLeaf(ctx, mesh, kMeshTextureCoordsGuid, name, b);
+    AddLeaf(ctx, mesh, kMeshTextureCoordsGuid, name, std::move(b));
   }
 }
 
@@ -95,7 +102,7 @@ void WriteVertexColors(ExportContext& ctx, XObjectHandle mesh, const XMeshData& 
     b.Point(c.color);
     b.Float(c.alpha);
   }
-  AddLeaf(ctx, mesh, kMeshVertexColorsGuid, nullptr, b);
+  AddLeaf(ctx, mesh, kMeshVertexColorsGuid, nullptr, std::move(b));
 }
 
 void WriteDeclData(ExportContext& ctx, XObjectHandle mesh, const XRenderableNode& node, const XMeshData& d) {
@@ -148,7 +155,7 @@ void WriteDeclData(ExportContext& ctx, XObjectHandle mesh, const XRenderableNode
       b.Float(tc[k].y);
     }
   }
-  AddLeaf(ctx, mesh, kDeclDataGuid, nullptr, b);
+  AddLeaf(ctx, mesh, kDeclDataGuid, nullptr, std::move(b));
 }
 
 // For every exported vertex the first exported vertex of its host position, so that tools
@@ -160,7 +167,7 @@ void WriteVertexDuplicationIndices(ExportContext& ctx, XObjectHandle mesh, const
   b.Dword(static_cast<uint32_t>(d.positions.size()));
   for (const XExportVertex& v : d.vertices)
     b.Dword(static_cast<uint32_t>(d.positions[static_cast<size_t>(v.position)].firstCorner));
-  AddLeaf(ctx, mesh, kVertexDuplicationIndicesGuid, nullptr, b);
+  AddLeaf(ctx, mesh, kVertexDuplicationIndicesGuid, nullptr, std::move(b));
 }
 
 }  // namespace
@@ -171,9 +178,9 @@ void WriteMesh(ExportContext& ctx, XObjectHandle parent, XRenderableNode& node) 
   const ExportOptions& o = Options();
   XFileSink& sink = *ctx.xfileSink;
 
-  const ObjectBytes meshBytes = VerticesAndFaces(d, [&](uint32_t e) { return d.PointOf(e); });
+  ObjectBytes meshBytes = VerticesAndFaces(d, [&](uint32_t e) { return d.PointOf(e); });
   AdvanceProgress(ctx);
-  const XObjectHandle mesh = sink.AddObject(parent, kMeshGuid, node.nodeName.c_str(), meshBytes.Data(), meshBytes.Size());
+  const XObjectHandle mesh = Add(ctx, parent, kMeshGuid, node.nodeName.c_str(), std::move(meshBytes));
 
   if (o.Normal && !o.DeclData)
     AddLeaf(ctx, mesh, kMeshNormalsGuid, nullptr, VerticesAndFaces(d, [&](uint32_t e) { return d.CornerOf(e).normal; }));

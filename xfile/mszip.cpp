@@ -40,10 +40,11 @@ struct Inflater {
 
 namespace {
 
-// Blocks [first, last) of body, appended to out. Every block starts from a reset stream, so a
-// range compresses the same wherever it is done.
-bool CompressBlocks(const uint8_t* body, size_t size, size_t first, size_t last, int level, bool chainDictionary,
-                    ByteBuffer& out, std::string* error) {
+// Blocks [first, last) of data, appended to out. Every block starts from a reset stream, so a
+// range compresses the same wherever it is done; with chaining, the block before block 0 is
+// `before` (null at the start of the body).
+bool CompressBlocks(const uint8_t* data, size_t size, size_t first, size_t last, const uint8_t* before, int level,
+                    bool chainDictionary, ByteBuffer& out, std::string* error) {
   Deflater d(level);
   if (!d.ok) return Fail(error, "deflate initialisation failed");
   const uLong bound = deflateBound(&d.z, kMszipBlockSize);
@@ -51,12 +52,12 @@ bool CompressBlocks(const uint8_t* body, size_t size, size_t first, size_t last,
     const size_t offset = b * kMszipBlockSize;
     const size_t chunk = std::min(kMszipBlockSize, size - offset);
     if (deflateReset(&d.z) != Z_OK) return Fail(error, "deflate reset failed");
-    if (chainDictionary && offset > 0 &&
-        deflateSetDictionary(&d.z, body + offset - kMszipBlockSize,
-                             static_cast<uInt>(kMszipBlockSize)) != Z_OK)
+    const uint8_t* dictionary = b > 0 ? data + offset - kMszipBlockSize : before;
+    if (chainDictionary && dictionary &&
+        deflateSetDictionary(&d.z, dictionary, static_cast<uInt>(kMszipBlockSize)) != Z_OK)
       return Fail(error, "deflate dictionary failed");
     uint8_t* block = out.Reserve(6 + bound);
-    d.z.next_in = const_cast<Bytef*>(body + offset);
+    d.z.next_in = const_cast<Bytef*>(data + offset);
     d.z.avail_in = static_cast<uInt>(chunk);
     d.z.next_out = block + 6;
     d.z.avail_out = static_cast<uInt>(bound);
@@ -79,33 +80,69 @@ constexpr size_t kBlocksPerThread = 64;
 
 }  // namespace
 
+MszipStream::MszipStream(int level, bool chainDictionary, ByteBuffer& out)
+    : level_(level), chain_(chainDictionary), out_(out) {}
+
+MszipStream::~MszipStream() = default;
+
+size_t MszipStream::Drain(void* self, const uint8_t* data, size_t size) {
+  auto* z = static_cast<MszipStream*>(self);
+  const size_t whole = size / kMszipBlockSize * kMszipBlockSize;
+  if (whole == 0) return 0;
+  z->Compress(data, whole);
+  return whole;
+}
+
+bool MszipStream::Finish(const uint8_t* data, size_t size) {
+  if (size > 0) Compress(data, size);
+  return ok_;
+}
+
+void MszipStream::Compress(const uint8_t* data, size_t size) {
+  if (!ok_) return;
+  const size_t blocks = (size + kMszipBlockSize - 1) / kMszipBlockSize;
+  const uint8_t* before = havePrevious_ ? previous_.data() : nullptr;
+  const size_t threads = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 8,
+                                           std::max<size_t>(1, blocks / kBlocksPerThread)});
+  if (threads <= 1) {
+    ok_ = CompressBlocks(data, size, 0, blocks, before, level_, chain_, out_, &error_);
+  } else {
+    // Deflate dominates the compressed encodings; blocks are independent, so ranges of them are
+    // compressed side by side and joined in order.
+    while (parts_.size() < threads - 1) parts_.push_back(std::make_unique<ByteBuffer>());
+    std::vector<std::string> errors(threads - 1);
+    std::vector<char> ok(threads - 1, 0);
+    std::vector<std::thread> workers;
+    auto first = [&](size_t t) { return blocks * t / threads; };
+    for (size_t t = 1; t < threads; ++t)
+      workers.emplace_back([&, t] {
+        parts_[t - 1]->Clear();
+        ok[t - 1] = CompressBlocks(data, size, first(t), first(t + 1), before, level_, chain_, *parts_[t - 1],
+                                   &errors[t - 1]);
+      });
+    ok_ = CompressBlocks(data, size, 0, first(1), before, level_, chain_, out_, &error_);
+    for (std::thread& w : workers) w.join();
+    for (size_t t = 0; ok_ && t + 1 < threads; ++t) {
+      if (!ok[t]) {
+        ok_ = Fail(&error_, errors[t]);
+        break;
+      }
+      out_.Append(parts_[t]->Data(), parts_[t]->Size());
+    }
+  }
+  // The next part's first block may refer back into this part's last.
+  if (chain_ && size >= kMszipBlockSize) {
+    previous_.assign(data + size - kMszipBlockSize, data + size);
+    havePrevious_ = true;
+  }
+}
+
 bool MszipCompress(const uint8_t* body, size_t size, int level, bool chainDictionary,
                    ByteBuffer& out, std::string* error) {
   if (size > 0xFFFFFFFFull - 16) return Fail(error, "file too large for the compressed encoding");
   out.PutDword(static_cast<uint32_t>(size + 16));
-  const size_t blocks = (size + kMszipBlockSize - 1) / kMszipBlockSize;
-  const size_t threads = std::min<size_t>({std::max(1u, std::thread::hardware_concurrency()), 8,
-                                           std::max<size_t>(1, blocks / kBlocksPerThread)});
-  if (threads <= 1) return CompressBlocks(body, size, 0, blocks, level, chainDictionary, out, error);
-  // Deflate dominates the compressed encodings; blocks are independent, so ranges of them are
-  // compressed side by side and joined in order.
-  auto parts = std::make_unique<ByteBuffer[]>(threads - 1);
-  std::vector<std::string> errors(threads - 1);
-  std::vector<char> ok(threads - 1, 0);
-  std::vector<std::thread> workers;
-  auto first = [&](size_t t) { return blocks * t / threads; };
-  for (size_t t = 1; t < threads; ++t)
-    workers.emplace_back([&, t] {
-      ok[t - 1] = CompressBlocks(body, size, first(t), first(t + 1), level, chainDictionary, parts[t - 1],
-                                 &errors[t - 1]);
-    });
-  const bool own = CompressBlocks(body, size, 0, first(1), level, chainDictionary, out, error);
-  for (std::thread& w : workers) w.join();
-  if (!own) return false;
-  for (size_t t = 0; t + 1 < threads; ++t) {
-    if (!ok[t]) return Fail(error, errors[t]);
-    out.Append(parts[t].Data(), parts[t].Size());
-  }
+  MszipStream z(level, chainDictionary, out);
+  if (!z.Finish(body, size)) return Fail(error, z.Error());
   return true;
 }
 

@@ -9,6 +9,9 @@ namespace vorn {
 
 namespace {
 
+// Uncompressed bytes handed to the compressor at once: enough blocks for every core.
+constexpr size_t kCompressWindow = 4 << 20;
+
 void MarkUsed(const TemplateRegistry& registry, int32_t index, std::vector<bool>& used) {
   if (used[index]) return;
   used[index] = true;
@@ -83,11 +86,26 @@ bool EncodeXFile(const XFileTree& tree, XFileFormat format, const XEncodeOptions
       out.Append("xof 0303bin 0032", 16);
       return EncodeBinaryBody(tree, options.embedTemplates, out, error);
     case XFileFormat::Compressed: {
-      ByteBuffer body;
-      if (!EncodeBinaryBody(tree, options.embedTemplates, body, error)) return false;
       out.Append("xof 0303bzip0032", 16);
-      return MszipCompress(body.Data(), body.Size(), options.compressionLevel, options.chainBlocks,
-                           out, error);
+      // The body goes through the compressor a window at a time, never held whole.
+      MszipStream z(options.compressionLevel, options.chainBlocks, out);
+      ByteBuffer body;
+      body.SetDrain(kCompressWindow, &MszipStream::Drain, &z);
+      bool fits = true;
+      const auto sized = [&](uint64_t n) {
+        fits = n <= 0xFFFFFFFFull - 16;
+        out.PutDword(static_cast<uint32_t>(n + 16));
+      };
+      if (!EncodeBinaryBody(tree, options.embedTemplates, body, error, sized)) return false;
+      if (!fits) {
+        if (error) *error = "file too large for the compressed encoding";
+        return false;
+      }
+      if (!z.Finish(body.Data(), body.Size())) {
+        if (error) *error = z.Error();
+        return false;
+      }
+      return true;
     }
   }
   return false;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,7 +24,8 @@ struct XEncodeOptions {
 };
 
 // Encodes the whole tree, header included. False with a message when something cannot be
-// represented (a non-finite float in the text encoding).
+// represented (a non-finite float in the text encoding). With a drain on out the file streams
+// through it as it is made.
 bool EncodeXFile(const XFileTree& tree, XFileFormat format, const XEncodeOptions& options,
                  ByteBuffer& out, std::string* error);
 
@@ -42,8 +44,9 @@ size_t FormatDouble(double value, char* out);
 std::string TextName(std::string_view name);
 
 // Binary token stream of the tree without the 16-byte header ("bin" and, inflated, "bzip").
-bool EncodeBinaryBody(const XFileTree& tree, bool embedTemplates, ByteBuffer& out,
-                      std::string* error);
+// sized, when given, learns the stream's length before its first byte is written.
+bool EncodeBinaryBody(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std::string* error,
+                      const std::function<void(uint64_t)>& sized = {});
 bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std::string* error);
 
 }  // namespace vorn

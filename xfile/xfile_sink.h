@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "xfile/guid.h"
@@ -44,6 +45,12 @@ class XFileSink {
   // null or empty; data is the object's bytes in the data encoding (null and 0 when memberless).
   virtual XObjectHandle AddObject(XObjectHandle parent, const Guid& templateId, const char* name,
                                   const void* data, size_t size) = 0;
+  // AddObject for bytes the caller gives away: a sink that keeps objects until Save may keep
+  // these as they are instead of copying them.
+  virtual XObjectHandle AddObjectOwned(XObjectHandle parent, const Guid& templateId, const char* name,
+                                       std::unique_ptr<uint8_t[]> data, size_t size) {
+    return AddObject(parent, templateId, name, data.get(), size);
+  }
   // A reference child of parent naming an object of the file.
   virtual bool AddReference(XObjectHandle parent, const char* name) = 0;
   // Encodes and writes the whole file.

@@ -1,8 +1,13 @@
 #include "xfile/xfile_tree.h"
 
+#include <cstring>
+
 namespace vorn {
 
 namespace {
+
+// Objects this big get a block of their own.
+constexpr size_t kOwnBlockSize = 64 * 1024;
 
 void Link(XFileTree& tree, uint32_t parent, uint32_t index) {
   XTreeObject& object = tree.objects[index];
@@ -44,6 +49,12 @@ void DumpObject(const XFileTree& tree, uint32_t index, int depth, std::string& o
 
 uint32_t XFileTree::AddObject(uint32_t parent, int32_t templateIndex, std::string name,
                               const void* bytes, size_t size) {
+  const uint8_t* b = static_cast<const uint8_t*>(bytes);
+  if (size >= kOwnBlockSize) {
+    auto copy = std::make_unique_for_overwrite<uint8_t[]>(size);
+    std::memcpy(copy.get(), b, size);
+    return AdoptObject(parent, templateIndex, std::move(name), std::move(copy), size);
+  }
   const uint32_t index = static_cast<uint32_t>(objects.size());
   XTreeObject& o = objects.emplace_back();
   o.templateIndex = templateIndex;
@@ -51,10 +62,22 @@ uint32_t XFileTree::AddObject(uint32_t parent, int32_t templateIndex, std::strin
   o.name = std::move(name);
   o.dataOffset = data.size();
   o.dataSize = size;
-  if (size) {
-    const uint8_t* b = static_cast<const uint8_t*>(bytes);
-    data.insert(data.end(), b, b + size);
-  }
+  if (size) data.insert(data.end(), b, b + size);
+  Link(*this, parent, index);
+  return index;
+}
+
+uint32_t XFileTree::AdoptObject(uint32_t parent, int32_t templateIndex, std::string name,
+                                std::unique_ptr<uint8_t[]> bytes, size_t size) {
+  const uint32_t index = static_cast<uint32_t>(objects.size());
+  XTreeObject& o = objects.emplace_back();
+  o.templateIndex = templateIndex;
+  if (templateIndex >= 0) o.templateId = templates.At(templateIndex).guid;
+  o.name = std::move(name);
+  o.dataSize = size;
+  o.block = static_cast<int32_t>(blocks.size());
+  blocks.push_back(std::move(bytes));
+  blockBytes += size;
   Link(*this, parent, index);
   return index;
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -22,8 +23,9 @@ struct XTreeObject {
   bool isReference = false;
   bool hasObjectId = false;  // an instance GUID after the name (other exporters' files)
   Guid objectId;
-  uint64_t dataOffset = 0;  // into XFileTree::data
+  uint64_t dataOffset = 0;  // into XFileTree::data, or into its own block
   uint64_t dataSize = 0;
+  int32_t block = -1;  // index into XFileTree::blocks when the bytes have a block of their own
   uint32_t parent = kNoObject;
   uint32_t firstChild = kNoObject;
   uint32_t lastChild = kNoObject;
@@ -34,6 +36,9 @@ struct XFileTree {
   TemplateRegistry templates;
   std::vector<XTreeObject> objects;
   std::vector<uint8_t> data;
+  // Big objects keep their bytes apart, so adding one neither copies the rest nor doubles `data`.
+  std::vector<std::unique_ptr<uint8_t[]>> blocks;
+  uint64_t blockBytes = 0;
   uint32_t firstTop = kNoObject;
   uint32_t lastTop = kNoObject;
   std::string encoding;  // "txt", "bin", "tzip" or "bzip" for a tree read from a file
@@ -42,11 +47,17 @@ struct XFileTree {
   // Appends an object as the last child of parent (kNoObject: top level); returns its index.
   uint32_t AddObject(uint32_t parent, int32_t templateIndex, std::string name, const void* bytes,
                      size_t size);
+  // The same, keeping the given bytes as they are.
+  uint32_t AdoptObject(uint32_t parent, int32_t templateIndex, std::string name, std::unique_ptr<uint8_t[]> bytes,
+                       size_t size);
   uint32_t AddReference(uint32_t parent, std::string name);
 
   std::span<const uint8_t> Data(const XTreeObject& object) const {
-    return {data.data() + object.dataOffset, static_cast<size_t>(object.dataSize)};
+    const uint8_t* base = object.block >= 0 ? blocks[static_cast<size_t>(object.block)].get() : data.data();
+    return {base + object.dataOffset, static_cast<size_t>(object.dataSize)};
   }
+  // Data bytes of all objects.
+  uint64_t DataBytes() const { return data.size() + blockBytes; }
   const XTemplate* TemplateOf(const XTreeObject& object) const {
     return object.templateIndex < 0 ? nullptr : &templates.At(object.templateIndex);
   }

@@ -18,6 +18,15 @@ namespace {
 // Past this many recorded faults the rest are counted, not kept.
 constexpr size_t kMaxErrors = 100;
 
+// Encoded bytes held before they go to the file.
+constexpr size_t kFileWindow = 1 << 20;
+
+size_t ToFile(void* file, const uint8_t* data, size_t size) {
+  PhaseScope timing(Phase::Write);
+  static_cast<platform::AtomicFileWriter*>(file)->Write(data, size);
+  return size;
+}
+
 std::string Describe(const XTemplate& tpl, const char* name) {
   std::string text = tpl.name;
   if (name && *name) text += " '" + std::string(name) + "'";
@@ -78,34 +87,52 @@ bool XFileWriter::ResolveParent(XObjectHandle parent, const char* what, uint32_t
   return true;
 }
 
-XObjectHandle XFileWriter::AddObject(XObjectHandle parent, const Guid& templateId,
-                                     const char* name, const void* data, size_t size) {
-  PhaseScope timing(Phase::AddObjects);
+int32_t XFileWriter::Check(XObjectHandle parent, const Guid& templateId, const char* name, const void* data,
+                           size_t size, uint32_t* p) {
   const int32_t t = tree_.templates.IndexOf(templateId);
   if (t < 0) {
     Fail("AddObject " + std::string(name ? name : "") + ": no template registered with identifier {" + FormatGuid(templateId) + "}");
-    return XObjectHandle::Failed();
+    return -1;
   }
   const XTemplate& tpl = tree_.templates.At(t);
-  uint32_t p;
-  if (!ResolveParent(parent, ("AddObject " + Describe(tpl, name)).c_str(), &p)) return XObjectHandle::Failed();
-  if (p != kNoObject) {
-    const XTemplate& parentTpl = *tree_.TemplateOf(tree_.objects[p]);
+  if (!ResolveParent(parent, ("AddObject " + Describe(tpl, name)).c_str(), p)) return -1;
+  if (*p != kNoObject) {
+    const XTemplate& parentTpl = *tree_.TemplateOf(tree_.objects[*p]);
     if (!tree_.templates.AllowsChild(parentTpl, tpl)) {
       Fail(Describe(tpl, name) + ": " + parentTpl.name + " does not allow " + tpl.name + " children");
-      return XObjectHandle::Failed();
+      return -1;
     }
   }
   if (!data && size) {
     Fail(Describe(tpl, name) + ": " + std::to_string(size) + " bytes announced without data");
-    return XObjectHandle::Failed();
+    return -1;
   }
   std::string why;
   if (!ValidateData(tree_.templates, tpl, static_cast<const uint8_t*>(data), size, &why)) {
     Fail(Describe(tpl, name) + ": data does not fit the template: " + why);
-    return XObjectHandle::Failed();
+    return -1;
   }
+  return t;
+}
+
+XObjectHandle XFileWriter::AddObject(XObjectHandle parent, const Guid& templateId,
+                                     const char* name, const void* data, size_t size) {
+  PhaseScope timing(Phase::AddObjects);
+  uint32_t p;
+  const int32_t t = Check(parent, templateId, name, data, size, &p);
+  if (t < 0) return XObjectHandle::Failed();
   const uint32_t index = tree_.AddObject(p, t, name ? name : "", data, size);
+  released_.push_back(false);
+  return XObjectHandle{index + 1};
+}
+
+XObjectHandle XFileWriter::AddObjectOwned(XObjectHandle parent, const Guid& templateId, const char* name,
+                                          std::unique_ptr<uint8_t[]> data, size_t size) {
+  PhaseScope timing(Phase::AddObjects);
+  uint32_t p;
+  const int32_t t = Check(parent, templateId, name, data.get(), size, &p);
+  if (t < 0) return XObjectHandle::Failed();
+  const uint32_t index = tree_.AdoptObject(p, t, name ? name : "", std::move(data), size);
   released_.push_back(false);
   return XObjectHandle{index + 1};
 }
@@ -163,22 +190,27 @@ bool XFileWriter::Save() {
     const std::string first = errors_.front();
     return Fail("Save: " + path_ + " not written after " + std::to_string(errors_.size()) + " fault(s), the first: " + first);
   }
+  platform::AtomicFileWriter file(path_);
+  if (!file.Ok()) return Fail("Save: cannot create a file beside " + path_);
+  // The encoding streams into the file a window at a time; a failure anywhere leaves the
+  // temporary to be dropped and the old file as it was.
   ByteBuffer bytes;
+  bytes.SetDrain(kFileWindow, &ToFile, &file);
   std::string error;
   {
     PhaseScope timing(Phase::Encode);
     if (!Encode(bytes, &error)) return Fail("Save: " + path_ + " not written: " + error);
+    bytes.DrainAll();
   }
+  // The file writes during the encoding are counted as writing, not encoding.
+  Timings().seconds[static_cast<int>(Phase::Encode)] -= Timings().seconds[static_cast<int>(Phase::Write)];
   {
     PhaseScope timing(Phase::Write);
-    platform::AtomicFileWriter file(path_);
-    if (!file.Ok()) return Fail("Save: cannot create a file beside " + path_);
-    file.Write(bytes.Data(), bytes.Size());
     if (!file.Commit()) return Fail("Save: writing " + path_ + " failed");
   }
   if (Timings().on) {
-    Timings().bytes += bytes.Size();
-    Timings().treeBytes += tree_.data.size();
+    Timings().bytes += bytes.Total();
+    Timings().treeBytes += tree_.DataBytes();
     Timings().Print();
   }
   return true;

@@ -21,6 +21,8 @@ class XFileWriter final : public XFileSink {
   // the parent is unusable or does not allow the child; the fault is recorded.
   XObjectHandle AddObject(XObjectHandle parent, const Guid& templateId, const char* name,
                           const void* data, size_t size) override;
+  XObjectHandle AddObjectOwned(XObjectHandle parent, const Guid& templateId, const char* name,
+                               std::unique_ptr<uint8_t[]> data, size_t size) override;
   bool AddReference(XObjectHandle parent, const char* name) override;
   // Fails, writing nothing, when any fault was recorded before, when a reference names no
   // object, or when the file cannot be written; an existing file then stays as it was.
@@ -44,6 +46,9 @@ class XFileWriter final : public XFileSink {
   // The object index of a parent handle (kNoObject for none); false when unusable.
   bool ResolveParent(XObjectHandle parent, const char* what, uint32_t* index);
   bool ResolveReferences(std::string* error);
+  // The checks of AddObject; the template index, or -1 with the fault recorded.
+  int32_t Check(XObjectHandle parent, const Guid& templateId, const char* name, const void* data, size_t size,
+                uint32_t* p);
 
   XFileTree tree_;
   std::vector<bool> released_;
