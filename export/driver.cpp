@@ -33,6 +33,12 @@ bool BuildNodeData(ExportContext& ctx, XRenderableNode& node) {
   ConvertNodeMaterial(ctx, node, ctx.host->NodeMaterial(node.hostNode));
   if (!GenMeshData(ctx, node)) return false;
   if (node.renderable && !node.TreatedAsBone()) ExtractNodeSkin(ctx, node);
+  // The mesh data and skin are built: the node's copy of the host mesh, as big as the mesh
+  // data itself, has no reader left.
+  if (node.mesh == &node.meshCopy) {
+    node.meshCopy = TriMesh{};
+    node.mesh = nullptr;
+  }
   return true;
 }
 

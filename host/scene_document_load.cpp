@@ -364,6 +364,32 @@ struct Loader {
     return v.size();
   }
 
+  // Points (1 to 3 components, zero-padded), read from a buffer straight into place.
+  size_t PointArray(const json& v, const std::string& path, int minComps, std::vector<Point3>& out) {
+    if (!v.is_object()) {
+      std::vector<float> f;
+      const size_t n = FloatArray(v, path, minComps, 3, f);
+      ToPoints(f, n, out);
+      return n;
+    }
+    BufferRef b = OpenBuffer(v, path, "float32", minComps, 3, 4);
+    out.resize(b.count);
+    static_assert(sizeof(Point3) == 12);
+    if (b.comps == 3) {
+      std::memcpy(out.data(), b.bytes, b.count * 12);
+    } else {
+      for (size_t i = 0; i < b.count; ++i) {
+        float xyz[3] = {0, 0, 0};
+        std::memcpy(xyz, b.bytes + i * size_t(b.comps) * 4, size_t(b.comps) * 4);
+        out[i] = {xyz[0], xyz[1], xyz[2]};
+      }
+    }
+    for (size_t i = 0; i < b.count; ++i)
+      if (!std::isfinite(out[i].x) || !std::isfinite(out[i].y) || !std::isfinite(out[i].z))
+        Fail(Key(path, i), "buffer holds a number that is not finite");
+    return b.count;
+  }
+
   // Unsigned integer array: inline or a uint32 (or uint16) buffer with `comps` per element.
   size_t IndexArray(const json& v, const std::string& path, int comps, std::vector<uint32_t>& out, int64_t hi = 0xffffffffLL) {
     out.clear();
@@ -691,9 +717,7 @@ struct Loader {
 
   void Mesh(const json& v, const std::string& path, TriMesh& m) {
     CheckKeys(v, path, {"vertices", "faces", "smoothingGroups", "materialIds", "maps", "normals"});
-    std::vector<float> f;
-    size_t nv = FloatArray(Require(v, path, "vertices"), Key(path, "vertices"), 3, 3, f);
-    ToPoints(f, nv, m.verts);
+    size_t nv = PointArray(Require(v, path, "vertices"), Key(path, "vertices"), 3, m.verts);
     const json& faces = Require(v, path, "faces");
     std::string fp = Key(path, "faces");
     if (faces.is_object()) {
@@ -750,8 +774,7 @@ struct Loader {
         CheckKeys(*it, cp, {"vertices", "faces"});
         MapChannel& c = m.Map(ch);
         c.supported = true;
-        size_t nmv = FloatArray(Require(*it, cp, "vertices"), Key(cp, "vertices"), 1, 3, f);
-        ToPoints(f, nmv, c.verts);
+        size_t nmv = PointArray(Require(*it, cp, "vertices"), Key(cp, "vertices"), 1, c.verts);
         std::vector<uint32_t> idx;
         std::string mfp = Key(cp, "faces");
         size_t nmf = IndexArray(Require(*it, cp, "faces"), mfp, 3, idx);
@@ -769,8 +792,7 @@ struct Loader {
     if (const json* nrm = Find(v, "normals")) {
       std::string np = Key(path, "normals");
       CheckKeys(*nrm, np, {"normals", "faces"});
-      size_t nn = FloatArray(Require(*nrm, np, "normals"), Key(np, "normals"), 3, 3, f);
-      ToPoints(f, nn, m.specified.normals);
+      size_t nn = PointArray(Require(*nrm, np, "normals"), Key(np, "normals"), 3, m.specified.normals);
       std::vector<uint32_t> idx;
       std::string nfp = Key(np, "faces");
       size_t nnf = IndexArray(Require(*nrm, np, "faces"), nfp, 3, idx);
@@ -787,9 +809,7 @@ struct Loader {
 
   void Patch(const json& v, const std::string& path, Object& o) {
     CheckKeys(v, path, {"vertices", "patches", "steps"});
-    std::vector<float> f;
-    size_t nv = FloatArray(Require(v, path, "vertices"), Key(path, "vertices"), 3, 3, f);
-    ToPoints(f, nv, o.patch.verts);
+    size_t nv = PointArray(Require(v, path, "vertices"), Key(path, "vertices"), 3, o.patch.verts);
     const json& ps = Require(v, path, "patches");
     std::string pp = Key(path, "patches");
     CheckArray(ps, pp);

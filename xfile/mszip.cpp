@@ -1,5 +1,6 @@
 #include "xfile/mszip.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -40,11 +41,43 @@ struct Inflater {
 
 namespace {
 
+// The six bytes before a block's deflate stream: its sizes and the "CK" signature.
+bool PutBlockHeader(uint8_t* block, size_t chunk, size_t packed, std::string* error) {
+  if (packed + 2 > 0xFFFF) return Fail(error, "compressed block too large");
+  block[0] = static_cast<uint8_t>(chunk);
+  block[1] = static_cast<uint8_t>(chunk >> 8);
+  block[2] = static_cast<uint8_t>(packed + 2);
+  block[3] = static_cast<uint8_t>((packed + 2) >> 8);
+  block[4] = 'C';
+  block[5] = 'K';
+  return true;
+}
+
+// Blocks that stand alone need no stream state between them: libdeflate does them in one call each.
+bool CompressIndependentBlocks(const uint8_t* data, size_t size, size_t first, size_t last, int level, ByteBuffer& out,
+                               std::string* error) {
+  std::unique_ptr<libdeflate_compressor, void (*)(libdeflate_compressor*)> c(
+      libdeflate_alloc_compressor(std::clamp(level, 0, 12)), libdeflate_free_compressor);
+  if (!c) return Fail(error, "deflate initialisation failed");
+  const size_t bound = libdeflate_deflate_compress_bound(c.get(), kMszipBlockSize);
+  for (size_t b = first; b < last; ++b) {
+    const size_t offset = b * kMszipBlockSize;
+    const size_t chunk = std::min(kMszipBlockSize, size - offset);
+    uint8_t* block = out.Reserve(6 + bound);
+    const size_t packed = libdeflate_deflate_compress(c.get(), data + offset, chunk, block + 6, bound);
+    if (packed == 0) return Fail(error, "deflate failed");
+    if (!PutBlockHeader(block, chunk, packed, error)) return false;
+    out.Commit(6 + packed);
+  }
+  return true;
+}
+
 // Blocks [first, last) of data, appended to out. Every block starts from a reset stream, so a
 // range compresses the same wherever it is done; with chaining, the block before block 0 is
 // `before` (null at the start of the body).
 bool CompressBlocks(const uint8_t* data, size_t size, size_t first, size_t last, const uint8_t* before, int level,
                     bool chainDictionary, ByteBuffer& out, std::string* error) {
+  if (!chainDictionary) return CompressIndependentBlocks(data, size, first, last, level, out, error);
   Deflater d(level);
   if (!d.ok) return Fail(error, "deflate initialisation failed");
   const uLong bound = deflateBound(&d.z, kMszipBlockSize);
@@ -53,8 +86,7 @@ bool CompressBlocks(const uint8_t* data, size_t size, size_t first, size_t last,
     const size_t chunk = std::min(kMszipBlockSize, size - offset);
     if (deflateReset(&d.z) != Z_OK) return Fail(error, "deflate reset failed");
     const uint8_t* dictionary = b > 0 ? data + offset - kMszipBlockSize : before;
-    if (chainDictionary && dictionary &&
-        deflateSetDictionary(&d.z, dictionary, static_cast<uInt>(kMszipBlockSize)) != Z_OK)
+    if (dictionary && deflateSetDictionary(&d.z, dictionary, static_cast<uInt>(kMszipBlockSize)) != Z_OK)
       return Fail(error, "deflate dictionary failed");
     uint8_t* block = out.Reserve(6 + bound);
     d.z.next_in = const_cast<Bytef*>(data + offset);
@@ -62,15 +94,8 @@ bool CompressBlocks(const uint8_t* data, size_t size, size_t first, size_t last,
     d.z.next_out = block + 6;
     d.z.avail_out = static_cast<uInt>(bound);
     if (deflate(&d.z, Z_FINISH) != Z_STREAM_END) return Fail(error, "deflate failed");
-    const size_t packed = bound - d.z.avail_out;
-    if (packed + 2 > 0xFFFF) return Fail(error, "compressed block too large");
-    block[0] = static_cast<uint8_t>(chunk);
-    block[1] = static_cast<uint8_t>(chunk >> 8);
-    block[2] = static_cast<uint8_t>(packed + 2);
-    block[3] = static_cast<uint8_t>((packed + 2) >> 8);
-    block[4] = 'C';
-    block[5] = 'K';
-    out.Commit(6 + packed);
+    if (!PutBlockHeader(block, chunk, bound - d.z.avail_out, error)) return false;
+    out.Commit(6 + bound - d.z.avail_out);
   }
   return true;
 }
