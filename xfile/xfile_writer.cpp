@@ -197,13 +197,15 @@ bool XFileWriter::Save() {
   ByteBuffer bytes;
   bytes.SetDrain(kFileWindow, &ToFile, &file);
   std::string error;
+  double& writeSeconds = Timings().seconds[static_cast<int>(Phase::Write)];
+  const double writtenBefore = writeSeconds;
   {
     PhaseScope timing(Phase::Encode);
     if (!Encode(bytes, &error)) return Fail("Save: " + path_ + " not written: " + error);
     bytes.DrainAll();
   }
   // The file writes during the encoding are counted as writing, not encoding.
-  Timings().seconds[static_cast<int>(Phase::Encode)] -= Timings().seconds[static_cast<int>(Phase::Write)];
+  Timings().seconds[static_cast<int>(Phase::Encode)] -= writeSeconds - writtenBefore;
   {
     PhaseScope timing(Phase::Write);
     if (!file.Commit()) return Fail("Save: writing " + path_ + " failed");
