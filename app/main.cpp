@@ -150,7 +150,9 @@ int RunExport(const ExportArgs& a) {
   }
   if (!overlayDir.empty()) {
     const std::string saved = overlayDir + "/" + kSettingsFile;
-    if (!a.silent && optionsResult != 0) vorn::platform::CopyFileAtomic(saved, configDir + "/" + kSettingsFile, true);
+    // The user's settings file may be a link to where they keep it: write through it.
+    if (!a.silent && optionsResult != 0)
+      vorn::platform::CopyFileAtomic(saved, configDir + "/" + kSettingsFile, true, vorn::platform::LinkPolicy::kFollowLink);
     std::remove(saved.c_str());
     rmdir(overlayDir.c_str());
   }

@@ -77,7 +77,7 @@ bool ListDirectory(const std::string& folder, std::vector<DirEntry>& entries) {
   return true;
 }
 
-bool CopyFileAtomic(const std::string& src, const std::string& dst, bool overwrite) {
+bool CopyFileAtomic(const std::string& src, const std::string& dst, bool overwrite, LinkPolicy links) {
   if (!overwrite && PathExists(dst)) {
     errno = EEXIST;
     return false;
@@ -91,7 +91,7 @@ bool CopyFileAtomic(const std::string& src, const std::string& dst, bool overwri
     errno = EISDIR;
   }
   if (ok) {
-    AtomicFileWriter out(dst);
+    AtomicFileWriter out(dst, links);
     ok = out.Ok();
     char chunk[64 * 1024];
     while (ok) {

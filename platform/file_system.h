@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/atomic_file.h"
+
 namespace vorn::platform {
 
 // Paths handed to buffer-bound platform calls hold fewer than this many characters.
@@ -29,7 +31,8 @@ bool ListDirectory(const std::string& folder, std::vector<DirEntry>& entries);
 
 // Copies src to dst through a temporary beside dst. With overwrite=false an existing dst is left
 // alone and the copy fails with errno EEXIST. The copy gets default permissions, not those of src.
-bool CopyFileAtomic(const std::string& src, const std::string& dst, bool overwrite);
+bool CopyFileAtomic(const std::string& src, const std::string& dst, bool overwrite,
+                    LinkPolicy links = LinkPolicy::kReplaceLink);
 
 // Tells the user on stderr that a file the export writes beside the .X (a texture, map or effect)
 // could not be written; the export goes on without it. error is an errno value, or 0 when unknown.

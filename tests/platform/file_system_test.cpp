@@ -153,6 +153,15 @@ TEST(AtomicFile, LinksAreFollowedOnlyWhenAsked) {
   EXPECT_EQ(ReadText(dir / "link.ini"), "newer");
   EXPECT_EQ(ReadText(dir / "real.ini"), "new");
   EXPECT_EQ(dir.EntryCount(), 2u);
+
+  // A copy follows the link only when asked, too.
+  ASSERT_EQ(unlink((dir / "link.ini").c_str()), 0);
+  ASSERT_EQ(symlink("real.ini", (dir / "link.ini").c_str()), 0);
+  WriteText(dir / "src", "copied");
+  ASSERT_TRUE(CopyFileAtomic(dir / "src", dir / "link.ini", true, LinkPolicy::kFollowLink));
+  ASSERT_EQ(lstat((dir / "link.ini").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadText(dir / "real.ini"), "copied");
 }
 
 TEST(AtomicFile, FailuresTellWhy) {
