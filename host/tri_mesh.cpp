@@ -14,6 +14,7 @@ void TriMesh::BuildNormals() {
   const size_t nv = verts.size(), nf = faces.size();
   faceNormals_.assign(nf, Point3{});
   renderVerts_.assign(nv, RenderVertex{});
+  normalLists_.clear();
   for (size_t f = 0; f < nf; ++f) {
     const TriFace& face = faces[f];
     if (face.v[0] >= nv || face.v[1] >= nv || face.v[2] >= nv) continue;
@@ -40,12 +41,13 @@ void TriMesh::BuildNormals() {
           rv.single.smGroup |= face.smGroup;
           rv.single.normal += faceNormals_[f];
         } else {
-          rv.list = {rv.single, RenderNormal{faceNormals_[f], face.smGroup}};
+          rv.list = static_cast<uint32_t>(normalLists_.size());
+          normalLists_.push_back({rv.single, RenderNormal{faceNormals_[f], face.smGroup}});
           rv.flags = kInList;
         }
         continue;
       }
-      std::vector<RenderNormal>& list = rv.list;
+      std::vector<RenderNormal>& list = normalLists_[rv.list];
       RenderNormal* hit = nullptr;
       for (RenderNormal& rn : list) {
         if (rn.smGroup & face.smGroup) {
@@ -69,11 +71,12 @@ void TriMesh::BuildNormals() {
       if (rv.flags == 1) rv.single.normal = Normalize(rv.single.normal);
       continue;
     }
-    for (RenderNormal& rn : rv.list) rn.normal = Normalize(rn.normal);
-    rv.flags = static_cast<uint32_t>(std::min<size_t>(rv.list.size(), 0xff));
-    if (rv.list.size() == 1) {
-      rv.single = rv.list[0];
-      rv.list.clear();
+    std::vector<RenderNormal>& list = normalLists_[rv.list];
+    for (RenderNormal& rn : list) rn.normal = Normalize(rn.normal);
+    rv.flags = static_cast<uint32_t>(std::min<size_t>(list.size(), 0xff));
+    if (list.size() == 1) {
+      rv.single = list[0];
+      list.clear();
     }
   }
   normalsBuilt_ = true;

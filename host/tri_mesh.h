@@ -41,7 +41,9 @@ struct RenderNormal {
 struct RenderVertex {
   uint32_t flags = 0;  // low 8 bits: number of normals; 0x4000: the single normal is specified
   RenderNormal single;
-  std::vector<RenderNormal> list;
+  // With two or more normals, where they are: TriMesh::NormalList. Kept out of line, since
+  // few vertices have more than one and the record is one of every vertex.
+  uint32_t list = 0;
 };
 
 // Adjacent-edge list: per vertex the indices of its edges, per edge its two end vertices.
@@ -77,11 +79,14 @@ class TriMesh {
   bool CheckSpecifiedNormals() const;
   const std::vector<Point3>& FaceNormals() const { return faceNormals_; }
   const std::vector<RenderVertex>& RenderVertices() const { return renderVerts_; }
+  // The normals of a vertex with two or more.
+  const std::vector<RenderNormal>& NormalList(const RenderVertex& v) const { return normalLists_[v.list]; }
   bool NormalsBuilt() const { return normalsBuilt_; }
   // Frees what BuildNormals made, once the normals have been read.
   void ReleaseNormals() {
     std::vector<Point3>().swap(faceNormals_);  // `= {}` would keep the capacity
     std::vector<RenderVertex>().swap(renderVerts_);
+    std::vector<std::vector<RenderNormal>>().swap(normalLists_);
     normalsBuilt_ = false;
   }
 
@@ -93,6 +98,7 @@ class TriMesh {
   bool normalsBuilt_ = false;
   std::vector<Point3> faceNormals_;
   std::vector<RenderVertex> renderVerts_;
+  std::vector<std::vector<RenderNormal>> normalLists_;
 };
 
 }  // namespace vorn

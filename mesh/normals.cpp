@@ -56,7 +56,7 @@ Point3 CornerNormal(const TriMesh& mesh, bool useSpecified, int f, int k) {
   const uint32_t n = g.flags & 0xff;
   if (n == 0 || face.smGroup == 0) return faceNormal;
   if (n == 1) return g.single.normal;
-  for (const RenderNormal& rn : g.list)
+  for (const RenderNormal& rn : mesh.NormalList(g))
     if (rn.smGroup & face.smGroup) return rn.normal;
   return faceNormal;
 }

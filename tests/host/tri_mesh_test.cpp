@@ -31,8 +31,8 @@ TEST(TriMeshNormals, DisjointGroupsGiveOneNormalEach) {
   m.BuildNormals();
   const RenderVertex& rv = m.RenderVertices()[0];
   ASSERT_EQ(rv.flags & 0xff, 2u);
-  EXPECT_EQ(rv.list[0].smGroup, 1u);
-  EXPECT_EQ(rv.list[1].smGroup, 2u);
+  EXPECT_EQ(m.NormalList(rv)[0].smGroup, 1u);
+  EXPECT_EQ(m.NormalList(rv)[1].smGroup, 2u);
   EXPECT_EQ(m.RenderVertices()[2].flags & 0xff, 1u);
   TriMesh flat = FoldedQuad(0, 0);
   flat.BuildNormals();
