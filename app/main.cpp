@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/huge_pages.h"
 #include "app/plugin_loader.h"
 #include "host/assimp_scene.h"
 #include "host/scene_document.h"
@@ -183,6 +184,7 @@ int RunTemplates(bool binary) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vorn::app::RestartWithHugePages(argv);
   CLI::App app{"vorn: exports scenes to DirectX .X files through the Vorn exporter module"};
   app.set_version_flag("--version", std::string("vorn 2.2.8"));
   app.require_subcommand(1);

@@ -25,6 +25,7 @@ struct ExportContext {
   Interval animationRange;
   HostScene* host = nullptr;
   bool exportSelected = false;
+  bool secondCore = true;  // big meshes build on two cores; off, the same work runs on one
   std::string outputDirectory;
   uint32_t buildUnits = 0;
   uint32_t writeUnits = 0;

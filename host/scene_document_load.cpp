@@ -391,37 +391,73 @@ struct Loader {
   }
 
   // Unsigned integer array: inline or a uint32 (or uint16) buffer with `comps` per element.
-  size_t IndexArray(const json& v, const std::string& path, int comps, std::vector<uint32_t>& out, int64_t hi = 0xffffffffLL) {
-    out.clear();
+  // size(count) is called once before put(element, component, value) fills the elements, so a
+  // big array goes from the buffer straight to its place.
+  template <class Size, class Put>
+  size_t ReadIndices(const json& v, const std::string& path, int comps, int64_t hi, Size&& size, Put&& put) {
+    const size_t n = size_t(comps);
     if (v.is_object()) {
       BufferRef b = OpenBuffer(v, path, "uint32", comps, comps, 4, "uint16");
-      out.resize(b.count * size_t(comps));
-      if (b.type.rfind("uint16", 0) == 0) {
-        for (size_t i = 0; i < out.size(); ++i) {
-          uint16_t x;
-          std::memcpy(&x, b.bytes + i * 2, 2);
-          out[i] = x;
+      size(b.count);
+      const bool narrow = b.type.rfind("uint16", 0) == 0;
+      for (size_t i = 0; i < b.count * n; ++i) {
+        uint32_t x;
+        if (narrow) {
+          uint16_t h;
+          std::memcpy(&h, b.bytes + i * 2, 2);
+          x = h;
+        } else {
+          std::memcpy(&x, b.bytes + i * 4, 4);
         }
-      } else {
-        std::memcpy(out.data(), b.bytes, out.size() * 4);
+        if (int64_t(x) > hi) Fail(Key(path, i / n), "value " + std::to_string(x) + " out of range");
+        put(i / n, int(i % n), x);
       }
-      for (size_t i = 0; i < out.size(); ++i)
-        if (int64_t(out[i]) > hi) Fail(Key(path, i / size_t(comps)), "value " + std::to_string(out[i]) + " out of range");
       return b.count;
     }
     CheckArray(v, path);
-    out.resize(v.size() * size_t(comps));
+    size(v.size());
     for (size_t i = 0; i < v.size(); ++i) {
       const json& e = v[i];
       if (comps == 1 && !e.is_array()) {
-        out[i] = e.is_string() ? Word(e, Key(path, i)) : uint32_t(Int(e, Key(path, i), 0, hi));
-        if (int64_t(out[i]) > hi) Fail(Key(path, i), "value " + std::to_string(out[i]) + " out of range");
+        const uint32_t x = e.is_string() ? Word(e, Key(path, i)) : uint32_t(Int(e, Key(path, i), 0, hi));
+        if (int64_t(x) > hi) Fail(Key(path, i), "value " + std::to_string(x) + " out of range");
+        put(i, 0, x);
         continue;
       }
-      if (!e.is_array() || e.size() != size_t(comps)) Fail(Key(path, i), "expected an array of " + std::to_string(comps) + " integers");
-      for (int c = 0; c < comps; ++c) out[i * comps + c] = uint32_t(Int(e[size_t(c)], Key(Key(path, i), size_t(c)), 0, hi));
+      if (!e.is_array() || e.size() != n) Fail(Key(path, i), "expected an array of " + std::to_string(comps) + " integers");
+      for (int c = 0; c < comps; ++c) put(i, c, uint32_t(Int(e[size_t(c)], Key(Key(path, i), size_t(c)), 0, hi)));
     }
     return v.size();
+  }
+
+  size_t IndexArray(const json& v, const std::string& path, int comps, std::vector<uint32_t>& out, int64_t hi = 0xffffffffLL) {
+    return ReadIndices(
+        v, path, comps, hi, [&](size_t count) { out.assign(count * size_t(comps), 0); },
+        [&](size_t i, int k, uint32_t x) { out[i * size_t(comps) + size_t(k)] = x; });
+  }
+
+  // Per-face values (smoothing groups, material ids), one for each of the mesh's faces.
+  template <class Put>
+  void PerFace(const json& v, const std::string& path, size_t faces, int64_t hi, Put&& put) {
+    ReadIndices(
+        v, path, 1, hi,
+        [&](size_t count) {
+          if (count != faces) Fail(path, std::to_string(count) + " entries for " + std::to_string(faces) + " faces");
+        },
+        [&](size_t i, int, uint32_t x) { put(i, x); });
+  }
+
+  // Map faces (or normal faces): three indices below `limit` a face.
+  size_t CornerIndices(const json& v, const std::string& path, std::vector<MapFace>& out, size_t limit,
+                       const char* what, const char* of) {
+    return ReadIndices(
+        v, path, 3, 0xffffffffLL, [&](size_t count) { out.assign(count, MapFace{}); },
+        [&](size_t i, int k, uint32_t x) {
+          if (x >= limit)
+            Fail(Key(path, i), std::string(what) + " index " + std::to_string(x) + " out of range (" +
+                                   std::to_string(limit) + " " + of + ")");
+          out[i].t[k] = x;
+        });
   }
 
   // ---- Scene ---------------------------------------------------------------------------
@@ -721,11 +757,9 @@ struct Loader {
     const json& faces = Require(v, path, "faces");
     std::string fp = Key(path, "faces");
     if (faces.is_object()) {
-      std::vector<uint32_t> idx;
-      size_t nf = IndexArray(faces, fp, 3, idx);
-      m.faces.resize(nf);
-      for (size_t i = 0; i < nf; ++i)
-        for (int k = 0; k < 3; ++k) m.faces[i].v[k] = idx[i * 3 + size_t(k)];
+      ReadIndices(
+          faces, fp, 3, 0xffffffffLL, [&](size_t count) { m.faces.assign(count, TriFace{}); },
+          [&](size_t i, int k, uint32_t x) { m.faces[i].v[k] = x; });
     } else {
       CheckArray(faces, fp);
       m.faces.resize(faces.size());
@@ -744,19 +778,12 @@ struct Loader {
       for (int k = 0; k < 3; ++k)
         if (m.faces[i].v[k] >= nv)
           Fail(Key(fp, i), "vertex index " + std::to_string(m.faces[i].v[k]) + " out of range (" + std::to_string(nv) + " vertices)");
-    std::vector<uint32_t> per;
-    if (const json* sg = Find(v, "smoothingGroups")) {
-      std::string sp = Key(path, "smoothingGroups");
-      if (IndexArray(*sg, sp, 1, per) != m.faces.size())
-        Fail(sp, std::to_string(per.size()) + " entries for " + std::to_string(m.faces.size()) + " faces");
-      for (size_t i = 0; i < per.size(); ++i) m.faces[i].smGroup = per[i];
-    }
-    if (const json* mi = Find(v, "materialIds")) {
-      std::string sp = Key(path, "materialIds");
-      if (IndexArray(*mi, sp, 1, per, 0xffff) != m.faces.size())
-        Fail(sp, std::to_string(per.size()) + " entries for " + std::to_string(m.faces.size()) + " faces");
-      for (size_t i = 0; i < per.size(); ++i) m.faces[i].matID = uint16_t(per[i]);
-    }
+    if (const json* sg = Find(v, "smoothingGroups"))
+      PerFace(*sg, Key(path, "smoothingGroups"), m.faces.size(), 0xffffffffLL,
+              [&](size_t i, uint32_t x) { m.faces[i].smGroup = x; });
+    if (const json* mi = Find(v, "materialIds"))
+      PerFace(*mi, Key(path, "materialIds"), m.faces.size(), 0xffff,
+              [&](size_t i, uint32_t x) { m.faces[i].matID = uint16_t(x); });
     if (const json* maps = Find(v, "maps")) {
       std::string mp = Key(path, "maps");
       CheckObject(*maps, mp);
@@ -775,34 +802,17 @@ struct Loader {
         MapChannel& c = m.Map(ch);
         c.supported = true;
         size_t nmv = PointArray(Require(*it, cp, "vertices"), Key(cp, "vertices"), 1, c.verts);
-        std::vector<uint32_t> idx;
         std::string mfp = Key(cp, "faces");
-        size_t nmf = IndexArray(Require(*it, cp, "faces"), mfp, 3, idx);
+        size_t nmf = CornerIndices(Require(*it, cp, "faces"), mfp, c.faces, nmv, "map vertex", "map vertices");
         if (nmf != m.faces.size())
           Fail(mfp, std::to_string(nmf) + " map faces for " + std::to_string(m.faces.size()) + " faces");
-        c.faces.resize(nmf);
-        for (size_t i = 0; i < nmf; ++i)
-          for (int k = 0; k < 3; ++k) {
-            uint32_t x = idx[i * 3 + size_t(k)];
-            if (x >= nmv) Fail(Key(mfp, i), "map vertex index " + std::to_string(x) + " out of range (" + std::to_string(nmv) + " map vertices)");
-            c.faces[i].t[k] = x;
-          }
       }
     }
     if (const json* nrm = Find(v, "normals")) {
       std::string np = Key(path, "normals");
       CheckKeys(*nrm, np, {"normals", "faces"});
       size_t nn = PointArray(Require(*nrm, np, "normals"), Key(np, "normals"), 3, m.specified.normals);
-      std::vector<uint32_t> idx;
-      std::string nfp = Key(np, "faces");
-      size_t nnf = IndexArray(Require(*nrm, np, "faces"), nfp, 3, idx);
-      m.specified.faces.resize(nnf);
-      for (size_t i = 0; i < nnf; ++i)
-        for (int k = 0; k < 3; ++k) {
-          uint32_t x = idx[i * 3 + size_t(k)];
-          if (x >= nn) Fail(Key(nfp, i), "normal index " + std::to_string(x) + " out of range (" + std::to_string(nn) + " normals)");
-          m.specified.faces[i].t[k] = x;
-        }
+      CornerIndices(Require(*nrm, np, "faces"), Key(np, "faces"), m.specified.faces, nn, "normal", "normals");
       m.hasSpecifiedNormals = true;
     }
   }

@@ -2,11 +2,13 @@
 
 #include <cmath>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "export/export_context.h"
 #include "export/options.h"
+#include "mesh/face_pipeline.h"
 #include "mesh/normals.h"
 #include "mesh/texcoord_sets.h"
 #include "scene/transforms.h"
@@ -70,6 +72,119 @@ bool IndicesInRange(const TriMesh& mesh, bool specified, const XMeshData& data, 
   if (data.hasVertexColor && !MapInRange(mesh.Map(0), nf)) return false;
   if (data.hasVertexAlpha && !MapInRange(mesh.Map(-2), nf)) return false;
   return true;
+}
+
+// What the face loop learns of one face before its vertices are found: its positions, its
+// three corner records (texture coordinates beside them) and the tangents its corners add.
+struct ProbedFace {
+  XCorner r[3];
+  uint32_t q[3];
+  uint32_t material;
+  FaceTangents tangents;
+};
+
+// The part of the face loop that only reads the mesh. It owns its working state (the normal
+// cache, the face's texture transforms), so it may run on another thread than the numbering.
+struct FaceProbe {
+  FaceProbe(const ExportContext& c, const XRenderableNode& nd, const TriMesh& m, const XMeshData& d,
+            TexCoordSetState& st, bool spec, const int* corners, const Matrix3& normalTransform,
+            const Matrix3& conversion)
+      : ctx(c), node(nd), mesh(m), data(d), sets(st), specified(spec), corner(corners), n(normalTransform),
+        k(conversion) {}
+
+  const ExportContext& ctx;
+  const XRenderableNode& node;
+  const TriMesh& mesh;
+  const XMeshData& data;
+  TexCoordSetState& sets;
+  bool specified;
+  const int* corner;
+  Matrix3 n, k;
+  bool normals = false, tangents = false, texCoords = false;
+  size_t specifiedSlots = 0;
+  std::vector<Point3> normalCache;
+  std::vector<uint8_t> normalDone;
+
+  void PrepareCache() {
+    specifiedSlots = specified ? mesh.specified.normals.size() : 0;
+    normalCache.assign(normals ? specifiedSlots + mesh.verts.size() : 0, Point3{});
+    normalDone.assign(normalCache.size(), 0);
+  }
+
+  Point3 Normal(size_t f, int c) {
+    // A vertex's one normal (or one specified normal) reaches many corners: transform it once.
+    const int64_t source = CornerNormalSource(mesh, specified, static_cast<int>(f), corner[c]);
+    constexpr int64_t kVertexKey = int64_t{1} << 32;
+    const size_t slot = source < 0            ? 0
+                        : source >= kVertexKey ? specifiedSlots + static_cast<size_t>(source - kVertexKey)
+                                               : static_cast<size_t>(source);
+    if (source >= 0 && normalDone[slot]) return normalCache[slot];
+    const Point3 normal =
+        Normalize(VectorTransform(VectorTransform(CornerNormal(mesh, specified, static_cast<int>(f), corner[c]), n), k));
+    if (source >= 0) {
+      normalCache[slot] = normal;
+      normalDone[slot] = 1;
+    }
+    return normal;
+  }
+
+  void Probe(size_t f, ProbedFace& out, Point2* tex) {
+    const TriFace& face = mesh.faces[f];
+    XCorner* r = out.r;
+    for (int c = 0; c < 3; ++c) {
+      r[c] = XCorner{};
+      out.q[c] = face.v[corner[c]];
+    }
+    if (normals)
+      for (int c = 0; c < 3; ++c) r[c].normal = Normal(f, c);
+    out.material = 0;
+    ResetFaceTransforms(sets);
+    if (!node.nodeMaterials.empty()) {
+      const uint32_t count = static_cast<uint32_t>(node.nodeMaterials.size());
+      const uint32_t id = face.matID;
+      const uint32_t mi = count <= 1 ? 0 : (id >= count ? id % count : id);
+      out.material = mi;
+      for (int c = 0; c < 3; ++c) r[c].material = static_cast<int32_t>(mi);
+      const XMaterial* record = FaceMaterialRecord(ctx, node.nodeMaterials[mi]);
+      if (texCoords && record) ApplyMaterialSlots(*record, data, sets);
+    }
+    const uint32_t stride = data.texCoordStride;
+    if (stride) AppendCornerTexCoords(mesh, data, sets, static_cast<int>(f), corner, tex);
+    if (data.hasVertexColor) {
+      const MapChannel& colors = mesh.Map(0);
+      for (int c = 0; c < 3; ++c) r[c].color = colors.verts[colors.faces[f].t[corner[c]]];
+    }
+    if (data.hasVertexAlpha) {
+      const MapChannel& alphas = mesh.Map(-2);
+      for (int c = 0; c < 3; ++c) r[c].alpha = alphas.verts[alphas.faces[f].t[corner[c]]].x;
+    }
+    if (tangents) {
+      const uint32_t s = sets.tangentSet >= 0 ? static_cast<uint32_t>(sets.tangentSet) : 0;
+      const Point3 p[3] = {data.positions[out.q[0]].position, data.positions[out.q[1]].position,
+                           data.positions[out.q[2]].position};
+      const Point2 w[3] = {tex[s], tex[stride + s], tex[2 * size_t{stride} + s]};
+      out.tangents = FaceTangentWeights(p, w);
+    }
+  }
+};
+
+// Room for every vertex the faces can make, so the vertex arrays never move while they grow:
+// a move copies them and touches twice their size. Untouched room costs address space only;
+// where even that is short, room for one vertex a position.
+void ReserveVertices(XMeshData& data, size_t most, size_t positions) {
+  const size_t stride = data.texCoordStride;
+  try {
+    data.vertices.reserve(most);
+    data.corners.reserve(most);
+    data.texCoords.reserve(most * stride);
+  } catch (const std::bad_alloc&) {
+    std::vector<XExportVertex>().swap(data.vertices);
+    std::vector<XCorner>().swap(data.corners);
+    std::vector<Point2>().swap(data.texCoords);
+    data.vertices.reserve(positions);
+    data.corners.reserve(positions);
+    data.texCoords.reserve(positions * stride);
+  }
 }
 
 }  // namespace
@@ -156,80 +271,54 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
     return false;
   }
 
-  const bool normals = o.Normal || o.Tangent || o.BiTangent;
-  const bool tangents = plain && (o.Tangent || o.BiTangent) && o.TexCoords && setCount > 0;
+  FaceProbe probe{ctx, node, mesh, *data, sets, specified, corner, n, k};
+  probe.normals = o.Normal || o.Tangent || o.BiTangent;
+  probe.tangents = plain && (o.Tangent || o.BiTangent) && o.TexCoords && setCount > 0;
+  probe.texCoords = o.TexCoords != 0;
+  probe.PrepareCache();
   const uint32_t stride = data->texCoordStride;
-  std::vector<Point2> probeTex(3 * size_t{stride});
-  const size_t specifiedSlots = specified ? mesh.specified.normals.size() : 0;
-  std::vector<Point3> normalCache(normals ? specifiedSlots + vertexCount : 0);
-  std::vector<uint8_t> normalDone(normalCache.size(), 0);
-  data->vertices.reserve(vertexCount);
-  data->corners.reserve(vertexCount);
-  data->texCoords.reserve(vertexCount * stride);
+  const size_t texPerFace = 3 * size_t{stride};
+  ReserveVertices(*data, 3 * faceCount, vertexCount);
 
-  for (size_t f = 0; f < faceCount; ++f) {
-    const TriFace& face = mesh.faces[f];
-    XMeshFace& out = data->faces[f];
-    XCorner r[3];
-    uint32_t q[3];
-    for (int c = 0; c < 3; ++c) q[c] = face.v[corner[c]];
-    if (normals)
-      for (int c = 0; c < 3; ++c) {
-        // A vertex's one normal (or one specified normal) reaches many corners: transform it once.
-        const int64_t source = CornerNormalSource(mesh, specified, static_cast<int>(f), corner[c]);
-        constexpr int64_t kVertexKey = int64_t{1} << 32;
-        const size_t slot = source < 0            ? 0
-                            : source >= kVertexKey ? specifiedSlots + static_cast<size_t>(source - kVertexKey)
-                                                   : static_cast<size_t>(source);
-        if (source >= 0 && normalDone[slot]) {
-          r[c].normal = normalCache[slot];
-          continue;
+  // Probing a face only reads the mesh; finding its vertices numbers them in face order. The
+  // probe runs ahead on a second core while this one numbers.
+  constexpr size_t kChunkFaces = 4096, kSlots = 4;
+  const bool threaded = ctx.secondCore && faceCount >= 4 * kChunkFaces && SecondCoreAvailable();
+  const size_t slots = threaded ? kSlots : 1;
+  std::vector<ProbedFace> probed(slots * kChunkFaces);
+  std::vector<Point2> probedTex(slots * kChunkFaces * texPerFace);
+  RunPipelined(
+      faceCount, kChunkFaces, slots, threaded,
+      [&](size_t slot, size_t begin, size_t end) {
+        for (size_t f = begin; f < end; ++f) {
+          const size_t i = slot * kChunkFaces + (f - begin);
+          probe.Probe(f, probed[i], probedTex.data() + i * texPerFace);
         }
-        r[c].normal = Normalize(VectorTransform(
-            VectorTransform(CornerNormal(mesh, specified, static_cast<int>(f), corner[c]), n), k));
-        if (source >= 0) {
-          normalCache[slot] = r[c].normal;
-          normalDone[slot] = 1;
+      },
+      [&](size_t slot, size_t begin, size_t end) {
+        for (size_t f = begin; f < end; ++f) {
+          const size_t i = slot * kChunkFaces + (f - begin);
+          const ProbedFace& pf = probed[i];
+          const Point2* tex = probedTex.data() + i * texPerFace;
+          XMeshFace& out = data->faces[f];
+          out.material = pf.material;
+          out.vertex0 = FindOrAddVertex(*data, pf.q[0], pf.r[0], tex);
+          out.vertex1 = FindOrAddVertex(*data, pf.q[1], pf.r[1], tex + stride);
+          out.vertex2 = FindOrAddVertex(*data, pf.q[2], pf.r[2], tex + 2 * size_t{stride});
+          if (probe.tangents) AccumulateFaceTangents(*data, out, pf.tangents);
+          AdvanceProgress(ctx);
         }
-      }
-    ResetFaceTransforms(sets);
-    if (!node.nodeMaterials.empty()) {
-      const uint32_t count = static_cast<uint32_t>(node.nodeMaterials.size());
-      const uint32_t id = face.matID;
-      const uint32_t mi = count <= 1 ? 0 : (id >= count ? id % count : id);
-      out.material = mi;
-      for (XCorner& c : r) c.material = static_cast<int32_t>(mi);
-      const XMaterial* record = FaceMaterialRecord(ctx, node.nodeMaterials[mi]);
-      if (o.TexCoords && record) ApplyMaterialSlots(*record, *data, sets);
-    }
-    if (stride) AppendCornerTexCoords(mesh, *data, sets, static_cast<int>(f), corner, probeTex.data());
-    if (data->hasVertexColor) {
-      const MapChannel& colors = mesh.Map(0);
-      for (int c = 0; c < 3; ++c) r[c].color = colors.verts[colors.faces[f].t[corner[c]]];
-    }
-    if (data->hasVertexAlpha) {
-      const MapChannel& alphas = mesh.Map(-2);
-      for (int c = 0; c < 3; ++c) r[c].alpha = alphas.verts[alphas.faces[f].t[corner[c]]].x;
-    }
-    out.vertex0 = FindOrAddVertex(*data, q[0], r[0], probeTex.data());
-    out.vertex1 = FindOrAddVertex(*data, q[1], r[1], probeTex.data() + stride);
-    out.vertex2 = FindOrAddVertex(*data, q[2], r[2], probeTex.data() + 2 * size_t{stride});
-    if (tangents) {
-      const uint32_t s = sets.tangentSet >= 0 ? static_cast<uint32_t>(sets.tangentSet) : 0;
-      const Point3 p[3] = {data->positions[q[0]].position, data->positions[q[1]].position,
-                           data->positions[q[2]].position};
-      const Point2 w[3] = {probeTex[s], probeTex[stride + s], probeTex[2 * size_t{stride} + s]};
-      AccumulateFaceTangents(*data, out, p, w);
-    }
-    AdvanceProgress(ctx);
-  }
+      });
 
   // The face loop was the last reader of the smoothing-group normals; they are as big as the mesh.
   if (!specified) mesh.ReleaseNormals();
   if (plain && (o.Tangent || o.BiTangent))
-    for (XExportVertex& v : data->vertices)
-      OrthonormalizeFrame(v.tangent, v.bitangent,
-                          data->corners[static_cast<size_t>(&v - data->vertices.data())].normal);
+    ForEachHalf(data->vertices.size(), ctx.secondCore && data->vertices.size() >= 65536 && SecondCoreAvailable(),
+                [&](size_t begin, size_t end) {
+                  for (size_t e = begin; e < end; ++e)
+                    OrthonormalizeFrame(data->vertices[e].tangent, data->vertices[e].bitangent,
+                                        data->corners[e].normal);
+                });
   if (plain && o.MultiTexCoordsOptimize && o.TexCoords) FindDuplicateSets(*data);
   return true;
 }

@@ -92,20 +92,23 @@ TangentPair CornerTangent(Point3 p0, Point3 p1, Point3 p2, Point2 t0, Point2 t1,
   return {Normalize(e1 / du1), {}};
 }
 
-void AccumulateFaceTangents(XMeshData& data, const XMeshFace& face, const Point3 p[3], const Point2 w[3]) {
+FaceTangents FaceTangentWeights(const Point3 p[3], const Point2 w[3]) {
   const CornerAngleSet a = CornerAngles(p[0], p[1], p[2]);
   const TangentPair c0 = CornerTangent(p[0], p[1], p[2], w[0], w[1], w[2]);
   const TangentPair c1 = CornerTangent(p[1], p[2], p[0], w[1], w[2], w[0]);
   const TangentPair c2 = CornerTangent(p[2], p[0], p[1], w[2], w[0], w[1]);
-  XExportVertex& v0 = data.vertices[face.vertex0];
-  v0.tangent += a.a0 * c0.tangent;
-  v0.bitangent += a.a0 * c0.bitangent;
-  XExportVertex& v1 = data.vertices[face.vertex1];
-  v1.tangent += a.a1 * c1.tangent;
-  v1.bitangent += a.a1 * c1.bitangent;
-  XExportVertex& v2 = data.vertices[face.vertex2];
-  v2.tangent += a.a2 * c2.tangent;
-  v2.bitangent += a.a2 * c2.bitangent;
+  return {{{a.a0 * c0.tangent, a.a0 * c0.bitangent},
+           {a.a1 * c1.tangent, a.a1 * c1.bitangent},
+           {a.a2 * c2.tangent, a.a2 * c2.bitangent}}};
+}
+
+void AccumulateFaceTangents(XMeshData& data, const XMeshFace& face, const FaceTangents& t) {
+  const uint32_t vertex[3] = {face.vertex0, face.vertex1, face.vertex2};
+  for (int c = 0; c < 3; ++c) {
+    XExportVertex& v = data.vertices[vertex[c]];
+    v.tangent += t.corner[c].tangent;
+    v.bitangent += t.corner[c].bitangent;
+  }
 }
 
 void OrthonormalizeFrame(Point3& t, Point3& b, Point3& n) {

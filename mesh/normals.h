@@ -28,9 +28,13 @@ struct TangentPair {
 };
 TangentPair CornerTangent(Point3 p0, Point3 p1, Point3 p2, Point2 t0, Point2 t1, Point2 t2);
 
-// Adds the face's angle-weighted tangents and bitangents to its three vertices: p are the
+// The angle-weighted tangent and bitangent each corner of a face adds to its vertex: p are the
 // face's export-space points, w the u and v of the tangent set at its three corners.
-void AccumulateFaceTangents(XMeshData& data, const XMeshFace& face, const Point3 p[3], const Point2 w[3]);
+struct FaceTangents {
+  TangentPair corner[3];
+};
+FaceTangents FaceTangentWeights(const Point3 p[3], const Point2 w[3]);
+void AccumulateFaceTangents(XMeshData& data, const XMeshFace& face, const FaceTangents& t);
 
 void OrthonormalizeFrame(Point3& t, Point3& b, Point3& n);
 

@@ -1,0 +1,49 @@
+#include "app/huge_pages.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace vorn::app {
+
+namespace {
+
+constexpr const char* kTunable = "glibc.malloc.hugetlb=1";
+
+bool HugePagesOnAdvice() {
+  FILE* f = std::fopen("/sys/kernel/mm/transparent_hugepage/enabled", "r");
+  if (!f) return false;
+  char line[128] = {};
+  const bool ok = std::fgets(line, sizeof line, f) != nullptr;
+  std::fclose(f);
+  return ok && std::strstr(line, "[madvise]") != nullptr;
+}
+
+}  // namespace
+
+// An export of a million faces touches a few hundred megabytes once. With 4 KiB pages the page
+// faults cost about a third of it (measured: 0.73 s against 0.50 s for the binary export);
+// huge pages make them 512 times fewer. glibc reads its tunables only at start, hence the
+// restart. The sanitizers bring their own allocator, for which the tunable means nothing.
+void RestartWithHugePages(char** argv) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  (void)argv;
+#else
+  const char* current = std::getenv("GLIBC_TUNABLES");
+  if (current && std::strstr(current, "glibc.malloc.hugetlb")) return;
+  if (!HugePagesOnAdvice()) return;
+  const std::string value = current && *current ? std::string(current) + ":" + kTunable : kTunable;
+  if (setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0) return;
+  execv("/proc/self/exe", argv);
+  // Not restarted: go on as we are, and leave the tunable out of what we start.
+  if (current)
+    setenv("GLIBC_TUNABLES", current, 1);
+  else
+    unsetenv("GLIBC_TUNABLES");
+#endif
+}
+
+}  // namespace vorn::app
