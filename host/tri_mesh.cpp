@@ -1,7 +1,10 @@
 #include "host/tri_mesh.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
+
+#include "host/parallel.h"
 
 namespace vorn {
 
@@ -10,75 +13,96 @@ bool TriMesh::MapSupport(int channel) const {
   return Map(channel).supported;
 }
 
-void TriMesh::BuildNormals() {
+void TriMesh::BuildNormals(bool twoCores) {
   const size_t nv = verts.size(), nf = faces.size();
+  const bool threaded = twoCores && nf >= 65536 && SecondCoreAvailable();
   faceNormals_.assign(nf, Point3{});
   renderVerts_.assign(nv, RenderVertex{});
   normalLists_.clear();
-  for (size_t f = 0; f < nf; ++f) {
-    const TriFace& face = faces[f];
-    if (face.v[0] >= nv || face.v[1] >= nv || face.v[2] >= nv) continue;
-    const Point3 p0 = verts[face.v[0]], p1 = verts[face.v[1]], p2 = verts[face.v[2]];
-    faceNormals_[f] = Normalize(Cross(p1 - p0, p2 - p1));
-  }
+  ForEachHalf(nf, threaded, [&](size_t begin, size_t end) {
+    for (size_t f = begin; f < end; ++f) {
+      const TriFace& face = faces[f];
+      if (face.v[0] >= nv || face.v[1] >= nv || face.v[2] >= nv) continue;
+      const Point3 p0 = verts[face.v[0]], p1 = verts[face.v[1]], p2 = verts[face.v[2]];
+      faceNormals_[f] = Normalize(Cross(p1 - p0, p2 - p1));
+    }
+  });
   // Per vertex, faces whose smoothing groups overlap share one normal; groups merge as they meet.
   // While a vertex has one normal it lives in `single` (flags 1), which spares most vertices a
-  // list of their own; a second one moves both into the list (flags kInList).
+  // list of their own; a second one moves both into the list (flags kInList). A vertex sees its
+  // faces in face order whichever core serves it, so two cores give the same normals.
   constexpr uint32_t kInList = 0x8000;
-  for (size_t f = 0; f < nf; ++f) {
-    const TriFace& face = faces[f];
-    if (face.smGroup == 0) continue;
-    for (uint32_t vi : face.v) {
-      if (vi >= nv) continue;
-      RenderVertex& rv = renderVerts_[vi];
-      if (rv.flags == 0) {
-        rv.single = RenderNormal{faceNormals_[f], face.smGroup};
-        rv.flags = 1;
-        continue;
-      }
-      if (rv.flags == 1) {
-        if (rv.single.smGroup & face.smGroup) {
-          rv.single.smGroup |= face.smGroup;
-          rv.single.normal += faceNormals_[f];
-        } else {
-          rv.list = static_cast<uint32_t>(normalLists_.size());
-          normalLists_.push_back({rv.single, RenderNormal{faceNormals_[f], face.smGroup}});
-          rv.flags = kInList;
+  auto merge = [&](size_t lo, size_t hi, std::vector<std::vector<RenderNormal>>& lists) {
+    for (size_t f = 0; f < nf; ++f) {
+      const TriFace& face = faces[f];
+      if (face.smGroup == 0) continue;
+      for (uint32_t vi : face.v) {
+        if (vi < lo || vi >= hi) continue;
+        RenderVertex& rv = renderVerts_[vi];
+        if (rv.flags == 0) {
+          rv.single = RenderNormal{faceNormals_[f], face.smGroup};
+          rv.flags = 1;
+          continue;
         }
+        if (rv.flags == 1) {
+          if (rv.single.smGroup & face.smGroup) {
+            rv.single.smGroup |= face.smGroup;
+            rv.single.normal += faceNormals_[f];
+          } else {
+            rv.list = static_cast<uint32_t>(lists.size());
+            lists.push_back({rv.single, RenderNormal{faceNormals_[f], face.smGroup}});
+            rv.flags = kInList;
+          }
+          continue;
+        }
+        std::vector<RenderNormal>& list = lists[rv.list];
+        RenderNormal* hit = nullptr;
+        for (RenderNormal& rn : list) {
+          if (rn.smGroup & face.smGroup) {
+            if (!hit) {
+              hit = &rn;
+              rn.smGroup |= face.smGroup;
+              rn.normal += faceNormals_[f];
+            } else {  // the face joins two normals into one
+              hit->smGroup |= rn.smGroup;
+              hit->normal += rn.normal;
+              rn.smGroup = 0;
+            }
+          }
+        }
+        if (!hit) list.push_back(RenderNormal{faceNormals_[f], face.smGroup});
+        std::erase_if(list, [](const RenderNormal& rn) { return rn.smGroup == 0; });
+      }
+    }
+  };
+  const size_t split = threaded ? nv / 2 : nv;
+  std::vector<std::vector<RenderNormal>> upperLists;  // of the vertices from `split` on
+  ForEachHalf(2, threaded, [&](size_t begin, size_t end) {
+    if (begin == 0) merge(0, end == 2 ? nv : split, normalLists_);
+    else merge(split, nv, upperLists);
+  });
+  if (!upperLists.empty()) {
+    const uint32_t offset = static_cast<uint32_t>(normalLists_.size());
+    for (size_t v = split; v < nv; ++v)
+      if (renderVerts_[v].flags == kInList) renderVerts_[v].list += offset;
+    std::move(upperLists.begin(), upperLists.end(), std::back_inserter(normalLists_));
+  }
+  ForEachHalf(nv, threaded, [&](size_t begin, size_t end) {
+    for (size_t v = begin; v < end; ++v) {
+      RenderVertex& rv = renderVerts_[v];
+      if (rv.flags != kInList) {
+        if (rv.flags == 1) rv.single.normal = Normalize(rv.single.normal);
         continue;
       }
       std::vector<RenderNormal>& list = normalLists_[rv.list];
-      RenderNormal* hit = nullptr;
-      for (RenderNormal& rn : list) {
-        if (rn.smGroup & face.smGroup) {
-          if (!hit) {
-            hit = &rn;
-            rn.smGroup |= face.smGroup;
-            rn.normal += faceNormals_[f];
-          } else {  // the face joins two normals into one
-            hit->smGroup |= rn.smGroup;
-            hit->normal += rn.normal;
-            rn.smGroup = 0;
-          }
-        }
+      for (RenderNormal& rn : list) rn.normal = Normalize(rn.normal);
+      rv.flags = static_cast<uint32_t>(std::min<size_t>(list.size(), 0xff));
+      if (list.size() == 1) {
+        rv.single = list[0];
+        list.clear();
       }
-      if (!hit) list.push_back(RenderNormal{faceNormals_[f], face.smGroup});
-      std::erase_if(list, [](const RenderNormal& rn) { return rn.smGroup == 0; });
     }
-  }
-  for (RenderVertex& rv : renderVerts_) {
-    if (rv.flags != kInList) {
-      if (rv.flags == 1) rv.single.normal = Normalize(rv.single.normal);
-      continue;
-    }
-    std::vector<RenderNormal>& list = normalLists_[rv.list];
-    for (RenderNormal& rn : list) rn.normal = Normalize(rn.normal);
-    rv.flags = static_cast<uint32_t>(std::min<size_t>(list.size(), 0xff));
-    if (list.size() == 1) {
-      rv.single = list[0];
-      list.clear();
-    }
-  }
+  });
   normalsBuilt_ = true;
 }
 

@@ -73,8 +73,9 @@ class TriMesh {
   MapChannel& Map(int channel) { return maps[channel - kMinChannel]; }
   const MapChannel& Map(int channel) const { return maps[channel - kMinChannel]; }
 
-  // Face normals and render normals from the smoothing groups, as the host builds them.
-  void BuildNormals();
+  // Face normals and render normals from the smoothing groups, as the host builds them; a big
+  // mesh on two cores unless twoCores is off, with the same normals either way.
+  void BuildNormals(bool twoCores = true);
   // Specified normals are usable when they cover every face and hold at least one normal.
   bool CheckSpecifiedNormals() const;
   const std::vector<Point3>& FaceNormals() const { return faceNormals_; }

@@ -83,52 +83,46 @@ struct ProbedFace {
   FaceTangents tangents;
 };
 
-// The part of the face loop that only reads the mesh. It owns its working state (the normal
-// cache, the face's texture transforms), so it may run on another thread than the numbering.
+// The part of the face loop that only reads the mesh. Its only working state, the face's
+// texture transforms, is the caller's, so it may run on two threads at once.
 struct FaceProbe {
-  FaceProbe(const ExportContext& c, const XRenderableNode& nd, const TriMesh& m, const XMeshData& d,
-            TexCoordSetState& st, bool spec, const int* corners, const Matrix3& normalTransform,
-            const Matrix3& conversion)
-      : ctx(c), node(nd), mesh(m), data(d), sets(st), specified(spec), corner(corners), n(normalTransform),
-        k(conversion) {}
+  FaceProbe(const ExportContext& c, const XRenderableNode& nd, const TriMesh& m, const XMeshData& d, bool spec,
+            const int* corners, const Matrix3& normalTransform, const Matrix3& conversion)
+      : ctx(c), node(nd), mesh(m), data(d), specified(spec), corner(corners), n(normalTransform), k(conversion) {}
 
   const ExportContext& ctx;
   const XRenderableNode& node;
   const TriMesh& mesh;
   const XMeshData& data;
-  TexCoordSetState& sets;
   bool specified;
   const int* corner;
   Matrix3 n, k;
   bool normals = false, tangents = false, texCoords = false;
-  size_t specifiedSlots = 0;
-  std::vector<Point3> normalCache;
-  std::vector<uint8_t> normalDone;
+  // A vertex's one normal (or one specified normal) reaches many corners: each is transformed
+  // once, beforehand, into the slot of its source.
+  std::vector<Point3> sourceNormals;
 
-  void PrepareCache() {
-    specifiedSlots = specified ? mesh.specified.normals.size() : 0;
-    normalCache.assign(normals ? specifiedSlots + mesh.verts.size() : 0, Point3{});
-    normalDone.assign(normalCache.size(), 0);
+  Point3 ExportNormal(Point3 host) const { return Normalize(VectorTransform(VectorTransform(host, n), k)); }
+
+  void TransformSourceNormals(bool threaded) {
+    if (!normals) return;
+    const size_t count = specified ? mesh.specified.normals.size() : mesh.verts.size();
+    sourceNormals.assign(count, Point3{});
+    ForEachHalf(count, threaded, [&](size_t begin, size_t end) {
+      for (size_t i = begin; i < end; ++i) {
+        const Point3* stored = StoredSourceNormal(mesh, specified, i);
+        if (stored) sourceNormals[i] = ExportNormal(*stored);
+      }
+    });
   }
 
-  Point3 Normal(size_t f, int c) {
-    // A vertex's one normal (or one specified normal) reaches many corners: transform it once.
+  Point3 Normal(size_t f, int c) const {
     const int64_t source = CornerNormalSource(mesh, specified, static_cast<int>(f), corner[c]);
-    constexpr int64_t kVertexKey = int64_t{1} << 32;
-    const size_t slot = source < 0            ? 0
-                        : source >= kVertexKey ? specifiedSlots + static_cast<size_t>(source - kVertexKey)
-                                               : static_cast<size_t>(source);
-    if (source >= 0 && normalDone[slot]) return normalCache[slot];
-    const Point3 normal =
-        Normalize(VectorTransform(VectorTransform(CornerNormal(mesh, specified, static_cast<int>(f), corner[c]), n), k));
-    if (source >= 0) {
-      normalCache[slot] = normal;
-      normalDone[slot] = 1;
-    }
-    return normal;
+    if (source >= 0) return sourceNormals[SourceSlot(source)];
+    return ExportNormal(CornerNormal(mesh, specified, static_cast<int>(f), corner[c]));
   }
 
-  void Probe(size_t f, ProbedFace& out, Point2* tex) {
+  void Probe(size_t f, ProbedFace& out, Point2* tex, TexCoordSetState& sets) const {
     const TriFace& face = mesh.faces[f];
     XCorner* r = out.r;
     for (int c = 0; c < 3; ++c) {
@@ -271,28 +265,29 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
     return false;
   }
 
-  FaceProbe probe{ctx, node, mesh, *data, sets, specified, corner, n, k};
+  // Probing a face only reads the mesh; finding its vertices numbers them in face order. Big
+  // meshes probe on both cores while this one numbers.
+  constexpr size_t kChunkFaces = 2048, kSlots = 8;
+  const bool threaded = ctx.secondCore && faceCount >= 8 * kChunkFaces && SecondCoreAvailable();
+  FaceProbe probe{ctx, node, mesh, *data, specified, corner, n, k};
   probe.normals = o.Normal || o.Tangent || o.BiTangent;
   probe.tangents = plain && (o.Tangent || o.BiTangent) && o.TexCoords && setCount > 0;
   probe.texCoords = o.TexCoords != 0;
-  probe.PrepareCache();
+  probe.TransformSourceNormals(threaded);
+  TexCoordSetState workerSets[2] = {sets, sets};
   const uint32_t stride = data->texCoordStride;
   const size_t texPerFace = 3 * size_t{stride};
   ReserveVertices(*data, 3 * faceCount, vertexCount);
 
-  // Probing a face only reads the mesh; finding its vertices numbers them in face order. The
-  // probe runs ahead on a second core while this one numbers.
-  constexpr size_t kChunkFaces = 4096, kSlots = 4;
-  const bool threaded = ctx.secondCore && faceCount >= 4 * kChunkFaces && SecondCoreAvailable();
   const size_t slots = threaded ? kSlots : 1;
   std::vector<ProbedFace> probed(slots * kChunkFaces);
   std::vector<Point2> probedTex(slots * kChunkFaces * texPerFace);
-  RunPipelined(
+  RunOrdered(
       faceCount, kChunkFaces, slots, threaded,
-      [&](size_t slot, size_t begin, size_t end) {
+      [&](size_t worker, size_t slot, size_t begin, size_t end) {
         for (size_t f = begin; f < end; ++f) {
           const size_t i = slot * kChunkFaces + (f - begin);
-          probe.Probe(f, probed[i], probedTex.data() + i * texPerFace);
+          probe.Probe(f, probed[i], probedTex.data() + i * texPerFace, workerSets[worker]);
         }
       },
       [&](size_t slot, size_t begin, size_t end) {
@@ -309,6 +304,7 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
           AdvanceProgress(ctx);
         }
       });
+  probe.sourceNormals = {};
 
   // The face loop was the last reader of the smoothing-group normals; they are as big as the mesh.
   if (!specified) mesh.ReleaseNormals();

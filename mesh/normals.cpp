@@ -72,6 +72,14 @@ int64_t CornerNormalSource(const TriMesh& mesh, bool useSpecified, int f, int k)
   return single ? (int64_t{1} << 32) + v : -1;
 }
 
+const Point3* StoredSourceNormal(const TriMesh& mesh, bool useSpecified, size_t slot) {
+  if (useSpecified) return slot < mesh.specified.normals.size() ? &mesh.specified.normals[slot] : nullptr;
+  const std::vector<RenderVertex>& records = mesh.RenderVertices();
+  if (slot >= records.size()) return nullptr;
+  const RenderVertex& g = records[slot];
+  return (g.flags & kSpecifiedNormalFlag) || (g.flags & 0xff) == 1 ? &g.single.normal : nullptr;
+}
+
 CornerAngleSet CornerAngles(Point3 p0, Point3 p1, Point3 p2) {
   const float la = Length(p1 - p2), lb = Length(p0 - p2), lc = Length(p0 - p1);
   return {AngleOrZero((lc * lc + lb * lb - la * la) / (2 * lb * lc)),

@@ -17,6 +17,14 @@ Point3 CornerNormal(const TriMesh& mesh, bool useSpecified, int f, int k);
 // normal or its smoothing groups take part.
 int64_t CornerNormalSource(const TriMesh& mesh, bool useSpecified, int f, int k);
 
+// The slot of a source CornerNormalSource names: the specified normal's index, or the vertex.
+inline size_t SourceSlot(int64_t source) {
+  constexpr int64_t kVertexKey = int64_t{1} << 32;
+  return static_cast<size_t>(source >= kVertexKey ? source - kVertexKey : source);
+}
+// The normal stored at a slot when CornerNormalSource can name it, else null.
+const Point3* StoredSourceNormal(const TriMesh& mesh, bool useSpecified, size_t slot);
+
 struct CornerAngleSet {
   float a0, a1, a2;
 };

@@ -40,6 +40,45 @@ TEST(TriMeshNormals, DisjointGroupsGiveOneNormalEach) {
   EXPECT_NEAR(flat.FaceNormals()[0].z, 1, 1e-6);
 }
 
+// A grid big enough for two cores whose smoothing groups give vertices one, two and three
+// normals, joined ones among them: both builds must hold the same normals, bit for bit.
+TEST(TriMeshNormals, TwoCoresGiveTheOneCoreNormals) {
+  constexpr uint32_t kSide = 201;  // 80,000 faces
+  TriMesh m;
+  for (uint32_t y = 0; y < kSide; ++y)
+    for (uint32_t x = 0; x < kSide; ++x) m.verts.push_back({float(x), float(y), float((x * x + y) % 7) * 0.3f});
+  for (uint32_t y = 0; y + 1 < kSide; ++y)
+    for (uint32_t x = 0; x + 1 < kSide; ++x) {
+      const uint32_t a = y * kSide + x, b = a + 1, c = a + kSide, d = c + 1;
+      const uint32_t g = (x / 3 + y / 5) % 4;
+      const uint32_t group = g == 0 ? 0u : g == 3 ? 0x3u : 1u << g;  // 3 joins groups 1 and 2
+      m.faces.push_back(TriFace{{a, b, d}, group, 0, 0});
+      m.faces.push_back(TriFace{{a, d, c}, (x + y) % 11 == 0 ? 0x10u : group, 0, 0});
+    }
+  TriMesh one = m;
+  one.BuildNormals(false);
+  m.BuildNormals(true);
+  ASSERT_EQ(one.RenderVertices().size(), m.RenderVertices().size());
+  size_t multiple = 0;
+  for (size_t v = 0; v < m.RenderVertices().size(); ++v) {
+    const RenderVertex &a = one.RenderVertices()[v], &b = m.RenderVertices()[v];
+    ASSERT_EQ(a.flags, b.flags) << v;
+    ASSERT_EQ(a.single.normal, b.single.normal) << v;
+    ASSERT_EQ(a.single.smGroup, b.single.smGroup) << v;
+    if ((a.flags & 0xff) < 2) continue;
+    ++multiple;
+    const std::vector<RenderNormal>& la = one.NormalList(a);
+    const std::vector<RenderNormal>& lb = m.NormalList(b);
+    ASSERT_EQ(la.size(), lb.size()) << v;
+    for (size_t i = 0; i < la.size(); ++i) {
+      ASSERT_EQ(la[i].normal, lb[i].normal) << v;
+      ASSERT_EQ(la[i].smGroup, lb[i].smGroup) << v;
+    }
+  }
+  EXPECT_GT(multiple, 1000u) << "the grid has vertices with several normals";
+  EXPECT_EQ(one.FaceNormals(), m.FaceNormals());
+}
+
 TEST(TriMeshEdges, EachEdgeOnceAndListedAtBothEnds) {
   TriMesh m = FoldedQuad(1, 1);
   AdjEdgeList adj = m.BuildAdjEdgeList();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -14,15 +15,18 @@ namespace vorn {
 namespace {
 
 // Every chunk reaches the consumer whole and in order, and a slot is never refilled before its
-// chunk was consumed, whichever side is slower.
+// chunk was consumed, whichever side is slower; each worker keeps to its own state.
 TEST(FacePipeline, ConsumerSeesEveryChunkInOrderWhicheverSideIsSlower) {
   constexpr size_t kCount = 1003, kChunk = 10, kSlots = 3;
   for (int slowSide = 0; slowSide < 3; ++slowSide) {
     std::vector<size_t> slot(kSlots * kChunk);
     std::vector<size_t> seen;
-    RunPipelined(
+    std::vector<size_t> byWorker[2];
+    RunOrdered(
         kCount, kChunk, kSlots, true,
-        [&](size_t s, size_t b, size_t e) {
+        [&](size_t worker, size_t s, size_t b, size_t e) {
+          ASSERT_LT(worker, 2u);
+          byWorker[worker].push_back(b);
           if (slowSide == 1 && b % 97 < kChunk) std::this_thread::sleep_for(std::chrono::microseconds(300));
           for (size_t f = b; f < e; ++f) slot[s * kChunk + f - b] = f;
         },
@@ -32,15 +36,16 @@ TEST(FacePipeline, ConsumerSeesEveryChunkInOrderWhicheverSideIsSlower) {
         });
     ASSERT_EQ(seen.size(), kCount) << "slow side " << slowSide;
     for (size_t f = 0; f < kCount; ++f) ASSERT_EQ(seen[f], f) << "slow side " << slowSide;
+    EXPECT_EQ(byWorker[0].size() + byWorker[1].size(), (kCount + kChunk - 1) / kChunk) << "each chunk once";
   }
 }
 
 TEST(FacePipeline, AFailureOnEitherSideEndsBothAndReachesTheCaller) {
   for (bool threaded : {false, true}) {
     size_t consumedUpTo = 0;
-    EXPECT_THROW(RunPipelined(
+    EXPECT_THROW(RunOrdered(
                      1000, 10, 4, threaded,
-                     [&](size_t, size_t b, size_t) {
+                     [&](size_t, size_t, size_t b, size_t) {
                        if (b == 500) throw std::runtime_error("probe");
                      },
                      [&](size_t, size_t, size_t e) { consumedUpTo = e; }),
@@ -50,14 +55,18 @@ TEST(FacePipeline, AFailureOnEitherSideEndsBothAndReachesTheCaller) {
       EXPECT_EQ(consumedUpTo, 500u);
     }
 
-    size_t produced = 0;
-    EXPECT_THROW(RunPipelined(
-                     100000, 10, 4, threaded, [&](size_t, size_t, size_t e) { produced = e; },
+    std::atomic<size_t> produced{0};
+    EXPECT_THROW(RunOrdered(
+                     100000, 10, 4, threaded,
+                     [&](size_t, size_t, size_t, size_t e) {
+                       for (size_t p = produced.load(); p < e && !produced.compare_exchange_weak(p, e);) {
+                       }
+                     },
                      [&](size_t, size_t b, size_t) {
                        if (b == 300) throw std::logic_error("number");
                      }),
                  std::logic_error);
-    EXPECT_LT(produced, 1000u) << "the producer stops within a few chunks";
+    EXPECT_LT(produced.load(), 1000u) << "the producers stop within a few chunks";
   }
 }
 
