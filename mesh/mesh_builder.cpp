@@ -44,10 +44,9 @@ const XMaterial* FaceMaterialRecord(const ExportContext& ctx, const XMaterialEnt
   return nullptr;
 }
 
-bool MapInRange(const MapChannel& map, size_t faceCount) {
-  if (map.faces.size() < faceCount) return false;
+bool MapInRange(const MapChannel& map, size_t begin, size_t end) {
   const size_t n = map.verts.size();
-  for (size_t f = 0; f < faceCount; ++f)
+  for (size_t f = begin; f < end; ++f)
     for (uint32_t t : map.faces[f].t)
       if (t >= n) return false;
   return true;
@@ -55,24 +54,32 @@ bool MapInRange(const MapChannel& map, size_t faceCount) {
 
 // Host data a face loop reads by index: a face or map face naming a vertex that is not there
 // fails the node rather than being read out of range.
-bool IndicesInRange(const TriMesh& mesh, bool specified, const XMeshData& data, bool texCoords) {
+bool IndicesInRange(const TriMesh& mesh, bool specified, const XMeshData& data, bool texCoords, bool threaded) {
   const size_t nv = mesh.verts.size(), nf = mesh.faces.size();
-  for (const TriFace& face : mesh.faces)
-    for (uint32_t v : face.v)
-      if (v >= nv) return false;
-  if (specified) {
-    const size_t nn = mesh.specified.normals.size();
-    for (size_t f = 0; f < nf; ++f)
-      for (uint32_t i : mesh.specified.faces[f].t)
-        if (i >= nn) return false;
-  }
+  std::vector<const MapChannel*> maps;
   if (texCoords)
-    for (int32_t ch : data.mapChannels)
-      if (!MapInRange(mesh.Map(ch), nf)) return false;
-  if (data.hasVertexColor && !MapInRange(mesh.Map(0), nf)) return false;
-  if (data.hasVertexAlpha && !MapInRange(mesh.Map(-2), nf)) return false;
-  return true;
+    for (int32_t ch : data.mapChannels) maps.push_back(&mesh.Map(ch));
+  if (data.hasVertexColor) maps.push_back(&mesh.Map(0));
+  if (data.hasVertexAlpha) maps.push_back(&mesh.Map(-2));
+  for (const MapChannel* map : maps)
+    if (map->faces.size() < nf) return false;
+  bool ok[2] = {true, true};
+  ForEachHalf(nf, threaded, [&](size_t begin, size_t end) {
+    bool& result = ok[begin == 0 ? 0 : 1];
+    for (size_t f = begin; f < end && result; ++f)
+      for (uint32_t v : mesh.faces[f].v)
+        if (v >= nv) result = false;
+    if (specified) {
+      const size_t nn = mesh.specified.normals.size();
+      for (size_t f = begin; f < end && result; ++f)
+        for (uint32_t i : mesh.specified.faces[f].t)
+          if (i >= nn) result = false;
+    }
+    for (const MapChannel* map : maps) result = result && MapInRange(*map, begin, end);
+  });
+  return ok[0] && ok[1];
 }
+
 
 // What the face loop learns of one face before its vertices are found: its positions, its
 // three corner records (texture coordinates beside them) and the tangents its corners add.
@@ -225,7 +232,9 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
   if (F < 1 || V < 1) host.MessageBox("cntFaces <= 0 || cntVerts <= 0", "GenMeshData\xB3\xF6\xB4\xED", 0, true);
   const size_t faceCount = F > 0 ? static_cast<size_t>(F) : 0, vertexCount = V > 0 ? static_cast<size_t>(V) : 0;
 
-  const bool specified = PrepareNormals(mesh);
+  constexpr size_t kChunkFaces = 2048, kSlots = 8;
+  const bool threaded = ctx.secondCore && faceCount >= 8 * kChunkFaces && SecondCoreAvailable();
+  const bool specified = PrepareNormals(mesh, ctx.secondCore);
 
   auto data = std::make_shared<XMeshData>();
   node.meshData = data;
@@ -245,7 +254,9 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
   const Matrix3& k = ConversionMatrix();
   const Matrix3 mk = m * k;
   const Matrix3 n = NormalTransform(m);
-  for (size_t i = 0; i < vertexCount; ++i) data->positions[i].position = (mesh.verts[i] * m) * k;
+  ForEachHalf(vertexCount, threaded, [&](size_t begin, size_t end) {
+    for (size_t i = begin; i < end; ++i) data->positions[i].position = (mesh.verts[i] * m) * k;
+  });
 
   const int corner[3] = {0, Dot(Cross(mk.row[0], mk.row[1]), mk.row[2]) < 0 ? 2 : 1,
                          Dot(Cross(mk.row[0], mk.row[1]), mk.row[2]) < 0 ? 1 : 2};
@@ -257,7 +268,7 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
     data->hasVertexColor = mesh.MapSupport(0) && !colors.verts.empty() && !colors.faces.empty();
   }
 
-  if (!IndicesInRange(mesh, specified, *data, o.TexCoords != 0)) {
+  if (!IndicesInRange(mesh, specified, *data, o.TexCoords != 0, threaded)) {
     host.MessageBox("The mesh of node \"" + node.nodeName +
                         "\" has faces naming vertices it does not have; it is not exported as a mesh.",
                     "GenMeshData", 2, true);
@@ -267,8 +278,6 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
 
   // Probing a face only reads the mesh; finding its vertices numbers them in face order. Big
   // meshes probe on both cores while this one numbers.
-  constexpr size_t kChunkFaces = 2048, kSlots = 8;
-  const bool threaded = ctx.secondCore && faceCount >= 8 * kChunkFaces && SecondCoreAvailable();
   FaceProbe probe{ctx, node, mesh, *data, specified, corner, n, k};
   probe.normals = o.Normal || o.Tangent || o.BiTangent;
   probe.tangents = plain && (o.Tangent || o.BiTangent) && o.TexCoords && setCount > 0;

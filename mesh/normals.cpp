@@ -24,9 +24,9 @@ float AngleOrZero(float cosine) {
 
 }  // namespace
 
-bool PrepareNormals(TriMesh& mesh) {
+bool PrepareNormals(TriMesh& mesh, bool twoCores) {
   if (mesh.hasSpecifiedNormals && mesh.CheckSpecifiedNormals()) return true;
-  mesh.BuildNormals();
+  mesh.BuildNormals(twoCores);
   return false;
 }
 

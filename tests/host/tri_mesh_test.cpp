@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 namespace vorn {
 namespace {
 
@@ -77,6 +79,42 @@ TEST(TriMeshNormals, TwoCoresGiveTheOneCoreNormals) {
   }
   EXPECT_GT(multiple, 1000u) << "the grid has vertices with several normals";
   EXPECT_EQ(one.FaceNormals(), m.FaceNormals());
+}
+
+// The copy of a big mesh is made on two cores: every part must arrive.
+TEST(TriMeshCopy, BigMeshArrivesWhole) {
+  TriMesh m;
+  constexpr uint32_t kFaces = 70000;
+  for (uint32_t i = 0; i < kFaces + 2; ++i) m.verts.push_back({float(i), float(i % 3), 0});
+  for (uint32_t i = 0; i < kFaces; ++i) m.faces.push_back(TriFace{{i, i + 1, i + 2}, 1u << (i % 3), uint16_t(i % 5), 7});
+  for (int ch : {-2, 0, 1, 99}) {
+    MapChannel& map = m.Map(ch);
+    map.supported = true;
+    map.verts = {{float(ch), 0, 0}, {0, 1, 0}};
+    map.faces.assign(kFaces, MapFace{{0, 1, 0}});
+  }
+  m.hasSpecifiedNormals = true;
+  m.specified.normals = {{0, 0, 1}};
+  m.specified.faces.assign(kFaces, MapFace{});
+  m.BuildNormals();
+  const TriMesh c = m.CopyWithChannels(0x800027ff);
+  EXPECT_EQ(c.verts, m.verts);
+  ASSERT_EQ(c.faces.size(), m.faces.size());
+  EXPECT_EQ(std::memcmp(c.faces.data(), m.faces.data(), m.faces.size() * sizeof(TriFace)), 0);
+  for (int ch = TriMesh::kMinChannel; ch <= TriMesh::kMaxChannel; ++ch) {
+    ASSERT_EQ(c.MapSupport(ch), m.MapSupport(ch)) << ch;
+    EXPECT_EQ(c.Map(ch).verts, m.Map(ch).verts) << ch;
+    EXPECT_EQ(c.Map(ch).faces.size(), m.Map(ch).faces.size()) << ch;
+  }
+  EXPECT_TRUE(c.hasSpecifiedNormals);
+  EXPECT_EQ(c.specified.normals, m.specified.normals);
+  EXPECT_EQ(c.specified.faces.size(), m.specified.faces.size());
+  EXPECT_TRUE(c.NormalsBuilt());
+  EXPECT_EQ(c.FaceNormals(), m.FaceNormals());
+  ASSERT_EQ(c.RenderVertices().size(), m.RenderVertices().size());
+  const RenderVertex& last = c.RenderVertices().back();
+  EXPECT_EQ(last.flags, m.RenderVertices().back().flags);
+  EXPECT_EQ(c.NormalList(c.RenderVertices()[2]).size(), m.NormalList(m.RenderVertices()[2]).size());
 }
 
 TEST(TriMeshEdges, EachEdgeOnceAndListedAtBothEnds) {
