@@ -39,16 +39,20 @@ uint32_t WalkFlatElements(const XTemplate& element, DataCursor& c, Visitor& v, u
   if (ms.size() != 2 || ms[0].isArray || ms[0].type != XMemberType::Dword || !ms[1].isArray ||
       ms[1].type != XMemberType::Dword || ms[1].dimCount != 1 || element.dims[ms[1].firstDim].member != 0)
     return 0;
+  // The elements lie one after another, so a run of them is one run of DWORDs.
   uint32_t k = 0;
+  size_t bytes = 0;
   for (; k < n; ++k) {
-    if (c.left < 4) break;
+    const size_t left = c.left - bytes;
+    if (left < 4) break;
     uint32_t count;
-    std::memcpy(&count, c.p, 4);
-    if (uint64_t{count} * 4 > c.left - 4) break;
-    v.Values(XMemberType::Dword, c.p, count + 1);
-    c.p += 4 * size_t{count} + 4;
-    c.left -= 4 * size_t{count} + 4;
+    std::memcpy(&count, c.p + bytes, 4);
+    if (uint64_t{count} * 4 > left - 4) break;
+    bytes += 4 * size_t{count} + 4;
   }
+  if (bytes > 0) v.Values(XMemberType::Dword, c.p, static_cast<uint32_t>(bytes / 4));
+  c.p += bytes;
+  c.left -= bytes;
   return k;
 }
 

@@ -2,10 +2,12 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "export/export_context.h"
 #include "export/options.h"
+#include "host/parallel.h"
 #include "mesh/mesh_data.h"
 #include "xfile/frame_writer.h"
 #include "xfile/material_writer.h"
@@ -105,7 +107,8 @@ void WriteVertexColors(ExportContext& ctx, XObjectHandle mesh, const XMeshData& 
   AddLeaf(ctx, mesh, kMeshVertexColorsGuid, nullptr, std::move(b));
 }
 
-void WriteDeclData(ExportContext& ctx, XObjectHandle mesh, const XRenderableNode& node, const XMeshData& d) {
+// The DeclData object of the mesh, none when no element is on.
+std::optional<ObjectBytes> DeclDataBytes(const XRenderableNode& node, const XMeshData& d) {
   const ExportOptions& o = Options();
   const bool plain = node.IsPlainMesh();
   const bool normal = o.Normal != 0, tangent = o.Tangent && plain, binormal = o.BiTangent && plain;
@@ -124,7 +127,7 @@ void WriteDeclData(ExportContext& ctx, XObjectHandle mesh, const XRenderableNode
   if (binormal) elements.push_back({2, 7, 0});
   if (color) elements.push_back({3, 10, 0});
   for (uint32_t i = 0; i < sets.size(); ++i) elements.push_back({1, 5, i});
-  if (elements.empty()) return;
+  if (elements.empty()) return std::nullopt;
 
   const uint32_t n = d.VertexCount();
   const uint32_t perVertex = 3 * (uint32_t{normal} + tangent + binormal) +
@@ -155,7 +158,7 @@ void WriteDeclData(ExportContext& ctx, XObjectHandle mesh, const XRenderableNode
       b.Float(tc[k].y);
     }
   }
-  AddLeaf(ctx, mesh, kDeclDataGuid, nullptr, std::move(b));
+  return b;
 }
 
 // For every exported vertex the first exported vertex of its host position, so that tools
@@ -178,19 +181,29 @@ void WriteMesh(ExportContext& ctx, XObjectHandle parent, XRenderableNode& node) 
   const ExportOptions& o = Options();
   XFileSink& sink = *ctx.xfileSink;
 
-  ObjectBytes meshBytes = VerticesAndFaces(d, [&](uint32_t e) { return d.PointOf(e); });
+  // The two biggest objects, the mesh and its normals or vertex declaration, are laid out side by
+  // side; the objects still go to the sink in their order.
+  std::optional<ObjectBytes> meshBytes, second;
+  const bool normals = o.Normal && !o.DeclData;
+  ForEachHalf(2, d.faces.size() >= 65536 && SecondCoreAvailable(), [&](size_t begin, size_t end) {
+    if (begin == 0) meshBytes.emplace(VerticesAndFaces(d, [&](uint32_t e) { return d.PointOf(e); }));
+    if (end < 2) return;
+    if (o.DeclData)
+      second = DeclDataBytes(node, d);
+    else if (normals)
+      second.emplace(VerticesAndFaces(d, [&](uint32_t e) { return d.CornerOf(e).normal; }));
+  });
   AdvanceProgress(ctx);
-  const XObjectHandle mesh = Add(ctx, parent, kMeshGuid, node.nodeName.c_str(), std::move(meshBytes));
+  const XObjectHandle mesh = Add(ctx, parent, kMeshGuid, node.nodeName.c_str(), std::move(*meshBytes));
 
-  if (o.Normal && !o.DeclData)
-    AddLeaf(ctx, mesh, kMeshNormalsGuid, nullptr, VerticesAndFaces(d, [&](uint32_t e) { return d.CornerOf(e).normal; }));
+  if (normals) AddLeaf(ctx, mesh, kMeshNormalsGuid, nullptr, std::move(*second));
   XObjectHandle list;
   if (o.Mtl) list = WriteMaterialList(ctx, mesh, node);
   if (!o.DeclData) {
     if (o.TexCoords) WriteTextureCoords(ctx, mesh, d);
     if (o.VertexColor && node.IsPlainMesh() && (d.hasVertexColor || d.hasVertexAlpha)) WriteVertexColors(ctx, mesh, d);
-  } else {
-    WriteDeclData(ctx, mesh, node, d);
+  } else if (second) {
+    AddLeaf(ctx, mesh, kDeclDataGuid, nullptr, std::move(*second));
   }
   if (o.VertexDup) WriteVertexDuplicationIndices(ctx, mesh, d);
   AdvanceProgress(ctx);

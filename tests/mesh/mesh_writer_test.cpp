@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -92,6 +93,48 @@ TEST_F(MeshWriter, ObjectsAndTheirSizes) {
   EXPECT_EQ(objects[5].data.size(), 20 * n + 4);
   EXPECT_EQ(objects[5].Dword(1 + 5 * 3), 3u) << "indices count up";
   EXPECT_EQ(objects[5].Float(1 + 5 * 2 + 2), 1.0f) << "vertex 2 is green";
+}
+
+// A mesh big enough to lay out its two biggest objects on two cores: they keep their order
+// and their contents.
+TEST_F(MeshWriter, BigMeshObjectsKeepTheirOrderAndContents) {
+  constexpr int kSide = 190;  // 189 x 189 quads: 71,442 faces
+  std::string verts, uvs, faces, mapFaces;
+  auto add = [](std::string& list, const std::string& item) { list += (list.empty() ? "" : ",") + item; };
+  for (int y = 0; y < kSide; ++y)
+    for (int x = 0; x < kSide; ++x) {
+      add(verts, "[" + std::to_string(x) + "," + std::to_string(y) + ",0]");
+      add(uvs, "[" + std::to_string(x) + "," + std::to_string(y) + "]");
+    }
+  for (int y = 0; y + 1 < kSide; ++y)
+    for (int x = 0; x + 1 < kSide; ++x) {
+      const std::string a = std::to_string(y * kSide + x), b = std::to_string(y * kSide + x + 1),
+                        c = std::to_string((y + 1) * kSide + x), d = std::to_string((y + 1) * kSide + x + 1);
+      add(faces, "[" + a + "," + b + "," + d + ",1],[" + a + "," + d + "," + c + ",1]");
+      add(mapFaces, "[" + a + "," + b + "," + d + "],[" + a + "," + d + "," + c + "]");
+    }
+  const std::string doc = "{\"vertices\": [" + verts + "], \"faces\": [" + faces +
+                          "], \"maps\": {\"1\": {\"vertices\": [" + uvs + "], \"faces\": [" + mapFaces + "]}}}";
+  const size_t n = size_t{kSide} * kSide, f = 2 * size_t{kSide - 1} * (kSide - 1);
+
+  std::vector<Child> objects = MeshObjects(doc);
+  ASSERT_EQ(Names(objects), (std::vector<std::string>{"Mesh M", "MeshNormals", "MeshMaterialList", "MeshTextureCoords c1"}));
+  ASSERT_EQ(objects[0].Dword(0), n);
+  EXPECT_EQ(objects[0].Float(1 + 3 * (n - 1)), float(kSide - 1)) << "the last position, x";
+  EXPECT_EQ(objects[0].Dword(1 + 3 * n), f);
+  ASSERT_EQ(objects[1].data.size(), objects[0].data.size());
+  EXPECT_EQ(std::memcmp(objects[1].data.data() + 12 * n + 4, objects[0].data.data() + 12 * n + 4, 16 * f + 4), 0)
+      << "the normals' faces are the mesh's";
+  for (size_t e = 0; e < n; e += 997) EXPECT_EQ(std::fabs(objects[1].Float(1 + 3 * e + 1)), 1.0f) << e;  // host z is y
+
+  objects = MeshObjects(doc, "DeclData=1\nTangent=1\n");
+  ASSERT_EQ(Names(objects), (std::vector<std::string>{"Mesh M", "MeshMaterialList", "DeclData"}));
+  const size_t elements = 3, perVertex = 3 + 3 + 2;
+  ASSERT_EQ(objects[2].data.size(), 4 + 16 * elements + 4 + 4 * perVertex * n);
+  EXPECT_EQ(objects[2].Dword(1 + 4 * elements), perVertex * n);
+  const size_t last = 2 + 4 * elements + perVertex * (n - 1);
+  EXPECT_EQ(std::fabs(objects[2].Float(last + 1)), 1.0f) << "the last vertex's normal";
+  EXPECT_EQ(std::fabs(objects[2].Float(last + 3)), 1.0f) << "its tangent follows u, along x";
 }
 
 TEST_F(MeshWriter, DefaultMaterialTakesTheWireColour) {
