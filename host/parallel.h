@@ -9,6 +9,12 @@ namespace vorn {
 
 inline bool SecondCoreAvailable() { return std::thread::hardware_concurrency() >= 2; }
 
+// Below this many elements a second thread costs more than it saves.
+inline constexpr size_t kTwoCoreMinimum = 65536;
+
+// True when a loop over `count` elements is worth two cores.
+inline bool WorthTwoCores(size_t count) { return count >= kTwoCoreMinimum && SecondCoreAvailable(); }
+
 // Calls fn(begin, end) over two halves of [0, count), side by side when threaded. fn must
 // touch only the elements of its own range.
 template <class Fn>

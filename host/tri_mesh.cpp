@@ -15,7 +15,7 @@ bool TriMesh::MapSupport(int channel) const {
 
 void TriMesh::BuildNormals(bool twoCores) {
   const size_t nv = verts.size(), nf = faces.size();
-  const bool threaded = twoCores && nf >= 65536 && SecondCoreAvailable();
+  const bool threaded = twoCores && WorthTwoCores(nf);
   faceNormals_.assign(nf, Point3{});
   renderVerts_.assign(nv, RenderVertex{});
   normalLists_.clear();
@@ -148,7 +148,7 @@ TriMesh TriMesh::CopyWithChannels(uint32_t channelMask) const {
   copy.hasSpecifiedNormals = hasSpecifiedNormals;
   copy.normalsBuilt_ = normalsBuilt_;
   // A big mesh is copied on two cores: the map channels on one, the rest on the other.
-  const bool threaded = faces.size() >= 65536 && SecondCoreAvailable();
+  const bool threaded = WorthTwoCores(faces.size());
   ForEachHalf(2, threaded, [&](size_t begin, size_t end) {
     if (begin == 0) {
       copy.verts = verts;

@@ -80,7 +80,6 @@ bool IndicesInRange(const TriMesh& mesh, bool specified, const XMeshData& data, 
   return ok[0] && ok[1];
 }
 
-
 // What the face loop learns of one face before its vertices are found: its positions, its
 // three corner records (texture coordinates beside them) and the tangents its corners add.
 struct ProbedFace {
@@ -318,7 +317,7 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
   // The face loop was the last reader of the smoothing-group normals; they are as big as the mesh.
   if (!specified) mesh.ReleaseNormals();
   if (plain && (o.Tangent || o.BiTangent))
-    ForEachHalf(data->vertices.size(), ctx.secondCore && data->vertices.size() >= 65536 && SecondCoreAvailable(),
+    ForEachHalf(data->vertices.size(), ctx.secondCore && WorthTwoCores(data->vertices.size()),
                 [&](size_t begin, size_t end) {
                   for (size_t e = begin; e < end; ++e)
                     OrthonormalizeFrame(data->vertices[e].tangent, data->vertices[e].bitangent,

@@ -185,7 +185,7 @@ void WriteMesh(ExportContext& ctx, XObjectHandle parent, XRenderableNode& node) 
   // side; the objects still go to the sink in their order.
   std::optional<ObjectBytes> meshBytes, second;
   const bool normals = o.Normal && !o.DeclData;
-  ForEachHalf(2, d.faces.size() >= 65536 && SecondCoreAvailable(), [&](size_t begin, size_t end) {
+  ForEachHalf(2, WorthTwoCores(d.faces.size()), [&](size_t begin, size_t end) {
     if (begin == 0) meshBytes.emplace(VerticesAndFaces(d, [&](uint32_t e) { return d.PointOf(e); }));
     if (end < 2) return;
     if (o.DeclData)
