@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -58,12 +59,21 @@ class DirectXLoaderTest : public ::testing::Test {
                                 " WINEDEBUG=-all timeout 120 " + ShellQuote(VORN_WINE) + " " +
                                 ShellQuote(VORN_DXCHECK_EXE) + " --templates " + templates + " " +
                                 ShellQuote("Z:" + file) + " >" + ShellQuote(out) + " 2>" + ShellQuote(err);
-    const int rc = std::system(command.c_str());
-    if (rc != 0) {
-      *failure = "dxcheck exit " + std::to_string(rc) + ": " + ReadText(err);
-      return {};
+    // dxcheck explains every failure of its own on stderr; a silent non-zero exit is Wine's
+    // (seen once on a loaded machine), so that alone is tried again
+    std::string why;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      const int rc = std::system(command.c_str());
+      if (rc == 0) {
+        failure->clear();
+        return ReadText(out);
+      }
+      why = ReadText(err);
+      const int code = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+      *failure = "dxcheck exit " + std::to_string(code) + " (attempt " + std::to_string(attempt + 1) + "): " + why;
+      if (!why.empty()) break;
     }
-    return ReadText(out);
+    return {};
   }
 
   static inline std::string prefix_;
