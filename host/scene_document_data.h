@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <span>
 #include <vector>
 
 #include "host/host_scene.h"
@@ -244,7 +245,7 @@ struct Data {
 void TessellatePatch(const PatchMesh& patch, int steps, TriMesh& out, PatchTable& table);
 // A copy of the evaluated input with the derived object's enabled modifiers applied.
 std::unique_ptr<Object> EvaluatePipeline(const Object& derived, const Object& input);
-const std::vector<Point3>& ObjectPoints(const Object& o);
+std::span<const Point3> ObjectPoints(const Object& o);
 size_t BasePointCount(const Object& o);
 void MakeBoneMesh(float length, float width, TriMesh& out);
 

@@ -11,12 +11,16 @@ namespace {
 
 const std::vector<Point3> kNoPoints;
 
-void MovePoint(std::vector<Point3>& pts, uint32_t i, Point3 delta) {
-  if (i < pts.size()) pts[i] += delta;
+template <class Points>
+void MovePoint(Points& pts, uint32_t i, Point3 delta) {
+  if (i < pts.size()) WritableData(pts)[i] += delta;
 }
 
-void TransformAll(std::vector<Point3>& pts, const Matrix3& m) {
-  for (Point3& p : pts) p = p * m;
+template <class Points>
+void TransformAll(Points& pts, const Matrix3& m) {
+  if (pts.empty()) return;
+  Point3* p = WritableData(pts);
+  for (size_t i = 0; i < pts.size(); ++i) p[i] = p[i] * m;
 }
 
 void ApplyModifier(const Modifier& m, Object& o) {
@@ -40,7 +44,7 @@ void ApplyModifier(const Modifier& m, Object& o) {
 
 }  // namespace
 
-const std::vector<Point3>& ObjectPoints(const Object& o) {
+std::span<const Point3> ObjectPoints(const Object& o) {
   if (o.explicitPoints) return o.points;
   if (o.kind == Object::Kind::Patch) return o.patch.verts;
   if (o.hasMesh) return o.mesh.verts;
@@ -70,9 +74,10 @@ void MakeBoneMesh(float length, float width, TriMesh& out) {
   out.verts = {{0, -h, -h}, {0, h, -h}, {0, h, h}, {0, -h, h}, {length, 0, 0}};
   const uint32_t f[6][3] = {{0, 2, 1}, {0, 3, 2}, {0, 1, 4}, {1, 2, 4}, {2, 3, 4}, {3, 0, 4}};
   out.faces.resize(6);
+  TriFace* faces = out.faces.MutableData();
   for (int i = 0; i < 6; ++i) {
-    for (int k = 0; k < 3; ++k) out.faces[size_t(i)].v[k] = f[i][k];
-    out.faces[size_t(i)].smGroup = 1u << i;
+    for (int k = 0; k < 3; ++k) faces[i].v[k] = f[i][k];
+    faces[i].smGroup = 1u << i;
   }
 }
 

@@ -234,9 +234,11 @@ enum class State { Busy, Done };
 // Nesting of inline records and references; deeper documents are refused, not recursed into.
 constexpr int kMaxDepth = 200;
 
-void ToPoints(const std::vector<float>& f, size_t n, std::vector<Point3>& out) {
+template <class Points>
+void ToPoints(const std::vector<float>& f, size_t n, Points& out) {
   out.resize(n);
-  for (size_t i = 0; i < n; ++i) out[i] = {f[i * 3], f[i * 3 + 1], f[i * 3 + 2]};
+  Point3* p = WritableData(out);
+  for (size_t i = 0; i < n; ++i) p[i] = {f[i * 3], f[i * 3 + 1], f[i * 3 + 2]};
 }
 
 struct Loader;
@@ -365,7 +367,8 @@ struct Loader {
   }
 
   // Points (1 to 3 components, zero-padded), read from a buffer straight into place.
-  size_t PointArray(const json& v, const std::string& path, int minComps, std::vector<Point3>& out) {
+  template <class Points>
+  size_t PointArray(const json& v, const std::string& path, int minComps, Points& out) {
     if (!v.is_object()) {
       std::vector<float> f;
       const size_t n = FloatArray(v, path, minComps, 3, f);
@@ -374,18 +377,19 @@ struct Loader {
     }
     BufferRef b = OpenBuffer(v, path, "float32", minComps, 3, 4);
     out.resize(b.count);
+    Point3* p = WritableData(out);
     static_assert(sizeof(Point3) == 12);
     if (b.comps == 3) {
-      std::memcpy(out.data(), b.bytes, b.count * 12);
+      if (b.count) std::memcpy(p, b.bytes, b.count * 12);
     } else {
       for (size_t i = 0; i < b.count; ++i) {
         float xyz[3] = {0, 0, 0};
         std::memcpy(xyz, b.bytes + i * size_t(b.comps) * 4, size_t(b.comps) * 4);
-        out[i] = {xyz[0], xyz[1], xyz[2]};
+        p[i] = {xyz[0], xyz[1], xyz[2]};
       }
     }
     for (size_t i = 0; i < b.count; ++i)
-      if (!std::isfinite(out[i].x) || !std::isfinite(out[i].y) || !std::isfinite(out[i].z))
+      if (!std::isfinite(p[i].x) || !std::isfinite(p[i].y) || !std::isfinite(p[i].z))
         Fail(Key(path, i), "buffer holds a number that is not finite");
     return b.count;
   }
@@ -448,15 +452,20 @@ struct Loader {
   }
 
   // Map faces (or normal faces): three indices below `limit` a face.
-  size_t CornerIndices(const json& v, const std::string& path, std::vector<MapFace>& out, size_t limit,
+  size_t CornerIndices(const json& v, const std::string& path, SharedArray<MapFace>& out, size_t limit,
                        const char* what, const char* of) {
+    MapFace* faces = nullptr;
     return ReadIndices(
-        v, path, 3, 0xffffffffLL, [&](size_t count) { out.assign(count, MapFace{}); },
+        v, path, 3, 0xffffffffLL,
+        [&](size_t count) {
+          out.assign(count, MapFace{});
+          faces = out.MutableData();
+        },
         [&](size_t i, int k, uint32_t x) {
           if (x >= limit)
             Fail(Key(path, i), std::string(what) + " index " + std::to_string(x) + " out of range (" +
                                    std::to_string(limit) + " " + of + ")");
-          out[i].t[k] = x;
+          faces[i].t[k] = x;
         });
   }
 
@@ -756,19 +765,25 @@ struct Loader {
     size_t nv = PointArray(Require(v, path, "vertices"), Key(path, "vertices"), 3, m.verts);
     const json& faces = Require(v, path, "faces");
     std::string fp = Key(path, "faces");
+    TriFace* out = nullptr;
     if (faces.is_object()) {
       ReadIndices(
-          faces, fp, 3, 0xffffffffLL, [&](size_t count) { m.faces.assign(count, TriFace{}); },
-          [&](size_t i, int k, uint32_t x) { m.faces[i].v[k] = x; });
+          faces, fp, 3, 0xffffffffLL,
+          [&](size_t count) {
+            m.faces.assign(count, TriFace{});
+            out = m.faces.MutableData();
+          },
+          [&](size_t i, int k, uint32_t x) { out[i].v[k] = x; });
     } else {
       CheckArray(faces, fp);
       m.faces.resize(faces.size());
+      out = m.faces.MutableData();
       for (size_t i = 0; i < faces.size(); ++i) {
         const json& e = faces[i];
         std::string ep = Key(fp, i);
         if (!e.is_array() || e.size() < 3 || e.size() > 5)
           Fail(ep, "expected [v0, v1, v2] with an optional smoothing-group mask and material id");
-        TriFace& face = m.faces[i];
+        TriFace& face = out[i];
         for (size_t k = 0; k < 3; ++k) face.v[k] = uint32_t(Int(e[k], Key(ep, k), 0, 0xffffffffLL));
         if (e.size() > 3) face.smGroup = Word(e[3], Key(ep, 3));
         if (e.size() > 4) face.matID = uint16_t(Int(e[4], Key(ep, 4), 0, 0xffff));
@@ -780,10 +795,10 @@ struct Loader {
           Fail(Key(fp, i), "vertex index " + std::to_string(m.faces[i].v[k]) + " out of range (" + std::to_string(nv) + " vertices)");
     if (const json* sg = Find(v, "smoothingGroups"))
       PerFace(*sg, Key(path, "smoothingGroups"), m.faces.size(), 0xffffffffLL,
-              [&](size_t i, uint32_t x) { m.faces[i].smGroup = x; });
+              [&](size_t i, uint32_t x) { out[i].smGroup = x; });
     if (const json* mi = Find(v, "materialIds"))
       PerFace(*mi, Key(path, "materialIds"), m.faces.size(), 0xffff,
-              [&](size_t i, uint32_t x) { m.faces[i].matID = uint16_t(x); });
+              [&](size_t i, uint32_t x) { out[i].matID = uint16_t(x); });
     if (const json* maps = Find(v, "maps")) {
       std::string mp = Key(path, "maps");
       CheckObject(*maps, mp);

@@ -144,24 +144,7 @@ AdjEdgeList TriMesh::BuildAdjEdgeList() const {
 
 TriMesh TriMesh::CopyWithChannels(uint32_t channelMask) const {
   (void)channelMask;  // our host keeps every channel in a copy
-  TriMesh copy;
-  copy.hasSpecifiedNormals = hasSpecifiedNormals;
-  copy.normalsBuilt_ = normalsBuilt_;
-  // A big mesh is copied on two cores: the map channels on one, the rest on the other.
-  const bool threaded = WorthTwoCores(faces.size());
-  ForEachHalf(2, threaded, [&](size_t begin, size_t end) {
-    if (begin == 0) {
-      copy.verts = verts;
-      copy.faces = faces;
-      copy.specified = specified;
-      copy.faceNormals_ = faceNormals_;
-      copy.renderVerts_ = renderVerts_;
-      copy.normalLists_ = normalLists_;
-    }
-    if (end == 2)
-      for (int i = 0; i < kChannelCount; ++i) copy.maps[i] = maps[i];
-  });
-  return copy;
+  return *this;       // the arrays are shared until changed
 }
 
 }  // namespace vorn

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/math.h"
+#include "host/shared_array.h"
 
 namespace vorn {
 
@@ -20,17 +21,18 @@ struct MapFace {
   uint32_t t[3] = {0, 0, 0};
 };
 
+// The arrays of a mesh are shared between copies until one is changed (host/shared_array.h).
 // One map channel: its own vertices (u, v, w) and one map face per mesh face.
 struct MapChannel {
   bool supported = false;
-  std::vector<Point3> verts;
-  std::vector<MapFace> faces;
+  SharedArray<Point3> verts;
+  SharedArray<MapFace> faces;
 };
 
 // Normals given explicitly per face corner (the host's specified normals).
 struct SpecifiedNormals {
-  std::vector<Point3> normals;
-  std::vector<MapFace> faces;  // normal index per corner; one entry per face it covers
+  SharedArray<Point3> normals;
+  SharedArray<MapFace> faces;  // normal index per corner; one entry per face it covers
 };
 
 // Render-normal record of one vertex as the host builds it.
@@ -60,8 +62,8 @@ class TriMesh {
   static constexpr int kMaxChannel = 99;
   static constexpr int kChannelCount = kMaxChannel - kMinChannel + 1;
 
-  std::vector<Point3> verts;
-  std::vector<TriFace> faces;
+  SharedArray<Point3> verts;
+  SharedArray<TriFace> faces;
   MapChannel maps[kChannelCount];
   bool hasSpecifiedNormals = false;
   SpecifiedNormals specified;
@@ -92,7 +94,8 @@ class TriMesh {
   }
 
   AdjEdgeList BuildAdjEdgeList() const;
-  // Deep copy that keeps only the channels selected by the host's channel mask.
+  // Deep copy that keeps only the channels selected by the host's channel mask. The arrays are
+  // shared with this mesh until either changes them.
   TriMesh CopyWithChannels(uint32_t channelMask) const;
 
  private:

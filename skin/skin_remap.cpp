@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include "export/export_context.h"
@@ -186,7 +187,7 @@ class FoundSets {
     uint32_t s;
   };
 
-  FoundSets(const AdjEdgeList& adj, const std::vector<int32_t>& match, const std::vector<Point3>& verts, uint32_t v,
+  FoundSets(const AdjEdgeList& adj, const std::vector<int32_t>& match, std::span<const Point3> verts, uint32_t v,
             const Parts& parts)
       : best_(4 * size_t{v}), count_(v, 0) {
     std::vector<uint32_t> radius(v, UINT32_MAX);
@@ -322,7 +323,7 @@ bool RemapMeshWeights(ExportContext& ctx, XRenderableNode& node) {
   if (pointCount < 1 || vCount < 1 || node.mesh->VertexCount() < vCount) return false;
   EnsureVertexSkin(node);
   const uint32_t V = static_cast<uint32_t>(vCount);
-  const std::vector<Point3>& verts = node.mesh->verts;
+  const SharedArray<Point3>& verts = node.mesh->verts;
   std::vector<int32_t> match(V, -1);
 
   const PointSearch points(node.objectPoints);

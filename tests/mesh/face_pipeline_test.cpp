@@ -118,9 +118,10 @@ TEST_F(TwoCoreBuild, GivesTheOneCoreDataBitForBit) {
   }
   MapChannel& second = m.Map(2);
   second = uv;
-  for (Point3& p : second.verts) p = {p.y, 1 - p.x, 0};
+  Point3* turned = second.verts.MutableData();
+  for (size_t i = 0; i < second.verts.size(); ++i) turned[i] = {turned[i].y, 1 - turned[i].x, 0};
   testing::AddChannel(m, 0, std::vector<Point3>(m.verts.size(), Point3{1, 1, 1}));
-  m.Map(0).verts[5] = {1, 0, 0};
+  m.Map(0).verts.MutableData()[5] = {1, 0, 0};
   XTextureSlot diffuse, bump;
   diffuse.mapChannel = 1;
   diffuse.uvTransform = UVTransform{{{2, 0}, {0, 2}, {0.25f, 0}}};

@@ -44,8 +44,8 @@ TEST_F(MeshBuilder, WithoutNormalsVerticesSplitOnlyOnOtherAttributes) {
 
 TEST_F(MeshBuilder, MaterialIdsWrapAndSplit) {
   TriMesh m = Quad();
-  m.faces[0].matID = 5;
-  m.faces[1].matID = 1;
+  m.faces.MutableData()[0].matID = 5;
+  m.faces.MutableData()[1].matID = 1;
   {
     const XMeshData* d = Build(m);
     ASSERT_TRUE(d);
@@ -120,6 +120,26 @@ TEST_F(MeshBuilder, VertexColoursAndAlphaComeFromChannelsZeroAndMinusTwo) {
   EXPECT_EQ(d->CornerOf(0).color, (Point3{1, 1, 1}));
 }
 
+TEST_F(MeshBuilder, BuildingReadsTheSharedMeshWithoutCopyingIt) {
+  Options().VertexColor = 1;
+  Options().Tangent = 1;
+  TriMesh m = Quad();
+  AddChannel(m, 0, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}});
+  AddChannel(m, 1, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}});
+  for (bool specified : {false, true}) {
+    m.hasSpecifiedNormals = specified;
+    m.specified.normals = {{0, 0, 1}};
+    m.specified.faces = {MapFace{}, MapFace{}};
+    ASSERT_TRUE(Build(m));
+    const TriMesh& own = node_.meshCopy;
+    EXPECT_TRUE(own.verts.SharesWith(m.verts)) << specified;
+    EXPECT_TRUE(own.faces.SharesWith(m.faces)) << specified;
+    EXPECT_TRUE(own.Map(0).verts.SharesWith(m.Map(0).verts)) << specified;
+    EXPECT_TRUE(own.Map(1).faces.SharesWith(m.Map(1).faces)) << specified;
+    EXPECT_TRUE(own.specified.faces.SharesWith(m.specified.faces)) << specified;
+  }
+}
+
 TEST_F(MeshBuilder, EmptyMeshShowsTheMessageAndKeepsItsPositions) {
   TriMesh m;
   m.verts = {{0, 0, 0}, {1, 0, 0}};
@@ -135,13 +155,13 @@ TEST_F(MeshBuilder, EmptyMeshShowsTheMessageAndKeepsItsPositions) {
 
 TEST_F(MeshBuilder, IndicesOutOfRangeFailTheNodeInsteadOfReadingPastTheEnd) {
   TriMesh bad = Quad();
-  bad.faces[1].v[2] = 4;
+  bad.faces.MutableData()[1].v[2] = 4;
   EXPECT_FALSE(Build(bad));
   EXPECT_FALSE(node_.meshData) << "the node drops its data";
 
   TriMesh badMap = Quad();
   AddChannel(badMap, 1, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}});
-  badMap.Map(1).faces[1].t[0] = 9;
+  badMap.Map(1).faces.MutableData()[1].t[0] = 9;
   EXPECT_FALSE(Build(badMap));
   Options().TexCoords = 0;  // the channel is not read, so the node builds
   EXPECT_TRUE(Build(badMap));

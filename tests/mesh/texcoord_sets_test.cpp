@@ -74,10 +74,10 @@ TEST_F(TexCoordSets, DuplicateSetsPointAtTheFirstEqualOne) {
   EXPECT_EQ(d->texCoordSetMap, (std::vector<uint32_t>{0, 0, 0}));
 
   TriMesh m = WithChannels({1, 2, 4});
-  m.Map(2).verts[3].x += 1e-5f;
+  m.Map(2).verts.MutableData()[3].x += 1e-5f;
   d = Build(m);
   EXPECT_EQ(d->texCoordSetMap, (std::vector<uint32_t>{0, 1, 0}));
-  m.Map(2).verts[3].x = 1 + 5e-7f;
+  m.Map(2).verts.MutableData()[3].x = 1 + 5e-7f;
   d = Build(m);
   EXPECT_EQ(d->texCoordSetMap, (std::vector<uint32_t>{0, 0, 0})) << "within 1e-6";
 
