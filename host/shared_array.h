@@ -97,12 +97,6 @@ class SharedArray {
     elements_.reset();
     Refresh();
   }
-  friend bool operator==(const SharedArray& a, const SharedArray& b) {
-    if (a.size_ != b.size_) return false;
-    for (size_t i = 0; i < a.size_; ++i)
-      if (!(a.data_[i] == b.data_[i])) return false;
-    return true;
-  }
 
  private:
   bool Unique() const { return !elements_ || elements_.use_count() == 1; }
