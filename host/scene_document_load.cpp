@@ -1,8 +1,11 @@
 // Reading a scene document: every value is checked where it is read, and every error names
 // its place in the document as a JSON pointer.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -255,12 +258,23 @@ struct DepthGuard {
 
 struct Loader {
   Loader(Data& data, std::string dir) : d(data), baseDir(std::move(dir)) {}
+  ~Loader() {
+    for (auto& [name, file] : buffers) ::close(file.fd);
+  }
+  Loader(const Loader&) = delete;
+  Loader& operator=(const Loader&) = delete;
   Data& d;
   std::string baseDir;
   const json* objectsTable = nullptr;
   const json* materialsTable = nullptr;
   const json* texmapsTable = nullptr;
-  std::map<std::string, std::vector<char>> buffers;
+  // Sidecar files stay open while loading; arrays are read from them straight into place.
+  struct BufferFile {
+    int fd = -1;
+    uint64_t size = 0;
+  };
+  std::map<std::string, BufferFile> buffers;
+  std::vector<char> chunk;  // staging for arrays that are converted element by element
   std::map<std::string, std::pair<State, const Object*>> objectState;
   std::map<std::string, std::pair<State, const Material*>> materialState;
   std::map<std::string, std::pair<State, const Texmap*>> texmapState;
@@ -270,31 +284,56 @@ struct Loader {
 
   // ---- Sidecar buffers -------------------------------------------------------------------
 
-  const std::vector<char>& Buffer(const std::string& name, const std::string& path) {
+  const BufferFile& Buffer(const std::string& name, const std::string& path) {
     auto it = buffers.find(name);
     if (it != buffers.end()) return it->second;
     if (name.empty()) Fail(path, "empty buffer file name");
     std::string file = name[0] == '/' ? name : baseDir + "/" + name;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) Fail(path, "cannot open buffer file '" + name + "'");
     // A folder or a device has no size to check counts against (and /dev/zero never ends).
     struct stat st {};
-    if (::stat(file.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) Fail(path, "buffer file '" + name + "' is not a file");
-    std::ifstream in(file, std::ios::binary);
-    if (!in) Fail(path, "cannot open buffer file '" + name + "'");
-    in.seekg(0, std::ios::end);
-    std::streamoff size = in.tellg();
-    if (size < 0) Fail(path, "cannot read buffer file '" + name + "'");
-    in.seekg(0);
-    std::vector<char> bytes(static_cast<size_t>(size));
-    if (size > 0 && !in.read(bytes.data(), size)) Fail(path, "cannot read buffer file '" + name + "'");
-    return buffers.emplace(name, std::move(bytes)).first->second;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      ::close(fd);
+      Fail(path, "buffer file '" + name + "' is not a file");
+    }
+    return buffers.emplace(name, BufferFile{fd, uint64_t(st.st_size)}).first->second;
   }
 
   struct BufferRef {
-    const char* bytes = nullptr;
+    int fd = -1;
+    uint64_t offset = 0;
     size_t count = 0;
     int comps = 1;
+    size_t elemSize = 0;
     std::string type;
+    std::string name;
   };
+
+  // Reads elements [first, first + n) of the array into dst.
+  static void ReadElements(const BufferRef& b, size_t first, size_t n, void* dst, const std::string& path) {
+    char* out = static_cast<char*>(dst);
+    size_t left = n * b.elemSize;
+    uint64_t at = b.offset + first * b.elemSize;
+    while (left > 0) {
+      const ssize_t got = ::pread(b.fd, out, left, off_t(at));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) Fail(path, "cannot read buffer file '" + b.name + "'");
+      out += got, at += uint64_t(got), left -= size_t(got);
+    }
+  }
+
+  // Calls each(first, n, bytes) over the array a staging chunk at a time.
+  template <class Each>
+  void ForChunks(const BufferRef& b, const std::string& path, Each&& each) {
+    const size_t per = std::max<size_t>(1, (size_t{64} << 10) / b.elemSize);
+    chunk.resize(per * b.elemSize);
+    for (size_t first = 0; first < b.count; first += per) {
+      const size_t n = std::min(per, b.count - first);
+      ReadElements(b, first, n, chunk.data(), path);
+      each(first, n, chunk.data());
+    }
+  }
 
   // {"buffer", "offset", "count", "type"}: checks the type against the allowed element
   // kinds and the byte range against the file.
@@ -309,6 +348,7 @@ struct Loader {
     std::string type = Str(Require(v, path, "type"), Key(path, "type"));
     BufferRef r;
     r.type = type;
+    r.name = name;
     std::string base = type.substr(0, type.find('x'));
     int comps = 1;
     if (type.find('x') != std::string::npos) {
@@ -321,15 +361,17 @@ struct Loader {
       if (minComps != maxComps) want = scalar + "x" + std::to_string(minComps) + " to " + scalar + "x" + std::to_string(maxComps);
       Fail(Key(path, "type"), "buffer type '" + type + "' does not fit here (expected " + want + ")");
     }
-    size_t elemSize = (base == altScalar && !altScalar.empty() ? 2 : scalarSize) * size_t(comps);
-    const std::vector<char>& bytes = Buffer(name, Key(path, "buffer"));
+    const size_t elemSize = (base == altScalar && !altScalar.empty() ? 2 : scalarSize) * size_t(comps);
+    const BufferFile& file = Buffer(name, Key(path, "buffer"));
     uint64_t need = uint64_t(count) * elemSize;
-    if (uint64_t(offset) > bytes.size() || need > bytes.size() - uint64_t(offset))
+    if (uint64_t(offset) > file.size || need > file.size - uint64_t(offset))
       Fail(path, "buffer file '" + name + "' is truncated: " + std::to_string(need) + " bytes needed from offset " +
-                     std::to_string(offset) + ", the file has " + std::to_string(bytes.size()));
-    r.bytes = bytes.data() + offset;
+                     std::to_string(offset) + ", the file has " + std::to_string(file.size));
+    r.fd = file.fd;
+    r.offset = uint64_t(offset);
     r.count = size_t(count);
     r.comps = comps;
+    r.elemSize = elemSize;
     return r;
   }
 
@@ -341,9 +383,12 @@ struct Loader {
       BufferRef b = OpenBuffer(v, path, "float32", minComps, maxComps, 4);
       out.assign(b.count * size_t(maxComps), 0.0f);
       if (b.comps == maxComps) {
-        std::memcpy(out.data(), b.bytes, b.count * size_t(maxComps) * 4);
+        ReadElements(b, 0, b.count, out.data(), path);
       } else {
-        for (size_t i = 0; i < b.count; ++i) std::memcpy(&out[i * maxComps], b.bytes + i * size_t(b.comps) * 4, size_t(b.comps) * 4);
+        ForChunks(b, path, [&](size_t first, size_t n, const char* bytes) {
+          for (size_t i = 0; i < n; ++i)
+            std::memcpy(&out[(first + i) * size_t(maxComps)], bytes + i * b.elemSize, b.elemSize);
+        });
       }
       for (size_t i = 0; i < out.size(); ++i)
         if (!std::isfinite(out[i])) Fail(Key(path, i / size_t(maxComps)), "buffer holds a number that is not finite");
@@ -380,13 +425,15 @@ struct Loader {
     Point3* p = WritableData(out);
     static_assert(sizeof(Point3) == 12);
     if (b.comps == 3) {
-      if (b.count) std::memcpy(p, b.bytes, b.count * 12);
+      ReadElements(b, 0, b.count, p, path);
     } else {
-      for (size_t i = 0; i < b.count; ++i) {
-        float xyz[3] = {0, 0, 0};
-        std::memcpy(xyz, b.bytes + i * size_t(b.comps) * 4, size_t(b.comps) * 4);
-        p[i] = {xyz[0], xyz[1], xyz[2]};
-      }
+      ForChunks(b, path, [&](size_t first, size_t n, const char* bytes) {
+        for (size_t i = 0; i < n; ++i) {
+          float xyz[3] = {0, 0, 0};
+          std::memcpy(xyz, bytes + i * b.elemSize, b.elemSize);
+          p[first + i] = {xyz[0], xyz[1], xyz[2]};
+        }
+      });
     }
     for (size_t i = 0; i < b.count; ++i)
       if (!std::isfinite(p[i].x) || !std::isfinite(p[i].y) || !std::isfinite(p[i].z))
@@ -404,18 +451,22 @@ struct Loader {
       BufferRef b = OpenBuffer(v, path, "uint32", comps, comps, 4, "uint16");
       size(b.count);
       const bool narrow = b.type.rfind("uint16", 0) == 0;
-      for (size_t i = 0; i < b.count * n; ++i) {
-        uint32_t x;
-        if (narrow) {
-          uint16_t h;
-          std::memcpy(&h, b.bytes + i * 2, 2);
-          x = h;
-        } else {
-          std::memcpy(&x, b.bytes + i * 4, 4);
+      ForChunks(b, path, [&](size_t first, size_t count, const char* bytes) {
+        for (size_t e = 0; e < count; ++e) {
+          for (size_t c = 0; c < n; ++c) {
+            uint32_t x;
+            if (narrow) {
+              uint16_t h;
+              std::memcpy(&h, bytes + (e * n + c) * 2, 2);
+              x = h;
+            } else {
+              std::memcpy(&x, bytes + (e * n + c) * 4, 4);
+            }
+            if (int64_t(x) > hi) Fail(Key(path, first + e), "value " + std::to_string(x) + " out of range");
+            put(first + e, int(c), x);
+          }
         }
-        if (int64_t(x) > hi) Fail(Key(path, i / n), "value " + std::to_string(x) + " out of range");
-        put(i / n, int(i % n), x);
-      }
+      });
       return b.count;
     }
     CheckArray(v, path);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -699,6 +700,43 @@ TEST(SceneDocumentTest, SidecarBuffersLoadAndAreBoundsChecked) {
   WriteBytes(dir / "nan.bin", nan, sizeof nan);
   ExpectError(R"({"nodes": [{"name": "M", "mesh": {"vertices": {"buffer": "nan.bin", "count": 1, "type": "float32x3"},
               "faces": []}}]})", "/nodes/0/mesh/vertices/0", "not finite", dir.string());
+}
+
+// Narrow elements are converted a staging chunk at a time: every element, whichever chunk it
+// falls in, must land in its own place, and an error must name the element's own index.
+TEST(SceneDocumentTest, SidecarArraysLargerThanOneReadArriveWhole) {
+  fs::path dir = TempDir("sidecar_big");
+  constexpr size_t kVerts = 30001, kFaces = 30000;
+  std::vector<float> xyz(kVerts * 3, 0.0f), uv(kVerts * 2);
+  for (size_t i = 0; i < kVerts; ++i) xyz[3 * i] = uv[2 * i] = float(i), uv[2 * i + 1] = -float(i);
+  std::vector<uint16_t> faces(kFaces * 3);
+  for (size_t f = 0; f < kFaces; ++f) faces[3 * f] = uint16_t(f), faces[3 * f + 1] = uint16_t(f + 1), faces[3 * f + 2] = uint16_t(f);
+  std::vector<char> bytes(xyz.size() * 4 + uv.size() * 4 + faces.size() * 2);
+  std::memcpy(bytes.data(), xyz.data(), xyz.size() * 4);
+  std::memcpy(bytes.data() + xyz.size() * 4, uv.data(), uv.size() * 4);
+  std::memcpy(bytes.data() + (xyz.size() + uv.size()) * 4, faces.data(), faces.size() * 2);
+  WriteBytes(dir / "big.bin", bytes.data(), bytes.size());
+  const std::string faceArray = R"({"buffer": "big.bin", "offset": )" + std::to_string((xyz.size() + uv.size()) * 4) +
+                                R"(, "count": 30000, "type": "uint16x3"})";
+  auto doc = [&](size_t uvs) {
+    return R"({"nodes": [{"name": "M", "mesh": {
+      "vertices": {"buffer": "big.bin", "count": 30001, "type": "float32x3"}, "faces": )" + faceArray + R"(,
+      "maps": {"1": {"vertices": {"buffer": "big.bin", "offset": )" + std::to_string(xyz.size() * 4) +
+           R"(, "count": )" + std::to_string(uvs) + R"(, "type": "float32x2"}, "faces": )" + faceArray + "}}}}]}";
+  };
+  auto loaded = Load(doc(kVerts), dir.string());
+  const TriMesh* m = loaded->ObjectMesh(loaded->ObjectRef(loaded->FindNode("M")));
+  ASSERT_NE(m, nullptr);
+  const MapChannel& map = m->Map(1);
+  ASSERT_EQ(map.verts.size(), kVerts);
+  ASSERT_EQ(m->faces.size(), kFaces);
+  ASSERT_EQ(map.faces.size(), kFaces);
+  size_t wrong = 0;
+  for (size_t i = 0; i < kVerts; ++i) wrong += !(map.verts[i] == Point3{float(i), -float(i), 0});
+  for (size_t f = 0; f < kFaces; ++f)
+    wrong += m->faces[f].v[0] != f || m->faces[f].v[1] != f + 1 || map.faces[f].t[2] != f;
+  EXPECT_EQ(wrong, 0u);
+  ExpectError(doc(kVerts - 1), "/nodes/0/mesh/maps/1/faces/29999", "index 30000 out of range", dir.string());
 }
 
 // ---- Host services --------------------------------------------------------------------------
