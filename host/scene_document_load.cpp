@@ -275,6 +275,7 @@ struct Loader {
   };
   std::map<std::string, BufferFile> buffers;
   std::vector<char> chunk;  // staging for arrays that are converted element by element
+  std::map<std::string, std::pair<SharedArray<MapFace>, uint32_t>> cornerArrays;  // with their largest index
   std::map<std::string, std::pair<State, const Object*>> objectState;
   std::map<std::string, std::pair<State, const Material*>> materialState;
   std::map<std::string, std::pair<State, const Texmap*>> texmapState;
@@ -502,14 +503,26 @@ struct Loader {
         [&](size_t i, int, uint32_t x) { put(i, x); });
   }
 
-  // Map faces (or normal faces): three indices below `limit` a face.
+  // Map faces (or normal faces): three indices below `limit` a face. Channels that name the same
+  // buffer range share one array.
   size_t CornerIndices(const json& v, const std::string& path, SharedArray<MapFace>& out, size_t limit,
                        const char* what, const char* of) {
+    std::string key;
+    if (v.is_object()) {
+      const BufferRef b = OpenBuffer(v, path, "uint32", 3, 3, 4, "uint16");
+      key = b.name + '\n' + std::to_string(b.offset) + '\n' + std::to_string(b.count) + '\n' + b.type;
+      auto it = cornerArrays.find(key);
+      if (it != cornerArrays.end() && it->second.second < limit) {
+        out = it->second.first;
+        return out.size();
+      }
+    }
     MapFace* faces = nullptr;
-    return ReadIndices(
+    uint32_t most = 0;
+    const size_t count = ReadIndices(
         v, path, 3, 0xffffffffLL,
-        [&](size_t count) {
-          out.assign(count, MapFace{});
+        [&](size_t n) {
+          out.assign(n, MapFace{});
           faces = out.MutableData();
         },
         [&](size_t i, int k, uint32_t x) {
@@ -517,7 +530,10 @@ struct Loader {
             Fail(Key(path, i), std::string(what) + " index " + std::to_string(x) + " out of range (" +
                                    std::to_string(limit) + " " + of + ")");
           faces[i].t[k] = x;
+          most = std::max(most, x);
         });
+    if (!key.empty() && count > 0) cornerArrays[key] = {out, most};
+    return count;
   }
 
   // ---- Scene ---------------------------------------------------------------------------

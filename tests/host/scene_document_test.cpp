@@ -718,13 +718,15 @@ TEST(SceneDocumentTest, SidecarArraysLargerThanOneReadArriveWhole) {
   WriteBytes(dir / "big.bin", bytes.data(), bytes.size());
   const std::string faceArray = R"({"buffer": "big.bin", "offset": )" + std::to_string((xyz.size() + uv.size()) * 4) +
                                 R"(, "count": 30000, "type": "uint16x3"})";
-  auto doc = [&](size_t uvs) {
+  auto doc = [&](size_t uvs, size_t second) {
     return R"({"nodes": [{"name": "M", "mesh": {
       "vertices": {"buffer": "big.bin", "count": 30001, "type": "float32x3"}, "faces": )" + faceArray + R"(,
       "maps": {"1": {"vertices": {"buffer": "big.bin", "offset": )" + std::to_string(xyz.size() * 4) +
-           R"(, "count": )" + std::to_string(uvs) + R"(, "type": "float32x2"}, "faces": )" + faceArray + "}}}}]}";
+           R"(, "count": )" + std::to_string(uvs) + R"(, "type": "float32x2"}, "faces": )" + faceArray + R"(},
+      "2": {"vertices": {"buffer": "big.bin", "count": )" + std::to_string(second) + R"(, "type": "float32x3"}, "faces": )" +
+           faceArray + "}}}}]}";
   };
-  auto loaded = Load(doc(kVerts), dir.string());
+  auto loaded = Load(doc(kVerts, kVerts), dir.string());
   const TriMesh* m = loaded->ObjectMesh(loaded->ObjectRef(loaded->FindNode("M")));
   ASSERT_NE(m, nullptr);
   const MapChannel& map = m->Map(1);
@@ -736,7 +738,11 @@ TEST(SceneDocumentTest, SidecarArraysLargerThanOneReadArriveWhole) {
   for (size_t f = 0; f < kFaces; ++f)
     wrong += m->faces[f].v[0] != f || m->faces[f].v[1] != f + 1 || map.faces[f].t[2] != f;
   EXPECT_EQ(wrong, 0u);
-  ExpectError(doc(kVerts - 1), "/nodes/0/mesh/maps/1/faces/29999", "index 30000 out of range", dir.string());
+  // Both channels name the same faces: one array serves them.
+  EXPECT_TRUE(m->Map(2).faces.SharesWith(map.faces));
+  // A shared array is still checked against each channel's own vertex count.
+  ExpectError(doc(kVerts - 1, kVerts), "/nodes/0/mesh/maps/1/faces/29999", "index 30000 out of range", dir.string());
+  ExpectError(doc(kVerts, kVerts - 1), "/nodes/0/mesh/maps/2/faces/29999", "index 30000 out of range", dir.string());
 }
 
 // ---- Host services --------------------------------------------------------------------------
