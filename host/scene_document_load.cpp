@@ -290,7 +290,8 @@ struct Loader {
     if (it != buffers.end()) return it->second;
     if (name.empty()) Fail(path, "empty buffer file name");
     std::string file = name[0] == '/' ? name : baseDir + "/" + name;
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a pipe with no writer is refused below rather than waited on.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) Fail(path, "cannot open buffer file '" + name + "'");
     // A folder or a device has no size to check counts against (and /dev/zero never ends).
     struct stat st {};

@@ -1,5 +1,7 @@
 #include "host/scene_document.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -696,6 +698,12 @@ TEST(SceneDocumentTest, SidecarBuffersLoadAndAreBoundsChecked) {
               "faces": []}}]})", "/nodes/0/mesh/vertices/buffer", "cannot open buffer file 'none.bin'", dir.string());
   ExpectError(R"({"nodes": [{"name": "M", "mesh": {"vertices": {"buffer": "mesh.bin", "count": 4000000000, "type": "float32x3"},
               "faces": []}}]})", "/nodes/0/mesh/vertices/count", "too large", dir.string());
+  // A folder or a pipe is refused, not read (a pipe with no writer would never end).
+  ASSERT_EQ(::mkfifo((dir / "pipe.bin").c_str(), 0600), 0);
+  for (const char* name : {"pipe.bin", "."})
+    ExpectError(R"({"nodes": [{"name": "M", "mesh": {"vertices": {"buffer": ")" + std::string(name) +
+                    R"(", "count": 1, "type": "float32x3"}, "faces": []}}]})",
+                "/nodes/0/mesh/vertices/buffer", "is not a file", dir.string());
   const float nan[3] = {0, std::nanf(""), 0};
   WriteBytes(dir / "nan.bin", nan, sizeof nan);
   ExpectError(R"({"nodes": [{"name": "M", "mesh": {"vertices": {"buffer": "nan.bin", "count": 1, "type": "float32x3"},
