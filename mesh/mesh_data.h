@@ -47,11 +47,13 @@ struct XMeshData {
   int32_t faceCount = 0;
   std::vector<XMeshFace> faces;
   std::vector<XPosition> positions;
-  std::vector<XExportVertex> vertices;
+  // The three arrays the face loop grows sit on cache lines of their own: the threads probing
+  // faces read the fields around them on every face.
+  alignas(64) std::vector<XExportVertex> vertices;
   std::vector<XCorner> corners;  // corners[e] is the record of exported vertex e
   // u and v of each set per record: entry e * texCoordStride + k is set k of vertex e (w is 0).
   std::vector<Point2> texCoords;
-  uint32_t texCoordStride = 0;  // the set count with TexCoords on, else 0
+  alignas(64) uint32_t texCoordStride = 0;  // the set count with TexCoords on, else 0
   uint32_t hasVertexColor = 0;
   uint32_t hasVertexAlpha = 0;
   std::vector<uint32_t> texCoordSetMap;
