@@ -22,7 +22,7 @@ using testing::ReadText;
 std::string Quote(const std::string& s) { return testing::ShellQuote(s); }
 
 // Exports the arm example with its own clips in the given encoding; returns the file's path.
-std::string ExportArm(const testing::ScratchDir& dir, int xfileType, const std::string& extra = "") {
+std::string ExportArm(const testing::TempDir& dir, int xfileType, const std::string& extra = "") {
   const std::string settings = dir / ("settings" + std::to_string(xfileType));
   std::filesystem::create_directories(settings);
   {
@@ -81,7 +81,7 @@ std::string AssimpChannels(const std::string& xml) {
 
 TEST(ArmInAssimp, ReadsTheAnimationChannelsWithTheirKeyCounts) {
   if (std::string(VORN_ASSIMP).empty()) GTEST_SKIP() << "assimp not available";
-  testing::ScratchDir dir;
+  testing::TempDir dir;
   for (int type = 0; type < 3; ++type) {
     const std::string path = ExportArm(dir, type);
     const std::string xml = dir / ("arm" + std::to_string(type) + ".assxml");

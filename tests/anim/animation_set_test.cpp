@@ -9,7 +9,7 @@
 #include "export/options.h"
 #include "tests/export/spine_fixture.h"
 #include "tests/xfile/sample_scene.h"
-#include "tests/xfile/test_util.h"
+#include "tests/support/temp_dir.h"
 #include "xfile/frame_writer.h"
 #include "xfile/template_ids.h"
 #include "xfile/xfile_reader.h"
@@ -238,7 +238,7 @@ class SetWalk : public ::testing::Test {
   }
 
   ExportOptions saved_;
-  testing::ScratchDir dir_;
+  testing::TempDir dir_;
   XFileWriter writer_;
   // An empty scene: the set writer only reports progress to the host.
   std::unique_ptr<SceneDocument> doc_ = LoadSceneDocumentFromString("{}");

@@ -71,7 +71,7 @@ TEST_F(TexturedReaders, LoaderAndAssimpSeeTheMaterialsInEveryEncoding) {
 
 TEST(TexturedImages, OpenInAnIndependentImageReader) {
   if (std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") != 0) GTEST_SKIP() << "Pillow not available";
-  testing::ScratchDir dir;
+  testing::TempDir dir;
   for (const char* ini : {"FX=1\n", "FX=1\nTextureConvert=1\nTextureFormat=0\nPowerOf2=1\n",
                           "TextureConvert=1\nTextureFormat=2\n", "TextureConvert=1\nTextureFormat=3\n"}) {
     const std::string out = dir / std::to_string(std::hash<std::string>{}(ini) % 100000);

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vorn::platform {
 namespace {

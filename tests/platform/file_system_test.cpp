@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "platform/atomic_file.h"
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vorn::platform {
 namespace {

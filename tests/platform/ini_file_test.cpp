@@ -7,7 +7,7 @@
 
 #include <csignal>
 
-#include "tests/platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vorn::platform {
 namespace {

@@ -14,7 +14,7 @@
 #include "host/scene_document.h"
 #include "tests/xfile/dx_loader.h"
 #include "tests/xfile/sample_scene.h"
-#include "tests/xfile/test_util.h"
+#include "tests/support/temp_dir.h"
 #include "xfile/xfile_reader.h"
 #include "xfile/xfile_writer.h"
 
@@ -225,7 +225,7 @@ TEST_F(DirectXLoader, LoadsEveryMeshObjectInEveryEncoding) {
 // scene with its extreme values.
 TEST(Assimp, ReadsOurFilesInEveryEncoding) {
   if (std::string(VORN_ASSIMP).empty()) GTEST_SKIP() << "assimp not available";
-  testing::ScratchDir dir;
+  testing::TempDir dir;
   for (XFileFormat format : {XFileFormat::Text, XFileFormat::Binary, XFileFormat::Compressed}) {
     XFileWriter writer;
     ASSERT_TRUE(testing::RegisterTemplateBlocks(writer));

@@ -14,16 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/xfile/test_util.h"
+#include "tests/support/temp_dir.h"
 
 namespace vorn::testing {
 
 inline std::string ShellQuote(const std::string& s) { return "'" + s + "'"; }
-
-inline std::string ReadText(const std::string& path) {
-  const std::vector<uint8_t> bytes = ReadBytes(path);
-  return {bytes.begin(), bytes.end()};
-}
 
 class DirectXLoaderTest : public ::testing::Test {
  protected:
@@ -78,7 +73,7 @@ class DirectXLoaderTest : public ::testing::Test {
 
   static inline std::string prefix_;
   static inline bool available_ = false;
-  ScratchDir dir_;
+  TempDir dir_;
 };
 
 }  // namespace vorn::testing

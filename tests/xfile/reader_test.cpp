@@ -5,7 +5,7 @@
 #include <random>
 
 #include "tests/xfile/sample_scene.h"
-#include "tests/xfile/test_util.h"
+#include "tests/support/temp_dir.h"
 #include "xfile/inspect.h"
 #include "xfile/xfile_reader.h"
 #include "xfile/xfile_writer.h"

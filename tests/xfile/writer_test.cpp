@@ -7,7 +7,7 @@
 #include <random>
 
 #include "tests/xfile/sample_scene.h"
-#include "tests/xfile/test_util.h"
+#include "tests/support/temp_dir.h"
 #include "xfile/inspect.h"
 #include "xfile/mszip.h"
 #include "xfile/xfile_encoders.h"
@@ -18,7 +18,7 @@ namespace vorn {
 namespace {
 
 using testing::DataBytes;
-using testing::ScratchDir;
+using testing::TempDir;
 
 constexpr XFileFormat kFormats[] = {XFileFormat::Text, XFileFormat::Binary, XFileFormat::Compressed};
 
@@ -27,7 +27,7 @@ const char* Header(XFileFormat f) {
 }
 
 TEST(XFileWriter, RoundTripsTheSampleSceneInEveryEncoding) {
-  ScratchDir dir;
+  TempDir dir;
   for (XFileFormat format : kFormats) {
     XFileWriter writer;
     ASSERT_TRUE(testing::RegisterTemplateBlocks(writer));
@@ -147,7 +147,7 @@ class WriterFaults : public ::testing::Test {
   XObjectHandle Add(XObjectHandle parent, const Guid& id, const char* name, const DataBytes& d) {
     return testing::Add(writer, parent, id, name, d);
   }
-  ScratchDir dir;
+  TempDir dir;
   XFileWriter writer;
 };
 
@@ -222,9 +222,9 @@ TEST_F(WriterFaults, AnimationMayNameAFrameOfAnotherFile) {
 }
 
 TEST(AtomicSave, AnExistingFileStaysIntactWhenSaveFails) {
-  ScratchDir dir;
+  TempDir dir;
   const std::string path = dir / "keep.x";
-  testing::WriteBytes(path, "old content");
+  testing::WriteText(path, "old content");
   {
     XFileWriter writer;
     ASSERT_TRUE(testing::RegisterTemplateBlocks(writer));
@@ -327,7 +327,7 @@ void WriteGrid(XFileSink& sink, int n) {
 }
 
 TEST(XFileWriter, CompressedIsSmallerThanBinaryOnARealisticMesh) {
-  ScratchDir dir;
+  TempDir dir;
   size_t sizes[3] = {};
   XFileTree trees[3];
   for (int i = 0; i < 3; ++i) {
@@ -349,7 +349,7 @@ TEST(XFileWriter, CompressedIsSmallerThanBinaryOnARealisticMesh) {
 // A file bigger than the encoder's windows streams out in parts; the parts join to exactly the
 // file encoded in one piece, list counts and block chaining across windows included.
 TEST(XFileWriter, StreamedSaveEqualsTheEncodingInOnePiece) {
-  ScratchDir dir;
+  TempDir dir;
   for (XFileFormat format : kFormats)
     for (bool chain : {false, true}) {
       if (chain && format != XFileFormat::Compressed) continue;

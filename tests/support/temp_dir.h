@@ -1,7 +1,5 @@
-// Temporary folders and file helpers for the .X tests.
+// A fresh folder per test, removed with everything in it, and whole-file helpers.
 #pragma once
-
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,13 +10,13 @@
 
 namespace vorn::testing {
 
-class ScratchDir {
+class TempDir {
  public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vorn-xfile-XXXXXX").string();
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vorn-test-XXXXXX").string();
     path_ = ::mkdtemp(pattern.data());
   }
-  ~ScratchDir() {
+  ~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
   }
@@ -32,13 +30,18 @@ class ScratchDir {
   std::string path_;
 };
 
+inline void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 inline std::vector<uint8_t> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
 }
 
 }  // namespace vorn::testing
