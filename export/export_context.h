@@ -45,6 +45,18 @@ struct ExportContext {
   std::vector<std::unique_ptr<XNode>> topNodes;
 };
 
+// The record a node's material entry stands for (a reference resolves into the shared list);
+// null when none.
+inline XMaterial* EntryRecord(const ExportContext& ctx, const XMaterialEntry& entry) {
+  switch (entry.kind) {
+    case MaterialKind::Plain: return entry.plain.get();
+    case MaterialKind::Effect: return entry.effect.get();
+    case MaterialKind::Reference:
+      return entry.ref.index < ctx.materials.size() ? ctx.materials[entry.ref.index].get() : nullptr;
+  }
+  return nullptr;
+}
+
 // One unit of work done: advances the host's progress display when a threshold is passed.
 void AdvanceProgress(ExportContext& ctx);
 

@@ -123,16 +123,6 @@ const XMaterial* EntryName(const XMaterialEntry& e) {
 
 }  // namespace
 
-XMaterial* EntryRecord(ExportContext& ctx, const XMaterialEntry& entry) {
-  switch (entry.kind) {
-    case MaterialKind::Plain: return entry.plain.get();
-    case MaterialKind::Effect: return entry.effect.get();
-    case MaterialKind::Reference:
-      return entry.ref.index < ctx.materials.size() ? ctx.materials[entry.ref.index].get() : nullptr;
-  }
-  return nullptr;
-}
-
 std::string MakeUniqueSlotName(const XMaterial& record, const std::string& hostName) {
   std::string name = CleanName(hostName);
   for (;;) {

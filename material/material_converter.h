@@ -36,7 +36,4 @@ void RegisterMaterial(ExportContext& ctx, XRenderableNode& node, std::unique_ptr
 void CollectEffectParams(const HostScene& host, XEffectParams& params, const HostParamBlock* block);
 std::string MakeUniqueSlotName(const XMaterial& record, const std::string& hostName);
 
-// The record an entry stands for (a reference resolves into the shared list); null when none.
-XMaterial* EntryRecord(ExportContext& ctx, const XMaterialEntry& entry);
-
 }  // namespace vorn

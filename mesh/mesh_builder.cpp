@@ -34,16 +34,6 @@ bool CornersMatch(const XCorner& stored, const Point2* storedTex, const XCorner&
   return true;
 }
 
-const XMaterial* FaceMaterialRecord(const ExportContext& ctx, const XMaterialEntry& entry) {
-  switch (entry.kind) {
-    case MaterialKind::Plain: return entry.plain.get();
-    case MaterialKind::Effect: return entry.effect.get();
-    case MaterialKind::Reference:
-      return entry.ref.index < ctx.materials.size() ? ctx.materials[entry.ref.index].get() : nullptr;
-  }
-  return nullptr;
-}
-
 bool MapInRange(const MapChannel& map, size_t begin, size_t end) {
   const size_t n = map.verts.size();
   for (size_t f = begin; f < end; ++f)
@@ -145,7 +135,7 @@ struct FaceProbe {
       const uint32_t mi = count <= 1 ? 0 : (id >= count ? id % count : id);
       out.material = mi;
       for (int c = 0; c < 3; ++c) r[c].material = static_cast<int32_t>(mi);
-      const XMaterial* record = FaceMaterialRecord(ctx, node.nodeMaterials[mi]);
+      const XMaterial* record = EntryRecord(ctx, node.nodeMaterials[mi]);
       if (texCoords && record) ApplyMaterialSlots(*record, data, sets);
     }
     const uint32_t stride = data.texCoordStride;
