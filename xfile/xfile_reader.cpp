@@ -44,6 +44,19 @@ class Reader {
 
   bool ParseObject(uint32_t parent, uint32_t depth);
   bool ParseReference(uint32_t parent);
+  // An object's or reference's optional name, then optional id; *t is the token after them.
+  bool ReadNameAndId(XToken* t, std::string* name, bool* hasId, Guid* id) {
+    if (t->kind == XTok::Name) {
+      *name = std::string(t->text);
+      if (!Next(t)) return false;
+    }
+    if (t->kind == XTok::Guid) {
+      *hasId = true;
+      *id = t->guid;
+      if (!Next(t)) return false;
+    }
+    return true;
+  }
   bool ParseData(const XTemplate& tpl);
   bool ReadInteger(XMemberType type, uint32_t* value);
   bool ReadFloat(XMemberType type);
@@ -91,15 +104,7 @@ bool Reader::ParseReference(uint32_t parent) {
   std::string name;
   bool hasId = false;
   Guid id;
-  if (t.kind == XTok::Name) {
-    name = std::string(t.text);
-    if (!Next(&t)) return false;
-  }
-  if (t.kind == XTok::Guid) {
-    hasId = true;
-    id = t.guid;
-    if (!Next(&t)) return false;
-  }
+  if (!ReadNameAndId(&t, &name, &hasId, &id)) return false;
   if (t.kind != XTok::CBrace) return Fail("reference not closed by '}' in " + context_);
   if (name.empty() && !hasId) return Fail("empty reference in " + context_);
   const uint32_t index = tree_.AddReference(parent, std::move(name));
@@ -118,16 +123,7 @@ bool Reader::ParseObject(uint32_t parent, uint32_t depth) {
   std::string name;
   bool hasId = false;
   Guid id;
-  if (!Next(&t)) return false;
-  if (t.kind == XTok::Name) {
-    name = std::string(t.text);
-    if (!Next(&t)) return false;
-  }
-  if (t.kind == XTok::Guid) {
-    hasId = true;
-    id = t.guid;
-    if (!Next(&t)) return false;
-  }
+  if (!Next(&t) || !ReadNameAndId(&t, &name, &hasId, &id)) return false;
   if (t.kind != XTok::OBrace) return Fail("expected '{' after " + templateName + (name.empty() ? "" : " " + name));
 
   const XTemplate& tpl = tree_.templates.At(index);
