@@ -22,7 +22,7 @@ int ColumnWidth(const ListColumn& c) { return std::max(3, c.width / 6); }
 // One shown dialog: focus, scrolling and the in-place edit of a list cell.
 class Session {
  public:
-  Session(DialogModel& d, DialogProcedure& p, TerminalDialogs& owner) : d_(d), p_(p), owner_(owner) {}
+  Session(DialogModel& d, DialogProcedure& p) : d_(d), p_(p) {}
 
   int Run() {
     p_.OnInit(d_);
@@ -359,7 +359,6 @@ class Session {
 
   DialogModel& d_;
   DialogProcedure& p_;
-  TerminalDialogs& owner_;
   int focus_ = -1;
   bool selectAll_ = true;
   bool editing_ = false;
@@ -403,7 +402,7 @@ void TerminalDialogs::End() {
 
 int TerminalDialogs::Run(DialogModel& dialog, DialogProcedure& procedure) {
   Begin();
-  Session session(dialog, procedure, *this);
+  Session session(dialog, procedure);
   const int result = session.Run();
   End();
   return result;
