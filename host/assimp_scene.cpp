@@ -355,6 +355,9 @@ class Builder {
       channels.push_back(uv[c] ? channel(int(c) + 1) : nullptr);
     out.hasSpecifiedNormals = normals;
     if (normals) out.specified.normals.reserve(verts);
+    // Every channel indexes the points themselves: one face array, shared by all of them.
+    SharedArray<MapFace> cornerFaces;
+    cornerFaces.reserve(faces);
 
     for (unsigned k = 0; k < n.mNumMeshes; ++k) {
       const aiMesh& m = *s_.mMeshes[n.mMeshes[k]];
@@ -381,15 +384,13 @@ class Builder {
         tf.matID = uint16_t(n.mNumMeshes > 1 ? k : 0);
         tf.flags = 7;  // all edges visible
         out.faces.push_back(tf);
-        if (normals) out.specified.faces.push_back(mf);
-        if (colors) {
-          color->faces.push_back(mf);
-          alpha->faces.push_back(mf);
-        }
-        for (MapChannel* c : channels)
-          if (c) c->faces.push_back(mf);
+        cornerFaces.push_back(mf);
       }
     }
+    if (normals) out.specified.faces = cornerFaces;
+    if (colors) color->faces = alpha->faces = cornerFaces;
+    for (MapChannel* c : channels)
+      if (c) c->faces = cornerFaces;
   }
 
   bool HasBones(const aiNode& n) const {

@@ -101,6 +101,10 @@ TEST_F(ObjScene, MeshesOfOneNodeBecomeOneTriangleMeshWithMaterialIds) {
   EXPECT_FALSE(mesh->MapSupport(2));
   ASSERT_TRUE(mesh->MapSupport(0));
   ASSERT_TRUE(mesh->MapSupport(-2));
+  // Every channel indexes the points: one face array for all, held once.
+  EXPECT_TRUE(mesh->Map(1).faces.SharesWith(mesh->specified.faces));
+  EXPECT_TRUE(mesh->Map(0).faces.SharesWith(mesh->Map(-2).faces));
+  EXPECT_TRUE(mesh->Map(0).faces.SharesWith(mesh->Map(1).faces));
   for (int f = 0; f < 2; ++f)
     for (int k = 0; k < 3; ++k) {
       const uint32_t v = mesh->faces[size_t(f)].v[k];
