@@ -161,15 +161,15 @@ std::optional<ObjectBytes> DeclDataBytes(const XRenderableNode& node, const XMes
   return b;
 }
 
-// For every exported vertex the first exported vertex of its host position, so that tools
-// can weld what the export split.
+// For every exported vertex the host vertex it was split from: the index it would have had
+// without duplication, always below the host vertex count, so that tools can weld what the
+// export split.
 void WriteVertexDuplicationIndices(ExportContext& ctx, XObjectHandle mesh, const XMeshData& d) {
   const uint32_t n = d.VertexCount();
   ObjectBytes b(4 * size_t{n} + 8);
   b.Dword(n);
   b.Dword(static_cast<uint32_t>(d.positions.size()));
-  for (const XExportVertex& v : d.vertices)
-    b.Dword(static_cast<uint32_t>(d.positions[static_cast<size_t>(v.position)].firstCorner));
+  for (const XExportVertex& v : d.vertices) b.Dword(static_cast<uint32_t>(v.position));
   AddLeaf(ctx, mesh, kVertexDuplicationIndicesGuid, nullptr, std::move(b));
 }
 

@@ -29,8 +29,9 @@ class MeshWriter : public testing::SpineTest {
  protected:
   // Exports silently and returns the children of the mesh named "M", the mesh itself first.
   std::vector<Child> MeshObjects(const std::string& mesh, const std::string& ini = "",
-                                 const std::string& object = "{\"type\": \"mesh\", \"mesh\": MESH}") {
-    WriteSettings("[Option]\nXFileType=1\n" + ini);
+                                 const std::string& object = "{\"type\": \"mesh\", \"mesh\": MESH}",
+                                 int xfileType = 1) {
+    WriteSettings("[Option]\nXFileType=" + std::to_string(xfileType) + "\n" + ini);
     std::string obj = object;
     obj.replace(obj.find("MESH"), 4, mesh);
     auto doc = Load(R"({"format": "vorn-scene", "version": 1, "nodes": [{"name": "M", "handle": 1,
@@ -194,18 +195,30 @@ TEST_F(MeshWriter, BoneMeshesCarryNoTangentsOrColours) {
                                                      "MeshTextureCoords c3"}));
 }
 
-TEST_F(MeshWriter, VertexDuplicationIndicesWeldSplitCorners) {
-  // Two faces of different smoothing groups: the shared edge is split.
+TEST_F(MeshWriter, VertexDuplicationIndicesNameTheHostVertexOfEachSplitVertex) {
+  // Two faces of different smoothing groups: the shared edge is split, and host vertex 3 is
+  // first reached as exported vertex 5.
   const char* crease = R"({"vertices": [[0,0,0],[1,0,0],[0,1,0],[0,0,1]], "faces": [[0,1,2,1],[0,3,1,2]]})";
-  std::vector<Child> objects = MeshObjects(crease, "VertexDup=1\n");
-  ASSERT_EQ(objects.back().tpl, "VertexDuplicationIndices");
-  const Child& dup = objects.back();
-  EXPECT_EQ(dup.Dword(0), 6u);
-  EXPECT_EQ(dup.Dword(1), 4u);
-  const std::vector<uint32_t> indices = {dup.Dword(2), dup.Dword(3), dup.Dword(4),
-                                         dup.Dword(5), dup.Dword(6), dup.Dword(7)};
-  // Wound 0, 2, 1: the second face meets host vertex 0 (vertex 0) and 1 (vertex 2) again.
-  EXPECT_EQ(indices, (std::vector<uint32_t>{0, 1, 2, 0, 2, 5}));
+  for (int type : {0, 1, 2}) {
+    std::vector<Child> objects = MeshObjects(crease, "VertexDup=1\n", "{\"type\": \"mesh\", \"mesh\": MESH}", type);
+    ASSERT_EQ(objects.back().tpl, "VertexDuplicationIndices") << type;
+    const Child& dup = objects.back();
+    ASSERT_EQ(dup.Dword(0), 6u);
+    EXPECT_EQ(dup.Dword(1), 4u) << "the host vertex count";
+    std::vector<uint32_t> indices;
+    for (uint32_t n = 0; n < 6; ++n) indices.push_back(dup.Dword(2 + n));
+    // Wound 0, 2, 1: the first face makes vertices 0, 1, 2 of host 0, 2, 1; the second meets
+    // host 0 and 1 again with another normal (3, 4) and host 3 for the first time (5).
+    EXPECT_EQ(indices, (std::vector<uint32_t>{0, 2, 1, 0, 1, 3})) << type;
+    // Every exported vertex lies where its host vertex lies, and no two host vertices share
+    // a place: vertices with one index share the point, vertices with two differ.
+    const Child& mesh = objects.front();
+    auto point = [&](uint32_t n) {
+      return std::vector<float>{mesh.Float(1 + 3 * n), mesh.Float(2 + 3 * n), mesh.Float(3 + 3 * n)};
+    };
+    for (uint32_t a = 0; a < 6; ++a)
+      for (uint32_t b = 0; b < 6; ++b) EXPECT_EQ(indices[a] == indices[b], point(a) == point(b)) << a << " " << b;
+  }
   EXPECT_EQ(Names(MeshObjects(crease)).back(), "MeshMaterialList") << "off by default";
 }
 
