@@ -67,22 +67,32 @@ void WriteKeys(ExportContext& ctx, XObjectHandle anim, const char* name, uint32_
   for (size_t i = 0; i < keys.size(); ++i) AdvanceProgress(ctx);
 }
 
-void WriteNodeAnimation(ExportContext& ctx, XObjectHandle set, XNode* node, size_t clip) {
-  if (!node) return;
+// Returns the number of animations left out because their node has no name.
+size_t WriteNodeAnimation(ExportContext& ctx, XObjectHandle set, XNode* node, size_t clip) {
+  if (!node) return 0;
   const ExportOptions& o = Options();
   bool visit = true;
   if (!node->exportMark) {
-    if (!o.WorldSpace) return;
+    if (!o.WorldSpace) return 0;
     visit = false;
   }
   if (visit && node->IsPlainMesh()) {
     const XRenderableNode* r = node->AsRenderable();
     if (r && r->hasSkin) {
-      if (o.WorldSpace) return;
-      if (node->children.empty()) return;
+      if (o.WorldSpace) return 0;
+      if (node->children.empty()) return 0;
     }
   }
-  if (visit && clip < node->tracks.size() && !node->tracks[clip].Empty()) {
+  size_t leftOut = 0;
+  if (visit && clip < node->tracks.size() && !node->tracks[clip].Empty() && node->nodeName.empty()) {
+    // An animation is bound to its frame by the frame's name alone: one without a reference
+    // would bind to nothing, or to whatever a loader takes it for. Its frame is still written.
+    const AnimationTrack& track = node->tracks[clip];
+    const size_t keys = track.srt ? track.scaleKeys.size() + track.rotationKeys.size() + track.positionKeys.size()
+                                  : track.matrixKeys.size();
+    for (size_t i = 0; i < keys; ++i) AdvanceProgress(ctx);
+    leftOut = 1;
+  } else if (visit && clip < node->tracks.size() && !node->tracks[clip].Empty()) {
     const AnimationTrack& track = node->tracks[clip];
     XFileSink& sink = *ctx.xfileSink;
     XObjectHandle anim = sink.AddObject(set, kAnimationGuid, nullptr, nullptr, 0);
@@ -126,7 +136,8 @@ void WriteNodeAnimation(ExportContext& ctx, XObjectHandle set, XNode* node, size
     if (options) sink.Release(options);
     sink.Release(anim);
   }
-  for (auto& child : node->children) WriteNodeAnimation(ctx, set, child.get(), clip);
+  for (auto& child : node->children) leftOut += WriteNodeAnimation(ctx, set, child.get(), clip);
+  return leftOut;
 }
 
 }  // namespace
@@ -176,10 +187,12 @@ void WriteRenderableNode(ExportContext& ctx, XObjectHandle parent, XRenderableNo
   if (frame) ctx.xfileSink->Release(frame);
 }
 
-void WriteAnimationSet(ExportContext& ctx, const std::string& name, size_t clipIndex) {
+size_t WriteAnimationSet(ExportContext& ctx, const std::string& name, size_t clipIndex) {
   XObjectHandle set = ctx.xfileSink->AddObject({}, kAnimationSetGuid, name.c_str(), nullptr, 0);
-  for (auto& node : ctx.topNodes) WriteNodeAnimation(ctx, set, node.get(), clipIndex);
+  size_t leftOut = 0;
+  for (auto& node : ctx.topNodes) leftOut += WriteNodeAnimation(ctx, set, node.get(), clipIndex);
   ctx.xfileSink->Release(set);
+  return leftOut;
 }
 
 }  // namespace vorn

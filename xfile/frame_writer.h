@@ -17,7 +17,8 @@ void ToMatrix4x4(const Matrix3& m, float out[16]);
 
 void WriteFrameNode(ExportContext& ctx, XObjectHandle parent, XNode* node);
 void WriteRenderableNode(ExportContext& ctx, XObjectHandle parent, XRenderableNode* node);
-void WriteAnimationSet(ExportContext& ctx, const std::string& name, size_t clipIndex);
+// Returns the number of animated nodes left out of the set because they have no name.
+size_t WriteAnimationSet(ExportContext& ctx, const std::string& name, size_t clipIndex);
 
 // The Mesh object of a node with all its children, under the given parent.
 void WriteMesh(ExportContext& ctx, XObjectHandle parent, XRenderableNode& node);

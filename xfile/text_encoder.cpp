@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "xfile/data_walker.h"
+#include "xfile/template_ids.h"
 #include "xfile/xfile_encoders.h"
 
 namespace vorn {
@@ -18,6 +19,9 @@ struct TextVisitor {
   ByteBuffer& out;
   uint32_t indent = 0;
   bool finite = true;
+  // Set while the strings of the object name frames (a SkinWeights bone name): they follow the
+  // frames' names as written.
+  const TextNameMap* frameNames = nullptr;
 
   void NewLine() {
     const uint32_t n = indent < kMaxIndent ? indent : kMaxIndent;
@@ -76,6 +80,11 @@ struct TextVisitor {
     }
   }
   void String(const char* text, size_t length, bool) {
+    if (frameNames) {
+      const std::string_view name = (*frameNames)(std::string_view(text, length));
+      text = name.data();
+      length = name.size();
+    }
     // the text encoding has no escapes: a double quote would end the string early
     out.Put('"');
     uint8_t* p = out.Reserve(length);
@@ -108,6 +117,8 @@ bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std
     for (int32_t index : TemplatesUsed(tree)) AppendTemplateText(tree.templates, tree.templates.At(index), text);
     out.Append(text.data(), text.size());
   }
+  const TextNameMap names(tree);
+  const int32_t skinWeights = tree.templates.IndexOf(kSkinWeightsGuid);
   TextVisitor v{out};
   // pre-order walk with an explicit stack, so deep hierarchies cannot exhaust the call stack
   std::vector<uint32_t> open;
@@ -130,7 +141,7 @@ bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std
     v.NewLine();
     if (o.isReference) {
       out.Append("{ ", 2);
-      const std::string name = TextName(o.name);
+      const std::string_view name = names(o.name);
       out.Append(name.data(), name.size());
       out.Append(" }", 2);
       current = o.nextSibling;
@@ -140,9 +151,10 @@ bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std
     out.Append(tpl.name.data(), tpl.name.size());
     if (!o.name.empty()) {
       out.Put(' ');
-      const std::string name = TextName(o.name);
+      const std::string_view name = names(o.name);
       out.Append(name.data(), name.size());
     }
+    v.frameNames = skinWeights >= 0 && o.templateIndex == skinWeights ? &names : nullptr;
     out.Append(" {", 2);
     v.indent = static_cast<uint32_t>(open.size()) + 1;
     std::span<const uint8_t> data = tree.Data(o);

@@ -52,8 +52,16 @@ void WriteXFile(ExportContext& ctx, const std::string& path) {
       const uint32_t ticksPerSecond = static_cast<uint32_t>(ctx.host->FrameRate() * ctx.ticksPerFrame);
       sink.Release(sink.AddObject({}, kAnimTicksPerSecondGuid, "", &ticksPerSecond, sizeof ticksPerSecond));
     }
-    for (size_t i = 0; i < clips.size(); ++i) WriteAnimationSet(ctx, clips[i].name, i);
+    size_t leftOut = 0;
+    for (size_t i = 0; i < clips.size(); ++i) leftOut += WriteAnimationSet(ctx, clips[i].name, i);
+    if (leftOut)
+      std::fprintf(stderr,
+                   "vorn: %zu animation(s) of nodes without a name left out: an animation is bound to its frame "
+                   "by name\n",
+                   leftOut);
   }
+  // A reference the sink could not make is left out; the file is written without it.
+  for (const std::string& omission : sink.Omissions()) std::fprintf(stderr, "vorn: %s\n", omission.c_str());
   // A data object that does not fit its template is a fault of ours: say which one.
   if (!sink.Save() && !sink.Error().empty()) std::fprintf(stderr, "vorn: %s\n", sink.Error().c_str());
   if (ctx.sceneRootFrame) sink.Release(ctx.sceneRootFrame);

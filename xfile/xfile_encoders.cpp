@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <unordered_set>
 
 #include "xfile/mszip.h"
 
@@ -74,6 +75,35 @@ std::string TextName(std::string_view name) {
   }
   if (numeric || keyword) out.insert(out.begin(), '_');
   return out;
+}
+
+TextNameMap::TextNameMap(const XFileTree& tree) {
+  // Names that stay are taken first, so that a name changed early cannot take the form of a
+  // name that comes later.
+  std::unordered_set<std::string_view> seen;
+  std::vector<std::string_view> changed;
+  std::unordered_set<std::string> taken;
+  for (const XTreeObject& o : tree.objects) {
+    if (o.name.empty() || !seen.insert(o.name).second) continue;
+    std::string text = TextName(o.name);
+    if (text != o.name)
+      changed.push_back(o.name);
+    else
+      taken.insert(std::move(text));
+  }
+  for (std::string_view name : changed) {
+    const std::string base = TextName(name);
+    std::string text = base;
+    for (uint32_t k = 2; taken.contains(text); ++k) text = base + "_" + std::to_string(k);
+    taken.insert(text);
+    rewritten_.emplace(name, std::move(text));
+  }
+}
+
+std::string_view TextNameMap::operator()(std::string_view name) const {
+  if (rewritten_.empty()) return name;
+  auto it = rewritten_.find(name);
+  return it == rewritten_.end() ? name : std::string_view(it->second);
 }
 
 bool EncodeXFile(const XFileTree& tree, XFileFormat format, const XEncodeOptions& options,

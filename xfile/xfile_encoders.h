@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "xfile/byte_buffer.h"
@@ -43,6 +44,21 @@ size_t FormatDouble(double value, char* out);
 // An object name as the text encoding writes it: characters other than letters, digits, '_'
 // and '-' become '_', and a name that would read as a number or keyword gets a leading '_'.
 std::string TextName(std::string_view name);
+
+// The names of one tree as its text file writes them. TextName is not one to one ("a b" and
+// "a_b" both give "a_b"), and references bind by name, so within a file: a name TextName keeps
+// stays as it is; a name it changes gets TextName's form, followed by "_2", "_3", ... when that
+// form is already another name of the file. Names are taken in object order, so the result
+// depends on the tree alone. The tree must outlive the map.
+class TextNameMap {
+ public:
+  explicit TextNameMap(const XFileTree& tree);
+  // How the name is written; the name itself when it needs no change.
+  std::string_view operator()(std::string_view name) const;
+
+ private:
+  std::unordered_map<std::string_view, std::string> rewritten_;
+};
 
 // Binary token stream of the tree without the 16-byte header ("bin" and, inflated, "bzip").
 // sized, when given, learns the stream's length before its first byte is written.

@@ -44,6 +44,15 @@ bool XFileWriter::Fail(std::string message) {
   return false;
 }
 
+bool XFileWriter::Omit(std::string message) {
+  if (omissions_.size() < kMaxErrors) {
+    omissions_.push_back(std::move(message) + "; the reference is left out");
+  } else if (omissions_.size() == kMaxErrors) {
+    omissions_.push_back("further references left out, not listed");
+  }
+  return false;
+}
+
 bool XFileWriter::AddTemplates(const void* data, size_t size) {
   std::string error;
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
@@ -73,18 +82,28 @@ bool XFileWriter::Open(const std::string& path, XFileFormat format) {
   return true;
 }
 
-bool XFileWriter::ResolveParent(XObjectHandle parent, const char* what, uint32_t* index) {
+bool XFileWriter::ResolveParent(XObjectHandle parent, const char* what, uint32_t* index, std::string* why) {
+  std::string fault;
   if (parent.IsNone()) {
     *index = kNoObject;
     return true;
   }
-  if (parent.IsFailed()) return Fail(std::string(what) + ": parent was not added (an earlier fault)");
   const uint32_t i = parent.id - 1;
-  if (i >= tree_.objects.size() || tree_.objects[i].isReference)
-    return Fail(std::string(what) + ": unknown parent handle " + std::to_string(parent.id));
-  if (released_[i]) return Fail(std::string(what) + ": parent handle " + std::to_string(parent.id) + " already released");
-  *index = i;
-  return true;
+  if (parent.IsFailed()) {
+    fault = std::string(what) + ": parent was not added (an earlier fault)";
+  } else if (i >= tree_.objects.size() || tree_.objects[i].isReference) {
+    fault = std::string(what) + ": unknown parent handle " + std::to_string(parent.id);
+  } else if (released_[i]) {
+    fault = std::string(what) + ": parent handle " + std::to_string(parent.id) + " already released";
+  } else {
+    *index = i;
+    return true;
+  }
+  if (why) {
+    *why = std::move(fault);
+    return false;
+  }
+  return Fail(std::move(fault));
 }
 
 int32_t XFileWriter::Check(XObjectHandle parent, const Guid& templateId, const char* name, const void* data,
@@ -139,12 +158,13 @@ XObjectHandle XFileWriter::AddObjectOwned(XObjectHandle parent, const Guid& temp
 
 bool XFileWriter::AddReference(XObjectHandle parent, const char* name) {
   uint32_t p;
-  if (!ResolveParent(parent, "AddReference", &p)) return false;
-  if (p == kNoObject) return Fail("AddReference: a reference needs a parent object");
-  if (!name || !*name) return Fail("AddReference: no name given");
+  std::string why;
+  if (!ResolveParent(parent, "AddReference", &p, &why)) return Omit(std::move(why));
+  if (p == kNoObject) return Omit("AddReference: a reference needs a parent object");
   const XTemplate& parentTpl = *tree_.TemplateOf(tree_.objects[p]);
+  if (!name || !*name) return Omit("AddReference under " + parentTpl.name + ": no name given");
   if (parentTpl.restriction == XRestriction::Closed)
-    return Fail("AddReference " + std::string(name) + ": " + parentTpl.name + " allows no children");
+    return Omit("AddReference " + std::string(name) + ": " + parentTpl.name + " allows no children");
   tree_.AddReference(p, name);
   released_.push_back(true);
   return true;

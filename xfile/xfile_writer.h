@@ -23,6 +23,9 @@ class XFileWriter final : public XFileSink {
                           const void* data, size_t size) override;
   XObjectHandle AddObjectOwned(XObjectHandle parent, const Guid& templateId, const char* name,
                                std::unique_ptr<uint8_t[]> data, size_t size) override;
+  // False when the reference cannot be made (no name, no usable parent, a parent that takes
+  // no children): it is left out and noted in Omissions(). The file stays well formed without
+  // it, so this alone does not stop Save.
   bool AddReference(XObjectHandle parent, const char* name) override;
   // Fails, writing nothing, when any fault was recorded before, when a reference names no
   // object, or when the file cannot be written; an existing file then stays as it was.
@@ -32,6 +35,8 @@ class XFileWriter final : public XFileSink {
   // Every fault in the order it happened, and the first of them ("" when none).
   const std::vector<std::string>& Errors() const { return errors_; }
   std::string Error() const { return errors_.empty() ? std::string() : errors_.front(); }
+  // The references that were left out, in order.
+  const std::vector<std::string>& Omissions() const { return omissions_; }
 
   void SetEncodeOptions(const XEncodeOptions& options) { options_ = options; }
   const XFileTree& Tree() const { return tree_; }
@@ -43,8 +48,10 @@ class XFileWriter final : public XFileSink {
 
  private:
   bool Fail(std::string message);
-  // The object index of a parent handle (kNoObject for none); false when unusable.
-  bool ResolveParent(XObjectHandle parent, const char* what, uint32_t* index);
+  bool Omit(std::string message);
+  // The object index of a parent handle (kNoObject for none); false when unusable, with the
+  // fault recorded, or put into *why when given.
+  bool ResolveParent(XObjectHandle parent, const char* what, uint32_t* index, std::string* why = nullptr);
   bool ResolveReferences(std::string* error);
   // The checks of AddObject; the template index, or -1 with the fault recorded.
   int32_t Check(XObjectHandle parent, const Guid& templateId, const char* name, const void* data, size_t size,
@@ -57,6 +64,7 @@ class XFileWriter final : public XFileSink {
   bool opened_ = false;
   XEncodeOptions options_;
   std::vector<std::string> errors_;
+  std::vector<std::string> omissions_;
 };
 
 }  // namespace vorn

@@ -288,6 +288,29 @@ TEST_F(SetWalk, WorldSpaceDropsSkinnedSubtreesAndLooksUnderUnmarkedNodes) {
   EXPECT_EQ(writer_.Tree().objects.size(), 4u) << "the set, one animation, its reference and its key";
 }
 
+// An animation binds to its frame by name only: a node without one keeps its frame but its
+// animation is left out, and counted so the export can say so.
+TEST_F(SetWalk, ANodeWithoutANameGetsNoAnimationButItsChildrenDo) {
+  XNode& top = Add(nullptr, "");
+  Add(&top, "Child");
+  XNode& srt = Add(&top, "", false);
+  AnimationTrack& track = srt.tracks.emplace_back();
+  track.srt = true;
+  track.positionKeys.emplace_back();
+  Add(&srt, "Grandchild");
+  EXPECT_EQ(WriteAnimationSet(ctx_, "Set", 0), 2u);
+  std::string animated;
+  size_t animations = 0;
+  for (const XTreeObject& o : writer_.Tree().objects) {
+    if (o.isReference) animated += (animated.empty() ? "" : ",") + o.name;
+    animations += !o.isReference && writer_.Tree().TemplateOf(o)->name == "Animation";
+  }
+  EXPECT_EQ(animated, "Child,Grandchild");
+  EXPECT_EQ(animations, 2u) << "no animation without a reference";
+  EXPECT_TRUE(writer_.Omissions().empty());
+  EXPECT_TRUE(writer_.Save()) << writer_.Error();
+}
+
 TEST_F(SetWalk, AClipWithoutATrackWritesNothingForTheNode) {
   Add(nullptr, "Top");
   WriteAnimationSet(ctx_, "Second", 1);

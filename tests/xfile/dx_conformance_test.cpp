@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "export/driver.h"
 #include "host/scene_document.h"
@@ -38,6 +39,29 @@ class DirectXLoader : public testing::DirectXLoaderTest {
     const std::string path = dir_ / (scene.stem().string() + std::to_string(type) + ".x");
     XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
     return path;
+  }
+
+  // Exports a scene document given as text, like ExportExample.
+  std::string ExportScene(const std::string& json, const std::string& stem, int type, const std::string& ini) {
+    const std::filesystem::path scene = dir_ / (stem + ".json");
+    std::ofstream(scene) << json;
+    return ExportExample(scene, type, ini);
+  }
+
+  // Reads the exported file with our reader and the loader, which must agree; assimp must read
+  // it too.
+  XFileTree ReadInEveryReader(const std::string& path) {
+    XFileTree tree;
+    std::string error;
+    EXPECT_TRUE(ReadXFileFromPath(path, {}, &tree, &error)) << path << ": " << error;
+    std::string failure;
+    EXPECT_EQ(Load(path, "standard", &failure), DumpTree(tree)) << path << ": " << failure;
+    if (!std::string(VORN_ASSIMP).empty()) {
+      const std::string out = dir_ / "info.txt";
+      const std::string command = "timeout 60 " + Quote(VORN_ASSIMP) + " info " + Quote(path) + " >" + Quote(out) + " 2>&1";
+      EXPECT_EQ(std::system(command.c_str()), 0) << path << ": " << testing::ReadText(out);
+    }
+    return tree;
   }
 
   template <class Writer>
@@ -218,6 +242,72 @@ TEST_F(DirectXLoader, LoadsEveryMeshObjectInEveryEncoding) {
       EXPECT_NE(info.find("<Colors num=\"672\" set=\"0\""), std::string::npos) << options;
       EXPECT_NE(info.find("<FaceList num=\"224\">"), std::string::npos) << options;
     }
+  }
+}
+
+// Top-level triangle nodes with the given names, each moved along x by its own distance.
+std::string MovingTriangles(const std::vector<std::string>& names) {
+  std::string nodes;
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string x = std::to_string(i + 1);
+    nodes += std::string(i ? "," : "") + R"({"name": ")" + names[i] + R"(", "handle": )" + std::to_string(i + 1) +
+             R"(, "object": "tri", "controller": {"position": {"keys": [[0, 0, 0, 0], [4800, )" + x + R"(, 0, 0]]}}})";
+  }
+  return R"({"format": "vorn-scene", "version": 1, "nodes": [)" + nodes + R"(],
+    "objects": {"tri": {"type": "mesh", "mesh": {"vertices": [[0,0,0],[1,0,0],[0,1,0]], "faces": [[0,1,2,1]]}}}})";
+}
+
+// The frames in order, and the frame each Animation names, in order.
+void FramesAndAnimated(const XFileTree& tree, std::vector<std::string>* frames, std::vector<std::string>* animated) {
+  for (const XTreeObject& o : tree.objects) {
+    if (o.isReference && tree.TemplateOf(tree.objects[o.parent])->name == "Animation")
+      animated->push_back(o.name);
+    else if (!o.isReference && tree.TemplateOf(o)->name == "Frame")
+      frames->push_back(o.name);
+  }
+}
+
+// With the default settings (animation on), a node without a name keeps its frame and mesh;
+// only its animation, which could name no frame, is left out.
+TEST_F(DirectXLoader, ANodeWithoutANameIsWrittenWithoutItsAnimation) {
+  for (int type = 0; type < 3; ++type) {
+    const std::string path = ExportScene(MovingTriangles({"", "Named"}), "unnamed", type, "");
+    ASSERT_TRUE(std::filesystem::exists(path)) << type;
+    std::vector<std::string> frames, animated;
+    FramesAndAnimated(ReadInEveryReader(path), &frames, &animated);
+    EXPECT_EQ(frames, (std::vector<std::string>{"", "Named"})) << type;
+    EXPECT_EQ(animated, std::vector<std::string>{"Named"}) << type;
+  }
+}
+
+// Host names that the text encoding writes alike: each animation must still name its own frame,
+// in every encoding, as the loader resolves it.
+TEST_F(DirectXLoader, EachAnimationNamesItsOwnFrameWhateverTheNames) {
+  const std::vector<std::string> names = {R"(say \"hi\")", "say__hi_", "-5", "_-5", "template", "_template"};
+  for (int type = 0; type < 3; ++type) {
+    const std::string path = ExportScene(MovingTriangles(names), "names", type, "");
+    ASSERT_TRUE(std::filesystem::exists(path)) << type;
+    const XFileTree tree = ReadInEveryReader(path);
+    std::vector<std::string> frames, animated;
+    FramesAndAnimated(tree, &frames, &animated);
+    ASSERT_EQ(frames.size(), names.size()) << type;
+    EXPECT_EQ(animated, frames) << type;
+    EXPECT_EQ(std::set<std::string>(frames.begin(), frames.end()).size(), names.size()) << type;
+    // the position keys of the n-th animation end at x = n + 1 in the host; whichever axis the
+    // conversion puts it on, it is the only non-zero component
+    uint32_t n = 0;
+    for (const XTreeObject& o : tree.objects) {
+      if (o.isReference || tree.TemplateOf(o)->name != "AnimationKey" || o.name != "T") continue;
+      const auto bytes = tree.Data(o);
+      uint32_t count;
+      std::memcpy(&count, bytes.data() + 4, 4);
+      ASSERT_GE(count, 2u);
+      float v[3];
+      std::memcpy(v, bytes.data() + 8 + 20 * (count - 1) + 8, 12);
+      EXPECT_EQ(std::fabs(v[0]) + std::fabs(v[1]) + std::fabs(v[2]), static_cast<float>(n + 1)) << frames[n];
+      ++n;
+    }
+    EXPECT_EQ(n, names.size());
   }
 }
 

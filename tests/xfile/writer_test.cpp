@@ -138,6 +138,70 @@ TEST(TextName, KeepsValidNamesAndRepairsTheRest) {
   EXPECT_EQ(TextName("DWORD"), "_DWORD");
 }
 
+// Frames whose names the text encoding must change, each with an animation naming it, and a
+// skin naming one as its bone.
+void WriteCollidingNames(XFileSink& sink, const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    XObjectHandle frame = testing::Add(sink, {}, kFrameGuid, name.c_str(), {});
+    testing::AddIdentity(sink, frame, 0);
+    sink.Release(frame);
+  }
+  XObjectHandle set = testing::Add(sink, {}, kAnimationSetGuid, "Clip", {});
+  for (const std::string& name : names) {
+    XObjectHandle anim = testing::Add(sink, set, kAnimationGuid, nullptr, {});
+    EXPECT_TRUE(sink.AddReference(anim, name.c_str()));
+    sink.Release(anim);
+  }
+  sink.Release(set);
+  DataBytes weights;
+  weights.String(names.front().c_str()).Dword(0);
+  for (int i = 0; i < 16; ++i) weights.Float(i % 5 == 0 ? 1.0f : 0.0f);
+  sink.Release(testing::Add(sink, {}, kSkinWeightsGuid, nullptr, weights));
+}
+
+TEST(TextNameMap, RewrittenNamesStayDistinctAndEveryReferenceNamesItsOwnFrame) {
+  // Each pair collides under TextName; the second of each is a name the text keeps.
+  const std::vector<std::string> names = {"say_'hi'", "say__hi_", "-5", "_-5", "template", "_template",
+                                          "a b",      "a.b",      "a_b_2", "Plain"};
+  TempDir dir;
+  for (XFileFormat format : kFormats) {
+    XFileWriter writer;
+    ASSERT_TRUE(testing::RegisterTemplateBlocks(writer));
+    const std::string path = dir / "names.x";
+    ASSERT_TRUE(writer.Open(path, format));
+    WriteCollidingNames(writer, names);
+    ASSERT_TRUE(writer.Save()) << writer.Error();
+    XFileTree read;
+    std::string error;
+    ASSERT_TRUE(ReadXFileFromPath(path, {}, &read, &error)) << error;
+    std::vector<std::string> frames, references, bones;
+    for (const XTreeObject& o : read.objects) {
+      const XTemplate* t = read.TemplateOf(o);
+      if (o.isReference) references.push_back(o.name);
+      else if (t->name == "Frame") frames.push_back(o.name);
+      else if (t->name == "SkinWeights") bones.emplace_back(reinterpret_cast<const char*>(read.Data(o).data()));
+    }
+    EXPECT_EQ(references, frames) << "each animation names its own frame, in order";
+    ASSERT_EQ(bones.size(), 1u);
+    EXPECT_EQ(bones[0], frames[0]) << "a bone name follows its frame";
+    if (format != XFileFormat::Text) {
+      EXPECT_EQ(frames, names) << "binary encodings keep names exactly";
+      continue;
+    }
+    // Names the text keeps stay; the others take TextName's form, numbered past any name the
+    // file already holds, in the order they first appear.
+    EXPECT_EQ(frames, (std::vector<std::string>{"say__hi__2", "say__hi_", "_-5_2", "_-5", "_template_2", "_template",
+                                                "a_b", "a_b_3", "a_b_2", "Plain"}));
+    // the same tree gives the same text
+    XFileWriter again;
+    ASSERT_TRUE(testing::RegisterTemplateBlocks(again));
+    ASSERT_TRUE(again.Open(dir / "again.x", format));
+    WriteCollidingNames(again, names);
+    ASSERT_TRUE(again.Save()) << again.Error();
+    EXPECT_EQ(testing::ReadBytes(path), testing::ReadBytes(dir / "again.x"));
+  }
+}
+
 class WriterFaults : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -211,6 +275,37 @@ TEST_F(WriterFaults, ReferenceToNoObjectFailsTheSave) {
   EXPECT_TRUE(writer.AddReference(frame, "Missing"));
   EXPECT_FALSE(writer.Save());
   EXPECT_NE(writer.Error().find("names no object: Missing"), std::string::npos) << writer.Error();
+}
+
+// A reference is an optional child: leaving it out keeps the file well formed, so it costs
+// the reference, not the file.
+TEST_F(WriterFaults, AReferenceThatCannotBeMadeIsLeftOutAndTheFileIsStillSaved) {
+  XObjectHandle frame = Add({}, kFrameGuid, "F", {});
+  XObjectHandle set = Add({}, kAnimationSetGuid, "Set", {});
+  XObjectHandle anim = Add(set, kAnimationGuid, nullptr, {});
+  XObjectHandle ticks = Add({}, kAnimTicksPerSecondGuid, nullptr, DataBytes().Dword(30));
+  EXPECT_FALSE(writer.AddReference(anim, ""));
+  EXPECT_FALSE(writer.AddReference(anim, nullptr));
+  EXPECT_FALSE(writer.AddReference(ticks, "F"));
+  EXPECT_FALSE(writer.AddReference({}, "F"));
+  writer.Release(frame);
+  EXPECT_FALSE(writer.AddReference(frame, "F"));
+  EXPECT_TRUE(writer.AddReference(anim, "F"));
+  EXPECT_TRUE(writer.Errors().empty()) << writer.Error();
+  const std::vector<std::string>& left = writer.Omissions();
+  ASSERT_EQ(left.size(), 5u);
+  EXPECT_NE(left[0].find("AddReference under Animation: no name given; the reference is left out"), std::string::npos)
+      << left[0];
+  EXPECT_NE(left[2].find("AnimTicksPerSecond allows no children"), std::string::npos) << left[2];
+  EXPECT_NE(left[4].find("released"), std::string::npos) << left[4];
+  ASSERT_TRUE(writer.Save()) << writer.Error();
+  XFileTree read;
+  std::string error;
+  ASSERT_TRUE(ReadXFileFromPath(dir / "out.x", {}, &read, &error)) << error;
+  EXPECT_EQ(DumpTree(read), DumpTree(writer.Tree()));
+  size_t references = 0;
+  for (const XTreeObject& o : read.objects) references += o.isReference;
+  EXPECT_EQ(references, 1u) << "only the one that could be made";
 }
 
 // An animation-only file names the frames of the file that holds the hierarchy.
