@@ -19,8 +19,8 @@ struct TextVisitor {
   ByteBuffer& out;
   uint32_t indent = 0;
   bool finite = true;
-  // Set while the strings of the object name frames (a SkinWeights bone name): they follow the
-  // frames' names as written.
+  // Set while writing an object whose string names a frame (the bone of a SkinWeights): the
+  // string follows the frame's name as written.
   const TextNameMap* frameNames = nullptr;
 
   void NewLine() {
