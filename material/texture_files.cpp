@@ -155,7 +155,8 @@ int CopyTextureFiles(ExportContext& ctx, XMaterial& record) {
     ++used;
     if (!o.TextureFiles) continue;
     if (!slot.proceduralMap) {
-      if (!slot.sourcePath.empty()) slot.fileName = PlaceTextureFile(ctx, slot.hostPath, slot.sourcePath, slot.fileName);
+      if (!slot.sourcePath.empty())
+        slot.fileName = PlaceTextureFile(ctx, slot.hostPath, slot.sourcePath, slot.fileName);
       continue;
     }
     const std::string name = slot.name + ".bmp";

@@ -154,7 +154,8 @@ TEST_F(TexturePaths, TexturesBesideTheSceneAreOnlyRead) {
       "faces": [[0,1,2,0,0],[0,2,1,0,1]], "maps": {"1": {"vertices": [[0,0],[1,0],[0,1]], "faces": [[0,1,2],[0,2,1]]}}},
       "material": {"type": "multi", "subMaterials": [
         {"type": "standard", "name": "Odd", "maps": {"diffuse": {"type": "bitmap", "file": "C:\\maps\\odd.bmp"}}},
-        {"type": "standard", "name": "Photo", "maps": {"diffuse": {"type": "bitmap", "file": "C:\\maps\\photo.jpg"}}}]}}]})";
+        {"type": "standard", "name": "Photo",
+         "maps": {"diffuse": {"type": "bitmap", "file": "C:\\maps\\photo.jpg"}}}]}}]})";
   const fs::path scene = Doc(doc);
   fs::create_directory_symlink(dir_ / "in", dir_ / "link");
   const std::string oddBytes = Read(dir_ / "in" / "odd.bmp"), photoBytes = Read(dir_ / "in" / "photo.jpg");
