@@ -43,6 +43,7 @@ struct ExportContext {
   std::vector<XNode*> nodeOrder;  // the nodes of nodeMap in creation order, for stable walks
   std::unordered_set<std::string> nodeNames;  // names given so far, for unique naming
   std::vector<std::unique_ptr<XNode>> topNodes;
+  std::unordered_set<std::string> texturesTold;  // texture problems already reported, once each
 };
 
 // The record a node's material entry stands for (a reference resolves into the shared list);

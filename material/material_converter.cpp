@@ -48,6 +48,7 @@ void FillBitmapSlot(const HostScene& host, const HostTexmap* map, XMaterial& rec
   const std::string path = host.BitmapFileName(map);
   slot.fileName = platform::HostFileNameOf(path);
   slot.sourcePath = ResolveTexturePath(path);
+  slot.hostPath = path;
   slot.mapChannel = host.MapChannel(map);
 }
 
@@ -293,6 +294,7 @@ std::unique_ptr<XMaterial> ConvertShaderMaterial(HostScene& host, const HostMate
         if (host.EffectBitmapPresent(material, j)) {
           const std::string path = host.EffectBitmapPath(material, j);
           slot.sourcePath = ResolveTexturePath(path);
+          slot.hostPath = path;
           slot.fileName = platform::HostFileNameOf(path);
         }
       }
@@ -318,6 +320,11 @@ std::unique_ptr<XMaterial> ConvertShaderMaterial(HostScene& host, const HostMate
 }
 
 void CollectEffectParams(const HostScene& host, XEffectParams& params, const HostParamBlock* block) {
+  // A texture is named by its bare file name, and its source is kept for the copy step to copy it
+  // and to rename it after a conversion.
+  auto texture = [&](std::string name, const std::string& path) {
+    params.stringParams.push_back({std::move(name), platform::HostFileNameOf(path), ResolveTexturePath(path), path});
+  };
   const int n = host.ParamCount(block);
   for (int i = 0; i < n; ++i) {
     const ParamValue v = host.ParamAt(block, i, 0);
@@ -340,11 +347,10 @@ void CollectEffectParams(const HostScene& host, XEffectParams& params, const Hos
       case 9: params.stringParams.push_back({std::move(name), v.s}); break;
       case 15:
         // A map parameter without a bitmap names no file and is left out.
-        if (v.map && host.TexmapClassID(v.map) == kBitmapMapClass)
-          params.stringParams.push_back({std::move(name), platform::HostFileNameOf(host.BitmapFileName(v.map))});
+        if (v.map && host.TexmapClassID(v.map) == kBitmapMapClass) texture(std::move(name), host.BitmapFileName(v.map));
         break;
       case 16:
-        if (!v.s.empty()) params.stringParams.push_back({std::move(name), v.s});
+        if (!v.s.empty()) texture(std::move(name), v.s);
         break;
       default: break;
     }

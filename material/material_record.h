@@ -30,6 +30,7 @@ struct XTextureSlot {
   std::string name;
   std::string fileName;
   std::string sourcePath;
+  std::string hostPath;  // the bitmap's path as the host gave it, for telling that it was not found
   int32_t mapChannel = 0;
   UVTransform uvTransform;
   TextureAddress addressU = TextureAddress::Clamp;
@@ -59,7 +60,14 @@ struct XMaterial {
 struct XEffectParams {
   struct DWordParam { std::string name; int32_t value = 0; };
   struct FloatParam { std::string name; float values[4] = {0, 0, 0, 0}; uint32_t floatCount = 1; };
-  struct StringParam { std::string name; std::string value; };
+  // A texture parameter also keeps where its bitmap comes from, so that the copy step can give it
+  // the name of the file it writes.
+  struct StringParam {
+    std::string name;
+    std::string value;
+    std::string sourcePath = {};  // empty for a parameter that names no texture
+    std::string hostPath = {};
+  };
   std::string effectFile;
   std::vector<DWordParam> dwordParams;
   std::vector<FloatParam> floatParams;

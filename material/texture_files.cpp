@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <set>
 #include <utility>
 #include <vector>
@@ -47,6 +48,35 @@ std::string SearchFind(const std::string& folder, const std::string& fileName, s
   return found;
 }
 
+// The name ResolveTexturePath looks for: forward slashes do not separate folders there.
+std::string SearchedName(const std::string& path) {
+  const size_t cut = path.find_last_of('\\');
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+void ReportNotFound(ExportContext& ctx, const std::string& hostPath) {
+  if (!ctx.texturesTold.insert("missing\n" + hostPath).second) return;
+  const SearchFolders& f = TextureSearchFolders();
+  std::string where;
+  int count = 0;
+  for (const std::string* folder : {&f.sceneDir, &f.hostDir7, &f.hostDir32}) {
+    if (folder->empty()) continue;
+    where += (where.empty() ? "'" : ", '") + *folder + "'";
+    ++count;
+  }
+  if (count == 0)
+    std::fprintf(stderr, "vorn: texture '%s' not found, and there was no folder to search\n", hostPath.c_str());
+  else
+    std::fprintf(stderr, "vorn: texture '%s' not found: looked for '%s' in %s and %s\n", hostPath.c_str(),
+                 SearchedName(hostPath).c_str(), where.c_str(), count > 1 ? "their subfolders" : "its subfolders");
+}
+
+void ReportKept(ExportContext& ctx, const std::string& source, const std::string& doing) {
+  if (!ctx.texturesTold.insert("kept\n" + source).second) return;
+  std::fprintf(stderr, "vorn: texture '%s' kept unconverted (not %s): the copy would replace the source itself\n",
+               source.c_str(), doing.c_str());
+}
+
 }  // namespace
 
 bool IsSafeTargetName(const std::string& name) {
@@ -63,8 +93,7 @@ std::string FindFileInTree(const std::string& folder, const std::string& fileNam
 
 std::string ResolveTexturePath(const std::string& path) {
   if (path.empty()) return path;
-  const size_t cut = path.find_last_of('\\');
-  const std::string fileName = cut == std::string::npos ? path : path.substr(cut + 1);
+  const std::string fileName = SearchedName(path);
   if (platform::PathExists(path)) return path;
   const SearchFolders& folders = TextureSearchFolders();
   std::string result;
@@ -76,6 +105,48 @@ std::string ResolveTexturePath(const std::string& path) {
   return result;
 }
 
+std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, const std::string& sourcePath,
+                             const std::string& fileName) {
+  const ExportOptions& o = Options();
+  if (!platform::PathExists(sourcePath)) {
+    ReportNotFound(ctx, hostPath.empty() ? sourcePath : hostPath);
+    return fileName;
+  }
+  // Converted to TextureFormat, or with PowerOf2 alone re-encoded in its own format when its size
+  // is not a power of two already.
+  const int32_t format = o.TextureConvert ? o.TextureFormat : o.PowerOf2 ? TextureFormatOfName(fileName) : -1;
+  int w = 0, h = 0;
+  if (*TextureFormatExtension(format) && TextureSize(sourcePath, w, h) &&
+      (o.TextureConvert || NearestPowerOfTwo(w) != w || NearestPowerOfTwo(h) != h)) {
+    const std::string name = ConvertedTextureName(fileName, format);
+    if (!IsSafeTargetName(name)) return fileName;
+    const std::string target = ctx.outputDirectory + name;
+    if (!o.OverwriteTexture && platform::PathExists(target)) return name;
+    // The source is only ever read: exported into its own folder it stays as it is.
+    if (platform::SameFile(sourcePath, target)) {
+      const bool resize = o.PowerOf2 && (NearestPowerOfTwo(w) != w || NearestPowerOfTwo(h) != h);
+      std::string doing;
+      if (o.TextureConvert) doing = std::string("converted to ") + (TextureFormatExtension(format) + 1);
+      if (resize)
+        doing += (doing.empty() ? "resized to " : " and resized to ") + std::to_string(NearestPowerOfTwo(w)) + " x " +
+                 std::to_string(NearestPowerOfTwo(h));
+      ReportKept(ctx, sourcePath, doing);
+      return name;
+    }
+    errno = 0;
+    if (!ConvertTexture(sourcePath, target, format, o.PowerOf2 != 0)) platform::ReportNotWritten(target, errno);
+    return name;
+  }
+  // Not converted: copied as it is, unless it is there already.
+  if (!IsSafeTargetName(fileName)) return fileName;
+  const std::string target = ctx.outputDirectory + fileName;
+  if (platform::SameFile(sourcePath, target)) return fileName;
+  if ((o.OverwriteTexture || !platform::PathExists(target)) &&
+      !platform::CopyFileAtomic(sourcePath, target, o.OverwriteTexture != 0))
+    platform::ReportNotWritten(target, errno);
+  return fileName;
+}
+
 int CopyTextureFiles(ExportContext& ctx, XMaterial& record) {
   const ExportOptions& o = Options();
   int used = 0;
@@ -84,28 +155,8 @@ int CopyTextureFiles(ExportContext& ctx, XMaterial& record) {
     ++used;
     if (!o.TextureFiles) continue;
     if (!slot.proceduralMap) {
-      if (slot.sourcePath.empty()) continue;
-      // Converted to TextureFormat, or with PowerOf2 alone re-encoded in its own format when its
-      // size is not a power of two already.
-      const int32_t format = o.TextureConvert ? o.TextureFormat : o.PowerOf2 ? TextureFormatOfName(slot.fileName) : -1;
-      int w = 0, h = 0;
-      if (*TextureFormatExtension(format) && TextureSize(slot.sourcePath, w, h) &&
-          (o.TextureConvert || NearestPowerOfTwo(w) != w || NearestPowerOfTwo(h) != h)) {
-        const std::string name = ConvertedTextureName(slot.fileName, format);
-        if (!IsSafeTargetName(name)) continue;
-        const std::string target = ctx.outputDirectory + name;
-        errno = 0;
-        if ((o.OverwriteTexture || !platform::PathExists(target)) &&
-            !ConvertTexture(slot.sourcePath, target, format, o.PowerOf2 != 0))
-          platform::ReportNotWritten(target, errno);
-        slot.fileName = name;
-        continue;
-      }
-      // Not converted: copied as it is.
-      if (!IsSafeTargetName(slot.fileName)) continue;
-      const std::string target = ctx.outputDirectory + slot.fileName;
-      if ((o.OverwriteTexture || !platform::PathExists(target)) && !platform::CopyFileAtomic(slot.sourcePath, target, o.OverwriteTexture != 0))
-        platform::ReportNotWritten(target, errno);
+      if (!slot.sourcePath.empty())
+        slot.fileName = PlaceTextureFile(ctx, slot.hostPath, slot.sourcePath, slot.fileName);
       continue;
     }
     const std::string name = slot.name + ".bmp";
@@ -117,6 +168,20 @@ int CopyTextureFiles(ExportContext& ctx, XMaterial& record) {
         platform::ReportNotWritten(target, errno);
     }
     slot.fileName = name;
+  }
+  // The texture parameters of a shader material name the file the copy wrote: a slot's when it has
+  // the same source, else their own copy.
+  if (used > 0 && o.TextureFiles && record.kind == MaterialKind::Effect) {
+    auto& effect = static_cast<XEffectMaterial&>(record);
+    for (XEffectParams::StringParam& p : effect.effect.stringParams) {
+      if (p.sourcePath.empty()) continue;
+      const XTextureSlot* same = nullptr;
+      for (const XTextureSlot& slot : record.slots)
+        if (!same && slot.mapChannel >= 1 && !slot.proceduralMap && !slot.sourcePath.empty() &&
+            (slot.sourcePath == p.sourcePath || platform::SameFile(slot.sourcePath, p.sourcePath)))
+          same = &slot;
+      p.value = same ? same->fileName : PlaceTextureFile(ctx, p.hostPath, p.sourcePath, p.value);
+    }
   }
   return used;
 }

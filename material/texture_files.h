@@ -14,8 +14,14 @@ std::string ResolveTexturePath(const std::string& path);
 // Depth-first, in name order; folders starting with '.' and links back into the walk are skipped.
 std::string FindFileInTree(const std::string& folder, const std::string& fileName);
 // Copies the used bitmap slots and renders the procedural ones into the output folder; returns
-// the number of used slots.
+// the number of used slots. The texture parameters of a shader material are given the names of the
+// files written for them.
 int CopyTextureFiles(ExportContext& ctx, XMaterial& record);
+// Copies or converts one source into the output folder and returns the name the .X file gives it.
+// A source that is its own target is left as it is; one that is missing is reported once, by the
+// host path, with the folders searched.
+std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, const std::string& sourcePath,
+                             const std::string& fileName);
 
 // True when name is a plain file name: writing outputDirectory + name stays in that folder.
 bool IsSafeTargetName(const std::string& name);

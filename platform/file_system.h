@@ -15,6 +15,9 @@ constexpr size_t kMaxPath = 260;
 bool PathExists(const std::string& path);       // a file or a folder
 bool FileExists(const std::string& path);       // anything but a folder
 bool DirectoryExists(const std::string& path);
+// True when both paths name one existing file (same device and inode), however each is spelt and
+// whatever links lead there.
+bool SameFile(const std::string& a, const std::string& b);
 
 // Creates the folder and its missing parents; true when the folder exists afterwards.
 bool CreateDirectories(const std::string& path);

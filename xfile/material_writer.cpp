@@ -42,6 +42,8 @@ void CopyOwnEffectFile(ExportContext& ctx, const XEffectMaterial& record) {
   const std::string name = platform::HostFileNameOf(record.effect.effectFile);
   if (!IsSafeTargetName(name)) return;
   const std::string target = ctx.outputDirectory + name;
+  // Exported into its own folder the effect file is there already; it is never written over itself.
+  if (platform::SameFile(record.effect.effectFile, target)) return;
   if ((o.OverwriteFX || !platform::PathExists(target)) && !platform::CopyFileAtomic(record.effect.effectFile, target, o.OverwriteFX != 0))
     platform::ReportNotWritten(target, errno);
 }

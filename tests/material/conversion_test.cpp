@@ -321,6 +321,10 @@ TEST_F(Conversion, ShaderMaterialWithEffectFileBitmapsAndParameters) {
   EXPECT_EQ(e.stringParams[2].name, "tex");
   EXPECT_EQ(e.stringParams[2].value, "tex.png");
   EXPECT_EQ(e.stringParams[3].name, "bmp");
+  EXPECT_EQ(e.stringParams[3].value, "r.tga") << "a bitmap is named by its bare file name too";
+  EXPECT_EQ(e.stringParams[3].hostPath, "C:\\q\\r.tga");
+  EXPECT_EQ(e.stringParams[2].sourcePath, Dir() + "/tex.png") << "texture parameters keep their source for the copy";
+  EXPECT_TRUE(e.stringParams[0].sourcePath.empty() && e.stringParams[1].sourcePath.empty()) << "not textures";
   EXPECT_TRUE(doc_->Messages().empty());
 }
 

@@ -118,5 +118,30 @@ TEST_F(TexturedExample, WithFxTheNormalMappedMaterialGetsAGeneratedEffect) {
             std::string::npos);
 }
 
+// With conversion every name the file holds is a file beside it, in every encoding: the shader's
+// texture parameter names the converted copy, not the source.
+TEST_F(TexturedExample, ConvertedTexturesAreNamedWhereverTheFileNamesThem) {
+  for (int type = 0; type < 3; ++type) {
+    SCOPED_TRACE(type);
+    XFileTree tree;
+    ASSERT_TRUE(Export("FX=1\nTextureConvert=1\nTextureFormat=0\nXFileType=" + std::to_string(type) + "\n", tree));
+    EXPECT_NE(Outline(tree).find("EffectParamString: GlowTexture|crate_diffuse.dds|\n"), std::string::npos)
+        << Outline(tree);
+    int named = 0;
+    for (const XTreeObject& o : tree.objects) {
+      if (o.isReference) continue;
+      const std::string t = tree.TemplateOf(o)->name;
+      if (t != "TextureFilename" && t != "EffectInstance" && t != "EffectParamString") continue;
+      auto d = tree.Data(o);
+      std::string text(d.begin(), d.end() - 1);
+      const std::string name = text.substr(text.find('\0') == std::string::npos ? 0 : text.find('\0') + 1);
+      EXPECT_TRUE(std::filesystem::is_regular_file(dir_ / name)) << t << " names " << name;
+      ++named;
+    }
+    EXPECT_EQ(named, 6) << "the checker's name, two effect instances, three texture parameters";
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "crate_diffuse.png"));
+  }
+}
+
 }  // namespace
 }  // namespace vorn

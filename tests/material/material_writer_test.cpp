@@ -292,5 +292,42 @@ TEST_F(Writer, ProceduralDiffuseIsNamedAsItsImage) {
   EXPECT_TRUE(std::filesystem::exists(dir_ / "out" / "Checker__1.bmp"));
 }
 
+// Converted textures: the shader's texture parameters name the files the copy wrote, whether the
+// texture is also an effect bitmap or only a parameter.
+TEST_F(Writer, ShaderTextureParametersNameTheConvertedFiles) {
+  const std::filesystem::path examples = std::filesystem::path(VORN_SOURCE_DIR) / "examples" / "textures";
+  std::filesystem::copy_file(examples / "crate_diffuse.png", dir_ / "crate_diffuse.png");
+  std::filesystem::copy_file(examples / "crate_normal.bmp", dir_ / "crate_normal.bmp");
+  Touch(dir_ / "g.fx", "fx");
+  Load(R"("materials": {"g": {"type": "shader", "name": "G", "effectFile": "C:\\fx\\g.fx",
+      "effectBitmaps": [{"path": "C:\\t\\crate_diffuse.png", "channel": 1}],
+      "paramBlocks": [[{"name": "Same", "type": "bitmap", "value": "crate_diffuse.png"},
+                       {"name": "Own", "type": "texmap", "value": "nrm"},
+                       {"name": "Lost", "type": "bitmap", "value": "C:\\gone\\lost.png"},
+                       {"name": "Again", "type": "bitmap", "value": "D:\\lost.png"},
+                       {"name": "Text", "type": "string", "value": "crate_diffuse.png"}]]}},
+    "texmaps": {"nrm": {"type": "bitmap", "file": "D:\\n\\crate_normal.bmp"}})");
+  ctx_.xfileSink = &sink_;
+  Node(1).meshData = Node(0).meshData;
+  Options().TextureConvert = 1;
+  Options().TextureFormat = 0;
+  ASSERT_TRUE(ConvertNodeMaterial(ctx_, Node(1), Mtl("g")));
+  ::testing::internal::CaptureStderr();
+  WriteMaterialList(ctx_, {1000}, Node(1));
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  std::vector<std::vector<uint8_t>> strings;
+  for (const auto* o : sink_.Of(kEffectParamStringGuid)) strings.push_back(o->bytes);
+  EXPECT_EQ(strings, (std::vector<std::vector<uint8_t>>{
+                         Bytes({"Same", "crate_diffuse.dds"}), Bytes({"Own", "crate_normal.dds"}),
+                         Bytes({"Lost", "lost.png"}), Bytes({"Again", "lost.png"}),
+                         Bytes({"Text", "crate_diffuse.png"})}));
+  for (const char* written : {"crate_diffuse.dds", "crate_normal.dds", "g.fx"})
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "out" / written)) << written;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "out" / "crate_diffuse.png")) << "only the converted copy is written";
+  EXPECT_NE(err.find("texture 'C:\\gone\\lost.png' not found"), std::string::npos) << err;
+  EXPECT_NE(err.find("texture 'D:\\lost.png' not found"), std::string::npos) << "another host path: " << err;
+  EXPECT_EQ(err.find("could not write"), std::string::npos) << err;
+}
+
 }  // namespace
 }  // namespace vorn

@@ -69,6 +69,57 @@ TEST_F(TexturedReaders, LoaderAndAssimpSeeTheMaterialsInEveryEncoding) {
   }
 }
 
+// The example exported into its own folder, its textures beside it and one of them lost: the
+// textures kept unconverted and the lost one are named, and the file loads in every encoding.
+TEST_F(TexturedReaders, ExportedBesideItsTexturesWithOneLost) {
+  const std::filesystem::path examples = std::filesystem::path(VORN_SOURCE_DIR) / "examples";
+  struct Variant {
+    const char* ini;
+    const char* plain;  // a texture of a plain material, which assimp lists
+  };
+  for (const Variant& v : {Variant{"FX=1\nTextureConvert=1\nTextureFormat=1\n", "Checker__1.bmp"},
+                           Variant{"PowerOf2=1\nMulti-Textures=1\n", "lost.bmp"}}) {
+    const char* ini = v.ini;
+    const std::filesystem::path out = dir_ / ("own" + std::to_string(std::hash<std::string>{}(ini) % 1000));
+    std::filesystem::create_directories(out);
+    for (const char* t : {"crate_diffuse.png", "crate_normal.bmp", "glow.fx"})
+      std::filesystem::copy_file(examples / "textures" / t, out / t);
+    std::string json = ReadText(examples / "textured_box.json");
+    json.replace(json.find("crate_normal.bmp"), 16, "lost.bmp");
+    std::ofstream(out / "scene.json") << json;
+    const std::string diffuse = ReadText(out / "crate_diffuse.png");
+    for (int type = 0; type < 3; ++type) {
+      SCOPED_TRACE(std::string(ini) + " encoding " + std::to_string(type));
+      auto doc = LoadSceneDocument(out / "scene.json");
+      std::ofstream(out / "vorn_max_config.ini") << "[Option]\nXFileType=" << type << "\n" << ini;
+      doc->SetDirectory(9, out);
+      const std::string path = out / "box.x";
+      ::testing::internal::CaptureStderr();
+      XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
+      const std::string err = ::testing::internal::GetCapturedStderr();
+      EXPECT_NE(err.find("texture 'C:\\textures\\lost.bmp' not found"), std::string::npos) << err;
+      EXPECT_EQ(ReadText(out / "crate_diffuse.png"), diffuse);
+      XFileTree tree;
+      std::string error;
+      ASSERT_TRUE(ReadXFileFromPath(path, {}, &tree, &error)) << error;
+      const std::string bytes(tree.data.begin(), tree.data.end());
+      for (const char* name : {"crate_diffuse.png", "lost.bmp", "Checker__1.bmp"})
+        EXPECT_NE(bytes.find(name), std::string::npos) << name;
+      std::string failure;
+      const std::string dump = Load(path, "standard", &failure);
+      ASSERT_TRUE(failure.empty()) << path << ": " << failure;
+      EXPECT_EQ(dump, DumpTree(tree));
+
+      if (std::string(VORN_ASSIMP).empty()) continue;
+      const std::string xml = path + ".xml";
+      const std::string command = "timeout 60 " + ShellQuote(VORN_ASSIMP) + " dump " + ShellQuote(path) + " " +
+                                  ShellQuote(xml) + " >/dev/null 2>&1";
+      ASSERT_EQ(std::system(command.c_str()), 0) << path;
+      EXPECT_NE(ReadText(xml).find(std::string("\"") + v.plain + "\""), std::string::npos) << v.plain;
+    }
+  }
+}
+
 TEST(TexturedImages, OpenInAnIndependentImageReader) {
   if (std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") != 0) GTEST_SKIP() << "Pillow not available";
   testing::TempDir dir;

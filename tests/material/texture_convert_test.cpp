@@ -1,5 +1,7 @@
 #include "material/texture_convert.h"
 
+#include <sys/stat.h>
+
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wconversion"
 #pragma GCC diagnostic ignored "-Wsign-conversion"
@@ -187,6 +189,108 @@ TEST_F(TextureConvert, ExistingConvertedTargetsStayWithoutOverwrite) {
   XMaterial off = Record("red.bmp", "red.bmp");
   CopyTextureFiles(ctx_, off);
   EXPECT_EQ(off.slots[0].fileName, "red.bmp") << "nothing copied, nothing renamed";
+}
+
+// Exported into the folder that holds its textures: a source is only ever read, whatever the
+// spelling of the path that reaches it.
+class SourceInOutputFolder : public TextureConvert {
+ protected:
+  void SetUp() override {
+    TextureConvert::SetUp();
+    Touch(dir_ / "out" / "red.bmp", SolidBmp(5, 3, 255, 0, 0));
+    std::filesystem::create_directory_symlink(dir_ / "out", dir_ / "link");
+  }
+  XMaterial InOut(const std::string& spelling) {
+    XMaterial r;
+    r.slots[0].mapChannel = 1;
+    r.slots[0].fileName = "red.bmp";
+    r.slots[0].sourcePath = Dir() + spelling;
+    return r;
+  }
+  std::filesystem::path Source() const { return dir_ / "out" / "red.bmp"; }
+};
+
+TEST_F(SourceInOutputFolder, ConversionToItsOwnFormatOrSizeLeavesItAndSaysWhy) {
+  const std::string before = Read(Source());
+  struct stat was {};
+  ASSERT_EQ(::stat(Source().c_str(), &was), 0);
+  struct Case {
+    int convert, format, pow2;
+    const char* said;
+  };
+  for (const Case& c : {Case{0, 0, 1, "not resized to 4 x 4"}, Case{1, 4, 0, "not converted to bmp"},
+                        Case{1, 4, 1, "not converted to bmp and resized to 4 x 4"}}) {
+    for (const char* spelling : {"/out/red.bmp", "/out/../out/./red.bmp", "/link/red.bmp"}) {
+      SCOPED_TRACE(std::string(spelling) + " " + c.said);
+      Options().TextureConvert = c.convert;
+      Options().TextureFormat = c.format;
+      Options().PowerOf2 = c.pow2;
+      ExportContext ctx;
+      ctx.outputDirectory = ctx_.outputDirectory;
+      XMaterial r = InOut(spelling);
+      ::testing::internal::CaptureStderr();
+      EXPECT_EQ(CopyTextureFiles(ctx, r), 1);
+      CopyTextureFiles(ctx, r);
+      const std::string err = ::testing::internal::GetCapturedStderr();
+      EXPECT_EQ(Read(Source()), before);
+      EXPECT_EQ(r.slots[0].fileName, "red.bmp") << "named as it is";
+      EXPECT_NE(err.find(std::string("texture '") + Dir() + spelling + "' kept unconverted (" + c.said + ")"),
+                std::string::npos) << err;
+      EXPECT_EQ(err.find("kept"), err.rfind("kept")) << "told once: " << err;
+    }
+  }
+  struct stat is {};
+  ASSERT_EQ(::stat(Source().c_str(), &is), 0);
+  EXPECT_EQ(is.st_ino, was.st_ino) << "the source file itself, not a copy";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "out"), {}), 1) << "nothing else written";
+}
+
+TEST_F(SourceInOutputFolder, AHardLinkOrALinkAtTheTargetIsTheSourceToo) {
+  const std::string before = Read(Source());
+  Touch(dir_ / "src" / "keep.bmp", before);
+  std::filesystem::create_hard_link(dir_ / "src" / "keep.bmp", dir_ / "out" / "hard.bmp");
+  std::filesystem::create_symlink(dir_ / "src" / "keep.bmp", dir_ / "out" / "soft.bmp");
+  Options().TextureConvert = 0;
+  Options().PowerOf2 = 1;
+  for (const char* name : {"hard.bmp", "soft.bmp"}) {
+    XMaterial r = Record("keep.bmp", name);
+    ctx_.texturesTold.clear();  // one source, told once per export: each name as its own export
+    ::testing::internal::CaptureStderr();
+    CopyTextureFiles(ctx_, r);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("kept unconverted"), std::string::npos) << name;
+    EXPECT_EQ(r.slots[0].fileName, name);
+  }
+  EXPECT_EQ(Read(dir_ / "src" / "keep.bmp"), before);
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "out" / "soft.bmp")) << "the link is kept, it names the source";
+  EXPECT_EQ(std::filesystem::hard_link_count(dir_ / "src" / "keep.bmp"), 2u);
+}
+
+TEST_F(SourceInOutputFolder, ACopyWithoutConversionIsNotWrittenOverItself) {
+  Options().TextureConvert = 0;
+  Options().PowerOf2 = 0;
+  struct stat before {};
+  ASSERT_EQ(::stat(Source().c_str(), &before), 0);
+  XMaterial r = InOut("/link/red.bmp");
+  ::testing::internal::CaptureStderr();
+  CopyTextureFiles(ctx_, r);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "nothing to tell: the file is where it belongs";
+  struct stat after {};
+  ASSERT_EQ(::stat(Source().c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino) << "not replaced by a copy of itself";
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(r.slots[0].fileName, "red.bmp");
+}
+
+TEST_F(SourceInOutputFolder, AnotherFileOfTheTargetsNameIsStillReplaced) {
+  // A stale copy beside the .X is not the source: conversion goes on over it.
+  Options().PowerOf2 = 1;
+  Options().TextureConvert = 0;
+  Touch(dir_ / "out" / "stale.bmp", "stale");
+  XMaterial r = Record("red.bmp", "stale.bmp");
+  ::testing::internal::CaptureStderr();
+  CopyTextureFiles(ctx_, r);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_EQ(Decode("stale.bmp").w, 4);
 }
 
 }  // namespace

@@ -2,10 +2,14 @@
 // folders that are missing, read-only or full.
 #include <sys/mount.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "reliability_fixture.h"
+#include "xfile/xfile_reader.h"
+#include "xfile/xfile_tree.h"
 
 namespace vorn_reliability {
 namespace {
@@ -98,6 +102,116 @@ TEST_F(TexturePaths, FailedTextureWritesAreReported) {
   EXPECT_EQ(Export(Doc(Textured(src)), "--set OverwriteTexture=0"), 0) << stderr_;
   EXPECT_EQ(stderr_.find("could not write"), std::string::npos) << stderr_;
   EXPECT_EQ(Read(dir_ / "out" / "evil.png"), "mine");
+}
+
+// A 24-bit BMP in one colour, bottom row first.
+std::string SolidBmp(int w, int h) {
+  const int row = (w * 3 + 3) & ~3;
+  std::string out = "BM";
+  auto put = [&](uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(char(v >> (8 * i)));
+  };
+  put(uint32_t(54 + row * h), 4);
+  put(0, 4);
+  put(54, 4);
+  put(40, 4);
+  put(uint32_t(w), 4);
+  put(uint32_t(h), 4);
+  put(1, 2);
+  put(24, 2);
+  for (int i = 0; i < 6; ++i) put(0, 4);
+  for (int y = 0; y < h; ++y) out += std::string(size_t(w) * 3, char(0x40)) + std::string(size_t(row - w * 3), '\0');
+  return out;
+}
+
+// The file names the .X file gives its textures, in file order.
+std::vector<std::string> TextureNames(const fs::path& x) {
+  vorn::XFileTree tree;
+  std::string error;
+  std::vector<std::string> names;
+  if (!vorn::ReadXFileFromPath(x.string(), {}, &tree, &error)) {
+    ADD_FAILURE() << x << ": " << error;
+    return names;
+  }
+  for (const vorn::XTreeObject& o : tree.objects)
+    if (!o.isReference && tree.TemplateOf(o)->name == "TextureFilename") {
+      auto d = tree.Data(o);
+      names.emplace_back(d.begin(), d.end() - 1);
+    }
+  return names;
+}
+
+// Exported into the folder that holds its textures, as the scene's own folder or through a link
+// to it: the sources stay byte for byte, the file names files that are there, and stderr says
+// which texture was kept unconverted.
+TEST_F(TexturePaths, TexturesBesideTheSceneAreOnlyRead) {
+  WriteText(dir_ / "in" / "odd.bmp", SolidBmp(30, 20));
+  // A JPEG of our own making, by a first export elsewhere.
+  const std::string odd = R"("C:\\maps\\odd.bmp")";
+  ASSERT_EQ(Export(Doc(Textured(odd)), "--set TextureConvert=1 --set TextureFormat=3"), 0) << stderr_;
+  fs::copy_file(dir_ / "out" / "odd.jpg", dir_ / "in" / "photo.jpg");
+  const std::string doc = R"({"nodes": [{"name": "Tri", "mesh": {"vertices": [[0,0,0],[1,0,0],[0,1,0]],
+      "faces": [[0,1,2,0,0],[0,2,1,0,1]], "maps": {"1": {"vertices": [[0,0],[1,0],[0,1]], "faces": [[0,1,2],[0,2,1]]}}},
+      "material": {"type": "multi", "subMaterials": [
+        {"type": "standard", "name": "Odd", "maps": {"diffuse": {"type": "bitmap", "file": "C:\\maps\\odd.bmp"}}},
+        {"type": "standard", "name": "Photo",
+         "maps": {"diffuse": {"type": "bitmap", "file": "C:\\maps\\photo.jpg"}}}]}}]})";
+  const fs::path scene = Doc(doc);
+  fs::create_directory_symlink(dir_ / "in", dir_ / "link");
+  const std::string oddBytes = Read(dir_ / "in" / "odd.bmp"), photoBytes = Read(dir_ / "in" / "photo.jpg");
+  struct Case {
+    const char* set;
+    std::vector<std::string> names;  // what the .X names
+    std::vector<std::string> kept;   // the sources told as kept
+  };
+  for (const Case& c : {Case{"--set PowerOf2=1", {"odd.bmp", "photo.jpg"}, {"odd.bmp", "photo.jpg"}},
+                        Case{"--set TextureConvert=1 --set TextureFormat=3", {"odd.jpg", "photo.jpg"}, {"photo.jpg"}},
+                        Case{"--set TextureConvert=1 --set TextureFormat=4 --set PowerOf2=1", {"odd.bmp", "photo.bmp"},
+                             {"odd.bmp"}}}) {
+    for (const char* folder : {"in", "link"}) {
+      for (const char* type : {"0", "1", "2"}) {
+        SCOPED_TRACE(std::string(c.set) + " into " + folder + ", XFileType " + type);
+        const fs::path x = dir_ / folder / "scene.x";
+        EXPECT_EQ(Run("export " + scene.string() + " " + x.string() + " --silent --config-dir " +
+                      (dir_ / "cfg").string() + " " + c.set + " --set XFileType=" + type),
+                  0)
+            << stderr_;
+        EXPECT_TRUE(Read(dir_ / "in" / "odd.bmp") == oddBytes);
+        EXPECT_TRUE(Read(dir_ / "in" / "photo.jpg") == photoBytes);
+        EXPECT_EQ(TextureNames(x), c.names);
+        for (const std::string& name : c.names) EXPECT_TRUE(fs::is_regular_file(dir_ / "in" / name)) << name;
+        for (const std::string& kept : c.kept)
+          EXPECT_NE(stderr_.find(kept + "' kept unconverted"), std::string::npos) << stderr_;
+        EXPECT_EQ(std::count(stderr_.begin(), stderr_.end(), '\n'), std::ptrdiff_t(c.kept.size())) << stderr_;
+      }
+    }
+    for (const char* made : {"odd.jpg", "photo.bmp"}) fs::remove(dir_ / "in" / made);
+  }
+}
+
+// A texture found nowhere: one line naming the host path and the folders searched, not a failed
+// write; the export goes on.
+TEST_F(TexturePaths, ATextureFoundNowhereIsToldOnceWithTheFoldersSearched) {
+  fs::create_directories(dir_ / "maps");
+  const std::string doc = R"({"nodes": [
+      {"name": "A", "mesh": {"vertices": [[0,0,0],[1,0,0],[0,1,0]], "faces": [[0,1,2]],
+       "maps": {"1": {"vertices": [[0,0],[1,0],[0,1]], "faces": [[0,1,2]]}}}, "material": "lost"},
+      {"name": "B", "mesh": {"vertices": [[0,0,0],[1,0,0],[0,1,0]], "faces": [[0,1,2]],
+       "maps": {"1": {"vertices": [[0,0],[1,0],[0,1]], "faces": [[0,1,2]]}}}, "material": "lost"}],
+    "materials": {"lost": {"type": "standard", "name": "Lost",
+                           "maps": {"diffuse": {"type": "bitmap", "file": "C:\\maps\\lost.png"}}}}})";
+  for (const char* extra : {"", "--set InlineMtl=1", "--set TextureConvert=1"}) {
+    for (const char* type : {"0", "1", "2"}) {
+      SCOPED_TRACE(std::string(extra) + " XFileType " + type);
+      EXPECT_EQ(Export(Doc(doc), std::string(extra) + " --set XFileType=" + type + " --maps-dir " +
+                                     (dir_ / "maps").string()),
+                0);
+      EXPECT_EQ(stderr_, "vorn: texture 'C:\\maps\\lost.png' not found: looked for 'lost.png' in '" +
+                             (dir_ / "in").string() + "/', '" + (dir_ / "maps").string() + "/' and their subfolders\n");
+      const size_t copies = std::string(extra).find("Inline") != std::string::npos ? 2 : 1;
+      EXPECT_EQ(TextureNames(Out()), std::vector<std::string>(copies, "lost.png")) << "named as before";
+    }
+  }
 }
 
 TEST_F(VornRun, MissingOutputFolderIsReported) {
