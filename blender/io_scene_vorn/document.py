@@ -23,6 +23,11 @@ def matrix12(m):
             m[0][2], m[1][2], m[2][2], m[0][3], m[1][3], m[2][3]]
 
 
+def wire_colour(rgba):
+    r, g, b = (max(0, min(255, round(c * 255))) for c in rgba[:3])
+    return r | g << 8 | b << 16
+
+
 def zeros(code, n):
     return array(code, bytes(array(code).itemsize * n))
 
@@ -426,7 +431,7 @@ class SceneWriter:
                 "transform": matrix12(obj.matrix_world),
                 "hidden": not obj.visible_get(view_layer=self.view_layer),
                 "selected": obj.select_get(view_layer=self.view_layer),
-                "renderable": not obj.hide_render}
+                "renderable": not obj.hide_render, "wireColor": wire_colour(obj.color)}
         parent = self.parent_handle(obj)
         if parent is not None:
             node["parent"] = parent
