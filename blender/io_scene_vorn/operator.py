@@ -208,9 +208,15 @@ class ExportVorn(bpy.types.Operator, ExportHelper):
         keep = os.environ.get("VORN_KEEP_DOCUMENT")
         folder = keep or tempfile.mkdtemp(prefix="vorn-blender-")
         os.makedirs(folder, exist_ok=True)
+        writer = document.SceneWriter(context, folder, use_animation=self.use_animation)
         try:
-            writer = document.SceneWriter(context, folder, use_animation=self.use_animation)
-            doc = writer.write()
+            try:
+                doc = writer.write()
+            except Exception as e:  # a scene the writer cannot read: a report, not a traceback
+                import traceback
+                traceback.print_exc()
+                self.report({'ERROR'}, f"cannot read the scene: {e}; nothing was written")
+                return {'CANCELLED'}
             sets = []
             scale = self.space_scale if self.use_space_scale else 1.0
             if self.apply_unit_scale:

@@ -17,6 +17,12 @@ def find_vorn(preferred=""):
     if env:
         candidates.append(env)
     candidates.append(os.path.join(ADDON_DIR, "bin", "vorn"))
+    bundled = candidates[-1]
+    if os.path.isfile(bundled) and not os.access(bundled, os.X_OK):
+        try:  # installing from a zip drops the executable bit
+            os.chmod(bundled, 0o755)
+        except OSError:
+            pass
     for c in candidates:
         if os.path.isfile(c) and os.access(c, os.X_OK):
             return c
