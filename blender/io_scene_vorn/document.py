@@ -13,6 +13,11 @@ from array import array
 
 import bpy
 
+try:  # bundled with Blender's own builds; Debian's Blender uses python3-numpy
+    import numpy as np
+except ImportError:
+    np = None
+
 TICKS_PER_SECOND = 4800
 WEIGHT_PREFIX = "__vorn_w"
 
@@ -29,6 +34,8 @@ def wire_colour(rgba):
 
 
 def zeros(code, n):
+    if np is not None:
+        return np.zeros(n, np.float32 if code == 'f' else np.int32)
     return array(code, bytes(array(code).itemsize * n))
 
 
@@ -42,11 +49,12 @@ class Buffers:
 
     def add(self, data, type_, count):
         if sys.byteorder != "little":
-            data = array(data.typecode, data)
+            data = array(data.typecode if isinstance(data, array) else data.dtype.char, data)
             data.byteswap()
         ref = {"buffer": self.name, "offset": self.offset, "count": count, "type": type_}
-        data.tofile(self.file)
-        self.offset += len(data) * data.itemsize
+        view = memoryview(data)
+        self.file.write(view)
+        self.offset += view.nbytes
         return ref
 
     def close(self):
@@ -88,21 +96,97 @@ def colour_layer(mesh):
     return attrs.active_color or attrs[0]
 
 
+def triangulate(mesh, co):
+    """Blender's own loop triangles of a mesh of triangles and quads, computed with numpy: the
+    RNA collection of loop triangles is read one item at a time, which dominates big exports.
+    Returns (corner indices per triangle, polygon per triangle), or None for other meshes."""
+    npoly = len(mesh.polygons)
+    totals = np.empty(npoly, np.int32)
+    mesh.polygons.foreach_get("loop_total", totals)
+    if npoly == 0 or totals.min() < 3 or totals.max() > 4:
+        return None
+    starts = np.empty(npoly, np.int32)
+    mesh.polygons.foreach_get("loop_start", starts)
+    loop_verts = np.empty(len(mesh.loops), np.int32)
+    mesh.loops.foreach_get("vertex_index", loop_verts)
+    per_poly = totals - 2
+    tri_poly = np.repeat(np.arange(npoly, dtype=np.int32), per_poly)
+    first = np.cumsum(per_poly) - per_poly
+    tris = np.empty((len(tri_poly), 3), np.int32)
+    tris[first] = np.stack([starts, starts + 1, starts + 2], axis=1)
+    quads = np.nonzero(totals == 4)[0]
+    if len(quads):
+        s, a = starts[quads], first[quads]
+        tris[a + 1] = np.stack([s, s + 2, s + 3], axis=1)
+        # as Blender splits a quad: along 1-3 instead of 0-2 when the triangles 0-1-2 and
+        # 0-3-2 would face the same way (the quad is folded or concave at 0 or 2)
+        v = co.reshape(-1, 3)
+        p0, p1, p2, p3 = (v[loop_verts[s + k]] for k in range(4))
+        d13 = p2 - p0
+        flip = np.einsum("ij,ij->i", np.cross(p1 - p0, d13), np.cross(p3 - p0, d13)) > 0
+        if flip.any():
+            fs, fa = s[flip], a[flip]
+            tris[fa] = np.stack([fs, fs + 1, fs + 3], axis=1)
+            tris[fa + 1] = np.stack([fs + 1, fs + 2, fs + 3], axis=1)
+    return tris, tri_poly, loop_verts
+
+
+def fast_normals(mesh, tri_verts, tri_poly):
+    """Normals without Blender's per-corner normal pass where the mesh has neither custom
+    normals nor sharp edges that split them: vertex normals on smooth faces, face normals on
+    flat ones. Returns (normal table, per-corner index) or None."""
+    if bpy.app.version >= (4, 1, 0):
+        if mesh.normals_domain == 'CORNER':
+            return None
+    elif mesh.use_auto_smooth or mesh.has_custom_normals:
+        return None
+    nv, npoly = len(mesh.vertices), len(mesh.polygons)
+    smooth = np.empty(npoly, bool)
+    mesh.polygons.foreach_get("use_smooth", smooth)
+    if smooth.all():
+        table = np.empty(nv * 3, np.float32)
+        mesh.vertices.foreach_get("normal", table)
+        return table, None  # the faces' own vertex indices
+    table = np.empty((nv + npoly) * 3, np.float32)
+    mesh.vertices.foreach_get("normal", table[:nv * 3])
+    mesh.polygons.foreach_get("normal", table[nv * 3:])
+    index = np.where(smooth[tri_poly][:, None], tri_verts, (tri_poly + nv)[:, None])
+    return table, index
+
+
 def mesh_record(mesh, buffers, timings):
     """The triangle mesh of an evaluated Blender mesh, in the document's terms."""
     t0 = time.perf_counter()
-    mesh.calc_loop_triangles()
-    tris = mesh.loop_triangles
-    nt, nv, nl = len(tris), len(mesh.vertices), len(mesh.loops)
-    co = zeros('f', 3 * nv)
+    nv, nl = len(mesh.vertices), len(mesh.loops)
+    co = zeros('f', 3 * nv) if np is None else np.empty(3 * nv, np.float32)
     mesh.vertices.foreach_get("co", co)
-    tri_verts = zeros('i', 3 * nt)
-    tris.foreach_get("vertices", tri_verts)
-    tri_loops = zeros('i', 3 * nt)
-    tris.foreach_get("loops", tri_loops)
-    mat_ids = zeros('i', nt)
-    tris.foreach_get("material_index", mat_ids)
-    normals = corner_normals(mesh, nl)
+    fast = triangulate(mesh, co) if np is not None else None
+    normal_faces = None
+    if fast is not None:
+        tri_loops, tri_poly, loop_verts = fast
+        nt = len(tri_poly)
+        tri_verts = loop_verts[tri_loops]
+        poly_mat = np.empty(len(mesh.polygons), np.int32)
+        mesh.polygons.foreach_get("material_index", poly_mat)
+        mat_ids = poly_mat[tri_poly]
+        normals = fast_normals(mesh, tri_verts, tri_poly)
+        if normals is not None:
+            normals, normal_faces = normals
+            if normal_faces is None:
+                normal_faces = tri_verts
+        else:
+            normals = corner_normals(mesh, nl)
+    else:
+        mesh.calc_loop_triangles()
+        tris = mesh.loop_triangles
+        nt = len(tris)
+        tri_verts = zeros('i', 3 * nt)
+        tris.foreach_get("vertices", tri_verts)
+        tri_loops = zeros('i', 3 * nt)
+        tris.foreach_get("loops", tri_loops)
+        mat_ids = zeros('i', nt)
+        tris.foreach_get("material_index", mat_ids)
+        normals = corner_normals(mesh, nl)
     uvs = []
     for layer in mesh.uv_layers:
         uv = zeros('f', 2 * nl)
@@ -123,9 +207,14 @@ def mesh_record(mesh, buffers, timings):
     record = {
         "vertices": buffers.add(co, "float32x3", nv),
         "faces": face_verts,
-        "materialIds": buffers.add(mat_ids, "uint32", nt),
-        "normals": {"normals": buffers.add(normals, "float32x3", nl), "faces": face_loops},
     }
+    if (mat_ids.any() if hasattr(mat_ids, "any") else mat_ids.count(0) != len(mat_ids)):
+        record["materialIds"] = buffers.add(mat_ids, "uint32", nt)
+    if normal_faces is None:
+        record["normals"] = {"normals": buffers.add(normals, "float32x3", nl), "faces": face_loops}
+    else:
+        faces = face_verts if normal_faces is tri_verts else buffers.add(normal_faces, "uint32x3", nt)
+        record["normals"] = {"normals": buffers.add(normals, "float32x3", len(normals) // 3), "faces": faces}
     maps = {}
     for i, uv in enumerate(uvs):
         maps[str(i + 1)] = {"vertices": buffers.add(uv, "float32x2", nl), "faces": face_loops}
@@ -455,8 +544,9 @@ class SceneWriter:
     def add_mesh(self, node, obj, depsgraph, skins):
         t0 = time.perf_counter()
         evaluated = obj.evaluated_get(depsgraph)
+        own = obj.type != 'MESH'  # a mesh object's evaluated data is its evaluated mesh: no copy
         try:
-            mesh = evaluated.to_mesh()
+            mesh = evaluated.to_mesh() if own else evaluated.data
         except RuntimeError:
             mesh = None
         self.timings.add("evaluate", time.perf_counter() - t0)
@@ -483,7 +573,8 @@ class SceneWriter:
                      "weights": skin_weights(mesh, len(groups), self.buffers)}]}
             node["object"] = base
         finally:
-            evaluated.to_mesh_clear()
+            if own:
+                evaluated.to_mesh_clear()
 
     def add_bones(self, arm):
         pose = arm.pose

@@ -206,7 +206,9 @@ class ExportVorn(bpy.types.Operator, ExportHelper):
 
         started = time.perf_counter()
         keep = os.environ.get("VORN_KEEP_DOCUMENT")
-        folder = keep or tempfile.mkdtemp(prefix="vorn-blender-")
+        # the document lives only for the export: in memory where the system offers a RAM folder
+        ram = "/dev/shm" if os.path.isdir("/dev/shm") and os.access("/dev/shm", os.W_OK) else None
+        folder = keep or tempfile.mkdtemp(prefix="vorn-blender-", dir=ram)
         os.makedirs(folder, exist_ok=True)
         writer = document.SceneWriter(context, folder, use_animation=self.use_animation)
         try:
