@@ -15,7 +15,7 @@ ENCODINGS = [('TEXT', "Text", "Readable text encoding"),
              ('BINARY', "Binary", "Binary encoding"),
              ('COMPRESSED', "Compressed", "Binary encoding, compressed")]
 KEY_TYPES = [('MATRIX', "Matrix", "One matrix per key"),
-             ('SRT', "Scale, rotation, translation", "Separate scale, rotation and translation keys")]
+             ('SRT', "SRT", "Separate scale, rotation and translation keys")]
 TEXTURE_FORMATS = [('DDS', "DDS", ""), ('PNG', "PNG", ""), ('TGA', "TGA", ""), ('JPG', "JPEG", ""),
                    ('BMP', "BMP", "")]
 
@@ -149,6 +149,7 @@ class ExportVorn(bpy.types.Operator, ExportHelper):
         layout = self.layout
         layout.use_property_split = True
         layout.use_property_decorate = False
+        layout.prop(self, "file_type")
         col = layout.column(heading="Include")
         col.prop(self, "use_selection")
         col.prop(self, "use_materials")
@@ -188,7 +189,6 @@ class ExportVorn(bpy.types.Operator, ExportHelper):
         sub = col.column()
         sub.active = self.use_scene_root
         sub.prop(self, "scene_root_name")
-        layout.prop(self, "file_type")
 
     def execute(self, context):
         prefs = context.preferences.addons.get(__package__)
