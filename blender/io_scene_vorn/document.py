@@ -484,6 +484,10 @@ class SceneWriter:
             objects = [o for o in self.view_layer.objects]
             for obj in objects:
                 self.handle(obj.name)
+            for obj in objects:  # bones may be named by skins and children met before them
+                if obj.type == 'ARMATURE':
+                    for bone in obj.data.bones:
+                        self.handle((obj.name, bone.name))
             with SkinPreparation(self.context, objects) as skins:
                 self.timings.add("scene setup", time.perf_counter() - t0)
                 depsgraph = self.context.evaluated_depsgraph_get()
@@ -579,8 +583,6 @@ class SceneWriter:
     def add_bones(self, arm):
         pose = arm.pose
         for bone in arm.data.bones:
-            self.handle((arm.name, bone.name))
-        for bone in arm.data.bones:
             parent = self.handles[(arm.name, bone.parent.name)] if bone.parent else self.handles[arm.name]
             pbone = pose.bones[bone.name]
             node = {"name": bone.name, "handle": self.handles[(arm.name, bone.name)], "parent": parent,
@@ -598,7 +600,7 @@ class SceneWriter:
         data = owner.animation_data
         if data is not None and data.action is not None:
             prefix = f'pose.bones["{bone}"].' if bone is not None else None
-            for fc in data.action.fcurves:
+            for fc in action_curves(data):
                 path = fc.data_path
                 if bone is None and not path.startswith("pose.") or prefix and path.startswith(prefix):
                     curves.append(fc)
@@ -625,6 +627,22 @@ class SceneWriter:
                 # the key times are Blender's; the transform at them comes from the samples
                 node["controller"] = {"position": {"keys": [[t, 0, 0, 0] for t in times]}}
         self.timings.add("animation", time.perf_counter() - t0)
+
+
+def action_curves(data):
+    """The F-curves of the action an animation data block plays."""
+    action = data.action
+    curves = getattr(action, "fcurves", None)
+    if curves is not None:
+        return list(curves)
+    # layered actions (Blender 4.4 and later): the channels of the slot this data block uses
+    slot, out = getattr(data, "action_slot", None), []
+    for layer in getattr(action, "layers", ()):
+        for strip in layer.strips:
+            bag = strip.channelbag(slot) if slot is not None else None
+            if bag is not None:
+                out += list(bag.fcurves)
+    return out
 
 
 class SkinPreparation:

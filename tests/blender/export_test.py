@@ -431,6 +431,8 @@ def test_skin_and_animation():
     scene = empty_scene()
     scene.frame_start, scene.frame_end = 1, 30
     scene.render.fps = 30
+    bpy.ops.mesh.primitive_cylinder_add(vertices=8, depth=2.0, location=(0, 0, 1))
+    body = bpy.context.active_object  # made before the armature: the writer meets the skin first
     arm_data = bpy.data.armatures.new("Rig")
     arm = link(bpy.data.objects.new("Rig", arm_data))
     bpy.context.view_layer.objects.active = arm
@@ -441,8 +443,9 @@ def test_skin_and_animation():
     tip.head, tip.tail = (0, 0, 1), (0, 0, 2)
     tip.parent = root
     bpy.ops.object.mode_set(mode='OBJECT')
-    bpy.ops.mesh.primitive_cylinder_add(vertices=8, depth=2.0, location=(0, 0, 1))
-    body = bpy.context.active_object
+    bpy.ops.object.select_all(action='DESELECT')
+    body.select_set(True)
+    bpy.context.view_layer.objects.active = body
     bpy.ops.object.transform_apply(location=True)
     body.location = (0, 0, 0)
     g_root, g_tip = body.vertex_groups.new(name="Root"), body.vertex_groups.new(name="Tip")
@@ -618,8 +621,65 @@ def test_settings_remembered():
     check("settings: and leaves no file", not os.path.exists(target))
 
 
+def test_kinds_flags_and_nla():
+    scene = empty_scene()
+    scene.frame_start, scene.frame_end = 1, 20
+    bpy.ops.object.empty_add(location=(0, 0, 1))
+    pivot = bpy.context.active_object
+    pivot.name = "Pivot"
+    bpy.ops.object.camera_add(location=(0, -5, 2))
+    bpy.context.active_object.name = "Cam"
+    bpy.ops.object.light_add(type='SPOT', location=(3, 0, 3))
+    bpy.context.active_object.name = "Lamp"
+    bpy.ops.mesh.primitive_cube_add(size=0.5)
+    cube = bpy.context.active_object
+    cube.name = "Box"
+    cube.parent = pivot
+    cube.color = (1.0, 0.0, 0.0, 1.0)
+    bpy.ops.mesh.primitive_cube_add(size=0.5, location=(2, 2, 0))
+    hidden = bpy.context.active_object
+    hidden.name = "Hidden"
+    hidden.hide_set(True)
+    # two actions pushed into NLA strips: the clips
+    data = cube.animation_data_create()
+    track = data.nla_tracks.new()
+    for name, first, offset in (("Walk", 1, 1.0), ("Run", 11, 3.0)):
+        action = bpy.data.actions.new(name)
+        for i in range(3):
+            fc = action.fcurves.find("location", index=i) or action.fcurves.new("location", index=i)
+            fc.keyframe_points.insert(first, 0.0)
+            fc.keyframe_points.insert(first + 9, offset if i == 0 else 0.0)
+        track.strips.new(name, first, action)
+
+    path = export("kinds.x", file_type='TEXT', use_empties=True, use_other=True)
+    tree = inspect(path)
+    frames = {o["name"] for o, _ in walk(tree["objects"]) if o.get("template") == "Frame"}
+    check("kinds.x: empties, cameras and lights as frames with their options on",
+          {"Pivot", "Cam", "Lamp", "Box"} <= frames, str(sorted(frames)))
+    check("kinds.x: a hidden object is left out", "Hidden" not in frames, str(sorted(frames)))
+    sets = [o["name"] for o in find(tree, "AnimationSet")]
+    check("kinds.x: the NLA strips are the clips", sets == ["Walk", "Run"], str(sets))
+    box = find(tree, "Mesh", "Box")
+    mats = [m for m, _ in walk(box[0].get("children", [])) if m.get("template") == "Material"] if box else []
+    colour = mats[0]["data"]["faceColor"] if mats else {}
+    check("kinds.x: an object without material takes its viewport colour",
+          close((colour.get("red", -1), colour.get("green", -1), colour.get("blue", -1)), (1, 0, 0), 0.01),
+          str(colour))
+    other_readers(path, "kinds.x", our_counts(tree), ["Walk", "Run"])
+
+    path = export("kinds_off.x", file_type='TEXT', use_empties=False, use_other=False)
+    frames = {o["name"] for o, _ in walk(inspect(path)["objects"]) if o.get("template") == "Frame"}
+    check("kinds_off.x: without them only the cube and the empty above it", frames == {"Pivot", "Box"},
+          str(sorted(frames)))
+    bpy.ops.object.select_all(action='DESELECT')
+    bpy.data.objects["Lamp"].select_set(True)
+    path = export("selected.x", file_type='TEXT', use_other=True, use_selection=True)
+    frames = {o["name"] for o, _ in walk(inspect(path)["objects"]) if o.get("template") == "Frame"}
+    check("selected.x: Selected Only exports the selection", frames == {"Lamp"}, str(sorted(frames)))
+
+
 tests = [test_fast_triangulation, test_sharp_uv_colours, test_textured_multi_material, test_skin_and_animation,
-         test_hierarchy_mirror_offsets, test_settings_remembered]
+         test_hierarchy_mirror_offsets, test_kinds_flags_and_nla, test_settings_remembered]
 for t in tests:
     if args.only and args.only not in t.__name__:
         continue
