@@ -96,10 +96,32 @@ def colour_layer(mesh):
     return attrs.active_color or attrs[0]
 
 
+QUAD_SPLIT = None  # corner offsets of a quad's two triangles: along 0-2, or along 1-3
+
+
+def quad_triangles(v, loop_verts, starts):
+    """The two triangles of each quad as Blender splits it: along 1-3 instead of 0-2 when the
+    triangles 0-1-2 and 0-3-2 face the same way (a quad folded or concave at 0 or 2)."""
+    global QUAD_SPLIT
+    if QUAD_SPLIT is None:
+        QUAD_SPLIT = np.array([[[0, 1, 2], [0, 2, 3]], [[0, 1, 3], [1, 2, 3]]], np.int32)
+    corners = loop_verts[starts[:, None] + np.arange(4, dtype=np.int32)]
+    p = v[corners]
+    d1, d2, d3 = p[:, 1] - p[:, 0], p[:, 2] - p[:, 0], p[:, 3] - p[:, 0]
+    # (d1 x d2) . (d3 x d2), written out to spare the temporaries of np.cross
+    ax, ay, az = d1[:, 1] * d2[:, 2] - d1[:, 2] * d2[:, 1], d1[:, 2] * d2[:, 0] - d1[:, 0] * d2[:, 2], \
+        d1[:, 0] * d2[:, 1] - d1[:, 1] * d2[:, 0]
+    bx, by, bz = d3[:, 1] * d2[:, 2] - d3[:, 2] * d2[:, 1], d3[:, 2] * d2[:, 0] - d3[:, 0] * d2[:, 2], \
+        d3[:, 0] * d2[:, 1] - d3[:, 1] * d2[:, 0]
+    flip = (ax * bx + ay * by + az * bz > 0).astype(np.int32)
+    return QUAD_SPLIT[flip] + starts[:, None, None]
+
+
 def triangulate(mesh, co):
     """Blender's own loop triangles of a mesh of triangles and quads, computed with numpy: the
     RNA collection of loop triangles is read one item at a time, which dominates big exports.
-    Returns (corner indices per triangle, polygon per triangle), or None for other meshes."""
+    Returns (corner indices per triangle, polygon per triangle, vertex per corner), or None
+    for other meshes."""
     npoly = len(mesh.polygons)
     totals = np.empty(npoly, np.int32)
     mesh.polygons.foreach_get("loop_total", totals)
@@ -109,25 +131,22 @@ def triangulate(mesh, co):
     mesh.polygons.foreach_get("loop_start", starts)
     loop_verts = np.empty(len(mesh.loops), np.int32)
     mesh.loops.foreach_get("vertex_index", loop_verts)
+    v = co.reshape(-1, 3)
+    polys = np.arange(npoly, dtype=np.int32)
+    if totals.max() == 3:
+        return starts[:, None] + np.arange(3, dtype=np.int32), polys, loop_verts
+    if totals.min() == 4:
+        return quad_triangles(v, loop_verts, starts).reshape(-1, 3), np.repeat(polys, 2), loop_verts
     per_poly = totals - 2
-    tri_poly = np.repeat(np.arange(npoly, dtype=np.int32), per_poly)
+    tri_poly = np.repeat(polys, per_poly)
     first = np.cumsum(per_poly) - per_poly
     tris = np.empty((len(tri_poly), 3), np.int32)
-    tris[first] = np.stack([starts, starts + 1, starts + 2], axis=1)
-    quads = np.nonzero(totals == 4)[0]
-    if len(quads):
-        s, a = starts[quads], first[quads]
-        tris[a + 1] = np.stack([s, s + 2, s + 3], axis=1)
-        # as Blender splits a quad: along 1-3 instead of 0-2 when the triangles 0-1-2 and
-        # 0-3-2 would face the same way (the quad is folded or concave at 0 or 2)
-        v = co.reshape(-1, 3)
-        p0, p1, p2, p3 = (v[loop_verts[s + k]] for k in range(4))
-        d13 = p2 - p0
-        flip = np.einsum("ij,ij->i", np.cross(p1 - p0, d13), np.cross(p3 - p0, d13)) > 0
-        if flip.any():
-            fs, fa = s[flip], a[flip]
-            tris[fa] = np.stack([fs, fs + 1, fs + 3], axis=1)
-            tris[fa + 1] = np.stack([fs + 1, fs + 2, fs + 3], axis=1)
+    t = np.flatnonzero(totals == 3)
+    tris[first[t]] = starts[t, None] + np.arange(3, dtype=np.int32)
+    q = np.flatnonzero(totals == 4)
+    pairs = quad_triangles(v, loop_verts, starts[q])
+    tris[first[q]] = pairs[:, 0]
+    tris[first[q] + 1] = pairs[:, 1]
     return tris, tri_poly, loop_verts
 
 

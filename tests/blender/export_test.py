@@ -307,50 +307,52 @@ def test_sharp_uv_colours():
 
 def test_fast_triangulation():
     """The numpy path reproduces Blender's own loop triangles and corner normals, including
-    folded and concave quads and a mix of smooth and flat faces."""
+    folded and concave quads and a mix of smooth and flat faces, for meshes of quads only,
+    of triangles only and of both."""
     from io_scene_vorn import document
     if document.np is None:
         print("skip  fast triangulation: no numpy")
         return
     np = document.np
-    empty_scene()
-    bpy.ops.mesh.primitive_grid_add(x_subdivisions=6, y_subdivisions=6)
-    obj = bpy.context.active_object
-    mesh = obj.data
-    rng = np.random.default_rng(7)
-    co = np.empty(len(mesh.vertices) * 3, np.float32)
-    mesh.vertices.foreach_get("co", co)
-    co += rng.uniform(-0.3, 0.3, co.shape).astype(np.float32)  # folded, non-planar, concave quads
-    mesh.vertices.foreach_set("co", co)
-    for p in mesh.polygons:
-        p.use_smooth = p.index % 3 != 0
-    bpy.ops.object.mode_set(mode='EDIT')
-    bpy.ops.mesh.select_all(action='DESELECT')
-    bpy.ops.object.mode_set(mode='OBJECT')
-    mesh.polygons[0].select = True
-    bpy.ops.object.mode_set(mode='EDIT')
-    bpy.ops.mesh.quads_convert_to_tris()  # a mesh of both triangles and quads
-    bpy.ops.object.mode_set(mode='OBJECT')
-    mesh.update()
-    mesh.calc_loop_triangles()
-    want = np.empty(len(mesh.loop_triangles) * 3, np.int32)
-    mesh.loop_triangles.foreach_get("loops", want)
-    mesh.vertices.foreach_get("co", co)
-    tris, tri_poly, loop_verts = document.triangulate(mesh, co)
-    check("fast triangulation: Blender's loop triangles", np.array_equal(tris.ravel(), want),
-          f"{int((tris.ravel() != want).sum())} corners differ")
-    table, index = document.fast_normals(mesh, loop_verts[tris], tri_poly)
-    got = table.reshape(-1, 3)[index.ravel()]
-    if bpy.app.version < (4, 1, 0):
-        mesh.calc_normals_split()
+    for kind in ("quads", "triangles", "mixed"):
+        empty_scene()
+        bpy.ops.mesh.primitive_grid_add(x_subdivisions=6, y_subdivisions=6)
+        obj = bpy.context.active_object
+        mesh = obj.data
+        rng = np.random.default_rng(7)
+        co = np.empty(len(mesh.vertices) * 3, np.float32)
+        mesh.vertices.foreach_get("co", co)
+        co += rng.uniform(-0.3, 0.3, co.shape).astype(np.float32)  # folded, non-planar, concave quads
+        mesh.vertices.foreach_set("co", co)
+        for p in mesh.polygons:
+            p.use_smooth = p.index % 3 != 0
+            p.select = kind == "triangles" or (kind == "mixed" and p.index % 4 == 0)
+        if kind != "quads":
+            bpy.ops.object.mode_set(mode='EDIT')
+            bpy.ops.mesh.quads_convert_to_tris()
+            bpy.ops.object.mode_set(mode='OBJECT')
+        mesh.update()
+        sizes = {len(p.vertices) for p in mesh.polygons}
+        check(f"fast triangulation ({kind}): polygon sizes", sizes == {"quads": {4}, "triangles": {3},
+                                                                       "mixed": {3, 4}}[kind], str(sizes))
+        mesh.calc_loop_triangles()
+        want = np.empty(len(mesh.loop_triangles) * 3, np.int32)
+        mesh.loop_triangles.foreach_get("loops", want)
+        mesh.vertices.foreach_get("co", co)
+        tris, tri_poly, loop_verts = document.triangulate(mesh, co)
+        check(f"fast triangulation ({kind}): Blender's loop triangles", np.array_equal(tris.ravel(), want),
+              f"{int((tris.ravel() != want).sum())} corners differ")
+        table, index = document.fast_normals(mesh, loop_verts[tris], tri_poly)
+        got = table.reshape(-1, 3)[index.ravel()]
         ref = np.empty(len(mesh.loops) * 3, np.float32)
-        mesh.loops.foreach_get("normal", ref)
-    else:
-        ref = np.empty(len(mesh.loops) * 3, np.float32)
-        mesh.corner_normals.foreach_get("vector", ref)
-    ref = ref.reshape(-1, 3)[want]
-    check("fast normals: Blender's corner normals", np.allclose(got, ref, atol=1e-5),
-          f"max difference {float(np.abs(got - ref).max())}")
+        if bpy.app.version < (4, 1, 0):
+            mesh.calc_normals_split()
+            mesh.loops.foreach_get("normal", ref)
+        else:
+            mesh.corner_normals.foreach_get("vector", ref)
+        ref = ref.reshape(-1, 3)[want]
+        check(f"fast normals ({kind}): Blender's corner normals", np.allclose(got, ref, atol=1e-5),
+              f"max difference {float(np.abs(got - ref).max())}")
 
 
 def make_image(name, colour):
