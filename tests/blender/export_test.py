@@ -615,6 +615,14 @@ def test_settings_remembered():
     tree = inspect(os.path.join(args.work, "settings.x"))
     check("settings: the file is compressed", tree["encoding"].startswith("tzip") or "zip" in tree["encoding"],
           tree["encoding"])
+    # the scene's unit scale multiplies the scale for the export but is not saved with it
+    bpy.context.scene.unit_settings.scale_length = 0.5
+    path = export("units.x", file_type='TEXT', use_space_scale=True, space_scale=2.5, use_animation=False)
+    xs = {abs(v["x"]) for v in find(inspect(path), "Mesh")[0]["data"]["vertices"]}
+    check("settings: unit scale times space scale (1 x 0.5 x 2.5)", xs == {1.25}, str(xs))
+    check("settings: the saved scale is the user's", settings.read(op_module.settings_path())
+          .get("SpaceScale") == "2.5")
+    bpy.context.scene.unit_settings.scale_length = 1.0
     # a failed export: messages become an error report and no file is left
     target = os.path.join(args.work, "nothing.x")
     bpy.data.objects["Cube"].hide_set(True)
