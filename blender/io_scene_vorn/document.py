@@ -166,6 +166,10 @@ def fast_normals(mesh, tri_verts, tri_poly):
         table = np.empty(nv * 3, np.float32)
         mesh.vertices.foreach_get("normal", table)
         return table, None  # the faces' own vertex indices
+    if not smooth.any():
+        table = np.empty(npoly * 3, np.float32)
+        mesh.polygons.foreach_get("normal", table)
+        return table, np.repeat(tri_poly[:, None], 3, axis=1)
     table = np.empty((nv + npoly) * 3, np.float32)
     mesh.vertices.foreach_get("normal", table[:nv * 3])
     mesh.polygons.foreach_get("normal", table[nv * 3:])
@@ -185,9 +189,12 @@ def mesh_record(mesh, buffers, timings):
         tri_loops, tri_poly, loop_verts = fast
         nt = len(tri_poly)
         tri_verts = loop_verts[tri_loops]
-        poly_mat = np.empty(len(mesh.polygons), np.int32)
-        mesh.polygons.foreach_get("material_index", poly_mat)
-        mat_ids = poly_mat[tri_poly]
+        if len(mesh.materials) > 1:
+            poly_mat = np.empty(len(mesh.polygons), np.int32)
+            mesh.polygons.foreach_get("material_index", poly_mat)
+            mat_ids = poly_mat[tri_poly]
+        else:  # one material or none: the ids choose nothing
+            mat_ids = np.zeros(0, np.int32)
         normals = fast_normals(mesh, tri_verts, tri_poly)
         if normals is not None:
             normals, normal_faces = normals
