@@ -431,6 +431,17 @@ def test_textured_multi_material():
     check("materials.x: the normal map node is the bump slot's normal map",
           bump.get("type") == "normalmap" and bump["map"]["file"].endswith("brick_n.png"), str(bump))
     other_readers(path, "materials.x", our_counts(tree))
+    # a saved .blend with relative image paths: the add-on makes them absolute for vorn
+    blend = os.path.join(args.work, "scenes", "materials.blend")
+    os.makedirs(os.path.dirname(blend), exist_ok=True)
+    bpy.ops.wm.save_as_mainfile(filepath=blend)
+    bpy.ops.file.make_paths_relative()
+    rel = bpy.data.images["brick"].filepath
+    out = os.path.join(args.work, "relative")
+    os.makedirs(out, exist_ok=True)
+    bpy.ops.export_scene.vorn_x(filepath=os.path.join(out, "relative.x"), use_animation=False)
+    check("materials.x: relative image paths (" + rel + ") are found and copied",
+          rel.startswith("//") and os.path.exists(os.path.join(out, "brick.png")), rel)
 
 
 def test_skin_and_animation():
