@@ -177,8 +177,9 @@ def fast_normals(mesh, tri_verts, tri_poly):
     return table, index
 
 
-def mesh_record(mesh, buffers, timings):
-    """The triangle mesh of an evaluated Blender mesh, in the document's terms."""
+def mesh_record(mesh, buffers, timings, uvs=True, colours=True):
+    """The triangle mesh of an evaluated Blender mesh, in the document's terms; UV maps and
+    colours only when the export writes them."""
     t0 = time.perf_counter()
     nv, nl = len(mesh.vertices), len(mesh.loops)
     co = zeros('f', 3 * nv) if np is None else np.empty(3 * nv, np.float32)
@@ -213,12 +214,12 @@ def mesh_record(mesh, buffers, timings):
         mat_ids = zeros('i', nt)
         tris.foreach_get("material_index", mat_ids)
         normals = corner_normals(mesh, nl)
-    uvs = []
-    for layer in mesh.uv_layers:
+    uv_maps = []
+    for layer in mesh.uv_layers if uvs else ():
         uv = zeros('f', 2 * nl)
         layer.data.foreach_get("uv", uv)
-        uvs.append(uv)
-    colour = colour_layer(mesh)
+        uv_maps.append(uv)
+    colour = colour_layer(mesh) if colours else None
     rgba = None
     if colour is not None and colour.domain in ('CORNER', 'POINT'):
         n = nl if colour.domain == 'CORNER' else nv
@@ -242,7 +243,7 @@ def mesh_record(mesh, buffers, timings):
         faces = face_verts if normal_faces is tri_verts else buffers.add(normal_faces, "uint32x3", nt)
         record["normals"] = {"normals": buffers.add(normals, "float32x3", len(normals) // 3), "faces": faces}
     maps = {}
-    for i, uv in enumerate(uvs):
+    for i, uv in enumerate(uv_maps):
         maps[str(i + 1)] = {"vertices": buffers.add(uv, "float32x2", nl), "faces": face_loops}
     if rgba is not None:
         n = len(rgba) // 4
@@ -471,8 +472,9 @@ MESH_TYPES = {'MESH', 'CURVE', 'SURFACE', 'META', 'FONT'}
 
 
 class SceneWriter:
-    def __init__(self, context, folder, use_animation=True):
+    def __init__(self, context, folder, use_animation=True, uvs=True, colours=True):
         self.context = context
+        self.uvs, self.colours = uvs, colours
         self.scene = context.scene
         self.view_layer = context.view_layer
         self.folder = folder
@@ -584,7 +586,7 @@ class SceneWriter:
             node["object"] = {"type": "helper"}
             return
         try:
-            record = mesh_record(mesh, self.buffers, self.timings)
+            record = mesh_record(mesh, self.buffers, self.timings, self.uvs, self.colours)
             material = self.mats.material_for(obj, mesh)
             if material is not None:
                 node["material"] = material

@@ -210,7 +210,9 @@ class ExportVorn(bpy.types.Operator, ExportHelper):
         ram = "/dev/shm" if os.path.isdir("/dev/shm") and os.access("/dev/shm", os.W_OK) else None
         folder = keep or tempfile.mkdtemp(prefix="vorn-blender-", dir=ram)
         os.makedirs(folder, exist_ok=True)
-        writer = document.SceneWriter(context, folder, use_animation=self.use_animation)
+        # UV maps are read also for textures alone (their channels), colours only when written
+        writer = document.SceneWriter(context, folder, use_animation=self.use_animation,
+                                      uvs=self.use_uv_sets or self.use_materials, colours=self.use_vertex_colors)
         try:
             try:
                 doc = writer.write()
