@@ -6,6 +6,7 @@
 # vertices, corners or triangles.
 
 import json
+import math
 import os
 import sys
 import time
@@ -624,15 +625,7 @@ class SceneWriter:
     def track(self, node, owner, world, bone=None):
         if not self.use_animation:
             return
-        curves = []
-        data = owner.animation_data
-        if data is not None and data.action is not None:
-            prefix = f'pose.bones["{bone}"].' if bone is not None else None
-            for fc in action_curves(data):
-                path = fc.data_path
-                if bone is None and not path.startswith("pose.") or prefix and path.startswith(prefix):
-                    curves.append(fc)
-        self.animated.append((node, world, curves))
+        self.animated.append((node, world, key_frames(owner.animation_data, bone)))
 
     def bake_animation(self):
         scene = self.scene
@@ -650,27 +643,62 @@ class SceneWriter:
             if all(m == matrices[0] for m in matrices):
                 continue
             node["samples"] = {"start": start * tpf, "step": tpf, "matrices": matrices}
-            times = sorted({round(k.co.x * tpf) for fc in curves for k in fc.keyframe_points})
+            times = sorted({round(f * tpf) for f in curves})
             if len(times) >= 2:
                 # the key times are Blender's; the transform at them comes from the samples
                 node["controller"] = {"position": {"keys": [[t, 0, 0, 0] for t in times]}}
         self.timings.add("animation", time.perf_counter() - t0)
 
 
-def action_curves(data):
-    """The F-curves of the action an animation data block plays."""
-    action = data.action
+def action_curves(action, slot=None):
+    """The F-curves of an action (for a layered action, those of the given slot)."""
     curves = getattr(action, "fcurves", None)
     if curves is not None:
         return list(curves)
-    # layered actions (Blender 4.4 and later): the channels of the slot this data block uses
-    slot, out = getattr(data, "action_slot", None), []
+    # layered actions (Blender 4.4 and later): the channels of the slot the user plays
+    out = []
     for layer in getattr(action, "layers", ()):
         for strip in layer.strips:
             bag = strip.channelbag(slot) if slot is not None else None
             if bag is not None:
                 out += list(bag.fcurves)
     return out
+
+
+def key_frames(data, bone=None):
+    """Scene frames at which the object (or one of its bones) has keys: those of its action
+    and of the actions of its NLA strips, placed, scaled and repeated as the strips play them."""
+    frames = set()
+    if data is None:
+        return frames
+    prefix = f'pose.bones["{bone}"].' if bone is not None else None
+
+    def mine(path):
+        return path.startswith(prefix) if prefix else not path.startswith("pose.")
+
+    if data.action is not None:
+        for fc in action_curves(data.action, getattr(data, "action_slot", None)):
+            if mine(fc.data_path):
+                frames.update(k.co.x for k in fc.keyframe_points)
+    for track in data.nla_tracks:
+        if track.mute:
+            continue
+        for strip in track.strips:
+            if strip.mute or strip.action is None:
+                continue
+            first, last = strip.action_frame_start, strip.action_frame_end
+            cycle = (last - first) * strip.scale
+            for fc in action_curves(strip.action, getattr(strip, "action_slot", None)):
+                if not mine(fc.data_path):
+                    continue
+                for k in fc.keyframe_points:
+                    if not first <= k.co.x <= last:
+                        continue
+                    at = strip.frame_start + (k.co.x - first) * strip.scale
+                    for r in range(max(1, math.ceil(strip.repeat))):
+                        if at + r * cycle <= strip.frame_end + 1e-4:
+                            frames.add(at + r * cycle)
+    return frames
 
 
 class SkinPreparation:

@@ -692,6 +692,17 @@ def test_kinds_flags_and_nla():
           str(colour))
     other_readers(path, "kinds.x", our_counts(tree), ["Walk", "Run"])
 
+    path = export("kinds_keys.x", file_type='TEXT', use_empties=True, use_other=True, use_key_frames=True)
+    times = {}
+    for aset in find(inspect(path), "AnimationSet"):
+        for anim in child(aset, "Animation"):
+            if [c["reference"] for c in anim.get("children", []) if "reference" in c] == ["Box"]:
+                times[aset["name"]] = sorted({k["time"] for key in child(anim, "AnimationKey")
+                                              for k in key["data"]["keys"]})
+    last = 9 * round(4800 / scene.render.fps)  # 24 frames a second: 200 ticks a frame
+    check("kinds_keys.x: the strips' keys are the keys of each clip", times == {"Walk": [0, last], "Run": [0, last]},
+          str(times))
+
     path = export("kinds_off.x", file_type='TEXT', use_empties=False, use_other=False)
     frames = {o["name"] for o, _ in walk(inspect(path)["objects"]) if o.get("template") == "Frame"}
     check("kinds_off.x: without them only the cube and the empty above it", frames == {"Pivot", "Box"},
