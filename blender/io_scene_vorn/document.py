@@ -483,8 +483,7 @@ class SceneWriter:
         self.timings = Timings()
         self.nodes = []
         self.handles = {}       # object name or (armature name, bone name) -> handle
-        self.animated = []      # (node record, callable giving its world matrix)
-        self.key_sources = {}   # handle -> list of fcurves whose keys give its key times
+        self.animated = []      # (node record, callable giving its world matrix, key frames)
 
     def handle(self, key):
         if key not in self.handles:
@@ -504,7 +503,6 @@ class SceneWriter:
             doc["scene"]["filePath"] = bpy.data.filepath
         self.doc = doc
         self.buffers = Buffers(self.folder)
-        self.objects = doc.setdefault("objects", {})
         self.mats = MaterialTable(doc, None)
         frame = scene.frame_current
         try:

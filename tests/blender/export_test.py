@@ -568,6 +568,21 @@ def test_hierarchy_mirror_offsets():
     bpy.ops.mesh.primitive_cube_add(size=1.0, location=(3, 1, 1))
     child_obj = bpy.context.active_object
     child_obj.name = "Child"
+    bpy.ops.mesh.primitive_cube_add(size=0.5, location=(0, 2, 3))
+    hat = bpy.context.active_object  # made before its armature and parented to a bone
+    hat.name = "Hat"
+    rig = link(bpy.data.objects.new("Rig", bpy.data.armatures.new("Rig")))
+    rig.location = (0, 2, 0)
+    bpy.context.view_layer.objects.active = rig
+    bpy.ops.object.mode_set(mode='EDIT')
+    head = rig.data.edit_bones.new("Head")
+    head.head, head.tail = (0, 0, 1), (0, 1, 1.5)  # a tilted bone
+    bpy.ops.object.mode_set(mode='OBJECT')
+    bpy.context.view_layer.update()
+    hat_world = hat.matrix_world.copy()
+    hat.parent, hat.parent_type, hat.parent_bone = rig, 'BONE', "Head"
+    bpy.context.view_layer.update()
+    hat.matrix_world = hat_world
     bpy.context.view_layer.update()
     world_before = child_obj.matrix_world.copy()
     child_obj.parent = mirror
@@ -580,8 +595,10 @@ def test_hierarchy_mirror_offsets():
     frames = {o["name"]: p for o, p in walk(tree["objects"]) if o.get("template") == "Frame"}
     check("hierarchy: the child frame is under the mirror frame",
           "Child" in frames and frames["Child"] is not None and frames["Child"]["name"] == "Mirror", str(frames.keys()))
+    check("hierarchy: an object parented to a bone is under the bone's frame",
+          "Hat" in frames and frames["Hat"] is not None and frames["Hat"]["name"] == "Head", str(frames.keys()))
     signs = {}
-    for name, obj in (("Child", child_obj), ("Plain", plain)):
+    for name, obj in (("Child", child_obj), ("Plain", plain), ("Hat", hat)):
         mesh = [m for m in find(tree, "Mesh") if m["name"] == name]
         if not check(f"hierarchy: {name} has its mesh", len(mesh) == 1):
             continue
@@ -599,7 +616,7 @@ def test_hierarchy_mirror_offsets():
             a, b, c = (verts[i] for i in f["faceVertexIndices"])
             s.add((b - a).cross(c - a).dot(normals[nf["faceVertexIndices"][0]]) > 0)
         signs[name] = s
-    check("hierarchy: the mirrored cube winds as the plain one", signs.get("Child") == signs.get("Plain")
+    check("hierarchy: the mirrored cube winds as the plain one", signs.get("Child") == signs.get("Plain") == signs.get("Hat")
           and len(signs.get("Plain", ())) == 1, str(signs))
     other_readers(path, "hierarchy.x", our_counts(tree))
 
