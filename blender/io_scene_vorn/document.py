@@ -313,9 +313,25 @@ def skin_groups(obj, armature):
 
 
 def skin_weights(mesh, group_count, buffers):
-    """Every point lists every skin bone (zero weights are dropped by the exporter), so the
-    flat arrays interleave whole per-group arrays without a per-point loop."""
+    """The flat weight arrays of the skin. Without numpy every point lists every skin bone
+    (the exporter drops zero weights), so whole per-group arrays interleave without a
+    per-point loop."""
     nv = len(mesh.vertices)
+    if np is not None:  # only the weights above zero, point by point
+        table = np.zeros((nv, group_count), np.float32)
+        column = np.empty(nv, np.float32)
+        for i in range(group_count):
+            attr = mesh.attributes.get(WEIGHT_PREFIX + str(i))
+            if attr is not None:
+                attr.data.foreach_get("value", column)
+                table[:, i] = column
+        used = table > 0
+        counts = used.sum(axis=1).astype(np.int32)
+        bones = np.nonzero(used)[1].astype(np.int32)
+        weights = table[used]
+        return {"counts": buffers.add(counts, "uint32", nv),
+                "bones": buffers.add(bones, "uint32", len(bones)),
+                "weights": buffers.add(weights, "float32", len(weights))}
     weights = zeros('f', nv * group_count)
     column = zeros('f', nv)
     for i in range(group_count):
