@@ -377,18 +377,36 @@ def value(s, default):
 
 
 class MaterialTable:
-    def __init__(self, document, uv_names):
+    def __init__(self, document, folder):
         self.document = document
         self.materials = document.setdefault("materials", {})
         self.texmaps = document.setdefault("texmaps", {})
-        self.uv_names = uv_names
+        self.folder = folder
+        self.unpacked = {}
+
+    def image_file(self, image):
+        """The file of an image; a packed image is written beside the document under its own
+        file name, so vorn finds and copies it like any other."""
+        packed = image.packed_file
+        if packed is None:
+            path = bpy.path.abspath(image.filepath_raw or image.filepath, library=image.library)
+            return os.path.normpath(path) if path else None
+        if image.name not in self.unpacked:
+            name = bpy.path.basename(image.filepath_raw or image.filepath) or bpy.path.clean_name(image.name)
+            folder = os.path.join(self.folder, "packed", str(len(self.unpacked)))
+            os.makedirs(folder, exist_ok=True)
+            path = os.path.join(folder, name)
+            with open(path, "wb") as f:
+                f.write(packed.data)
+            self.unpacked[image.name] = path
+        return self.unpacked[image.name]
 
     def bitmap(self, node, mesh):
         """A texture map for an Image Texture node; None for images without a file."""
         image = getattr(node, "image", None)
         if node is None or node.type != 'TEX_IMAGE' or image is None or image.source not in ('FILE', 'SEQUENCE', 'TILED'):
             return None
-        path = bpy.path.abspath(image.filepath_raw or image.filepath, library=image.library)
+        path = self.image_file(image)
         if not path:
             return None
         channel = 1
@@ -402,7 +420,7 @@ class MaterialTable:
             tiling = ["uWrap", "vWrap"]
         elif node.extension == 'MIRROR':
             tiling = ["uWrap", "vWrap", "uMirror", "vMirror"]
-        return {"type": "bitmap", "name": image.name, "file": os.path.normpath(path), "channel": channel,
+        return {"type": "bitmap", "name": image.name, "file": path, "channel": channel,
                 "tiling": tiling}
 
     def standard(self, mat, mesh):
@@ -519,7 +537,7 @@ class SceneWriter:
             doc["scene"]["filePath"] = bpy.data.filepath
         self.doc = doc
         self.buffers = Buffers(self.folder)
-        self.mats = MaterialTable(doc, None)
+        self.mats = MaterialTable(doc, self.folder)
         frame = scene.frame_current
         try:
             if self.use_animation and scene.frame_current != scene.frame_start:

@@ -469,6 +469,16 @@ def test_textured_multi_material():
     bpy.ops.export_scene.vorn_x(filepath=os.path.join(out, "relative.x"), use_animation=False)
     check("materials.x: relative image paths (" + rel + ") are found and copied",
           rel.startswith("//") and os.path.exists(os.path.join(out, "brick.png")), rel)
+    # a packed image whose file is gone: written out for the export, then copied
+    image = bpy.data.images["brick"]
+    image.pack()
+    os.rename(bpy.path.abspath(image.filepath), os.path.join(args.work, "maps", "moved.png"))
+    os.remove(os.path.join(out, "brick.png"))
+    bpy.ops.export_scene.vorn_x(filepath=os.path.join(out, "packed.x"), use_animation=False)
+    with open(os.path.join(out, "packed.x"), "rb") as f:
+        named = b"brick.png" in f.read()
+    check("materials.x: a packed image is written out and copied under its name",
+          named and os.path.exists(os.path.join(out, "brick.png")))
 
 
 def test_skin_and_animation():
