@@ -376,6 +376,25 @@ def value(s, default):
         return v
 
 
+def mapping_transform(node):
+    """A Mapping node in front of an image as the map's UV transform (the exporter applies it
+    to the texture coordinates); None for a mapping it cannot express."""
+    from mathutils import Euler, Matrix
+    if node.vector_type not in ('POINT', 'TEXTURE', 'VECTOR'):
+        return None
+    values = []
+    for name in ("Location", "Rotation", "Scale"):
+        sock = node.inputs.get(name)
+        if sock is None or sock.is_linked:
+            return None
+        values.append(sock.default_value)
+    location = values[0] if node.vector_type != 'VECTOR' else (0.0, 0.0, 0.0)
+    m = Matrix.LocRotScale(location, Euler(values[1]), values[2])
+    if node.vector_type == 'TEXTURE':
+        m = m.inverted_safe()
+    return matrix12(m)
+
+
 class MaterialTable:
     def __init__(self, document, folder):
         self.document = document
@@ -409,8 +428,11 @@ class MaterialTable:
         path = self.image_file(image)
         if not path:
             return None
-        channel = 1
+        channel, transform = 1, None
         uv_node = linked_node(node.inputs.get("Vector"))
+        if uv_node is not None and uv_node.type == 'MAPPING':
+            transform = mapping_transform(uv_node)
+            uv_node = linked_node(uv_node.inputs.get("Vector"))
         if uv_node is not None and uv_node.type == 'UVMAP' and mesh is not None:
             names = [layer.name for layer in mesh.uv_layers]
             if uv_node.uv_map in names:
@@ -420,8 +442,10 @@ class MaterialTable:
             tiling = ["uWrap", "vWrap"]
         elif node.extension == 'MIRROR':
             tiling = ["uWrap", "vWrap", "uMirror", "vMirror"]
-        return {"type": "bitmap", "name": image.name, "file": path, "channel": channel,
-                "tiling": tiling}
+        record = {"type": "bitmap", "name": image.name, "file": path, "channel": channel, "tiling": tiling}
+        if transform is not None:
+            record["uvTransform"] = transform
+        return record
 
     def standard(self, mat, mesh):
         record = {"type": "standard", "name": mat.name}

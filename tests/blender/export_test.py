@@ -429,6 +429,25 @@ def test_textured_multi_material():
     obj.data.materials.append(glow)
     for p in obj.data.polygons:
         p.material_index = 1 if p.index in (0, 3) else 0
+    # the brick texture tiled and shifted by a Mapping node
+    nodes, links = brick.node_tree.nodes, brick.node_tree.links
+    mapping = nodes.new("ShaderNodeMapping")
+    mapping.inputs["Location"].default_value = (0.25, 0.5, 0.0)
+    mapping.inputs["Scale"].default_value = (2.0, 3.0, 1.0)
+    uvmap = nodes.new("ShaderNodeUVMap")
+    uvmap.uv_map = obj.data.uv_layers[0].name
+    links.new(uvmap.outputs["UV"], mapping.inputs["Vector"])
+    image_node = next(n for n in nodes if n.type == 'TEX_IMAGE' and n.image.name == "brick")
+    links.new(mapping.outputs["Vector"], image_node.inputs["Vector"])
+    uv = obj.data.uv_layers[0].data
+    want_uv = {"Brick": set(), "Glow": set()}
+    for p in obj.data.polygons:
+        for li in p.loop_indices:
+            u, v = uv[li].uv
+            if p.material_index == 0:
+                want_uv["Brick"].add(rounded((2.0 * u + 0.25, 1.0 - (3.0 * v + 0.5))))
+            else:
+                want_uv["Glow"].add(rounded((u, 1.0 - v)))
     os.environ["VORN_KEEP_DOCUMENT"] = os.path.join(args.work, "doc")
     try:
         path = export("materials.x", file_type='TEXT', use_animation=False)
@@ -441,6 +460,14 @@ def test_textured_multi_material():
     check("materials.x: two materials", mlist["data"]["nMaterials"] == 2, str(mlist["data"]["nMaterials"]))
     check("materials.x: 4 triangles on the second, 8 on the first", sorted([ids.count(0), ids.count(1)]) == [4, 8],
           str(ids))
+    order = [c.get("name") or c.get("reference") for c in mlist.get("children", [])]
+    coords = [(t["u"], t["v"]) for t in child(mesh, "MeshTextureCoords")[0]["data"]["textureCoords"]]
+    got_uv = {"Brick": set(), "Glow": set()}
+    for f, m in zip(mesh["data"]["faces"], ids):
+        if m < len(order) and order[m] in got_uv:
+            got_uv[order[m]] |= {rounded(coords[i]) for i in f["faceVertexIndices"]}
+    check("materials.x: the Mapping node's tiling and offset are in the brick faces' UVs, not the others'",
+          got_uv == want_uv, f"{sorted(got_uv['Brick'])[:3]} vs {sorted(want_uv['Brick'])[:3]}; order {order}")
     mats = {m["name"]: m for m, _ in walk(tree["objects"]) if m.get("template") == "Material"}
     check("materials.x: materials named as in Blender", {"Brick", "Glow"} <= set(mats), str(sorted(mats)))
     if "Brick" in mats and "Glow" in mats:
