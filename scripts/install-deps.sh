@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev nlohmann-json3-dev libstb-dev libcli11-dev
       libncurses-dev libassimp-dev assimp-utils libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-      tmux)
+      tmux blender python3-numpy)
 if [ "${VORN_CONFORMANCE:-1}" = 1 ]; then
   pkgs+=(wine64 g++-mingw-w64-x86-64 glslang-tools python3-pil)
 fi
