@@ -120,7 +120,9 @@ void DialogModel::SetSpinnerValue(int id, float value) {
 void DialogModel::CommitSpinnerText(int id) {
   const DialogControl* c = Find(id);
   if (!c) return;
-  SetSpinnerValue(id, std::strtof(Text(c->linkedEdit).c_str(), nullptr));
+  const float typed = std::strtof(Text(c->linkedEdit).c_str(), nullptr);
+  // "nan" typed into the edit would pass every limit.
+  SetSpinnerValue(id, std::isnan(typed) ? 0.0f : typed);
 }
 
 int RunDialogUnshown(DialogModel& dialog, DialogProcedure& procedure) {

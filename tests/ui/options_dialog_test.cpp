@@ -232,6 +232,14 @@ TEST_F(OptionsDialog, SpinnersKeepTheirLimits) {
     dialog_.SetSpinnerValue(kPrecisionSpin, dialog_.SpinnerValue(kPrecisionSpin) - dialog_.Find(kPrecisionSpin)->step);
   Ok();
   EXPECT_EQ(o.Precision, 7);
+  // Typed text that is no number reads as 0, then within the limits.
+  for (const char* typed : {"nan", "-nan", "-inf", "abc"}) {
+    dialog_.SetText(kPrecisionEdit, typed);
+    dialog_.SetText(kCustomEdit, typed);
+    Ok();
+    EXPECT_EQ(o.Precision, 0) << typed;
+    EXPECT_EQ(o.TimelineCustom, 1) << typed;
+  }
 }
 
 TEST_F(OptionsDialog, CustomTimelineTakesTheFrameRate) {
