@@ -84,8 +84,8 @@ int RunExport(const ExportArgs& a) {
   std::vector<std::string> sets = a.sets;
   for (std::string& s : vorn::ClipSettings(clips, configDir + "/" + kSettingsFile)) sets.push_back(std::move(s));
 
-  // Overrides are applied to a private copy of the settings file, as if the file held them; a
-  // confirmed export then saves the copy back.
+  // Overrides are applied to a private copy of the settings file, as if the file held them. The
+  // copy goes back to the user's file only when the export itself saved it.
   std::string settingsDir = configDir;
   std::string overlayDir;
   if (!sets.empty()) {
@@ -129,6 +129,8 @@ int RunExport(const ExportArgs& a) {
     else ui.ProgressEnd();
   });
 
+  const std::string overlayFile = overlayDir.empty() ? std::string() : overlayDir + "/" + kSettingsFile;
+  const FileStamp overlayBefore = overlayFile.empty() ? FileStamp{} : Stamp(overlayFile);
   int status;
   try {
     vorn::LoadedPlugin plugin(a.plugin.empty() ? vorn::DefaultPluginPath() : a.plugin);
@@ -149,12 +151,13 @@ int RunExport(const ExportArgs& a) {
   } catch (const std::exception& e) {
     status = Fail(2, e.what());
   }
-  if (!overlayDir.empty()) {
-    const std::string saved = overlayDir + "/" + kSettingsFile;
-    // The user's settings file may be a link to where they keep it: write through it.
-    if (!a.silent && optionsResult != 0)
-      vorn::platform::CopyFileAtomic(saved, configDir + "/" + kSettingsFile, true, vorn::platform::LinkPolicy::kFollowLink);
-    std::remove(saved.c_str());
+  if (!overlayFile.empty()) {
+    // The export saves by writing a new file, so a changed stamp means it saved. The user's
+    // settings file may be a link to where they keep it: write through it.
+    if (Changed(overlayBefore, Stamp(overlayFile)))
+      vorn::platform::CopyFileAtomic(overlayFile, configDir + "/" + kSettingsFile, true,
+                                     vorn::platform::LinkPolicy::kFollowLink);
+    std::remove(overlayFile.c_str());
     rmdir(overlayDir.c_str());
   }
   if (a.timings) std::fprintf(stderr, "timings: %-22s %9.3f s\n", "total", SecondsSince(started));

@@ -1,7 +1,5 @@
 #include "export/options.h"
 
-#include <cstdlib>
-
 #include "platform/ini_file.h"
 
 namespace vorn {
@@ -111,21 +109,11 @@ ExportOptions DefaultOptions(int32_t frameRate) {
   return o;
 }
 
-namespace {
-
-float ParseProfileFloat(std::string_view text) {
-  // Decimal text as atof reads it: a prefix that is a number, else 0.
-  std::string s(text);
-  return static_cast<float>(std::strtod(s.c_str(), nullptr));
-}
-
-}  // namespace
-
 bool SetOptionFromText(ExportOptions& o, std::string_view key, std::string_view value) {
   const OptionField* f = FindOptionField(key);
   if (!f) return false;
   if (f->isFloat)
-    o.*f->floatField = ParseProfileFloat(value);
+    o.*f->floatField = platform::ParseProfileFloat(value).value_or(f->floatDefault);
   else
     o.*f->intField = platform::ParseProfileInt(value);
   return true;

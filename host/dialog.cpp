@@ -7,6 +7,47 @@
 
 namespace vorn {
 
+int TextRoom(const DialogControl& c) {
+  switch (c.kind) {
+    case ControlKind::Label:
+      return c.w;
+    case ControlKind::Check:
+    case ControlKind::Radio:
+    case ControlKind::Button:
+      return std::max(c.w - 4, 0);
+    case ControlKind::Combo:
+      return std::max(c.w - 3, 1);
+    case ControlKind::Edit:
+      return std::max(c.w - 2, 1);
+    case ControlKind::Group:
+      return std::max(c.w - 5, 0);
+    case ControlKind::Spinner:
+    case ControlKind::List:
+      return 0;
+  }
+  return 0;
+}
+
+int ColumnRoom(const ListColumn& c) { return std::max(3, c.width / 6); }
+
+namespace {
+bool Continues(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+}  // namespace
+
+int TextCells(std::string_view text) {
+  return static_cast<int>(std::count_if(text.begin(), text.end(), [](char c) { return !Continues(c); }));
+}
+
+std::string CutText(std::string_view text, int room) {
+  size_t end = 0;
+  for (int cells = 0; end < text.size(); ++cells) {
+    if (cells == room) break;
+    ++end;
+    while (end < text.size() && Continues(text[end])) ++end;
+  }
+  return std::string(text.substr(0, end));
+}
+
 DialogControl* DialogModel::Find(int id) {
   for (DialogControl& c : controls)
     if (c.id == id && id != 0) return &c;
@@ -79,7 +120,9 @@ void DialogModel::SetSpinnerValue(int id, float value) {
 void DialogModel::CommitSpinnerText(int id) {
   const DialogControl* c = Find(id);
   if (!c) return;
-  SetSpinnerValue(id, std::strtof(Text(c->linkedEdit).c_str(), nullptr));
+  const float typed = std::strtof(Text(c->linkedEdit).c_str(), nullptr);
+  // "nan" typed into the edit would pass every limit.
+  SetSpinnerValue(id, std::isnan(typed) ? 0.0f : typed);
 }
 
 int RunDialogUnshown(DialogModel& dialog, DialogProcedure& procedure) {

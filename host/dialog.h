@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vorn {
@@ -38,6 +39,18 @@ struct DialogControl {
   std::vector<std::vector<std::string>> rows;
   int highlightRow = -1, highlightColumn = -1;
 };
+
+// Characters of its label, chosen entry or text that a control shows at its width; the rest is
+// cut. Check boxes and radio buttons draw "[x] label", buttons "[ label ]", combos "<entry >",
+// edits "[text]" (scrolled to the caret rather than cut) and group frames their label inset in
+// the top border. The layout sizes controls by this and the host draws by it.
+int TextRoom(const DialogControl& c);
+// Characters a list column's cells and title show.
+int ColumnRoom(const ListColumn& c);
+// Characters of UTF-8 text, as it takes terminal cells (one each; the dialogs hold no wide ones).
+int TextCells(std::string_view text);
+// The text cut to at most `room` characters, never inside a character's bytes.
+std::string CutText(std::string_view text, int room);
 
 class DialogModel {
  public:

@@ -4,6 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <limits>
 
 #include "platform/atomic_file.h"
 #include "platform/file_system.h"
@@ -70,6 +73,38 @@ int32_t ParseProfileInt(std::string_view text) {
   }
   if (negative) value = 0u - value;
   return static_cast<int32_t>(value);
+}
+
+std::optional<float> ParseProfileFloat(std::string_view text) {
+  text = Trim(text);
+  size_t end = 0;
+  auto digits = [&] {
+    const size_t from = end;
+    while (end < text.size() && text[end] >= '0' && text[end] <= '9') ++end;
+    return end > from;
+  };
+  const bool negative = !text.empty() && text[0] == '-';
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) ++end;
+  const size_t mantissa = end;
+  bool any = digits();
+  if (end < text.size() && text[end] == '.') {
+    ++end;
+    any = digits() || any;
+  }
+  if (!any) return 0.0f;
+  if (end < text.size() && (text[end] == 'e' || text[end] == 'E')) {
+    const size_t mark = end++;
+    if (end < text.size() && (text[end] == '+' || text[end] == '-')) ++end;
+    if (!digits()) end = mark;  // "1e" and "1e+" are the number 1 followed by other text
+  }
+  // from_chars takes no leading '+' and ignores the locale's decimal point.
+  double value = 0;
+  const auto [ptr, ec] = std::from_chars(text.data() + mantissa, text.data() + end, value);
+  (void)ptr;
+  if (ec == std::errc::result_out_of_range) return std::nullopt;
+  if (ec != std::errc()) return 0.0f;
+  if (std::fabs(value) > static_cast<double>(std::numeric_limits<float>::max())) return std::nullopt;
+  return static_cast<float>(negative ? -value : value);
 }
 
 void IniFile::Parse(std::string_view text) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,13 @@ constexpr size_t kProfileStringSize = 260;
 // Integer text as the platform reads it: optional sign, decimal digits up to the first non-digit,
 // wrapping modulo 2^32; text that does not begin with a number gives 0.
 int32_t ParseProfileInt(std::string_view text);
+
+// Float text as the settings file holds it: the decimal number at the start of the text (optional
+// sign, digits with an optional point, optional exponent), read without regard to the locale; 0
+// when the text does not begin with one, as a decimal conversion gives. Hex, "inf" and "nan" are
+// no decimal numbers. Empty when the number is beyond what a float holds (too large, or too small
+// for a double), so that the caller takes its default.
+std::optional<float> ParseProfileFloat(std::string_view text);
 
 // An INI file held in memory: loaded once, read and changed in memory, written whole atomically.
 class IniFile {

@@ -13,11 +13,16 @@ namespace {
 
 constexpr int kEscape = 27;
 
+// The text cut or padded with spaces to `room` characters.
+std::string Fit(const std::string& text, int room) {
+  std::string t = CutText(text, room);
+  t.append(static_cast<size_t>(std::max(room - TextCells(t), 0)), ' ');
+  return t;
+}
+
 bool Focusable(const DialogControl& c) {
   return c.visible && c.enabled && c.kind != ControlKind::Group && c.kind != ControlKind::Label;
 }
-
-int ColumnWidth(const ListColumn& c) { return std::max(3, c.width / 6); }
 
 // One shown dialog: focus, scrolling and the in-place edit of a list cell.
 class Session {
@@ -108,6 +113,7 @@ class Session {
     editing_ = true;
     editText_ = text;
     editDigits_ = digits;
+    editSelected_ = true;  // as a label edit opens: the first key typed replaces the text
   }
 
   void MoveCell(DialogControl& list, int dr, int dc) {
@@ -127,9 +133,15 @@ class Session {
       editing_ = false;
       p_.OnEndEdit(d_, list.id, nullptr);
     } else if (ch == KEY_BACKSPACE || ch == 127 || ch == 8) {
-      if (!editText_.empty()) editText_.pop_back();
+      if (editSelected_) editText_.clear();
+      else if (!editText_.empty()) editText_.pop_back();
+      editSelected_ = false;
+    } else if (ch == KEY_LEFT || ch == KEY_RIGHT || ch == KEY_END) {
+      editSelected_ = false;  // the caret goes to the end of the text, which then stays
     } else if (ch >= 32 && ch < 127 && (!editDigits_ || (ch >= '0' && ch <= '9'))) {
-      editText_ += static_cast<char>(ch);
+      if (editSelected_) editText_.clear();
+      editSelected_ = false;
+      if (editText_.size() < 255) editText_ += static_cast<char>(ch);
     }
     return -1;
   }
@@ -165,7 +177,7 @@ class Session {
         const int row = y - c.y - 1 + listScroll_;
         int left = c.x, column = -1;
         for (size_t k = 0; k < c.columns.size(); ++k) {
-          const int w = ColumnWidth(c.columns[k]) + 1;
+          const int w = ColumnRoom(c.columns[k]) + 1;
           if (x >= left && x < left + w) column = static_cast<int>(k);
           left += w;
         }
@@ -245,15 +257,13 @@ class Session {
       mvaddch(sy, originX_ + g.x + g.w - 1, top ? ACS_URCORNER : bottom ? ACS_LRCORNER : ACS_VLINE);
       if (top || bottom) mvhline(sy, originX_ + g.x + 1, ACS_HLINE, g.w - 2);
     }
-    if (!g.label.empty()) Put(g.x + 2, g.y, " " + g.label + " ", A_BOLD);
+    if (!g.label.empty()) Put(g.x + 2, g.y, " " + CutText(g.label, TextRoom(g)) + " ", A_BOLD);
   }
 
   void DrawList(const DialogControl& c, bool focused) {
     std::string header;
     for (const ListColumn& col : c.columns) {
-      std::string t = col.title.substr(0, static_cast<size_t>(ColumnWidth(col)));
-      t.resize(static_cast<size_t>(ColumnWidth(col)), ' ');
-      header += t + "|";
+      header += Fit(col.title, ColumnRoom(col)) + "|";
     }
     Put(c.x, c.y, header, A_UNDERLINE);
     const int visible = c.h - 1;
@@ -265,14 +275,14 @@ class Session {
       const int row = r + listScroll_;
       int x = c.x;
       for (size_t k = 0; k < c.columns.size(); ++k) {
-        const int w = ColumnWidth(c.columns[k]);
+        const int w = ColumnRoom(c.columns[k]);
         std::string t;
         const bool selected = row == c.highlightRow && static_cast<int>(k) == c.highlightColumn;
         if (row < static_cast<int>(c.rows.size()) && k < c.rows[static_cast<size_t>(row)].size())
-          t = selected && editing_ ? editText_ + "_" : c.rows[static_cast<size_t>(row)][k];
-        t = t.substr(0, static_cast<size_t>(w));
-        t.resize(static_cast<size_t>(w), ' ');
+          t = selected && editing_ ? (editSelected_ ? editText_ : editText_ + "_") : c.rows[static_cast<size_t>(row)][k];
+        t = Fit(t, w);
         attr_t a = selected ? (focused ? A_REVERSE : A_BOLD) : A_NORMAL;
+        if (selected && editing_ && editSelected_) a |= A_UNDERLINE;  // the text is selected
         Put(x, c.y + 1 + r, t, a);
         Put(x + w, c.y + 1 + r, "|");
         x += w + 1;
@@ -288,19 +298,19 @@ class Session {
         DrawGroup(c);
         break;
       case ControlKind::Label:
-        Put(c.x, c.y, c.label, base);
+        Put(c.x, c.y, CutText(c.label, TextRoom(c)), base);
         break;
       case ControlKind::Check:
         Put(c.x, c.y, c.checked ? "[x]" : "[ ]", base | mark);
-        Put(c.x + 4, c.y, c.label, base);
+        Put(c.x + 4, c.y, CutText(c.label, TextRoom(c)), base);
         break;
       case ControlKind::Radio:
         Put(c.x, c.y, c.checked ? "(*)" : "( )", base | mark);
-        Put(c.x + 4, c.y, c.label, base);
+        Put(c.x + 4, c.y, CutText(c.label, TextRoom(c)), base);
         break;
       case ControlKind::Edit: {
         std::string t = c.text;
-        const size_t room = static_cast<size_t>(std::max(c.w - 2, 1));
+        const size_t room = static_cast<size_t>(TextRoom(c));
         if (t.size() > room) t = t.substr(t.size() - room);
         t.resize(room, '_');
         Put(c.x, c.y, "[" + t + "]", base | (focused ? A_REVERSE : A_NORMAL));
@@ -310,15 +320,14 @@ class Session {
         Put(c.x, c.y, "+-", base | mark);
         break;
       case ControlKind::Combo: {
-        std::string t = c.selection >= 0 && c.selection < static_cast<int>(c.items.size())
-                            ? c.items[static_cast<size_t>(c.selection)]
-                            : "";
-        t.resize(static_cast<size_t>(std::max(c.w - 4, 1)), ' ');
-        Put(c.x, c.y, "<" + t + " >", base | mark);
+        const std::string t = c.selection >= 0 && c.selection < static_cast<int>(c.items.size())
+                                  ? c.items[static_cast<size_t>(c.selection)]
+                                  : "";
+        Put(c.x, c.y, "<" + Fit(t, TextRoom(c)) + " >", base | mark);
         break;
       }
       case ControlKind::Button: {
-        std::string t = "[ " + c.label + " ]";
+        std::string t = "[ " + CutText(c.label, TextRoom(c)) + " ]";
         Put(c.x + std::max(0, (c.w - static_cast<int>(t.size())) / 2), c.y, t, base | mark);
         break;
       }
@@ -363,6 +372,7 @@ class Session {
   bool selectAll_ = true;
   bool editing_ = false;
   bool editDigits_ = false;
+  bool editSelected_ = false;
   std::string editText_;
   int scroll_ = 0, listScroll_ = 0;
   int originX_ = 0, originY_ = 1, viewRows_ = 1;
@@ -379,7 +389,8 @@ TerminalDialogs::~TerminalDialogs() {
 
 void TerminalDialogs::Begin() {
   if (depth_++ > 0) return;
-  std::setlocale(LC_ALL, "");
+  // Characters only: numbers the module formats and reads stay in the C locale's form.
+  std::setlocale(LC_CTYPE, "");
   if (!screen_) {
     // Drawn on stderr, so that stdout may be redirected.
     screen_ = newterm(nullptr, stderr, stdin);

@@ -7,6 +7,7 @@
 
 #include "export/export_context.h"
 #include "export/options.h"
+#include "platform/ini_file.h"
 #include "scene/node_tree.h"
 #include "ui/clip_list.h"
 #include "ui/number_filters.h"
@@ -72,6 +73,9 @@ std::string FormatG(double v) {
 // The first n characters of a control's text, as a fixed-size read would get them.
 std::string Read(const DialogModel& d, int id, size_t n) { return d.Text(id).substr(0, n); }
 
+// A typed number as the settings file reads one, so that what the dialog stores loads back alike.
+float Decimal(const std::string& text) { return platform::ParseProfileFloat(text).value_or(0.0f); }
+
 void SetChecks(DialogModel& d, std::initializer_list<int> ids, bool on) {
   for (int id : ids) d.SetCheck(id, on);
 }
@@ -97,7 +101,7 @@ DialogModel OptionsDialogProc::Layout() {
   d.height = 32;
   d.okId = kOk;
   d.cancelId = kCancel;
-  d.status = "Tab/arrows move  Space toggles  Enter: OK or edit a cell  Esc: Cancel  +/-: spinners";
+  d.status = "Tab/arrows: move  Space: toggle  Enter: OK, edit cell  Esc: Cancel  +/-: spin";
   auto len = [](const char* text) { return static_cast<int>(std::char_traits<char>::length(text)); };
   auto check = [&](int id, const char* label, int x, int y) { d.Add(id, K::Check, label, x, y, 4 + len(label)); };
   auto radio = [&](int id, const char* label, int x, int y, int group) {
@@ -154,9 +158,9 @@ DialogModel OptionsDialogProc::Layout() {
   check(kCreateShader, "Create Shader (.fx)", 2, 23);
   check(kNormalMap, "Normal map", 2, 24);
   label("Procedural Texture Size:", 1, 26);
-  edit(kProcMapX, 26, 26, 5, true);
-  label("\xC3\x97", 32, 26);
-  edit(kProcMapY, 34, 26, 5, true);
+  edit(kProcMapX, 26, 26, 6, true);
+  label("\xC3\x97", 33, 26);
+  edit(kProcMapY, 35, 26, 6, true);
 
   // Right column.
   group("Animation Clips", 40, 0, 38, 11);
@@ -170,8 +174,8 @@ DialogModel OptionsDialogProc::Layout() {
   group("Timeline", 40, 11, 38, 3);
   radio(kTimelineMax, "3ds Max", 42, 12, 1);
   radio(kTimelineCustom, "Custom", 54, 12, 1);
-  edit(kCustomEdit, 65, 12, 7, true);
-  spin(kCustomSpin, kCustomEdit, 72, 12);
+  edit(kCustomEdit, 65, 12, 8, true);
+  spin(kCustomSpin, kCustomEdit, 73, 12);
   group("Keys", 40, 14, 38, 3);
   radio(kMatrix, "Matrix", 42, 15, 2);
   radio(kSrt, "SRT", 53, 15, 2);
@@ -225,8 +229,9 @@ void InitOptionsDialog(DialogModel& d, ExportContext& ctx) {
   clips.InsertColumn(0, "Name", 90);
   clips.InsertColumn(1, "Start", 45);
   clips.InsertColumn(2, "End", 45);
+  // Each added row becomes the list's selected row, and that stays: "Insert" then inserts above
+  // the last clip until the user picks a cell.
   for (const AnimationClip& c : AnimationClips()) clips.AddClipRow(c.name, c.startKey, c.endKey);
-  clips.SelectCell(-1, -1);
 
   if (!SceneRootName().empty()) d.SetText(kSceneRootName, SceneRootName());
   if (o.SpaceScale < 1.0f) {
@@ -312,12 +317,12 @@ void ReadOptionsDialog(DialogModel& d, ExportContext& ctx) {
       clips.push_back(std::move(c));
     }
 
-  float scale = std::strtof(Read(d, kScaleEdit, 63).c_str(), nullptr);
+  float scale = Decimal(Read(d, kScaleEdit, 63));
   if (scale <= 0) scale = 0.00001f;
   if (scale > 999999) scale = 999999;
   o.SpaceScale = scale;
   auto rotation = [&](int id) {
-    float v = std::strtof(Read(d, id, 63).c_str(), nullptr);
+    float v = Decimal(Read(d, id, 63));
     if (std::fabs(v) <= 0.000001f) v = 0;
     return std::clamp(v, -999999.0f, 999999.0f);
   };

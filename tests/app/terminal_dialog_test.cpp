@@ -40,6 +40,8 @@ class TerminalDialog : public ::testing::Test {
   }
 
   void Start() {
+    (void)std::system(("tmux kill-session -t " + session_ + " >/dev/null 2>&1").c_str());
+    fs::remove(dir_ / "status");
     const std::string cmd = std::string(VORN_EXE) + " export " + Quote(Scene()) + " " + Quote(Out()) +
                             " --config-dir " + Quote((dir_ / "cfg").string()) + "; echo $? >" + Quote((dir_ / "status").string()) + "; sleep 60";
     const std::string tmux = "tmux new-session -d -s " + session_ + " -x 80 -y 24 " + Quote(cmd);
@@ -101,6 +103,48 @@ class TerminalDialog : public ::testing::Test {
   void Tab(int n) {
     for (int i = 0; i < n; ++i) Keys("Tab");
   }
+  // A left click (two for a double click) on a clip list cell, as an xterm mouse reports it;
+  // the dialog is drawn from the second line at the first column of an 80-column screen.
+  void ClickCell(int row, int column, bool twice = false) {
+    const DialogModel d = OptionsDialogProc::Layout();
+    const DialogControl& list = *d.Find(ids::kClipList);
+    const int widths[] = {90, 45, 45};  // the columns the dialog gives the list
+    int x = 1 + list.x;
+    for (int k = 0; k < column; ++k) x += ColumnRoom(ListColumn{"", widths[k]}) + 1;
+    const int y = 1 + list.y + 1 + row;
+    auto event = [&](int button) {
+      return std::string("\x1b[M") + static_cast<char>(32 + button) + static_cast<char>(32 + x + 1) +
+             static_cast<char>(32 + y + 1);
+    };
+    std::string click = event(0) + event(3);
+    Keys(Quote(twice ? click + click : click), true);
+    // Past the time in which curses waits for a further click to make a double or triple one.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  // The text of a clip list cell as the screen shows it, found below the list's header line
+  // wherever the dialog is scrolled to.
+  std::string CellOnScreen(int row, int column) {
+    const int widths[] = {90, 45, 45};
+    std::istringstream lines(Screen());
+    std::string line;
+    int x = -1;
+    while (x < 0 && std::getline(lines, line)) {
+      const size_t name = line.find("Name ");
+      if (name == std::string::npos || line.find("|Start") == std::string::npos) continue;
+      x = TextCells(line.substr(0, name));
+    }
+    for (int r = 0; r <= row; ++r) std::getline(lines, line);
+    if (x < 0 || !lines) return "(no list on screen)";
+    for (int k = 0; k < column; ++k) x += ColumnRoom(ListColumn{"", widths[k]}) + 1;
+    // Box-drawing characters before the cell take three bytes for one column.
+    size_t at = 0;
+    for (int cells = 0; at < line.size() && cells < x; ++cells) {
+      ++at;
+      while (at < line.size() && (static_cast<unsigned char>(line[at]) & 0xC0) == 0x80) ++at;
+    }
+    const std::string cell = line.substr(at, static_cast<size_t>(ColumnRoom(ListColumn{"", widths[column]})));
+    return cell.substr(0, cell.find_last_not_of(' ') + 1);
+  }
 
   std::string session_;
   fs::path dir_;
@@ -137,6 +181,51 @@ TEST_F(TerminalDialog, ChangesASettingAddsAClipAndExports) {
   }
   EXPECT_TRUE(sceneRoot) << "the file has the scene-root frame";
   EXPECT_TRUE(jump) << "and the new clip";
+}
+
+TEST_F(TerminalDialog, TypingIntoAClipCellReplacesItsText) {
+  const char* magic[] = {"xof 0303txt 0032", "xof 0303bin 0032", "xof 0303bzip0032"};
+  enum Way { kClickTwice, kEnter, kDoubleClick };
+  for (int way : {kClickTwice, kEnter, kDoubleClick}) {
+    SCOPED_TRACE(way);
+    std::ofstream(dir_ / "cfg" / "vorn_max_config.ini")
+        << "[Option]\nXFileType=" << way << "\nAnimationCount=1\nAnimation0_Name=Clip\n"
+        << "Animation0_StartKey=10\nAnimation0_EndKey=20\n";
+    Start();
+    ASSERT_TRUE(WaitFor("Animation Clips")) << Screen();
+    ASSERT_EQ(CellOnScreen(0, 2), "20") << Screen();
+    if (way == kClickTwice) {
+      ClickCell(0, 2);
+      ClickCell(0, 2);
+    } else if (way == kEnter) {
+      Tab(Tabs(ids::kSceneRoot, ids::kClipList));
+      Keys("Right");  // from no cell to the first, then on to End
+      Keys("Right");
+      Keys("Right");
+      Keys("Enter");
+    } else {
+      ClickCell(0, 2, true);
+    }
+    Keys("15", true);
+    EXPECT_EQ(CellOnScreen(0, 2), "15_") << Screen();
+    Keys("Enter");
+    EXPECT_EQ(CellOnScreen(0, 2), "15") << Screen();
+    // A second edit of the same cell replaces again; Backspace first empties the selected text.
+    if (way == kEnter) {
+      Keys("Enter");
+      Keys("BSpace");
+      Keys("12", true);
+      Keys("Enter");
+      EXPECT_EQ(CellOnScreen(0, 2), "12") << Screen();
+    }
+    Keys("BTab");  // to the edit before the list (a click focuses the list too), where Enter is OK
+    Keys("Enter");
+    ASSERT_EQ(Status(), 0) << Screen();
+    const std::string settings = Settings();
+    EXPECT_NE(settings.find(way == kEnter ? "Animation0_EndKey=12\n" : "Animation0_EndKey=15\n"), std::string::npos)
+        << settings;
+    EXPECT_EQ(Read(Out()).substr(0, 16), magic[way]);
+  }
 }
 
 TEST_F(TerminalDialog, EscapeCancelsWithNothingWritten) {

@@ -66,6 +66,34 @@ TEST_F(VornCli, SetOverridesAsIfTheFileHeldIt) {
   EXPECT_NE(Read(dir_ / "cfg" / "vorn_max_config.ini").find("XFileType=2"), std::string::npos);
 }
 
+TEST_F(VornCli, SetReachesTheSettingsFileOnlyThroughASave) {
+  const fs::path settings = dir_ / "cfg" / "vorn_max_config.ini";
+  std::ofstream(dir_ / "empty.json") << R"({"format": "vorn-scene", "nodes": []})";
+  const std::string empty = (dir_ / "empty.json").string();
+  const char* magic[] = {"xof 0303txt 0032", "xof 0303bin 0032", "xof 0303bzip0032"};
+  for (int type = 0; type < 3; ++type) {
+    const std::string set = " --set XFileType=" + std::to_string(type);
+    // "No node!" saves nothing: no file appears, and an existing one stays byte for byte.
+    EXPECT_EQ(Run("export " + empty + " " + Out() + " --yes" + set + " " + Cfg()), 1) << stderr_;
+    EXPECT_NE(stderr_.find("No node!"), std::string::npos) << stderr_;
+    EXPECT_FALSE(fs::exists(settings)) << type;
+    const std::string mine = "; mine\n[Option]\nXFileType=" + std::to_string(type) + "\nSceneRoot=0\n";
+    std::ofstream(settings) << mine;
+    EXPECT_EQ(Run("export " + empty + " " + Out() + " --yes" + set + " --set SceneRoot=1 " + Cfg()), 1);
+    EXPECT_EQ(Read(settings), mine) << type;
+
+    // An export that saves writes what the dialog confirmed, overrides included.
+    ASSERT_EQ(Run("export " + Example() + " " + Out() + " --yes" + set + " --set SceneRoot=1 " + Cfg()), 0)
+        << stderr_;
+    EXPECT_EQ(Read(Out()).substr(0, 16), magic[type]);
+    const std::string saved = Read(settings);
+    EXPECT_NE(saved.find("\nXFileType=" + std::to_string(type) + "\n"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("\nSceneRoot=1\n"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("; mine"), std::string::npos) << "a save writes the file whole";
+    fs::remove(settings);
+  }
+}
+
 TEST_F(VornCli, BadInputGivesStatusTwoAndNoFile) {
   std::ofstream(dir_ / "bad.json") << R"({"format": "vorn-scene", "nodes": [{"name": 5}]})";
   EXPECT_EQ(Run("export " + (dir_ / "bad.json").string() + " " + Out() + " --silent " + Cfg()), 2);

@@ -1,7 +1,9 @@
 #include "export/settings.h"
 
+#include <optional>
 #include <vector>
 
+#include "platform/ini_file.h"
 #include "spine_fixture.h"
 
 namespace vorn {
@@ -80,6 +82,33 @@ TEST_F(SettingsFile, ForcedDependenciesAndFloats) {
   EXPECT_NE(text.find("SpaceScale=0.5\n"), std::string::npos);
   EXPECT_NE(text.find("ZRot=1e-05\n"), std::string::npos);
   EXPECT_NE(text.find("SceneRootName=Top\n"), std::string::npos);
+}
+
+TEST_F(SettingsFile, EveryFloatKeyReadsOnlyAFiniteDecimalNumber) {
+  auto doc = Load(scene_);
+  ExportContext ctx = Context(*doc);
+  struct Case {
+    const char* text;
+    std::optional<float> value;  // none: the key's default
+  };
+  const Case cases[] = {{"0x10", 0.0f}, {"nan", 0.0f},   {"-inf", 0.0f},   {"abc", 0.0f},
+                        {"", 0.0f},     {"1e999", {}},   {"-1e39", {}},    {"2.5e1junk", 25.0f},
+                        {"0.5", 0.5f},  {" -7.25 ", -7.25f}};
+  for (const OptionField& f : OptionFields()) {
+    if (!f.isFloat) continue;
+    for (const Case& c : cases) {
+      WriteSettings("[Option]\n" + std::string(f.key) + "=" + c.text + "\n");
+      LoadExportOptions(ctx);
+      const float loaded = Options().*f.floatField;
+      EXPECT_EQ(loaded, c.value.value_or(f.floatDefault)) << f.key << "=" << c.text;
+      SaveExportOptions(ctx);
+      const std::string text = ReadFile(Settings());
+      const size_t at = text.find("\n" + std::string(f.key) + "=");
+      ASSERT_NE(at, std::string::npos);
+      const std::string saved = text.substr(at + f.key.size() + 2, text.find('\n', at + 1) - at - f.key.size() - 2);
+      EXPECT_EQ(platform::ParseProfileFloat(saved), loaded) << f.key << "=" << c.text << " saved as " << saved;
+    }
+  }
 }
 
 TEST_F(SettingsFile, ClipsAreClampedSkippedAndDefaulted) {

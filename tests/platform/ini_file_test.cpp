@@ -94,6 +94,27 @@ TEST(IniRead, IntegersParseLikeThePlatform) {
   EXPECT_EQ(ini.GetInt("S", "word", 9), 0) << "a present value that is not a number reads 0";
 }
 
+TEST(IniRead, FloatsAreDecimalNumbers) {
+  EXPECT_EQ(ParseProfileFloat("2.5"), 2.5f);
+  EXPECT_EQ(ParseProfileFloat(" -0.25 "), -0.25f);
+  EXPECT_EQ(ParseProfileFloat("+.5"), 0.5f);
+  EXPECT_EQ(ParseProfileFloat("3."), 3.0f);
+  EXPECT_EQ(ParseProfileFloat("1e-05"), 1e-05f);
+  EXPECT_EQ(ParseProfileFloat("2E+3"), 2000.0f);
+  // Read as a decimal conversion reads: the number the text begins with, 0 without one.
+  EXPECT_EQ(ParseProfileFloat("1.5abc"), 1.5f);
+  EXPECT_EQ(ParseProfileFloat("1e"), 1.0f);
+  EXPECT_EQ(ParseProfileFloat("4e+x"), 4.0f);
+  EXPECT_EQ(ParseProfileFloat("0x10"), 0.0f) << "hex is no decimal number";
+  for (const char* none : {"", "abc", "nan", "NaN", "inf", "-infinity", "-", ".", "+.e5", "- 1"})
+    EXPECT_EQ(ParseProfileFloat(none), 0.0f) << none;
+  // Beyond a float: no value at all, so that the caller keeps its default.
+  for (const char* huge : {"1e39", "-3.5e38", "1e999", "1e-999", "1e99999999999999999999"})
+    EXPECT_EQ(ParseProfileFloat(huge), std::nullopt) << huge;
+  EXPECT_EQ(ParseProfileFloat("3.4e38"), 3.4e38f);
+  EXPECT_EQ(ParseProfileFloat("1e-50"), 0.0f) << "below a float's least value but within a double's";
+}
+
 TEST(IniWrite, ReplacesInPlaceAndAppendsToItsSection) {
   TempDir dir;
   IniFile ini = Parsed(dir, "; settings\r\n[Option]\r\nMESHS = 1\r\nBones=1\r\n\r\n[Other]\r\nX=1\r\n");

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
+#include <string>
 
 #include "export/export_context.h"
 #include "export/options.h"
@@ -72,6 +74,51 @@ TEST_F(OptionsDialog, EveryControlOfTheTableIsThereAndFitsTheLayout) {
       EXPECT_TRUE(inside || outside) << "'" << a.label << "' " << a.id << " crosses group '" << g->label << "'";
     }
   }
+}
+
+// Every shown control is wide enough for the longest text it can hold, as the host draws it.
+void ExpectWholeEntries(const DialogModel& d, const std::map<int, std::string>& longestEdits) {
+  const std::string where = "dialog '" + d.caption + "': ";
+  EXPECT_LE(TextCells(d.caption), d.width) << where;
+  EXPECT_LE(TextCells(d.status), d.width) << where << d.status;
+  for (const DialogControl& c : d.controls) {
+    if (!c.visible) continue;
+    const std::string what = where + "'" + c.label + "' " + std::to_string(c.id);
+    EXPECT_LE(TextCells(c.label), TextRoom(c)) << what;
+    for (const std::string& item : c.items) EXPECT_LE(TextCells(item), TextRoom(c)) << what << " entry " << item;
+    for (const ListColumn& col : c.columns) EXPECT_LE(TextCells(col.title), ColumnRoom(col)) << what;
+    if (c.kind == ControlKind::Combo) {
+      EXPECT_FALSE(c.items.empty()) << what;
+    }
+    if (const auto e = longestEdits.find(c.id); e != longestEdits.end()) {
+      EXPECT_LE(TextCells(e->second), TextRoom(c)) << what << " text " << e->second;
+    }
+  }
+}
+
+TEST_F(OptionsDialog, EveryControlShowsItsLongestEntryWhole) {
+  Open();
+  // Edits that hold numbers, with the longest text each can hold: the limits of its setting or
+  // spinner, or what its filter lets through.
+  ExpectWholeEntries(dialog_, {{kPrecisionEdit, "0.0"},
+                               {kCustomEdit, "999999"},
+                               {kOptimizeEdit, "3"},
+                               {kSampleRate, "999"},
+                               {kProcMapX, "9999"},
+                               {kProcMapY, "9999"},
+                               {kScaleEdit, "999999."},
+                               {kXRotEdit, "-999999."},
+                               {kZRotEdit, "-999999."}});
+  const DialogControl* list = dialog_.Find(kClipList);
+  ASSERT_EQ(list->columns.size(), 3u);
+  for (int column : {1, 2})
+    EXPECT_LE(TextCells("-999999"), ColumnRoom(list->columns[static_cast<size_t>(column)])) << "frame numbers";
+
+  CAnimListView& clips = AnimListView();
+  ClipDialog proc(clips);
+  DialogModel clipDialog = ClipDialog::Layout();
+  proc.OnInit(clipDialog);
+  ExpectWholeEntries(clipDialog, {{ClipDialog::kStartEdit, "-999999"}, {ClipDialog::kEndEdit, "-999999"}});
 }
 
 TEST_F(OptionsDialog, UncheckingMaterialClearsWhatNeedsIt) {
@@ -185,6 +232,14 @@ TEST_F(OptionsDialog, SpinnersKeepTheirLimits) {
     dialog_.SetSpinnerValue(kPrecisionSpin, dialog_.SpinnerValue(kPrecisionSpin) - dialog_.Find(kPrecisionSpin)->step);
   Ok();
   EXPECT_EQ(o.Precision, 7);
+  // Typed text that is no number reads as 0, then within the limits.
+  for (const char* typed : {"nan", "-nan", "-inf", "abc"}) {
+    dialog_.SetText(kPrecisionEdit, typed);
+    dialog_.SetText(kCustomEdit, typed);
+    Ok();
+    EXPECT_EQ(o.Precision, 0) << typed;
+    EXPECT_EQ(o.TimelineCustom, 1) << typed;
+  }
 }
 
 TEST_F(OptionsDialog, CustomTimelineTakesTheFrameRate) {
@@ -234,13 +289,38 @@ TEST_F(OptionsDialog, ClipsGoThroughTheList) {
   const DialogControl* list = dialog_.Find(kClipList);
   ASSERT_EQ(list->rows.size(), 2u);
   EXPECT_EQ(list->rows[1], (std::vector<std::string>{"Run", "50", "100"})) << "clamped to the scene's frames";
-  Click(kInsert);
   Click(kAdd);  // unshown: the clip dialog is confirmed as it opens
   Ok();
-  ASSERT_EQ(AnimationClips().size(), 4u);
+  ASSERT_EQ(AnimationClips().size(), 3u);
   EXPECT_EQ(AnimationClips()[1], (AnimationClip{"Run", 50, 100}));
   EXPECT_EQ(AnimationClips()[2], (AnimationClip{"Anims_3", 0, 100}));
-  EXPECT_EQ(AnimationClips()[3], (AnimationClip{"Anims_4", 0, 100}));
+}
+
+TEST_F(OptionsDialog, InsertBeforeAnyPickGoesAboveTheLastClip) {
+  // Filling the list leaves its last row selected, as adding a row does; no cell is picked yet.
+  AnimationClips() = {{"Walk", 0, 40}, {"Run", 50, 60}};
+  Open();
+  const DialogControl* list = dialog_.Find(kClipList);
+  EXPECT_EQ(list->highlightColumn, -1) << "no cell is drawn as selected";
+  Click(kInsert);
+  ASSERT_EQ(list->rows.size(), 3u);
+  EXPECT_EQ(list->rows[1], (std::vector<std::string>{"Anims_2", "0", "100"}));
+  EXPECT_EQ(list->rows[2][0], "Run");
+  Click(kInsert);  // the inserted row is the selected one now
+  EXPECT_EQ(list->rows[1][0], "Anims_2_");
+  EXPECT_EQ(list->rows[2][0], "Anims_2");
+  Ok();
+  const std::vector<AnimationClip> expected = {
+      {"Walk", 0, 40}, {"Anims_2_", 0, 100}, {"Anims_2", 0, 100}, {"Run", 50, 60}};
+  EXPECT_EQ(AnimationClips(), expected);
+
+  // Without clips nothing is selected, and Insert appends.
+  AnimationClips().clear();
+  dialog_ = OptionsDialogProc::Layout();
+  Open();
+  Click(kInsert);
+  ASSERT_EQ(dialog_.Find(kClipList)->rows.size(), 1u);
+  EXPECT_EQ(dialog_.Find(kClipList)->rows[0][0], "Anims_1");
 }
 
 TEST_F(OptionsDialog, CancelChangesNothing) {
