@@ -49,6 +49,8 @@ struct ExportContext {
   // Every texture and effect file the materials read, noted before anything is written beside the
   // .X: none of them is ever written over.
   std::set<platform::FileId> sourceFiles;
+  // Names given so far to files written beside the .X, each with what it holds.
+  std::unordered_map<std::string, std::string> namesGiven;
 };
 
 // The record a node's material entry stands for (a reference resolves into the shared list);

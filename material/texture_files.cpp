@@ -103,23 +103,34 @@ void NoteSourceFiles(ExportContext& ctx) {
         if (const XMaterial* m = EntryRecord(ctx, e); m && e.kind != MaterialKind::Reference) noteRecord(*m);
 }
 
-std::string FreeTargetName(ExportContext& ctx, const std::string& name, const std::string& what) {
+std::string SourceContent(const std::string& sourcePath) {
+  const auto id = platform::FileIdOf(sourcePath);
+  return id ? "file " + std::to_string(id->device) + ":" + std::to_string(id->inode) : "path " + sourcePath;
+}
+
+std::string FreeTargetName(ExportContext& ctx, const std::string& name, const std::string& content,
+                           const std::string& what) {
   auto taken = [&](const std::string& n) {
-    const auto id = platform::FileIdOf(ctx.outputDirectory + n);
+    const auto given = ctx.namesGiven.find(n);
+    if (given != ctx.namesGiven.end()) return given->second != content;
+    const auto id = ctx.sourceFiles.empty() ? std::nullopt : platform::FileIdOf(ctx.outputDirectory + n);
     return id && ctx.sourceFiles.count(*id) > 0;
   };
-  if (ctx.sourceFiles.empty() || !taken(name)) return name;
-  const size_t dot = name.find_last_of('.');
-  const size_t cut = dot == std::string::npos || dot == 0 ? name.size() : dot;
-  std::string other;
-  for (int n = 1; n < 10000; ++n) {
-    other = name.substr(0, cut) + "_" + std::to_string(n) + name.substr(cut);
-    if (!taken(other)) break;
+  std::string chosen = name;
+  if (taken(name)) {
+    const size_t dot = name.find_last_of('.');
+    const size_t cut = dot == std::string::npos || dot == 0 ? name.size() : dot;
+    for (int n = 1; n < 100000; ++n) {
+      chosen = name.substr(0, cut) + "_" + std::to_string(n) + name.substr(cut);
+      if (!taken(chosen)) break;
+    }
+    if (ctx.texturesTold.insert("renamed\n" + content + "\n" + name).second)
+      std::fprintf(stderr, "vorn: %s written as '%s': '%s' in the output folder is %s\n", what.c_str(),
+                   chosen.c_str(), name.c_str(),
+                   ctx.namesGiven.count(name) ? "another file of this export" : "a source of this export and is only read");
   }
-  if (ctx.texturesTold.insert("renamed\n" + what + "\n" + name).second)
-    std::fprintf(stderr, "vorn: %s written as '%s': '%s' in the output folder is a source of this export and is only read\n",
-                 what.c_str(), other.c_str(), name.c_str());
-  return other;
+  ctx.namesGiven.emplace(chosen, content);
+  return chosen;
 }
 
 bool IsSafeTargetName(const std::string& name) {
@@ -165,7 +176,7 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
     if (!IsSafeTargetName(name)) return fileName;
     // Another texture's or effect's source of that name is only read: the conversion goes elsewhere.
     if (!platform::SameFile(sourcePath, ctx.outputDirectory + name))
-      name = FreeTargetName(ctx, name, "texture '" + sourcePath + "'");
+      name = FreeTargetName(ctx, name, SourceContent(sourcePath), "texture '" + sourcePath + "'");
     const std::string target = ctx.outputDirectory + name;
     if (!o.OverwriteTexture && platform::PathExists(target)) return name;
     // The source is only ever read: exported into its own folder it stays as it is.
@@ -177,6 +188,7 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
         doing += (doing.empty() ? "resized to " : " and resized to ") + std::to_string(NearestPowerOfTwo(w)) + " x " +
                  std::to_string(NearestPowerOfTwo(h));
       ReportKept(ctx, sourcePath, doing);
+      ctx.namesGiven.emplace(name, SourceContent(sourcePath));
       return name;
     }
     errno = 0;
@@ -185,8 +197,11 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
   }
   // Not converted: copied as it is, unless it is there already.
   if (!IsSafeTargetName(fileName)) return fileName;
-  if (platform::SameFile(sourcePath, ctx.outputDirectory + fileName)) return fileName;
-  const std::string name = FreeTargetName(ctx, fileName, "texture '" + sourcePath + "'");
+  if (platform::SameFile(sourcePath, ctx.outputDirectory + fileName)) {
+    ctx.namesGiven.emplace(fileName, SourceContent(sourcePath));
+    return fileName;
+  }
+  const std::string name = FreeTargetName(ctx, fileName, SourceContent(sourcePath), "texture '" + sourcePath + "'");
   const std::string target = ctx.outputDirectory + name;
   if ((o.OverwriteTexture || !platform::PathExists(target)) &&
       !platform::CopyFileAtomic(sourcePath, target, o.OverwriteTexture != 0))
@@ -208,7 +223,9 @@ int CopyTextureFiles(ExportContext& ctx, XMaterial& record) {
     }
     std::string name = slot.name + ".bmp";
     if (IsSafeTargetName(name)) {
-      name = FreeTargetName(ctx, name, "procedural map '" + slot.name + "'");
+      char map[32];
+      std::snprintf(map, sizeof map, "map %p", static_cast<const void*>(slot.proceduralMap));
+      name = FreeTargetName(ctx, name, map, "procedural map '" + slot.name + "'");
       const std::string target = ctx.outputDirectory + name;
       errno = 0;
       if ((o.OverwriteTexture || !platform::PathExists(target)) &&

@@ -26,10 +26,14 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
 // Notes the file of every texture and effect file that the export's materials read (ctx.sourceFiles),
 // before anything is written beside the .X.
 void NoteSourceFiles(ExportContext& ctx);
-// The name under which a file goes into the output folder without replacing a noted source: name
-// itself, else name with "_1", "_2", ... before its extension. A change is told on stderr once,
-// with what the file holds (`what`, e.g. "texture '<source>'").
-std::string FreeTargetName(ExportContext& ctx, const std::string& name, const std::string& what);
+// The name under which a file goes into the output folder without replacing a noted source or a
+// file of another content written by this export: name itself, else name with "_1", "_2", ...
+// before its extension. `content` says what the file holds (one key per content), `what` says it
+// to the user (e.g. "texture '<source>'") when the name is changed, once.
+std::string FreeTargetName(ExportContext& ctx, const std::string& name, const std::string& content,
+                           const std::string& what);
+// The content key of a copy or conversion of a source file.
+std::string SourceContent(const std::string& sourcePath);
 // Tells once that a texture or effect file (`kind`) named by the host was found nowhere, with the
 // folders searched.
 void ReportSourceNotFound(ExportContext& ctx, const std::string& hostPath, const char* kind);

@@ -1,6 +1,7 @@
 #include "xfile/material_writer.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -40,10 +41,13 @@ void AddBytes(ExportContext& ctx, XObjectHandle parent, const Guid& id, const st
 // name would replace another source of the export.
 std::string OwnEffectName(ExportContext& ctx, const XEffectMaterial& record) {
   const std::string name = platform::HostFileNameOf(record.effect.effectFile);
-  if (!Options().DxFx || !IsSafeTargetName(name) || !platform::PathExists(record.effect.effectFile) ||
-      platform::SameFile(record.effect.effectFile, ctx.outputDirectory + name))
+  if (!Options().DxFx || !IsSafeTargetName(name) || !platform::PathExists(record.effect.effectFile)) return name;
+  if (platform::SameFile(record.effect.effectFile, ctx.outputDirectory + name)) {
+    ctx.namesGiven.emplace(name, SourceContent(record.effect.effectFile));
     return name;
-  return FreeTargetName(ctx, name, "effect file '" + record.effect.effectFile + "'");
+  }
+  return FreeTargetName(ctx, name, SourceContent(record.effect.effectFile),
+                        "effect file '" + record.effect.effectFile + "'");
 }
 
 void CopyOwnEffectFile(ExportContext& ctx, const XEffectMaterial& record, const std::string& name) {
@@ -71,7 +75,11 @@ void WriteGeneratedEffect(ExportContext& ctx, XObjectHandle material, XRenderabl
       if (e.kind == MaterialKind::Effect) ++effects;
   const std::string nodeName = node ? node->nodeName : std::string();
   std::string fileName = effects < 2 ? nodeName + ".fx" : nodeName + "_" + record.name + ".fx";
-  if (IsSafeTargetName(fileName)) fileName = FreeTargetName(ctx, fileName, "generated effect of '" + nodeName + "'");
+  if (IsSafeTargetName(fileName)) {
+    char content[32];
+    std::snprintf(content, sizeof content, "effect %p", static_cast<const void*>(&record));
+    fileName = FreeTargetName(ctx, fileName, content, "generated effect '" + fileName + "'");
+  }
   record.effect.effectFile = fileName;
   b.path = ctx.outputDirectory + fileName;
   const XMeshData* mesh = node ? node->meshData.get() : nullptr;
