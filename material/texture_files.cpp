@@ -110,11 +110,13 @@ std::string SourceContent(const std::string& sourcePath) {
 
 std::string FreeTargetName(ExportContext& ctx, const std::string& name, const std::string& content,
                            const std::string& what) {
-  auto taken = [&](const std::string& n) {
-    const auto given = ctx.namesGiven.find(n);
-    if (given != ctx.namesGiven.end()) return given->second != content;
+  auto isSource = [&](const std::string& n) {
     const auto id = ctx.sourceFiles.empty() ? std::nullopt : platform::FileIdOf(ctx.outputDirectory + n);
     return id && ctx.sourceFiles.count(*id) > 0;
+  };
+  auto taken = [&](const std::string& n) {
+    const auto given = ctx.namesGiven.find(n);
+    return given != ctx.namesGiven.end() ? given->second != content : isSource(n);
   };
   std::string chosen = name;
   if (taken(name)) {
@@ -127,7 +129,7 @@ std::string FreeTargetName(ExportContext& ctx, const std::string& name, const st
     if (ctx.texturesTold.insert("renamed\n" + content + "\n" + name).second)
       std::fprintf(stderr, "vorn: %s written as '%s': '%s' in the output folder is %s\n", what.c_str(),
                    chosen.c_str(), name.c_str(),
-                   ctx.namesGiven.count(name) ? "another file of this export" : "a source of this export and is only read");
+                   isSource(name) ? "a source of this export and is only read" : "another file of this export");
   }
   ctx.namesGiven.emplace(chosen, content);
   return chosen;
