@@ -336,7 +336,8 @@ TEST_F(SourceInOutputFolder, AnotherMaterialsSourceIsNeverAnOutput) {
   map.slots[0].proceduralMap = doc_->FindTexmap("chk");
   ::testing::internal::CaptureStderr();
   CopyTextureFiles(ctx_, map);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "vorn: procedural map 'chk' written as 'chk_1.bmp': 'chk.bmp" + told);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "vorn: procedural map 'chk' written as 'chk_1.bmp': 'chk.bmp" + told);
   EXPECT_EQ(map.slots[0].fileName, "chk_1.bmp");
   EXPECT_EQ(Decode("chk_1.bmp").w, 256);
   for (const char* name : {"red.bmp", "red_1.bmp", "chk.bmp"}) EXPECT_EQ(Read(dir_ / "out" / name), blue) << name;

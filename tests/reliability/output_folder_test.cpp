@@ -262,8 +262,8 @@ TEST_F(TexturePaths, NoOutputReplacesAnotherMaterialsSource) {
         "diffuse": {"type": "bitmap", "file": "C:\\maps\\wood.png"},
         "bump": {"type": "bitmap", "file": "C:\\maps\\wood.bmp"}}}},
       {"name": "Own", "mesh": )" + mesh + ", \"material\": " + shader(R"("C:\\fx\\Glow.fx")") + R"(},
-      {"name": "Other", "mesh": )" + mesh + ", \"material\": " + shader("\"" + (dir_ / "else" / "Glow.fx").string() + "\"") +
-                          "}]}";
+      {"name": "Other", "mesh": )" + mesh + ", \"material\": " +
+                          shader("\"" + (dir_ / "else" / "Glow.fx").string() + "\"") + "}]}";
   const fs::path scene = Doc(doc);
   const std::string wood = Read(dir_ / "in" / "wood.png"), bmp = Read(dir_ / "in" / "wood.bmp"),
                     glow = Read(dir_ / "in" / "Glow.fx");
