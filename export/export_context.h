@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -10,6 +11,7 @@
 
 #include "host/host_scene.h"
 #include "material/material_record.h"
+#include "platform/file_system.h"
 #include "scene/xnode.h"
 #include "xfile/xfile_sink.h"
 
@@ -44,6 +46,11 @@ struct ExportContext {
   std::unordered_set<std::string> nodeNames;  // names given so far, for unique naming
   std::vector<std::unique_ptr<XNode>> topNodes;
   std::unordered_set<std::string> texturesTold;  // texture problems already reported, once each
+  // Every texture and effect file the materials read, noted before anything is written beside the
+  // .X: none of them is ever written over.
+  std::set<platform::FileId> sourceFiles;
+  // Names given so far to files written beside the .X, each with what it holds.
+  std::unordered_map<std::string, std::string> namesGiven;
 };
 
 // The record a node's material entry stands for (a reference resolves into the shared list);

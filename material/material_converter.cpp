@@ -309,6 +309,7 @@ std::unique_ptr<XMaterial> ConvertShaderMaterial(HostScene& host, const HostMate
       }
     }
     if (!r->effect.effectFile.empty()) {
+      r->effect.effectHostPath = r->effect.effectFile;
       r->effect.effectFile = ResolveTexturePath(r->effect.effectFile);
       CollectEffectParams(host, r->effect, block0);
       r->hasOwnEffectFile = 1;

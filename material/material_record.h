@@ -69,6 +69,7 @@ struct XEffectParams {
     std::string hostPath = {};
   };
   std::string effectFile;
+  std::string effectHostPath = {};  // a shader material's effect file as the host gave it
   std::vector<DWordParam> dwordParams;
   std::vector<FloatParam> floatParams;
   std::vector<StringParam> stringParams;

@@ -54,7 +54,9 @@ std::string SearchedName(const std::string& path) {
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-void ReportNotFound(ExportContext& ctx, const std::string& hostPath) {
+}  // namespace
+
+void ReportSourceNotFound(ExportContext& ctx, const std::string& hostPath, const char* kind) {
   if (!ctx.texturesTold.insert("missing\n" + hostPath).second) return;
   const SearchFolders& f = TextureSearchFolders();
   std::string where;
@@ -65,11 +67,13 @@ void ReportNotFound(ExportContext& ctx, const std::string& hostPath) {
     ++count;
   }
   if (count == 0)
-    std::fprintf(stderr, "vorn: texture '%s' not found, and there was no folder to search\n", hostPath.c_str());
+    std::fprintf(stderr, "vorn: %s '%s' not found, and there was no folder to search\n", kind, hostPath.c_str());
   else
-    std::fprintf(stderr, "vorn: texture '%s' not found: looked for '%s' in %s and %s\n", hostPath.c_str(),
+    std::fprintf(stderr, "vorn: %s '%s' not found: looked for '%s' in %s and %s\n", kind, hostPath.c_str(),
                  SearchedName(hostPath).c_str(), where.c_str(), count > 1 ? "their subfolders" : "its subfolders");
 }
+
+namespace {
 
 void ReportKept(ExportContext& ctx, const std::string& source, const std::string& doing) {
   if (!ctx.texturesTold.insert("kept\n" + source).second) return;
@@ -78,6 +82,58 @@ void ReportKept(ExportContext& ctx, const std::string& source, const std::string
 }
 
 }  // namespace
+
+void NoteSourceFiles(ExportContext& ctx) {
+  ctx.sourceFiles.clear();
+  auto note = [&](const std::string& path) {
+    if (auto id = platform::FileIdOf(path)) ctx.sourceFiles.insert(*id);
+  };
+  auto noteRecord = [&](const XMaterial& record) {
+    for (const XTextureSlot& slot : record.slots)
+      if (!slot.proceduralMap) note(slot.sourcePath);
+    if (record.kind != MaterialKind::Effect) return;
+    const auto& effect = static_cast<const XEffectMaterial&>(record);
+    if (effect.hasOwnEffectFile) note(effect.effect.effectFile);
+    for (const XEffectParams::StringParam& p : effect.effect.stringParams) note(p.sourcePath);
+  };
+  for (const auto& m : ctx.materials) noteRecord(*m);
+  for (const XNode* node : ctx.nodeOrder)
+    if (const XRenderableNode* r = node->AsRenderable())
+      for (const XMaterialEntry& e : r->nodeMaterials)
+        if (const XMaterial* m = EntryRecord(ctx, e); m && e.kind != MaterialKind::Reference) noteRecord(*m);
+}
+
+std::string SourceContent(const std::string& sourcePath) {
+  const auto id = platform::FileIdOf(sourcePath);
+  return id ? "file " + std::to_string(id->device) + ":" + std::to_string(id->inode) : "path " + sourcePath;
+}
+
+std::string FreeTargetName(ExportContext& ctx, const std::string& name, const std::string& content,
+                           const std::string& what) {
+  auto isSource = [&](const std::string& n) {
+    const auto id = ctx.sourceFiles.empty() ? std::nullopt : platform::FileIdOf(ctx.outputDirectory + n);
+    return id && ctx.sourceFiles.count(*id) > 0;
+  };
+  auto taken = [&](const std::string& n) {
+    const auto given = ctx.namesGiven.find(n);
+    return given != ctx.namesGiven.end() ? given->second != content : isSource(n);
+  };
+  std::string chosen = name;
+  if (taken(name)) {
+    const size_t dot = name.find_last_of('.');
+    const size_t cut = dot == std::string::npos || dot == 0 ? name.size() : dot;
+    for (int n = 1; n < 100000; ++n) {
+      chosen = name.substr(0, cut) + "_" + std::to_string(n) + name.substr(cut);
+      if (!taken(chosen)) break;
+    }
+    if (ctx.texturesTold.insert("renamed\n" + content + "\n" + name).second)
+      std::fprintf(stderr, "vorn: %s written as '%s': '%s' in the output folder is %s\n", what.c_str(),
+                   chosen.c_str(), name.c_str(),
+                   isSource(name) ? "a source of this export and is only read" : "another file of this export");
+  }
+  ctx.namesGiven.emplace(chosen, content);
+  return chosen;
+}
 
 bool IsSafeTargetName(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
@@ -109,7 +165,7 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
                              const std::string& fileName) {
   const ExportOptions& o = Options();
   if (!platform::PathExists(sourcePath)) {
-    ReportNotFound(ctx, hostPath.empty() ? sourcePath : hostPath);
+    ReportSourceNotFound(ctx, hostPath.empty() ? sourcePath : hostPath, "texture");
     return fileName;
   }
   // Converted to TextureFormat, or with PowerOf2 alone re-encoded in its own format when its size
@@ -118,8 +174,11 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
   int w = 0, h = 0;
   if (*TextureFormatExtension(format) && TextureSize(sourcePath, w, h) &&
       (o.TextureConvert || NearestPowerOfTwo(w) != w || NearestPowerOfTwo(h) != h)) {
-    const std::string name = ConvertedTextureName(fileName, format);
+    std::string name = ConvertedTextureName(fileName, format);
     if (!IsSafeTargetName(name)) return fileName;
+    // Another texture's or effect's source of that name is only read: the conversion goes elsewhere.
+    if (!platform::SameFile(sourcePath, ctx.outputDirectory + name))
+      name = FreeTargetName(ctx, name, SourceContent(sourcePath), "texture '" + sourcePath + "'");
     const std::string target = ctx.outputDirectory + name;
     if (!o.OverwriteTexture && platform::PathExists(target)) return name;
     // The source is only ever read: exported into its own folder it stays as it is.
@@ -131,6 +190,7 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
         doing += (doing.empty() ? "resized to " : " and resized to ") + std::to_string(NearestPowerOfTwo(w)) + " x " +
                  std::to_string(NearestPowerOfTwo(h));
       ReportKept(ctx, sourcePath, doing);
+      ctx.namesGiven.emplace(name, SourceContent(sourcePath));
       return name;
     }
     errno = 0;
@@ -139,12 +199,16 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
   }
   // Not converted: copied as it is, unless it is there already.
   if (!IsSafeTargetName(fileName)) return fileName;
-  const std::string target = ctx.outputDirectory + fileName;
-  if (platform::SameFile(sourcePath, target)) return fileName;
+  if (platform::SameFile(sourcePath, ctx.outputDirectory + fileName)) {
+    ctx.namesGiven.emplace(fileName, SourceContent(sourcePath));
+    return fileName;
+  }
+  const std::string name = FreeTargetName(ctx, fileName, SourceContent(sourcePath), "texture '" + sourcePath + "'");
+  const std::string target = ctx.outputDirectory + name;
   if ((o.OverwriteTexture || !platform::PathExists(target)) &&
       !platform::CopyFileAtomic(sourcePath, target, o.OverwriteTexture != 0))
     platform::ReportNotWritten(target, errno);
-  return fileName;
+  return name;
 }
 
 int CopyTextureFiles(ExportContext& ctx, XMaterial& record) {
@@ -159,8 +223,11 @@ int CopyTextureFiles(ExportContext& ctx, XMaterial& record) {
         slot.fileName = PlaceTextureFile(ctx, slot.hostPath, slot.sourcePath, slot.fileName);
       continue;
     }
-    const std::string name = slot.name + ".bmp";
+    std::string name = slot.name + ".bmp";
     if (IsSafeTargetName(name)) {
+      char map[32];
+      std::snprintf(map, sizeof map, "map %p", static_cast<const void*>(slot.proceduralMap));
+      name = FreeTargetName(ctx, name, map, "procedural map '" + slot.name + "'");
       const std::string target = ctx.outputDirectory + name;
       errno = 0;
       if ((o.OverwriteTexture || !platform::PathExists(target)) &&

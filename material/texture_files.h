@@ -23,6 +23,21 @@ int CopyTextureFiles(ExportContext& ctx, XMaterial& record);
 std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, const std::string& sourcePath,
                              const std::string& fileName);
 
+// Notes the file of every texture and effect file that the export's materials read (ctx.sourceFiles),
+// before anything is written beside the .X.
+void NoteSourceFiles(ExportContext& ctx);
+// The name under which a file goes into the output folder without replacing a noted source or a
+// file of another content written by this export: name itself, else name with "_1", "_2", ...
+// before its extension. `content` says what the file holds (one key per content), `what` says it
+// to the user (e.g. "texture '<source>'") when the name is changed, once.
+std::string FreeTargetName(ExportContext& ctx, const std::string& name, const std::string& content,
+                           const std::string& what);
+// The content key of a copy or conversion of a source file.
+std::string SourceContent(const std::string& sourcePath);
+// Tells once that a texture or effect file (`kind`) named by the host was found nowhere, with the
+// folders searched.
+void ReportSourceNotFound(ExportContext& ctx, const std::string& hostPath, const char* kind);
+
 // True when name is a plain file name: writing outputDirectory + name stays in that folder.
 bool IsSafeTargetName(const std::string& name);
 

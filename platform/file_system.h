@@ -1,6 +1,7 @@
 // File attributes, folders, copies and the per-user config folder.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,13 @@ bool DirectoryExists(const std::string& path);
 // True when both paths name one existing file (same device and inode), however each is spelt and
 // whatever links lead there.
 bool SameFile(const std::string& a, const std::string& b);
+// What SameFile compares: the device and inode of an existing file, links followed.
+struct FileId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  friend auto operator<=>(const FileId&, const FileId&) = default;
+};
+std::optional<FileId> FileIdOf(const std::string& path);
 
 // Creates the folder and its missing parents; true when the folder exists afterwards.
 bool CreateDirectories(const std::string& path);

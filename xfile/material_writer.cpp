@@ -1,6 +1,7 @@
 #include "xfile/material_writer.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -36,10 +37,27 @@ void AddBytes(ExportContext& ctx, XObjectHandle parent, const Guid& id, const st
   ctx.xfileSink->Release(ctx.xfileSink->AddObject(parent, id, nullptr, bytes.data(), bytes.size()));
 }
 
-void CopyOwnEffectFile(ExportContext& ctx, const XEffectMaterial& record) {
+// The name the .X gives a shader material's own effect file: its bare name, unless a copy of that
+// name would replace another source of the export.
+std::string OwnEffectName(ExportContext& ctx, const XEffectMaterial& record) {
+  const std::string name = platform::HostFileNameOf(record.effect.effectFile);
+  if (!Options().DxFx || !IsSafeTargetName(name) || !platform::PathExists(record.effect.effectFile)) return name;
+  if (platform::SameFile(record.effect.effectFile, ctx.outputDirectory + name)) {
+    ctx.namesGiven.emplace(name, SourceContent(record.effect.effectFile));
+    return name;
+  }
+  return FreeTargetName(ctx, name, SourceContent(record.effect.effectFile),
+                        "effect file '" + record.effect.effectFile + "'");
+}
+
+void CopyOwnEffectFile(ExportContext& ctx, const XEffectMaterial& record, const std::string& name) {
   const ExportOptions& o = Options();
   if (!o.DxFx) return;
-  const std::string name = platform::HostFileNameOf(record.effect.effectFile);
+  if (!platform::PathExists(record.effect.effectFile)) {
+    const std::string& told = record.effect.effectHostPath;
+    ReportSourceNotFound(ctx, told.empty() ? record.effect.effectFile : told, "effect file");
+    return;
+  }
   if (!IsSafeTargetName(name)) return;
   const std::string target = ctx.outputDirectory + name;
   // Exported into its own folder the effect file is there already; it is never written over itself.
@@ -56,7 +74,12 @@ void WriteGeneratedEffect(ExportContext& ctx, XObjectHandle material, XRenderabl
     for (const XMaterialEntry& e : node->nodeMaterials)
       if (e.kind == MaterialKind::Effect) ++effects;
   const std::string nodeName = node ? node->nodeName : std::string();
-  const std::string fileName = effects < 2 ? nodeName + ".fx" : nodeName + "_" + record.name + ".fx";
+  std::string fileName = effects < 2 ? nodeName + ".fx" : nodeName + "_" + record.name + ".fx";
+  if (IsSafeTargetName(fileName)) {
+    char content[32];
+    std::snprintf(content, sizeof content, "effect %p", static_cast<const void*>(&record));
+    fileName = FreeTargetName(ctx, fileName, content, "generated effect '" + fileName + "'");
+  }
   record.effect.effectFile = fileName;
   b.path = ctx.outputDirectory + fileName;
   const XMeshData* mesh = node ? node->meshData.get() : nullptr;
@@ -128,8 +151,15 @@ void WriteMaterial(ExportContext& ctx, XObjectHandle parent, XRenderableNode* no
   if (material.kind == MaterialKind::Effect) {
     auto& effect = static_cast<XEffectMaterial&>(material);
     if (effect.hasOwnEffectFile) {
-      WriteEffectInstance(ctx, handle, effect.effect, o.EffectParam != 0);
-      CopyOwnEffectFile(ctx, effect);
+      const std::string name = OwnEffectName(ctx, effect);
+      if (name == platform::HostFileNameOf(effect.effect.effectFile)) {
+        WriteEffectInstance(ctx, handle, effect.effect, o.EffectParam != 0);
+      } else {
+        XEffectParams renamed = effect.effect;
+        renamed.effectFile = name;
+        WriteEffectInstance(ctx, handle, renamed, o.EffectParam != 0);
+      }
+      CopyOwnEffectFile(ctx, effect, name);
     } else {
       WriteGeneratedEffect(ctx, handle, node, effect);
     }

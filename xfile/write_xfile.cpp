@@ -4,6 +4,7 @@
 
 #include "export/export_context.h"
 #include "export/options.h"
+#include "material/texture_files.h"
 #include "scene/transforms.h"
 #include "xfile/frame_writer.h"
 #include "xfile/material_writer.h"
@@ -29,6 +30,7 @@ void WriteXFile(ExportContext& ctx, const std::string& path) {
   ctx.xfileSink = &sink;
 
   if (!(o.Animation && o.OnlyAnimationSet)) {
+    if (o.Mtl) NoteSourceFiles(ctx);
     if (o.Mtl)
       for (const auto& m : ctx.materials) WriteMaterial(ctx, {}, nullptr, *m);
     AdvanceProgress(ctx);

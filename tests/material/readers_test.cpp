@@ -120,6 +120,67 @@ TEST_F(TexturedReaders, ExportedBesideItsTexturesWithOneLost) {
   }
 }
 
+// The example exported into its own folder where written files would take the names of other
+// materials' sources: the generated effect, a conversion and the procedural image go under other
+// names, the sources stay, and the file loads in every encoding.
+TEST_F(TexturedReaders, ExportedBesideSourcesOfTheNamesItWouldWrite) {
+  const std::filesystem::path examples = std::filesystem::path(VORN_SOURCE_DIR) / "examples";
+  const std::filesystem::path out = dir_ / "clash";
+  std::filesystem::create_directories(out);
+  for (const char* t : {"crate_diffuse.png", "crate_normal.bmp", "glow.fx"})
+    std::filesystem::copy_file(examples / "textures" / t, out / t);
+  std::filesystem::copy_file(examples / "textures/crate_diffuse.png", out / "crate_normal.png");
+  std::filesystem::copy_file(examples / "textures/crate_normal.bmp", out / "Checker__1.bmp");
+  std::string json = ReadText(examples / "textured_box.json");
+  auto replace = [&](const std::string& from, const std::string& to) {
+    ASSERT_NE(json.find(from), std::string::npos) << from;
+    json.replace(json.find(from), from.size(), to);
+  };
+  replace("\"name\": \"Crate\"", "\"name\": \"glow\"");
+  replace("{\"path\": \"C:\\\\textures\\\\crate_diffuse.png\"", "{\"path\": \"C:\\\\textures\\\\crate_normal.png\"");
+  replace("\"value\": \"crate_diffuse.png\"", "\"value\": \"Checker__1.bmp\"");
+  std::ofstream(out / "scene.json") << json;
+  std::vector<std::pair<std::string, std::string>> sources;
+  for (const auto& e : std::filesystem::directory_iterator(out))
+    sources.emplace_back(e.path().filename(), ReadText(e.path()));
+  for (int type = 0; type < 3; ++type) {
+    SCOPED_TRACE("encoding " + std::to_string(type));
+    auto doc = LoadSceneDocument(out / "scene.json");
+    std::ofstream(out / "vorn_max_config.ini")
+        << "[Option]\nXFileType=" << type << "\nFX=1\nTextureConvert=1\nTextureFormat=1\nMulti-Textures=1\n";
+    doc->SetDirectory(9, out);
+    const std::string path = out / "box.x";
+    ::testing::internal::CaptureStderr();
+    XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    for (const auto& [name, bytes] : sources)
+      if (name != "vorn_max_config.ini") {
+        EXPECT_TRUE(ReadText(out / name) == bytes) << name << " written over";
+      }
+    for (const char* renamed : {"'glow_1.fx'", "'crate_normal_1.png'", "'Checker__1_1.bmp'"})
+      EXPECT_NE(err.find(std::string("written as ") + renamed), std::string::npos) << renamed << "\n" << err;
+    XFileTree tree;
+    std::string error;
+    ASSERT_TRUE(ReadXFileFromPath(path, {}, &tree, &error)) << error;
+    const std::string bytes(tree.data.begin(), tree.data.end());
+    for (const char* name : {"glow_1.fx", "glow.fx", "crate_normal_1.png", "Checker__1_1.bmp", "Checker__1.png"}) {
+      EXPECT_NE(bytes.find(std::string(name) + '\0'), std::string::npos) << name;
+      EXPECT_TRUE(std::filesystem::is_regular_file(out / name)) << name;
+    }
+    std::string failure;
+    const std::string dump = Load(path, "standard", &failure);
+    ASSERT_TRUE(failure.empty()) << path << ": " << failure;
+    EXPECT_EQ(dump, DumpTree(tree));
+
+    if (std::string(VORN_ASSIMP).empty()) continue;
+    const std::string xml = path + ".xml";
+    const std::string command = "timeout 60 " + ShellQuote(VORN_ASSIMP) + " dump " + ShellQuote(path) + " " +
+                                ShellQuote(xml) + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << path;
+    EXPECT_NE(ReadText(xml).find("\"Checker__1_1.bmp\""), std::string::npos) << "the procedural map's own image";
+  }
+}
+
 TEST(TexturedImages, OpenInAnIndependentImageReader) {
   if (std::system("/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1") != 0) GTEST_SKIP() << "Pillow not available";
   testing::TempDir dir;

@@ -293,5 +293,75 @@ TEST_F(SourceInOutputFolder, AnotherFileOfTheTargetsNameIsStillReplaced) {
   EXPECT_EQ(Decode("stale.bmp").w, 4);
 }
 
+// Another material's source in the output folder is only read too: a copy, a conversion or a
+// rendered image whose name would land on it takes the next free name, and the record names that.
+TEST_F(SourceInOutputFolder, AnotherMaterialsSourceIsNeverAnOutput) {
+  Load(R"("texmaps": {"chk": {"type": "checker"}})");
+  const std::string blue = SolidBmp(2, 2, 0, 0, 255);
+  Touch(Source(), blue);
+  Touch(dir_ / "out" / "red_1.bmp", blue);
+  Touch(dir_ / "out" / "red.png", "a source of its own");
+  Touch(dir_ / "out" / "chk.bmp", blue);
+  auto other = std::make_unique<XMaterial>();
+  for (int k = 0; k < 4; ++k) {
+    other->slots[k].mapChannel = 1;
+    other->slots[k].sourcePath = Dir() + "/out/" + std::array{"red.bmp", "red_1.bmp", "red.png", "chk.bmp"}[k];
+  }
+  ctx_.materials.push_back(std::move(other));
+  NoteSourceFiles(ctx_);
+  const std::string told = "' in the output folder is a source of this export and is only read\n";
+  struct Case {
+    int convert;
+    const char* name;  // what the record names
+    int width;         // of the file under that name
+  };
+  for (const Case& c : {Case{0, "red_2.bmp", 5}, Case{1, "red_1.png", 5}}) {
+    SCOPED_TRACE(c.name);
+    Options().TextureConvert = c.convert;
+    Options().TextureFormat = 1;
+    XMaterial r = Record("red.bmp", "red.bmp");
+    ::testing::internal::CaptureStderr();
+    CopyTextureFiles(ctx_, r);
+    CopyTextureFiles(ctx_, r);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(r.slots[0].fileName, c.name);
+    EXPECT_EQ(Decode(c.name).w, c.width);
+    EXPECT_EQ(Decode(c.name).first, (std::array<int, 4>{255, 0, 0, 255})) << "the red source, not a blue one";
+    EXPECT_EQ(err, "vorn: texture '" + Dir() + "/src/red.bmp' written as '" + c.name + "': '" +
+                       (c.convert ? "red.png" : "red.bmp") + told) << "once, on the first write";
+  }
+  XMaterial map;
+  map.slots[0].mapChannel = 1;
+  map.slots[0].name = "chk";
+  map.slots[0].proceduralMap = doc_->FindTexmap("chk");
+  ::testing::internal::CaptureStderr();
+  CopyTextureFiles(ctx_, map);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "vorn: procedural map 'chk' written as 'chk_1.bmp': 'chk.bmp" + told);
+  EXPECT_EQ(map.slots[0].fileName, "chk_1.bmp");
+  EXPECT_EQ(Decode("chk_1.bmp").w, 256);
+  for (const char* name : {"red.bmp", "red_1.bmp", "chk.bmp"}) EXPECT_EQ(Read(dir_ / "out" / name), blue) << name;
+  EXPECT_EQ(Read(dir_ / "out" / "red.png"), "a source of its own");
+}
+
+// Two sources of one bare name: the second takes the next name instead of replacing the first, and
+// the same source written again keeps its name.
+TEST_F(TextureConvert, OneNameHoldsOneSource) {
+  Options().TextureConvert = 0;
+  Touch(dir_ / "src" / "sub" / "red.bmp", SolidBmp(2, 2, 0, 0, 255));
+  XMaterial first = Record("red.bmp", "red.bmp"), second = Record("sub/red.bmp", "red.bmp"),
+            again = Record("red.bmp", "red.bmp");
+  ::testing::internal::CaptureStderr();
+  for (XMaterial* r : {&first, &second, &again}) CopyTextureFiles(ctx_, *r);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(first.slots[0].fileName, "red.bmp");
+  EXPECT_EQ(second.slots[0].fileName, "red_1.bmp");
+  EXPECT_EQ(again.slots[0].fileName, "red.bmp");
+  EXPECT_EQ(Read(dir_ / "out" / "red.bmp"), Read(dir_ / "src" / "red.bmp"));
+  EXPECT_EQ(Read(dir_ / "out" / "red_1.bmp"), Read(dir_ / "src" / "sub" / "red.bmp"));
+  EXPECT_EQ(err, "vorn: texture '" + Dir() + "/src/sub/red.bmp' written as 'red_1.bmp': 'red.bmp' in the output "
+                 "folder is another file of this export\n");
+}
+
 }  // namespace
 }  // namespace vorn

@@ -214,6 +214,109 @@ TEST_F(TexturePaths, ATextureFoundNowhereIsToldOnceWithTheFoldersSearched) {
   }
 }
 
+// Every file name the .X gives a texture or an effect (TextureFilename, EffectInstance and the
+// value of EffectParamString), in file order.
+std::vector<std::string> NamedFiles(const fs::path& x) {
+  vorn::XFileTree tree;
+  std::string error;
+  std::vector<std::string> names;
+  if (!vorn::ReadXFileFromPath(x.string(), {}, &tree, &error)) {
+    ADD_FAILURE() << x << ": " << error;
+    return names;
+  }
+  for (const vorn::XTreeObject& o : tree.objects) {
+    if (o.isReference) continue;
+    const std::string kind = tree.TemplateOf(o)->name;
+    auto d = tree.Data(o);
+    const std::string bytes(d.begin(), d.end());
+    if (kind == "TextureFilename" || kind == "EffectInstance") names.push_back(bytes.substr(0, bytes.find('\0')));
+    if (kind == "EffectParamString") {
+      const size_t value = bytes.find('\0') + 1;
+      names.push_back(bytes.substr(value, bytes.find('\0', value) - value));
+    }
+  }
+  return names;
+}
+
+// Exported into the folder that holds its sources: a conversion, a generated effect or a copied
+// effect file whose name is another material's source goes under the next free name, every source
+// stays byte for byte, and every name in the .X is a file of the content it claims.
+TEST_F(TexturePaths, NoOutputReplacesAnotherMaterialsSource) {
+  fs::copy_file(fs::path(VORN_SOURCE_DIR) / "examples/textures/crate_diffuse.png", dir_ / "in" / "wood.png");
+  WriteText(dir_ / "in" / "wood.bmp", SolidBmp(30, 20));
+  fs::copy_file(fs::path(VORN_SOURCE_DIR) / "examples/textures/glow.fx", dir_ / "in" / "Glow.fx");
+  fs::create_directories(dir_ / "else");
+  WriteText(dir_ / "else" / "Glow.fx", "// an effect of the same name from elsewhere\n");
+  const std::string mesh = R"({"vertices": [[0,0,0],[1,0,0],[0,1,0]], "faces": [[0,1,2,0,0],[0,2,1,0,1]],
+      "maps": {"1": {"vertices": [[0,0],[1,0],[0,1]], "faces": [[0,1,2],[0,2,1]]}}})";
+  auto shader = [&](const std::string& effect) {
+    return R"({"type": "shader", "name": "Sh", "effectFile": )" + effect +
+           R"(, "effectBitmaps": [{"path": "C:\\maps\\wood.png", "channel": 1}],
+               "paramBlocks": [[{"name": "Tex", "type": "bitmap", "value": "C:\\maps\\wood.bmp"}]]})";
+  };
+  const std::string doc = R"({"nodes": [
+      {"name": "Tri", "mesh": )" + mesh + R"(, "material": {"type": "multi", "subMaterials": [
+        {"type": "standard", "name": "A", "maps": {"diffuse": {"type": "bitmap", "file": "C:\\maps\\wood.bmp"}}},
+        {"type": "standard", "name": "B", "maps": {"diffuse": {"type": "bitmap", "file": "C:\\maps\\wood.png"}}}]}},
+      {"name": "Glow", "mesh": )" + mesh + R"(, "material": {"type": "standard", "name": "G", "maps": {
+        "diffuse": {"type": "bitmap", "file": "C:\\maps\\wood.png"},
+        "bump": {"type": "bitmap", "file": "C:\\maps\\wood.bmp"}}}},
+      {"name": "Own", "mesh": )" + mesh + ", \"material\": " + shader(R"("C:\\fx\\Glow.fx")") + R"(},
+      {"name": "Other", "mesh": )" + mesh + ", \"material\": " +
+                          shader("\"" + (dir_ / "else" / "Glow.fx").string() + "\"") + "}]}";
+  const fs::path scene = Doc(doc);
+  const std::string wood = Read(dir_ / "in" / "wood.png"), bmp = Read(dir_ / "in" / "wood.bmp"),
+                    glow = Read(dir_ / "in" / "Glow.fx");
+  for (const char* type : {"0", "1", "2"}) {
+    SCOPED_TRACE(std::string("XFileType ") + type);
+    const fs::path x = dir_ / "in" / "scene.x";
+    EXPECT_EQ(Run("export " + scene.string() + " " + x.string() + " --silent --config-dir " + (dir_ / "cfg").string() +
+                  " --set FX=1 --set TextureConvert=1 --set TextureFormat=1 --set XFileType=" + type),
+              0)
+        << stderr_;
+    EXPECT_TRUE(Read(dir_ / "in" / "wood.png") == wood);
+    EXPECT_TRUE(Read(dir_ / "in" / "wood.bmp") == bmp);
+    EXPECT_EQ(Read(dir_ / "in" / "Glow.fx"), glow);
+    const std::vector<std::string> names = NamedFiles(x);
+    EXPECT_EQ(names, (std::vector<std::string>{"wood_1.png", "wood.png", "Glow_1.fx", "wood.png", "wood_1.png",
+                                               "Glow.fx", "wood_1.png", "Glow_2.fx", "wood_1.png"}));
+    for (const std::string& name : names) EXPECT_TRUE(fs::is_regular_file(dir_ / "in" / name)) << name;
+    // The converted BMP, 30 pixels wide in its PNG header; the generated effect; the other effect.
+    const std::string png = Read(dir_ / "in" / "wood_1.png");
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+    EXPECT_EQ(png.size() > 20 ? uint8_t(png[19]) : 0, 30);
+    EXPECT_EQ(Read(dir_ / "in" / "Glow_1.fx").rfind("//TODO", 0), 0u);
+    EXPECT_EQ(Read(dir_ / "in" / "Glow_2.fx"), Read(dir_ / "else" / "Glow.fx"));
+    const std::string source = "' in the output folder is a source of this export and is only read";
+    for (const std::string& line :
+         {"texture '" + (dir_ / "in").string() + "/wood.bmp' written as 'wood_1.png': 'wood.png" + source,
+          "generated effect 'Glow.fx' written as 'Glow_1.fx': 'Glow.fx" + source,
+          "effect file '" + (dir_ / "else").string() + "/Glow.fx' written as 'Glow_2.fx': 'Glow.fx" + source,
+          "texture '" + (dir_ / "in").string() + "/wood.png' kept unconverted"})
+      EXPECT_NE(stderr_.find("vorn: " + line), std::string::npos) << line << "\n" << stderr_;
+    EXPECT_EQ(std::count(stderr_.begin(), stderr_.end(), '\n'), 4) << "each told once: " << stderr_;
+  }
+}
+
+// A shader material's effect file found nowhere is told as textures are: once, by the host path,
+// with the folders searched; the .X names it all the same and the export goes on.
+TEST_F(TexturePaths, AnEffectFileFoundNowhereIsToldOnceWithTheFoldersSearched) {
+  const std::string node = R"({"name": "N", "mesh": {"vertices": [[0,0,0],[1,0,0],[0,1,0]], "faces": [[0,1,2]],
+      "maps": {"1": {"vertices": [[0,0],[1,0],[0,1]], "faces": [[0,1,2]]}}}, "material": "gone"})";
+  std::string second = node;
+  second.replace(second.find("\"N\""), 3, "\"M\"");
+  const std::string doc = R"({"nodes": [)" + node + ", " + second + R"(],
+    "materials": {"gone": {"type": "shader", "name": "Gone", "effectFile": "C:\\fx\\gone.fx",
+      "effectBitmaps": [{"path": "C:\\maps\\evil.png", "channel": 1}], "paramBlocks": [[]]}}})";
+  for (const char* type : {"0", "1", "2"}) {
+    SCOPED_TRACE(std::string("XFileType ") + type);
+    EXPECT_EQ(Export(Doc(doc), std::string("--set XFileType=") + type), 0);
+    EXPECT_EQ(stderr_, "vorn: effect file 'C:\\fx\\gone.fx' not found: looked for 'gone.fx' in '" +
+                           (dir_ / "in").string() + "/' and its subfolders\n");
+    EXPECT_EQ(NamedFiles(Out()), (std::vector<std::string>{"gone.fx", "gone.fx"})) << "one per node, named as before";
+  }
+}
+
 TEST_F(VornRun, MissingOutputFolderIsReported) {
   const std::string out = (dir_ / "nothere" / "deeper" / "scene.x").string();
   EXPECT_EQ(Run("export " + Doc(Triangle()).string() + " " + out + " --silent --config-dir " + (dir_ / "cfg").string()),
