@@ -109,22 +109,25 @@ std::string SourceContent(const std::string& sourcePath) {
 }
 
 std::string FreeTargetName(ExportContext& ctx, const std::string& name, const std::string& content,
-                           const std::string& what) {
+                           const std::string& what, NameClash clash) {
   auto isSource = [&](const std::string& n) {
     const auto id = ctx.sourceFiles.empty() ? std::nullopt : platform::FileIdOf(ctx.outputDirectory + n);
     return id && ctx.sourceFiles.count(*id) > 0;
   };
-  auto taken = [&](const std::string& n) {
+  auto taken = [&](const std::string& n, NameClash c) {
     const auto given = ctx.namesGiven.find(n);
-    return given != ctx.namesGiven.end() ? given->second != content : isSource(n);
+    if (given != ctx.namesGiven.end() && given->second == content) return false;
+    if (given != ctx.namesGiven.end() && c == NameClash::AnyContent) return true;
+    return isSource(n);
   };
   std::string chosen = name;
-  if (taken(name)) {
+  if (taken(name, clash)) {
+    // A name of its own: neither a source nor any other file this export wrote.
     const size_t dot = name.find_last_of('.');
     const size_t cut = dot == std::string::npos || dot == 0 ? name.size() : dot;
     for (int n = 1; n < 100000; ++n) {
       chosen = name.substr(0, cut) + "_" + std::to_string(n) + name.substr(cut);
-      if (!taken(chosen)) break;
+      if (!taken(chosen, NameClash::AnyContent)) break;
     }
     if (ctx.texturesTold.insert("renamed\n" + content + "\n" + name).second)
       std::fprintf(stderr, "vorn: %s written as '%s': '%s' in the output folder is %s\n", what.c_str(),
@@ -178,7 +181,8 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
     if (!IsSafeTargetName(name)) return fileName;
     // Another texture's or effect's source of that name is only read: the conversion goes elsewhere.
     if (!platform::SameFile(sourcePath, ctx.outputDirectory + name))
-      name = FreeTargetName(ctx, name, SourceContent(sourcePath), "texture '" + sourcePath + "'");
+      name = FreeTargetName(ctx, name, SourceContent(sourcePath), "texture '" + sourcePath + "'",
+                            NameClash::AnyContent);
     const std::string target = ctx.outputDirectory + name;
     if (!o.OverwriteTexture && platform::PathExists(target)) return name;
     // The source is only ever read: exported into its own folder it stays as it is.

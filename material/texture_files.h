@@ -26,12 +26,17 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
 // Notes the file of every texture and effect file that the export's materials read (ctx.sourceFiles),
 // before anything is written beside the .X.
 void NoteSourceFiles(ExportContext& ctx);
-// The name under which a file goes into the output folder without replacing a noted source or a
-// file of another content written by this export: name itself, else name with "_1", "_2", ...
-// before its extension. `content` says what the file holds (one key per content), `what` says it
-// to the user (e.g. "texture '<source>'") when the name is changed, once.
+// Which earlier files a name given by FreeTargetName must not replace.
+enum class NameClash {
+  Sources,     // the noted sources only: copies and rendered maps keep their own names otherwise
+  AnyContent,  // also a file of another content written by this export (conversions)
+};
+// The name under which a file goes into the output folder without replacing what `clash` protects:
+// name itself, else name with "_1", "_2", ... before its extension. `content` says what the file
+// holds (one key per content), `what` says it to the user (e.g. "texture '<source>'") when the name
+// is changed, once.
 std::string FreeTargetName(ExportContext& ctx, const std::string& name, const std::string& content,
-                           const std::string& what);
+                           const std::string& what, NameClash clash = NameClash::Sources);
 // The content key of a copy or conversion of a source file.
 std::string SourceContent(const std::string& sourcePath);
 // Tells once that a texture or effect file (`kind`) named by the host was found nowhere, with the

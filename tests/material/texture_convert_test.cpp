@@ -344,23 +344,35 @@ TEST_F(SourceInOutputFolder, AnotherMaterialsSourceIsNeverAnOutput) {
   EXPECT_EQ(Read(dir_ / "out" / "red.png"), "a source of its own");
 }
 
-// Two sources of one bare name: the second takes the next name instead of replacing the first, and
-// the same source written again keeps its name.
-TEST_F(TextureConvert, OneNameHoldsOneSource) {
-  Options().TextureConvert = 0;
+// Two sources of one bare name. Converted, the second takes the next name instead of replacing the
+// first, and the same source converted again keeps its name; copied as they are, both keep the bare
+// name and the later copy is the one in the folder.
+TEST_F(TextureConvert, OneNameHoldsOneSourceWhenConverted) {
+  Options().TextureConvert = 1;
+  Options().TextureFormat = 1;
   Touch(dir_ / "src" / "sub" / "red.bmp", SolidBmp(2, 2, 0, 0, 255));
   XMaterial first = Record("red.bmp", "red.bmp"), second = Record("sub/red.bmp", "red.bmp"),
             again = Record("red.bmp", "red.bmp");
   ::testing::internal::CaptureStderr();
   for (XMaterial* r : {&first, &second, &again}) CopyTextureFiles(ctx_, *r);
-  const std::string err = ::testing::internal::GetCapturedStderr();
-  EXPECT_EQ(first.slots[0].fileName, "red.bmp");
-  EXPECT_EQ(second.slots[0].fileName, "red_1.bmp");
-  EXPECT_EQ(again.slots[0].fileName, "red.bmp");
-  EXPECT_EQ(Read(dir_ / "out" / "red.bmp"), Read(dir_ / "src" / "red.bmp"));
-  EXPECT_EQ(Read(dir_ / "out" / "red_1.bmp"), Read(dir_ / "src" / "sub" / "red.bmp"));
-  EXPECT_EQ(err, "vorn: texture '" + Dir() + "/src/sub/red.bmp' written as 'red_1.bmp': 'red.bmp' in the output "
+  std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(first.slots[0].fileName, "red.png");
+  EXPECT_EQ(second.slots[0].fileName, "red_1.png");
+  EXPECT_EQ(again.slots[0].fileName, "red.png");
+  EXPECT_EQ(Decode("red.png").first, (std::array<int, 4>{255, 0, 0, 255}));
+  EXPECT_EQ(Decode("red_1.png").first, (std::array<int, 4>{0, 0, 255, 255}));
+  EXPECT_EQ(err, "vorn: texture '" + Dir() + "/src/sub/red.bmp' written as 'red_1.png': 'red.png' in the output "
                  "folder is another file of this export\n");
+
+  Options().TextureConvert = 0;
+  XMaterial plain = Record("red.bmp", "red.bmp"), plainSub = Record("sub/red.bmp", "red.bmp");
+  ::testing::internal::CaptureStderr();
+  for (XMaterial* r : {&plain, &plainSub}) CopyTextureFiles(ctx_, *r);
+  err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(plain.slots[0].fileName, "red.bmp");
+  EXPECT_EQ(plainSub.slots[0].fileName, "red.bmp");
+  EXPECT_EQ(Read(dir_ / "out" / "red.bmp"), Read(dir_ / "src" / "sub" / "red.bmp"));
+  EXPECT_EQ(err, "");
 }
 
 }  // namespace
