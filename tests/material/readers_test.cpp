@@ -30,6 +30,24 @@ class TexturedReaders : public testing::DirectXLoaderTest {
     XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
     return path;
   }
+
+  // assimp's dump of the file; empty where assimp is missing (a failed run is a test failure).
+  std::string AssimpDump(const std::string& path) {
+    if (std::string(VORN_ASSIMP).empty()) return {};
+    const std::string xml = path + ".xml";
+    const std::string command =
+        "timeout 60 " + ShellQuote(VORN_ASSIMP) + " dump " + ShellQuote(path) + " " + ShellQuote(xml) + " >/dev/null 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << path;
+    return ReadText(xml);
+  }
+
+  // The DirectX loader reads the file as our reader does.
+  void ExpectLoaderAgrees(const std::string& path, const XFileTree& tree) {
+    std::string failure;
+    const std::string dump = Load(path, "standard", &failure);
+    EXPECT_TRUE(failure.empty()) << path << ": " << failure;
+    EXPECT_EQ(dump, DumpTree(tree)) << path;
+  }
 };
 
 TEST_F(TexturedReaders, LoaderAndAssimpSeeTheMaterialsInEveryEncoding) {
@@ -56,12 +74,8 @@ TEST_F(TexturedReaders, LoaderAndAssimpSeeTheMaterialsInEveryEncoding) {
       if (type == 0) first = dump;
       EXPECT_EQ(dump, first) << v.ini << " encoding " << type << " differs from the text encoding";
 
-      if (std::string(VORN_ASSIMP).empty()) continue;
-      const std::string xml = path + ".xml";
-      const std::string command =
-          "timeout 60 " + ShellQuote(VORN_ASSIMP) + " dump " + ShellQuote(path) + " " + ShellQuote(xml) + " >/dev/null 2>&1";
-      ASSERT_EQ(std::system(command.c_str()), 0) << path;
-      const std::string info = ReadText(xml);
+      const std::string info = AssimpDump(path);
+      if (info.empty()) continue;
       for (const char* material : {"\"Tiles\"", "\"Crate_Wood\"", "\"Glow\""})
         EXPECT_NE(info.find(material), std::string::npos) << material << " in " << v.ini;
       EXPECT_NE(info.find("\"Checker__1.bmp\""), std::string::npos) << "the procedural map's image, " << v.ini;
@@ -105,17 +119,9 @@ TEST_F(TexturedReaders, ExportedBesideItsTexturesWithOneLost) {
       const std::string bytes(tree.data.begin(), tree.data.end());
       for (const char* name : {"crate_diffuse.png", "lost.bmp", "Checker__1.bmp"})
         EXPECT_NE(bytes.find(name), std::string::npos) << name;
-      std::string failure;
-      const std::string dump = Load(path, "standard", &failure);
-      ASSERT_TRUE(failure.empty()) << path << ": " << failure;
-      EXPECT_EQ(dump, DumpTree(tree));
-
-      if (std::string(VORN_ASSIMP).empty()) continue;
-      const std::string xml = path + ".xml";
-      const std::string command = "timeout 60 " + ShellQuote(VORN_ASSIMP) + " dump " + ShellQuote(path) + " " +
-                                  ShellQuote(xml) + " >/dev/null 2>&1";
-      ASSERT_EQ(std::system(command.c_str()), 0) << path;
-      EXPECT_NE(ReadText(xml).find(std::string("\"") + v.plain + "\""), std::string::npos) << v.plain;
+      ExpectLoaderAgrees(path, tree);
+      const std::string xml = AssimpDump(path);
+      if (!xml.empty()) EXPECT_NE(xml.find(std::string("\"") + v.plain + "\""), std::string::npos) << v.plain;
     }
   }
 }
@@ -167,17 +173,9 @@ TEST_F(TexturedReaders, ExportedBesideSourcesOfTheNamesItWouldWrite) {
       EXPECT_NE(bytes.find(std::string(name) + '\0'), std::string::npos) << name;
       EXPECT_TRUE(std::filesystem::is_regular_file(out / name)) << name;
     }
-    std::string failure;
-    const std::string dump = Load(path, "standard", &failure);
-    ASSERT_TRUE(failure.empty()) << path << ": " << failure;
-    EXPECT_EQ(dump, DumpTree(tree));
-
-    if (std::string(VORN_ASSIMP).empty()) continue;
-    const std::string xml = path + ".xml";
-    const std::string command = "timeout 60 " + ShellQuote(VORN_ASSIMP) + " dump " + ShellQuote(path) + " " +
-                                ShellQuote(xml) + " >/dev/null 2>&1";
-    ASSERT_EQ(std::system(command.c_str()), 0) << path;
-    EXPECT_NE(ReadText(xml).find("\"Checker__1_1.bmp\""), std::string::npos) << "the procedural map's own image";
+    ExpectLoaderAgrees(path, tree);
+    const std::string xml = AssimpDump(path);
+    if (!xml.empty()) EXPECT_NE(xml.find("\"Checker__1_1.bmp\""), std::string::npos) << "the procedural map's own image";
   }
 }
 
