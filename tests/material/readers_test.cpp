@@ -121,7 +121,9 @@ TEST_F(TexturedReaders, ExportedBesideItsTexturesWithOneLost) {
         EXPECT_NE(bytes.find(name), std::string::npos) << name;
       ExpectLoaderAgrees(path, tree);
       const std::string xml = AssimpDump(path);
-      if (!xml.empty()) EXPECT_NE(xml.find(std::string("\"") + v.plain + "\""), std::string::npos) << v.plain;
+      if (!xml.empty()) {
+        EXPECT_NE(xml.find(std::string("\"") + v.plain + "\""), std::string::npos) << v.plain;
+      }
     }
   }
 }
@@ -175,7 +177,9 @@ TEST_F(TexturedReaders, ExportedBesideSourcesOfTheNamesItWouldWrite) {
     }
     ExpectLoaderAgrees(path, tree);
     const std::string xml = AssimpDump(path);
-    if (!xml.empty()) EXPECT_NE(xml.find("\"Checker__1_1.bmp\""), std::string::npos) << "the procedural map's own image";
+    if (!xml.empty()) {
+      EXPECT_NE(xml.find("\"Checker__1_1.bmp\""), std::string::npos) << "the procedural map's own image";
+    }
   }
 }
 
