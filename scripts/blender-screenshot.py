@@ -1,6 +1,6 @@
 # Takes docs/blender-export-options.png: Blender's export file browser with the add-on's options.
-#   xvfb-run -a -s "-screen 0 1280x960x24" blender --factory-startup --python scripts/blender-screenshot.py
-# (Debian's xvfb; Blender draws with Mesa's software renderer.)
+#   BLENDER_USER_CONFIG=$(mktemp -d) xvfb-run -a -s "-screen 0 1280x960x24" blender --factory-startup --python scripts/blender-screenshot.py
+# (Debian's xvfb; Blender draws with Mesa's software renderer; an empty config folder shows the defaults.)
 
 import os
 import sys

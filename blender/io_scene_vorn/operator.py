@@ -111,7 +111,7 @@ class ExportVorn(bpy.types.Operator, ExportHelper):
     use_tangents: BoolProperty(name="Tangents", default=False)
     use_bitangents: BoolProperty(name="Bitangents", default=False)
     use_uv_sets: BoolProperty(name="UV Maps", default=True, description="Every UV map as a texture coordinate set")
-    remove_duplicate_uv_sets: BoolProperty(name="Remove Duplicate UV Maps", default=False)
+    remove_duplicate_uv_sets: BoolProperty(name="Merge Equal UVs", description="Write a UV map equal to an earlier one once", default=False)
     use_vertex_colors: BoolProperty(name="Vertex Colours", default=False,
                                     description="The render colour attribute as vertex colours and alpha")
     use_materials: BoolProperty(name="Materials", default=True)
