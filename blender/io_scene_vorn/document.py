@@ -736,25 +736,53 @@ def key_frames(data, bone=None):
         for fc in action_curves(data.action, getattr(data, "action_slot", None)):
             if mine(fc.data_path):
                 frames.update(k.co.x for k in fc.keyframe_points)
-    for track in data.nla_tracks:
-        if track.mute:
+    for strip in playing_strips(data):
+        if strip.action is None:
             continue
-        for strip in track.strips:
-            if strip.mute or strip.action is None:
+        first, last = strip.action_frame_start, strip.action_frame_end
+        cycle = (last - first) * strip.scale
+        for fc in action_curves(strip.action, getattr(strip, "action_slot", None)):
+            if not mine(fc.data_path):
                 continue
-            first, last = strip.action_frame_start, strip.action_frame_end
-            cycle = (last - first) * strip.scale
-            for fc in action_curves(strip.action, getattr(strip, "action_slot", None)):
-                if not mine(fc.data_path):
+            for k in fc.keyframe_points:
+                if not first <= k.co.x <= last:
                     continue
-                for k in fc.keyframe_points:
-                    if not first <= k.co.x <= last:
-                        continue
-                    at = strip.frame_start + (k.co.x - first) * strip.scale
-                    for r in range(max(1, math.ceil(strip.repeat))):
-                        if at + r * cycle <= strip.frame_end + 1e-4:
-                            frames.add(at + r * cycle)
+                at = strip.frame_start + (k.co.x - first) * strip.scale
+                for r in range(max(1, math.ceil(strip.repeat))):
+                    if at + r * cycle <= strip.frame_end + 1e-4:
+                        frames.add(at + r * cycle)
     return frames
+
+
+def playing_strips(data):
+    """The NLA strips of animation data that play: not muted, on tracks not muted."""
+    if data is None:
+        return
+    for track in data.nla_tracks:
+        if not track.mute:
+            yield from (strip for strip in track.strips if not strip.mute)
+
+
+def clip_list(scene, objects):
+    """(name, start, end) in frames: the NLA strips of the exported objects when there are
+    any, else one clip per timeline marker up to the next marker (the last one up to the end
+    of the scene's range), else None (the settings file's list stands)."""
+    strips, seen = [], set()
+    for obj in objects:
+        for strip in playing_strips(obj.animation_data):
+            if strip.name not in seen:
+                seen.add(strip.name)
+                strips.append((strip.name, int(round(strip.frame_start)), int(round(strip.frame_end))))
+    if strips:
+        return sorted(strips, key=lambda c: (c[1], c[0]))
+    markers = sorted(scene.timeline_markers, key=lambda m: m.frame)
+    if not markers:
+        return None
+    clips = []
+    for i, m in enumerate(markers):
+        end = markers[i + 1].frame if i + 1 < len(markers) else scene.frame_end
+        clips.append((m.name, m.frame, max(m.frame, end)))
+    return clips
 
 
 class SkinPreparation:

@@ -227,7 +227,7 @@ class ExportVorn(bpy.types.Operator, ExportHelper):
                 scale *= context.scene.unit_settings.scale_length
             if scale != 1.0:
                 sets += ["SpaceScaleEnable=1", "SpaceScale=" + settings.format_float(scale)]
-            clips = runner.clip_list(context.scene, context.view_layer.objects) if self.use_animation else None
+            clips = document.clip_list(context.scene, context.view_layer.objects) if self.use_animation else None
             if clips:
                 sets += runner.clip_settings(clips)
             document_seconds = time.perf_counter() - started

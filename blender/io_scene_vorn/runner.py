@@ -1,4 +1,4 @@
-# Finding and running `vorn`, and the clip list Blender's scene implies.
+# Finding and running `vorn`.
 
 import os
 import shutil
@@ -27,35 +27,6 @@ def find_vorn(preferred=""):
         if os.path.isfile(c) and os.access(c, os.X_OK):
             return c
     return shutil.which("vorn")
-
-
-def clip_list(scene, objects):
-    """(name, start, end) in frames: the NLA strips of the exported objects when there are
-    any, else one clip per timeline marker up to the next marker (the last one up to the end
-    of the scene's range), else None (the settings file's list stands)."""
-    strips, seen = [], set()
-    for obj in objects:
-        data = obj.animation_data
-        if data is None:
-            continue
-        for track in data.nla_tracks:
-            if track.mute:
-                continue
-            for strip in track.strips:
-                if strip.mute or strip.name in seen:
-                    continue
-                seen.add(strip.name)
-                strips.append((strip.name, int(round(strip.frame_start)), int(round(strip.frame_end))))
-    if strips:
-        return sorted(strips, key=lambda c: (c[1], c[0]))
-    markers = sorted(scene.timeline_markers, key=lambda m: m.frame)
-    if not markers:
-        return None
-    clips = []
-    for i, m in enumerate(markers):
-        end = markers[i + 1].frame if i + 1 < len(markers) else scene.frame_end
-        clips.append((m.name, m.frame, max(m.frame, end)))
-    return clips
 
 
 def clip_settings(clips):

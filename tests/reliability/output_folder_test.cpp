@@ -124,8 +124,9 @@ std::string SolidBmp(int w, int h) {
   return out;
 }
 
-// The file names the .X file gives its textures, in file order.
-std::vector<std::string> TextureNames(const fs::path& x) {
+// Every file name the .X gives a texture or an effect (TextureFilename, EffectInstance and the
+// value of EffectParamString), in file order; only those of TextureFilename without effects.
+std::vector<std::string> NamedFiles(const fs::path& x, bool effects = true) {
   vorn::XFileTree tree;
   std::string error;
   std::vector<std::string> names;
@@ -133,13 +134,23 @@ std::vector<std::string> TextureNames(const fs::path& x) {
     ADD_FAILURE() << x << ": " << error;
     return names;
   }
-  for (const vorn::XTreeObject& o : tree.objects)
-    if (!o.isReference && tree.TemplateOf(o)->name == "TextureFilename") {
-      auto d = tree.Data(o);
-      names.emplace_back(d.begin(), d.end() - 1);
+  for (const vorn::XTreeObject& o : tree.objects) {
+    if (o.isReference) continue;
+    const std::string kind = tree.TemplateOf(o)->name;
+    auto d = tree.Data(o);
+    const std::string bytes(d.begin(), d.end());
+    if (kind == "TextureFilename" || (effects && kind == "EffectInstance"))
+      names.push_back(bytes.substr(0, bytes.find('\0')));
+    if (effects && kind == "EffectParamString") {
+      const size_t value = bytes.find('\0') + 1;
+      names.push_back(bytes.substr(value, bytes.find('\0', value) - value));
     }
+  }
   return names;
 }
+
+// The file names the .X file gives its textures, in file order.
+std::vector<std::string> TextureNames(const fs::path& x) { return NamedFiles(x, false); }
 
 // Exported into the folder that holds its textures, as the scene's own folder or through a link
 // to it: the sources stay byte for byte, the file names files that are there, and stderr says
@@ -212,30 +223,6 @@ TEST_F(TexturePaths, ATextureFoundNowhereIsToldOnceWithTheFoldersSearched) {
       EXPECT_EQ(TextureNames(Out()), std::vector<std::string>(copies, "lost.png")) << "named as before";
     }
   }
-}
-
-// Every file name the .X gives a texture or an effect (TextureFilename, EffectInstance and the
-// value of EffectParamString), in file order.
-std::vector<std::string> NamedFiles(const fs::path& x) {
-  vorn::XFileTree tree;
-  std::string error;
-  std::vector<std::string> names;
-  if (!vorn::ReadXFileFromPath(x.string(), {}, &tree, &error)) {
-    ADD_FAILURE() << x << ": " << error;
-    return names;
-  }
-  for (const vorn::XTreeObject& o : tree.objects) {
-    if (o.isReference) continue;
-    const std::string kind = tree.TemplateOf(o)->name;
-    auto d = tree.Data(o);
-    const std::string bytes(d.begin(), d.end());
-    if (kind == "TextureFilename" || kind == "EffectInstance") names.push_back(bytes.substr(0, bytes.find('\0')));
-    if (kind == "EffectParamString") {
-      const size_t value = bytes.find('\0') + 1;
-      names.push_back(bytes.substr(value, bytes.find('\0', value) - value));
-    }
-  }
-  return names;
 }
 
 // Exported into the folder that holds its sources: a conversion, a generated effect or a copied
