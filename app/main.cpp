@@ -15,13 +15,13 @@
 #include "host/assimp_scene.h"
 #include "host/scene_document.h"
 #include "platform/console_ui.h"
-#include "platform/terminal_dialog.h"
+#include "app/terminal_dialog.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
-#include "xfile/inspect.h"
-#include "xfile/standard_templates.h"
-#include "xfile/xfile_reader.h"
+#include "xformat/inspect.h"
+#include "xformat/standard_templates.h"
+#include "xformat/xfile_reader.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include "scene/node_tree.h"
 #include "scene/transforms.h"
 #include "xfile/frame_writer.h"
-#include "xfile/standard_templates.h"
-#include "xfile/xfile_writer.h"
+#include "xformat/standard_templates.h"
+#include "xformat/xfile_writer.h"
 
 namespace {
 

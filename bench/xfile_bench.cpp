@@ -6,11 +6,11 @@
 #include <cstring>
 #include <vector>
 
-#include "xfile/standard_templates.h"
-#include "xfile/template_ids.h"
-#include "xfile/xfile_encoders.h"
-#include "xfile/xfile_reader.h"
-#include "xfile/xfile_writer.h"
+#include "xformat/standard_templates.h"
+#include "xformat/template_ids.h"
+#include "xformat/xfile_encoders.h"
+#include "xformat/xfile_reader.h"
+#include "xformat/xfile_writer.h"
 
 namespace {
 

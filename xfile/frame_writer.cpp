@@ -6,7 +6,7 @@
 #include "export/export_context.h"
 #include "export/options.h"
 #include "scene/transforms.h"
-#include "xfile/template_ids.h"
+#include "xformat/template_ids.h"
 
 namespace vorn {
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "host/math.h"
-#include "xfile/xfile_sink.h"
+#include "xformat/xfile_sink.h"
 
 namespace vorn {
 

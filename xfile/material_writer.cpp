@@ -13,7 +13,7 @@
 #include "mesh/mesh_data.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
-#include "xfile/template_ids.h"
+#include "xformat/template_ids.h"
 
 namespace vorn {
 

@@ -1,7 +1,7 @@
 // Material objects: shared ones at the top level and a node's material list under its mesh.
 #pragma once
 
-#include "xfile/xfile_sink.h"
+#include "xformat/xfile_sink.h"
 
 namespace vorn {
 

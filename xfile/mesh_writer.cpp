@@ -12,7 +12,7 @@
 #include "xfile/frame_writer.h"
 #include "xfile/material_writer.h"
 #include "xfile/skin_writer.h"
-#include "xfile/template_ids.h"
+#include "xformat/template_ids.h"
 
 namespace vorn {
 

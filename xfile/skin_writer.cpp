@@ -10,7 +10,7 @@
 #include "scene/transforms.h"
 #include "skin/skin_info.h"
 #include "xfile/frame_writer.h"
-#include "xfile/template_ids.h"
+#include "xformat/template_ids.h"
 
 namespace vorn {
 

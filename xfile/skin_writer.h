@@ -1,7 +1,7 @@
 // The skin objects under a skinned mesh: the header and one weight object per bone.
 #pragma once
 
-#include "xfile/xfile_sink.h"
+#include "xformat/xfile_sink.h"
 
 namespace vorn {
 

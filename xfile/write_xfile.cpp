@@ -8,9 +8,9 @@
 #include "scene/transforms.h"
 #include "xfile/frame_writer.h"
 #include "xfile/material_writer.h"
-#include "xfile/standard_templates.h"
-#include "xfile/template_ids.h"
-#include "xfile/xfile_writer.h"
+#include "xformat/standard_templates.h"
+#include "xformat/template_ids.h"
+#include "xformat/xfile_writer.h"
 
 namespace vorn {
 

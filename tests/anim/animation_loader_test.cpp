@@ -12,8 +12,8 @@
 
 #include "export/driver.h"
 #include "host/scene_document.h"
-#include "tests/xfile/dx_loader.h"
-#include "xfile/xfile_reader.h"
+#include "tests/support/dx_loader.h"
+#include "xformat/xfile_reader.h"
 
 namespace vorn {
 namespace {

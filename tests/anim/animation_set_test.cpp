@@ -8,12 +8,12 @@
 #include "export/export_context.h"
 #include "export/options.h"
 #include "tests/export/spine_fixture.h"
-#include "tests/xfile/sample_scene.h"
+#include "tests/xformat/sample_scene.h"
 #include "tests/support/temp_dir.h"
 #include "xfile/frame_writer.h"
-#include "xfile/template_ids.h"
-#include "xfile/xfile_reader.h"
-#include "xfile/xfile_writer.h"
+#include "xformat/template_ids.h"
+#include "xformat/xfile_reader.h"
+#include "xformat/xfile_writer.h"
 
 namespace vorn {
 namespace {

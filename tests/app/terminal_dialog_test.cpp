@@ -15,7 +15,7 @@
 #include "export/export_context.h"
 #include "export/options.h"
 #include "ui/options_dialog_proc.h"
-#include "xfile/xfile_reader.h"
+#include "xformat/xfile_reader.h"
 
 namespace vorn {
 namespace {

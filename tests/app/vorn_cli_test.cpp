@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "xfile/xfile_reader.h"
+#include "xformat/xfile_reader.h"
 
 namespace {
 

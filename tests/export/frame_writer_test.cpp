@@ -2,7 +2,7 @@
 
 #include "export/driver.h"
 #include "spine_fixture.h"
-#include "xfile/xfile_reader.h"
+#include "xformat/xfile_reader.h"
 
 namespace vorn {
 namespace {

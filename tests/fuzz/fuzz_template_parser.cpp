@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "xfile/template_registry.h"
+#include "xformat/template_registry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vorn::TemplateRegistry registry;

@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <string>
 
-#include "xfile/inspect.h"
-#include "xfile/xfile_reader.h"
+#include "xformat/inspect.h"
+#include "xformat/xfile_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vorn::XFileTree tree;

@@ -12,8 +12,8 @@
 #include <string>
 
 #include "host/assimp_scene.h"
-#include "xfile/inspect.h"
-#include "xfile/xfile_reader.h"
+#include "xformat/inspect.h"
+#include "xformat/xfile_reader.h"
 
 namespace vorn {
 namespace {

@@ -23,8 +23,8 @@
 #include "export/driver.h"
 #include "host/assimp_scene.h"
 #include "scene/node_tree.h"
-#include "xfile/inspect.h"
-#include "xfile/xfile_reader.h"
+#include "xformat/inspect.h"
+#include "xformat/xfile_reader.h"
 
 namespace vorn {
 namespace {

@@ -10,9 +10,9 @@
 
 #include "export/driver.h"
 #include "host/scene_document.h"
-#include "xfile/template_ids.h"
-#include "xfile/xfile_reader.h"
-#include "xfile/xfile_tree.h"
+#include "xformat/template_ids.h"
+#include "xformat/xfile_reader.h"
+#include "xformat/xfile_tree.h"
 
 namespace vorn {
 namespace {

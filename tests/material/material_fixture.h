@@ -18,7 +18,7 @@
 #include "export/search_folders.h"
 #include "host/scene_document.h"
 #include "material/material_converter.h"
-#include "xfile/xfile_sink.h"
+#include "xformat/xfile_sink.h"
 
 namespace vorn::testing {
 

@@ -2,7 +2,7 @@
 
 #include "material_fixture.h"
 #include "mesh/mesh_data.h"
-#include "xfile/template_ids.h"
+#include "xformat/template_ids.h"
 
 namespace vorn {
 namespace {

@@ -5,7 +5,7 @@
 
 #include "../export/spine_fixture.h"
 #include "export/driver.h"
-#include "xfile/xfile_reader.h"
+#include "xformat/xfile_reader.h"
 
 namespace vorn {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host/scene_document.h"
-#include "xfile/xfile_reader.h"
+#include "xformat/xfile_reader.h"
 #include "reliability_fixture.h"
 
 namespace vorn_reliability {

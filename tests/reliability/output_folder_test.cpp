@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "reliability_fixture.h"
-#include "xfile/xfile_reader.h"
-#include "xfile/xfile_tree.h"
+#include "xformat/xfile_reader.h"
+#include "xformat/xfile_tree.h"
 
 namespace vorn_reliability {
 namespace {

@@ -5,8 +5,8 @@
 #include "skin/skin_remap.h"
 #include "skin_fixture.h"
 #include "xfile/frame_writer.h"
-#include "xfile/template_ids.h"
-#include "xfile/xfile_reader.h"
+#include "xformat/template_ids.h"
+#include "xformat/xfile_reader.h"
 
 namespace vorn {
 namespace {

@@ -13,11 +13,11 @@
 
 #include "export/driver.h"
 #include "host/scene_document.h"
-#include "tests/xfile/dx_loader.h"
-#include "tests/xfile/sample_scene.h"
+#include "tests/support/dx_loader.h"
+#include "tests/xformat/sample_scene.h"
 #include "tests/support/temp_dir.h"
-#include "xfile/xfile_reader.h"
-#include "xfile/xfile_writer.h"
+#include "xformat/xfile_reader.h"
+#include "xformat/xfile_writer.h"
 
 namespace vorn {
 namespace {

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "xfile/standard_templates.h"
-#include "xfile/template_registry.h"
-#include "xfile/xfile_tree.h"
+#include "xformat/standard_templates.h"
+#include "xformat/template_registry.h"
+#include "xformat/xfile_tree.h"
 
 namespace {
 

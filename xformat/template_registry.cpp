@@ -1,10 +1,10 @@
-#include "xfile/template_registry.h"
+#include "xformat/template_registry.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstring>
 
-#include "xfile/tokenizer.h"
+#include "xformat/tokenizer.h"
 
 namespace vorn {
 

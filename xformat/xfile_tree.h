@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "xfile/guid.h"
-#include "xfile/template_registry.h"
+#include "xformat/guid.h"
+#include "xformat/template_registry.h"
 
 namespace vorn {
 

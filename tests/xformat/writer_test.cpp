@@ -6,13 +6,13 @@
 #include <nlohmann/json.hpp>
 #include <random>
 
-#include "tests/xfile/sample_scene.h"
+#include "tests/xformat/sample_scene.h"
 #include "tests/support/temp_dir.h"
-#include "xfile/inspect.h"
-#include "xfile/mszip.h"
-#include "xfile/xfile_encoders.h"
-#include "xfile/xfile_reader.h"
-#include "xfile/xfile_writer.h"
+#include "xformat/inspect.h"
+#include "xformat/mszip.h"
+#include "xformat/xfile_encoders.h"
+#include "xformat/xfile_reader.h"
+#include "xformat/xfile_writer.h"
 
 namespace vorn {
 namespace {

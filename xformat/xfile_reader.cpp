@@ -1,12 +1,12 @@
-#include "xfile/xfile_reader.h"
+#include "xformat/xfile_reader.h"
 
 #include <charconv>
 #include <cstring>
 #include <fstream>
 
-#include "xfile/mszip.h"
-#include "xfile/standard_templates.h"
-#include "xfile/tokenizer.h"
+#include "xformat/mszip.h"
+#include "xformat/standard_templates.h"
+#include "xformat/tokenizer.h"
 
 namespace vorn {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "xfile/standard_templates.h"
-#include "xfile/template_ids.h"
-#include "xfile/xfile_sink.h"
+#include "xformat/standard_templates.h"
+#include "xformat/template_ids.h"
+#include "xformat/xfile_sink.h"
 
 namespace vorn::testing {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "xfile/xfile_encoders.h"
-#include "xfile/xfile_sink.h"
-#include "xfile/xfile_tree.h"
+#include "xformat/xfile_encoders.h"
+#include "xformat/xfile_sink.h"
+#include "xformat/xfile_tree.h"
 
 namespace vorn {
 

@@ -4,8 +4,8 @@
 #include <functional>
 #include <vector>
 
-#include "xfile/data_walker.h"
-#include "xfile/xfile_encoders.h"
+#include "xformat/data_walker.h"
+#include "xformat/xfile_encoders.h"
 
 namespace vorn {
 

@@ -1,4 +1,4 @@
-#include "platform/terminal_dialog.h"
+#include "app/terminal_dialog.h"
 
 #include <curses.h>
 

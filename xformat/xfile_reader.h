@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "xfile/template_registry.h"
-#include "xfile/xfile_tree.h"
+#include "xformat/template_registry.h"
+#include "xformat/xfile_tree.h"
 
 namespace vorn {
 

@@ -1,4 +1,4 @@
-#include "xfile/xfile_tree.h"
+#include "xformat/xfile_tree.h"
 
 #include <cstring>
 

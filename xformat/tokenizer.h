@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "xfile/guid.h"
+#include "xformat/guid.h"
 
 namespace vorn {
 

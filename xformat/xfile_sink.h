@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "xfile/guid.h"
+#include "xformat/guid.h"
 
 namespace vorn {
 

@@ -1,4 +1,4 @@
-#include "xfile/tokenizer.h"
+#include "xformat/tokenizer.h"
 
 #include <cstring>
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "xfile/guid.h"
+#include "xformat/guid.h"
 
 namespace vorn {
 

@@ -1,4 +1,4 @@
-#include "xfile/mszip.h"
+#include "xformat/mszip.h"
 
 #include <libdeflate.h>
 #include <zlib.h>

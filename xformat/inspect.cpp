@@ -1,9 +1,9 @@
-#include "xfile/inspect.h"
+#include "xformat/inspect.h"
 
 #include <cstring>
 #include <nlohmann/json.hpp>
 
-#include "xfile/xfile_encoders.h"
+#include "xformat/xfile_encoders.h"
 
 namespace vorn {
 

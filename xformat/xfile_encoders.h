@@ -9,9 +9,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "xfile/byte_buffer.h"
-#include "xfile/xfile_sink.h"
-#include "xfile/xfile_tree.h"
+#include "xformat/byte_buffer.h"
+#include "xformat/xfile_sink.h"
+#include "xformat/xfile_tree.h"
 
 namespace vorn {
 

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "xfile/data_walker.h"
-#include "xfile/template_ids.h"
-#include "xfile/xfile_encoders.h"
+#include "xformat/data_walker.h"
+#include "xformat/template_ids.h"
+#include "xformat/xfile_encoders.h"
 
 namespace vorn {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "xfile/template_registry.h"
+#include "xformat/template_registry.h"
 
 namespace vorn {
 

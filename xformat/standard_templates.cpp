@@ -1,7 +1,7 @@
-#include "xfile/standard_templates.h"
+#include "xformat/standard_templates.h"
 
 
-#include "xfile/template_registry.h"
+#include "xformat/template_registry.h"
 
 namespace vorn {
 

@@ -1,4 +1,4 @@
-#include "xfile/guid.h"
+#include "xformat/guid.h"
 
 #include <cstdio>
 

@@ -1,10 +1,10 @@
-#include "xfile/xfile_encoders.h"
+#include "xformat/xfile_encoders.h"
 
 #include <algorithm>
 #include <charconv>
 #include <unordered_set>
 
-#include "xfile/mszip.h"
+#include "xformat/mszip.h"
 
 namespace vorn {
 

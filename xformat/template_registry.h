@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "xfile/guid.h"
+#include "xformat/guid.h"
 
 namespace vorn {
 

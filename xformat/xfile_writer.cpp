@@ -1,4 +1,4 @@
-#include "xfile/xfile_writer.h"
+#include "xformat/xfile_writer.h"
 
 #include <sys/stat.h>
 
@@ -6,10 +6,10 @@
 
 #include "platform/atomic_file.h"
 #include "platform/paths.h"
-#include "xfile/data_walker.h"
-#include "xfile/mszip.h"
-#include "xfile/phase_timings.h"
-#include "xfile/tokenizer.h"
+#include "xformat/data_walker.h"
+#include "xformat/mszip.h"
+#include "xformat/phase_timings.h"
+#include "xformat/tokenizer.h"
 
 namespace vorn {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "xfile/template_registry.h"
-#include "xfile/xfile_tree.h"
+#include "xformat/template_registry.h"
+#include "xformat/xfile_tree.h"
 
 namespace vorn {
 

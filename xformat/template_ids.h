@@ -1,7 +1,7 @@
 // Identifiers of the templates whose data objects the exporter writes.
 #pragma once
 
-#include "xfile/guid.h"
+#include "xformat/guid.h"
 
 namespace vorn {
 

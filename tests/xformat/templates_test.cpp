@@ -3,10 +3,10 @@
 #include <cstring>
 #include <string>
 
-#include "xfile/guid.h"
-#include "xfile/standard_templates.h"
-#include "xfile/template_ids.h"
-#include "xfile/template_registry.h"
+#include "xformat/guid.h"
+#include "xformat/standard_templates.h"
+#include "xformat/template_ids.h"
+#include "xformat/template_registry.h"
 
 namespace vorn {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "xfile/byte_buffer.h"
+#include "xformat/byte_buffer.h"
 
 namespace vorn {
 
