@@ -13,7 +13,7 @@
 #include "material/material_record.h"
 #include "platform/file_system.h"
 #include "scene/xnode.h"
-#include "xfile/xfile_sink.h"
+#include "xformat/xfile_sink.h"
 
 namespace vorn {
 

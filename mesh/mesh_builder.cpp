@@ -12,7 +12,7 @@
 #include "mesh/normals.h"
 #include "mesh/texcoord_sets.h"
 #include "scene/transforms.h"
-#include "xfile/phase_timings.h"
+#include "xformat/phase_timings.h"
 
 namespace vorn {
 
