@@ -1,6 +1,9 @@
 #include "material/texture_convert.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string_view>
+#include <memory>
 #include <vector>
 
 #define STB_IMAGE_STATIC
@@ -10,8 +13,6 @@
 #define STBIW_WINDOWS_UTF8 0
 #define STB_IMAGE_RESIZE_STATIC
 #define STB_IMAGE_RESIZE_IMPLEMENTATION
-#define STB_DXT_STATIC
-#define STB_DXT_IMPLEMENTATION
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wconversion"
 #pragma GCC diagnostic ignored "-Wsign-conversion"
@@ -21,13 +22,15 @@
 #pragma GCC diagnostic ignored "-Wunused-function"
 #pragma GCC diagnostic ignored "-Wdouble-promotion"
 #pragma GCC diagnostic ignored "-Wunused-parameter"
-#include <stb/stb_dxt.h>
 #include <stb/stb_image.h>
 #include <stb/stb_image_resize.h>
 #include <stb/stb_image_write.h>
 #pragma GCC diagnostic pop
 
+#include "material/dds_writer.h"
+#include "material/png_writer.h"
 #include "platform/atomic_file.h"
+#include "platform/file_system.h"
 
 namespace vorn {
 
@@ -39,50 +42,17 @@ void AppendBytes(void* context, void* data, int size) {
   out->insert(out->end(), bytes, bytes + size);
 }
 
-void Put32(std::vector<unsigned char>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<unsigned char>(v >> (8 * i)));
-}
-
-// One mip level, DXT1 or DXT5 blocks behind the 128-byte header; edge pixels pad partial blocks.
-std::vector<unsigned char> EncodeDds(const unsigned char* rgba, int w, int h) {
-  bool alpha = false;
-  for (size_t i = 3; i < size_t(w) * size_t(h) * 4 && !alpha; i += 4) alpha = rgba[i] != 255;
-  const int bw = (w + 3) / 4, bh = (h + 3) / 4;
-  const uint32_t blockBytes = alpha ? 16 : 8;
-  const uint32_t linearSize = uint32_t(bw) * uint32_t(bh) * blockBytes;
-  std::vector<unsigned char> out;
-  out.reserve(128 + linearSize);
-  out.insert(out.end(), {'D', 'D', 'S', ' '});
-  Put32(out, 124);
-  Put32(out, 0x1 | 0x2 | 0x4 | 0x1000 | 0x80000);  // caps, height, width, pixel format, linear size
-  Put32(out, uint32_t(h));
-  Put32(out, uint32_t(w));
-  Put32(out, linearSize);
-  Put32(out, 0);  // depth
-  Put32(out, 0);  // mip maps
-  for (int i = 0; i < 11; ++i) Put32(out, 0);
-  Put32(out, 32);   // pixel format size
-  Put32(out, 0x4);  // four-character code
-  out.insert(out.end(), {'D', 'X', 'T', static_cast<unsigned char>(alpha ? '5' : '1')});
-  for (int i = 0; i < 5; ++i) Put32(out, 0);
-  Put32(out, 0x1000);  // texture
-  for (int i = 0; i < 4; ++i) Put32(out, 0);
-  unsigned char block[64];
-  unsigned char packed[16];
-  for (int by = 0; by < bh; ++by) {
-    for (int bx = 0; bx < bw; ++bx) {
-      for (int y = 0; y < 4; ++y) {
-        for (int x = 0; x < 4; ++x) {
-          const int sx = bx * 4 + x < w ? bx * 4 + x : w - 1;
-          const int sy = by * 4 + y < h ? by * 4 + y : h - 1;
-          std::memcpy(block + (y * 4 + x) * 4, rgba + (size_t(sy) * size_t(w) + size_t(sx)) * 4, 4);
-        }
-      }
-      stb_compress_dxt_block(packed, block, alpha ? 1 : 0, STB_DXT_HIGHQUAL);
-      out.insert(out.end(), packed, packed + blockBytes);
-    }
-  }
-  return out;
+// True when the file begins as files of the format do (png, jpg, bmp; tga has no mark, dds is
+// never decoded).
+bool HoldsFormat(const std::string& path, int32_t format) {
+  static const std::string_view marks[] = {{}, "\x89PNG\r\n\x1a\n", "", "\xff\xd8\xff", "BM"};
+  if (format < 1 || format > 4 || marks[format].empty()) return false;
+  char head[8] = {};
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  const size_t got = std::fread(head, 1, sizeof head, f);
+  std::fclose(f);
+  return got >= marks[format].size() && std::string_view(head, marks[format].size()) == marks[format];
 }
 
 }  // namespace
@@ -129,20 +99,28 @@ bool TextureSize(const std::string& src, int& width, int& height) {
   return stbi_info(src.c_str(), &width, &height, &n) != 0 && width > 0 && height > 0;
 }
 
-bool ConvertTexture(const std::string& src, const std::string& dst, int32_t format, bool powerOf2) {
+bool ConvertTexture(const std::string& src, const std::string& dst, const TextureConversion& how) {
+  const int32_t format = how.format;
   if (*TextureFormatExtension(format) == '\0') return false;
+  // Already a file of that format and size: decoding and encoding it again would only lose
+  // quality (jpg) or time.
+  int sw = 0, sh = 0;
+  if (HoldsFormat(src, format) && TextureSize(src, sw, sh) &&
+      (!how.powerOf2 || (NearestPowerOfTwo(sw) == sw && NearestPowerOfTwo(sh) == sh)))
+    return platform::CopyFileAtomic(src, dst, true);
   int w = 0, h = 0, n = 0;
-  unsigned char* decoded = stbi_load(src.c_str(), &w, &h, &n, 4);
+  std::unique_ptr<unsigned char, void (*)(void*)> decoded(stbi_load(src.c_str(), &w, &h, &n, 4), stbi_image_free);
   if (!decoded) return false;
-  std::vector<unsigned char> rgba(decoded, decoded + size_t(w) * size_t(h) * 4);
-  stbi_image_free(decoded);
-  if (powerOf2) {
+  const unsigned char* pixels = decoded.get();
+  std::vector<unsigned char> resized;
+  if (how.powerOf2) {
     const int nw = NearestPowerOfTwo(w), nh = NearestPowerOfTwo(h);
     if (nw != w || nh != h) {
       if (int64_t(nw) * nh > (int64_t{1} << 28)) return false;
-      std::vector<unsigned char> resized(size_t(nw) * size_t(nh) * 4);
-      if (!stbir_resize_uint8(rgba.data(), w, h, 0, resized.data(), nw, nh, 0, 4)) return false;
-      rgba.swap(resized);
+      resized.resize(size_t(nw) * size_t(nh) * 4);
+      if (!stbir_resize_uint8(pixels, w, h, 0, resized.data(), nw, nh, 0, 4)) return false;
+      decoded.reset();
+      pixels = resized.data();
       w = nw;
       h = nh;
     }
@@ -150,14 +128,15 @@ bool ConvertTexture(const std::string& src, const std::string& dst, int32_t form
   std::vector<unsigned char> file;
   int ok = 1;
   if (format == 0) {
-    file = EncodeDds(rgba.data(), w, h);
+    file = EncodeDds(pixels, w, h,
+                     {how.mipmaps, how.normalMap ? TexelSpace::Normal : TexelSpace::Colour, how.twoCores});
   } else if (format == 1) {
-    ok = stbi_write_png_to_func(AppendBytes, &file, w, h, 4, rgba.data(), w * 4);
+    file = EncodePng(pixels, w, h, how.twoCores);
   } else if (format == 2) {
-    ok = stbi_write_tga_to_func(AppendBytes, &file, w, h, 4, rgba.data());
+    ok = stbi_write_tga_to_func(AppendBytes, &file, w, h, 4, pixels);
   } else {
     std::vector<unsigned char> rgb(size_t(w) * size_t(h) * 3);
-    for (size_t i = 0, j = 0; i < rgba.size(); i += 4, j += 3) std::memcpy(&rgb[j], &rgba[i], 3);
+    for (size_t i = 0, j = 0; j < rgb.size(); i += 4, j += 3) std::memcpy(&rgb[j], &pixels[i], 3);
     ok = format == 3 ? stbi_write_jpg_to_func(AppendBytes, &file, w, h, 3, rgb.data(), 95)
                      : stbi_write_bmp_to_func(AppendBytes, &file, w, h, 3, rgb.data());
   }

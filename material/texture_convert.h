@@ -15,9 +15,17 @@ std::string ConvertedTextureName(const std::string& fileName, int32_t format);
 int32_t TextureFormatOfName(const std::string& fileName);
 // The size of src when it is an image this system can decode.
 bool TextureSize(const std::string& src, int& width, int& height);
+// How one texture is converted.
+struct TextureConversion {
+  int32_t format = 0;      // a TextureFormat value
+  bool powerOf2 = false;   // resized to the nearest powers of two first
+  bool mipmaps = true;     // DDS: every mip level down to 1 x 1
+  bool normalMap = false;  // DDS levels: averaged as unit vectors and renormalised, not as colours
+  bool twoCores = true;    // pixel work split over two threads; the file is the same on one
+};
 // Decodes src and writes it at dst in the format, replacing dst only by a complete file. DDS is
 // DXT5 when any pixel is not opaque, else DXT1; bmp and jpg drop the alpha.
-bool ConvertTexture(const std::string& src, const std::string& dst, int32_t format, bool powerOf2);
+bool ConvertTexture(const std::string& src, const std::string& dst, const TextureConversion& how);
 // The power of two nearest to n (the larger one on a tie), at least 1.
 int NearestPowerOfTwo(int n);
 

@@ -165,7 +165,7 @@ std::string ResolveTexturePath(const std::string& path) {
 }
 
 std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, const std::string& sourcePath,
-                             const std::string& fileName) {
+                             const std::string& fileName, bool normalMap) {
   const ExportOptions& o = Options();
   if (!platform::PathExists(sourcePath)) {
     ReportSourceNotFound(ctx, hostPath.empty() ? sourcePath : hostPath, "texture");
@@ -179,10 +179,13 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
       (o.TextureConvert || NearestPowerOfTwo(w) != w || NearestPowerOfTwo(h) != h)) {
     std::string name = ConvertedTextureName(fileName, format);
     if (!IsSafeTargetName(name)) return fileName;
+    const TextureConversion how{format, o.PowerOf2 != 0, true, normalMap, ctx.secondCore};
+    // Mip levels of a normal map differ from those of the same file as a colour texture.
+    const bool asNormals = format == 0 && how.mipmaps && normalMap;
     // Another texture's or effect's source of that name is only read: the conversion goes elsewhere.
     if (!platform::SameFile(sourcePath, ctx.outputDirectory + name))
-      name = FreeTargetName(ctx, name, SourceContent(sourcePath), "texture '" + sourcePath + "'",
-                            NameClash::AnyContent);
+      name = FreeTargetName(ctx, name, SourceContent(sourcePath) + (asNormals ? " as normals" : ""),
+                            "texture '" + sourcePath + "'", NameClash::AnyContent);
     const std::string target = ctx.outputDirectory + name;
     if (!o.OverwriteTexture && platform::PathExists(target)) return name;
     // The source is only ever read: exported into its own folder it stays as it is.
@@ -198,7 +201,7 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
       return name;
     }
     errno = 0;
-    if (!ConvertTexture(sourcePath, target, format, o.PowerOf2 != 0)) platform::ReportNotWritten(target, errno);
+    if (!ConvertTexture(sourcePath, target, how)) platform::ReportNotWritten(target, errno);
     return name;
   }
   // Not converted: copied as it is, unless it is there already.
@@ -224,7 +227,8 @@ int CopyTextureFiles(ExportContext& ctx, XMaterial& record) {
     if (!o.TextureFiles) continue;
     if (!slot.proceduralMap) {
       if (!slot.sourcePath.empty())
-        slot.fileName = PlaceTextureFile(ctx, slot.hostPath, slot.sourcePath, slot.fileName);
+        slot.fileName = PlaceTextureFile(ctx, slot.hostPath, slot.sourcePath, slot.fileName,
+                                         slot.role == TextureSlotRole::NormalMap);
       continue;
     }
     std::string name = slot.name + ".bmp";

@@ -19,9 +19,9 @@ std::string FindFileInTree(const std::string& folder, const std::string& fileNam
 int CopyTextureFiles(ExportContext& ctx, XMaterial& record);
 // Copies or converts one source into the output folder and returns the name the .X file gives it.
 // A source that is its own target is left as it is; one that is missing is reported once, by the
-// host path, with the folders searched.
+// host path, with the folders searched. A normal map's DDS levels are filtered as normals.
 std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, const std::string& sourcePath,
-                             const std::string& fileName);
+                             const std::string& fileName, bool normalMap = false);
 
 // Notes the file of every texture and effect file that the export's materials read (ctx.sourceFiles),
 // before anything is written beside the .X.
