@@ -12,6 +12,7 @@
 
 #include "material/texture_files.h"
 #include "material_fixture.h"
+#include "tests/support/dds_reader.h"
 
 namespace vorn {
 namespace {
@@ -115,12 +116,13 @@ TEST_F(TextureConvert, DdsIsDxt1WhenOpaqueWithItsHeaderAndBlocks) {
   CopyTextureFiles(ctx_, r);
   ASSERT_EQ(r.slots[0].fileName, "red.dds");
   const std::string dds = Read(dir_ / "out" / "red.dds");
-  ASSERT_EQ(dds.size(), 128u + 2 * 1 * 8) << "two by one blocks of 8 bytes";
+  ASSERT_EQ(dds.size(), 128u + (2 + 1 + 1) * 8) << "two by one blocks of 8 bytes, then levels 2 x 1 and 1 x 1";
   EXPECT_EQ(dds.substr(0, 4), "DDS ");
   EXPECT_EQ(U32(dds, 4), 124u);
   EXPECT_EQ(U32(dds, 12), 3u) << "height";
   EXPECT_EQ(U32(dds, 16), 5u) << "width";
   EXPECT_EQ(U32(dds, 20), 16u) << "linear size";
+  EXPECT_EQ(U32(dds, 28), 3u) << "mip levels";
   EXPECT_EQ(U32(dds, 76), 32u);
   EXPECT_EQ(dds.substr(84, 4), "DXT1");
   // A solid block: both end colours pure red in 5:6:5.
@@ -141,8 +143,49 @@ TEST_F(TextureConvert, DdsIsDxt5WithAlpha) {
   XMaterial r = Record("a.tga", "a.tga");
   CopyTextureFiles(ctx_, r);
   const std::string dds = Read(dir_ / "out" / "a.dds");
-  ASSERT_EQ(dds.size(), 128u + 16);
+  ASSERT_EQ(dds.size(), 128u + 3 * 16) << "4 x 4, 2 x 2, 1 x 1";
   EXPECT_EQ(dds.substr(84, 4), "DXT5");
+}
+
+// A bump slot filled through a normal map holds vectors: its DDS levels are renormalised. The same
+// file as a colour texture elsewhere is another output, under a name of its own.
+TEST_F(TextureConvert, ANormalMapSlotGetsNormalLevelsAndItsOwnFile) {
+  std::string tga(18, '\0');  // 8 x 8, 24-bit, columns tilted +-0.6 in x
+  tga[2] = 2;
+  tga[12] = 8;
+  tga[14] = 8;
+  tga[16] = 24;
+  for (int i = 0; i < 64; ++i) tga += std::string{char(230), char(128), char(i % 2 ? 204 : 51)};
+  Touch(dir_ / "src" / "n.tga", tga);
+  Options().TextureFormat = 0;
+  XMaterial bump = Record("n.tga", "n.tga"), colour = Record("n.tga", "n.tga");
+  bump.slots[0].role = TextureSlotRole::NormalMap;
+  ::testing::internal::CaptureStderr();
+  CopyTextureFiles(ctx_, bump);
+  CopyTextureFiles(ctx_, colour);
+  ::testing::internal::GetCapturedStderr();
+  ASSERT_EQ(bump.slots[0].fileName, "n.dds");
+  ASSERT_EQ(colour.slots[0].fileName, "n_1.dds");
+  const testing::DdsFile normals = testing::ReadDds(Read(dir_ / "out" / "n.dds"));
+  const testing::DdsFile colours = testing::ReadDds(Read(dir_ / "out" / "n_1.dds"));
+  ASSERT_EQ(normals.levels.size(), 4u);
+  ASSERT_EQ(colours.levels.size(), 4u);
+  EXPECT_GE(normals.At(1, 0, 0)[2], 250) << "back to unit length";
+  EXPECT_LE(colours.At(1, 0, 0)[2], 235) << "blue as it was";
+}
+
+// Converted into the format it is already in, at its size: the file as it is, not decoded and
+// encoded again.
+TEST_F(TextureConvert, ASourceAlreadyInTheFormatIsCopied) {
+  Options().TextureFormat = 4;
+  const std::string red = Read(dir_ / "src" / "red.bmp");
+  XMaterial r = Record("red.bmp", "red.bmp");
+  CopyTextureFiles(ctx_, r);
+  EXPECT_EQ(r.slots[0].fileName, "red.bmp");
+  EXPECT_EQ(Read(dir_ / "out" / "red.bmp"), red);
+  Options().PowerOf2 = 1;
+  CopyTextureFiles(ctx_, r);
+  EXPECT_EQ(Decode("red.bmp").w, 4) << "resized, so encoded";
 }
 
 TEST_F(TextureConvert, PowerOfTwoResizesAndKeepsFormatWithoutConversion) {

@@ -1,0 +1,160 @@
+// The DDS and PNG writers read back by readers of their own: levels, filters, exact pixels, and
+// the same bytes on one core and two.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wconversion"
+#pragma GCC diagnostic ignored "-Wsign-conversion"
+#pragma GCC diagnostic ignored "-Wshadow"
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+#include <stb/stb_image.h>
+#pragma GCC diagnostic pop
+
+#include "material/dds_writer.h"
+#include "material/png_writer.h"
+#include "tests/support/dds_reader.h"
+
+namespace vorn {
+namespace {
+
+using testing::DdsFile;
+using testing::ReadDds;
+
+struct Image {
+  int w, h;
+  std::vector<uint8_t> rgba;
+  Image(int width, int height) : w(width), h(height), rgba(size_t(width) * size_t(height) * 4, 255) {}
+  uint8_t* At(int x, int y) { return &rgba[(size_t(y) * size_t(w) + size_t(x)) * 4]; }
+};
+
+// Texels that compress badly and filter differently on every row: a fixed pseudo-random noise
+// over a gradient.
+Image Noise(int w, int h, bool alpha) {
+  Image im(w, h);
+  uint32_t s = 12345;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = im.At(x, y);
+      for (int c = 0; c < 4; ++c) {
+        s = s * 1664525u + 1013904223u;
+        p[c] = uint8_t((x * 255 / w + (s >> 27)) & 255);
+      }
+      if (!alpha) p[3] = 255;
+    }
+  return im;
+}
+
+std::string Dds(const Image& im, DdsSettings settings) {
+  const std::vector<uint8_t> bytes = EncodeDds(im.rgba.data(), im.w, im.h, settings);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+TEST(DdsWriter, EveryLevelDownToOneTexelAsTheLayoutSays) {
+  const DdsFile f = ReadDds(Dds(Noise(37, 10, false), {}));
+  ASSERT_EQ(f.error, "");
+  EXPECT_EQ(f.fourCC, "DXT1");
+  EXPECT_EQ(f.flags, 0x1u | 0x2 | 0x4 | 0x1000 | 0x20000 | 0x80000) << "mip count and linear size set";
+  EXPECT_EQ(f.caps, 0x1000u | 0x8 | 0x400000) << "texture, complex, mip map";
+  EXPECT_EQ(f.mipMapCount, 6u);
+  EXPECT_EQ(f.pitchOrLinearSize, 10u * 3 * 8) << "the top level's bytes";
+  const int sizes[][2] = {{37, 10}, {18, 5}, {9, 2}, {4, 1}, {2, 1}, {1, 1}};
+  ASSERT_EQ(f.levels.size(), 6u);
+  for (size_t l = 0; l < 6; ++l) {
+    EXPECT_EQ(f.levels[l].width, sizes[l][0]) << l;
+    EXPECT_EQ(f.levels[l].height, sizes[l][1]) << l;
+  }
+  EXPECT_EQ(f.unreadBytes, 0u) << "nothing after the last level";
+
+  const DdsFile one = ReadDds(Dds(Noise(37, 10, true), {false, TexelSpace::Colour, true}));
+  EXPECT_EQ(one.fourCC, "DXT5");
+  EXPECT_EQ(one.flags & 0x20000, 0u);
+  EXPECT_EQ(one.caps, 0x1000u) << "a single level is a plain texture";
+  EXPECT_EQ(one.levels.size(), 1u);
+  EXPECT_EQ(one.unreadBytes, 0u);
+  EXPECT_EQ(one.pitchOrLinearSize, 10u * 3 * 16);
+}
+
+// Black and white texels side by side: in linear light their average is half the light, which is
+// 188 in sRGB, not the 128 of averaging the stored numbers. Alpha averages as it is.
+TEST(DdsWriter, ColourLevelsAverageLightAndAlphaAsNumbers) {
+  Image im(8, 8);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      uint8_t* p = im.At(x, y);
+      p[0] = p[1] = p[2] = (x + y) % 2 ? 255 : 0;
+      p[3] = (x + y) % 2 ? 255 : 55;
+    }
+  const DdsFile f = ReadDds(Dds(im, {}));
+  ASSERT_EQ(f.error, "");
+  ASSERT_EQ(f.levels.size(), 4u);
+  for (int l = 1; l < 4; ++l) {
+    const uint8_t* p = f.At(l, 0, 0);
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(p[c], 188, 4) << "level " << l;
+    EXPECT_NEAR(p[3], 155, 3) << "level " << l;
+  }
+}
+
+// Two tilted normals side by side average to a shorter vector straight up; renormalised it is
+// (0, 0, 1) again, where a colour average would leave blue at 0.8.
+TEST(DdsWriter, NormalMapLevelsAreRenormalised) {
+  Image im(8, 8);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 8; ++x) {
+      uint8_t* p = im.At(x, y);
+      p[0] = x % 2 ? 204 : 51;  // x = +-0.6
+      p[1] = 128;
+      p[2] = 230;  // z = 0.8
+    }
+  const DdsFile normals = ReadDds(Dds(im, {true, TexelSpace::Normal, true}));
+  const DdsFile colours = ReadDds(Dds(im, {true, TexelSpace::Colour, true}));
+  ASSERT_EQ(normals.levels.size(), 4u);
+  for (int l = 1; l < 4; ++l) {
+    EXPECT_NEAR(normals.At(l, 0, 0)[0], 128, 4) << l;
+    EXPECT_GE(normals.At(l, 0, 0)[2], 250) << l;
+    EXPECT_LE(colours.At(l, 0, 0)[2], 235) << l;
+  }
+}
+
+TEST(DdsWriter, OneCoreAndTwoWriteTheSameBytes) {
+  for (const bool alpha : {false, true}) {
+    const Image im = Noise(515, 300, alpha);  // enough texels for the second thread
+    for (const TexelSpace space : {TexelSpace::Colour, TexelSpace::Normal}) {
+      const std::string two = Dds(im, {true, space, true});
+      EXPECT_EQ(Dds(im, {true, space, false}), two);
+      EXPECT_EQ(Dds(im, {true, space, true}), two) << "again";
+      EXPECT_EQ(ReadDds(two).levels.size(), 10u);
+    }
+  }
+}
+
+std::vector<uint8_t> DecodePng(const std::vector<uint8_t>& file, int& w, int& h, int& channels) {
+  unsigned char* px = stbi_load_from_memory(file.data(), int(file.size()), &w, &h, &channels, 4);
+  std::vector<uint8_t> out;
+  if (px) out.assign(px, px + size_t(w) * size_t(h) * 4);
+  stbi_image_free(px);
+  return out;
+}
+
+TEST(PngWriter, LosslessRgbWhenOpaqueRgbaWithAlphaSameOnEveryCoreCount) {
+  for (const bool alpha : {false, true}) {
+    const Image im = Noise(301, 257, alpha);
+    const std::vector<uint8_t> file = EncodePng(im.rgba.data(), im.w, im.h, true);
+    ASSERT_GT(file.size(), 33u);
+    EXPECT_EQ(file[25], alpha ? 6 : 2) << "colour type";
+    int w = 0, h = 0, channels = 0;
+    EXPECT_EQ(DecodePng(file, w, h, channels), im.rgba);
+    EXPECT_EQ(channels, alpha ? 4 : 3);
+    EXPECT_EQ(EncodePng(im.rgba.data(), im.w, im.h, false), file);
+  }
+  const Image tiny = Noise(1, 1, false);
+  int w = 0, h = 0, channels = 0;
+  EXPECT_EQ(DecodePng(EncodePng(tiny.rgba.data(), 1, 1, true), w, h, channels), tiny.rgba);
+}
+
+}  // namespace
+}  // namespace vorn
