@@ -8,6 +8,7 @@
 #include "export/search_folders.h"
 #include "export/settings.h"
 #include "material/material_converter.h"
+#include "material/texture_files.h"
 #include "mesh/mesh_builder.h"
 #include "platform/file_system.h"
 #include "scene/node_tree.h"
@@ -253,6 +254,7 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
           "Warning", 2, true);
       host->ProgressEnd();
     } else {
+      ctx->writeUnits += TextureWorkUnits(*ctx);  // conversions are most of the write when there are any
       const uint32_t k2 = std::min<uint32_t>(ctx->writeUnits, 5);
       if (k2 >= 1) {
         const float kf = static_cast<float>(k2);

@@ -83,24 +83,63 @@ void ReportKept(ExportContext& ctx, const std::string& source, const std::string
 
 }  // namespace
 
+namespace {
+
+// Calls fn on every material record the export writes: the shared ones, then each node's own.
+template <class Fn>
+void ForEachWrittenRecord(const ExportContext& ctx, Fn&& fn) {
+  for (const auto& m : ctx.materials) fn(*m);
+  for (const XNode* node : ctx.nodeOrder)
+    if (const XRenderableNode* r = node->AsRenderable())
+      for (const XMaterialEntry& e : r->nodeMaterials)
+        if (const XMaterial* m = EntryRecord(ctx, e); m && e.kind != MaterialKind::Reference) fn(*m);
+}
+
+// The format a source is converted to, or -1 when it is copied as it is: converted to
+// TextureFormat, or with PowerOf2 alone re-encoded in its own format when its size is not a power
+// of two already. w and h are the source's size.
+int32_t ConversionFormat(const ExportOptions& o, const std::string& fileName, const std::string& sourcePath, int& w,
+                         int& h) {
+  const int32_t format = o.TextureConvert ? o.TextureFormat : o.PowerOf2 ? TextureFormatOfName(fileName) : -1;
+  if (*TextureFormatExtension(format) && TextureSize(sourcePath, w, h) &&
+      (o.TextureConvert || NearestPowerOfTwo(w) != w || NearestPowerOfTwo(h) != h))
+    return format;
+  return -1;
+}
+
+// Progress units of one conversion: its texels, in steps of 65536.
+uint32_t ConversionUnits(int w, int h) { return 1 + static_cast<uint32_t>(int64_t{w} * h >> 16); }
+
+}  // namespace
+
 void NoteSourceFiles(ExportContext& ctx) {
   ctx.sourceFiles.clear();
   auto note = [&](const std::string& path) {
     if (auto id = platform::FileIdOf(path)) ctx.sourceFiles.insert(*id);
   };
-  auto noteRecord = [&](const XMaterial& record) {
+  ForEachWrittenRecord(ctx, [&](const XMaterial& record) {
     for (const XTextureSlot& slot : record.slots)
       if (!slot.proceduralMap) note(slot.sourcePath);
     if (record.kind != MaterialKind::Effect) return;
     const auto& effect = static_cast<const XEffectMaterial&>(record);
     if (effect.hasOwnEffectFile) note(effect.effect.effectFile);
     for (const XEffectParams::StringParam& p : effect.effect.stringParams) note(p.sourcePath);
-  };
-  for (const auto& m : ctx.materials) noteRecord(*m);
-  for (const XNode* node : ctx.nodeOrder)
-    if (const XRenderableNode* r = node->AsRenderable())
-      for (const XMaterialEntry& e : r->nodeMaterials)
-        if (const XMaterial* m = EntryRecord(ctx, e); m && e.kind != MaterialKind::Reference) noteRecord(*m);
+  });
+}
+
+uint32_t TextureWorkUnits(const ExportContext& ctx) {
+  const ExportOptions& o = Options();
+  if (!o.Mtl || !o.TextureFiles || (o.Animation && o.OnlyAnimationSet)) return 0;
+  uint32_t units = 0;
+  ForEachWrittenRecord(ctx, [&](const XMaterial& record) {
+    for (const XTextureSlot& slot : record.slots) {
+      int w = 0, h = 0;
+      if (slot.mapChannel >= 1 && !slot.proceduralMap && !slot.sourcePath.empty() &&
+          ConversionFormat(o, slot.fileName, slot.sourcePath, w, h) >= 0)
+        units += ConversionUnits(w, h);
+    }
+  });
+  return units;
 }
 
 std::string SourceContent(const std::string& sourcePath) {
@@ -171,12 +210,8 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
     ReportSourceNotFound(ctx, hostPath.empty() ? sourcePath : hostPath, "texture");
     return fileName;
   }
-  // Converted to TextureFormat, or with PowerOf2 alone re-encoded in its own format when its size
-  // is not a power of two already.
-  const int32_t format = o.TextureConvert ? o.TextureFormat : o.PowerOf2 ? TextureFormatOfName(fileName) : -1;
   int w = 0, h = 0;
-  if (*TextureFormatExtension(format) && TextureSize(sourcePath, w, h) &&
-      (o.TextureConvert || NearestPowerOfTwo(w) != w || NearestPowerOfTwo(h) != h)) {
+  if (const int32_t format = ConversionFormat(o, fileName, sourcePath, w, h); format >= 0) {
     std::string name = ConvertedTextureName(fileName, format);
     if (!IsSafeTargetName(name)) return fileName;
     const TextureConversion how{format, o.PowerOf2 != 0, true, normalMap, ctx.secondCore};
@@ -202,6 +237,7 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
     }
     errno = 0;
     if (!ConvertTexture(sourcePath, target, how)) platform::ReportNotWritten(target, errno);
+    for (uint32_t i = ConversionUnits(w, h); i > 0; --i) AdvanceProgress(ctx);
     return name;
   }
   // Not converted: copied as it is, unless it is there already.

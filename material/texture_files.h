@@ -1,6 +1,7 @@
 // Finding texture sources on disk and copying or rendering a material's textures beside the .X file.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace vorn {
@@ -26,6 +27,9 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
 // Notes the file of every texture and effect file that the export's materials read (ctx.sourceFiles),
 // before anything is written beside the .X.
 void NoteSourceFiles(ExportContext& ctx);
+// The progress units of the texture conversions the written materials ask for (one per 65536
+// texels of a source), so that the display moves while they run.
+uint32_t TextureWorkUnits(const ExportContext& ctx);
 // Which earlier files a name given by FreeTargetName must not replace.
 enum class NameClash {
   Sources,     // the noted sources only: copies and rendered maps keep their own names otherwise

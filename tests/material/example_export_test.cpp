@@ -143,5 +143,53 @@ TEST_F(TexturedExample, ConvertedTexturesAreNamedWhereverTheFileNamesThem) {
   }
 }
 
+// A grey 24-bit BMP of n x n texels.
+std::string GreyBmp(int n) {
+  const uint32_t row = uint32_t(n) * 3, size = 54 + row * uint32_t(n);
+  std::string out = "BM";
+  auto put = [&](uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(char(v >> (8 * i)));
+  };
+  put(size, 4), put(0, 4), put(54, 4), put(40, 4), put(uint32_t(n), 4), put(uint32_t(n), 4), put(1, 2), put(24, 2);
+  for (int i = 0; i < 6; ++i) put(0, 4);
+  out.append(size_t(row) * size_t(n), char(128));
+  return out;
+}
+
+// Big textures converted while the file is written: the display moves on between them instead of
+// holding at the end of the build phase until all of them are done.
+TEST_F(TexturedExample, ProgressMovesWhileTexturesConvert) {
+  const std::filesystem::path scene = dir_ / "scene";
+  std::filesystem::create_directories(scene / "textures");
+  std::filesystem::copy_file(examples_ + "/textured_box.json", scene / "box.json");
+  std::filesystem::copy_file(examples_ + "/textures/glow.fx", scene / "textures" / "glow.fx");
+  for (const char* name : {"crate_diffuse.png", "crate_normal.bmp"})
+    std::ofstream(scene / "textures" / name, std::ios::binary) << GreyBmp(1024);
+  std::ofstream(dir_ / "cfg" / "vorn_max_config.ini") << "[Option]\nTextureConvert=1\nTextureFormat=0\n";
+  auto doc = LoadSceneDocument(scene / "box.json");
+  doc->SetDirectory(9, (dir_ / "cfg").string());
+  struct Shown {
+    int percent;
+    int converted;  // .dds files written by then
+  };
+  std::vector<Shown> shown;
+  doc->SetProgressSink([&](ProgressEvent ev, int percent, const std::string&) {
+    if (ev != ProgressEvent::Update) return;
+    int converted = 0;
+    for (const char* name : {"crate_diffuse.dds", "crate_normal.dds"}) converted += std::filesystem::exists(dir_ / name);
+    shown.push_back({percent, converted});
+  });
+  const std::string path = (dir_ / "box.x").string();
+  XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
+  ASSERT_TRUE(std::filesystem::exists(dir_ / "crate_normal.dds"));
+  bool between = false;
+  for (const Shown& s : shown) {
+    between |= s.percent > 95 && s.percent < 100 && s.converted == 1;
+    // The two conversions are most of the write phase: half of them is not most of the display.
+    if (s.converted < 2) EXPECT_LE(s.percent, 97) << "the display ran ahead of the conversions";
+  }
+  EXPECT_TRUE(between) << "an update above 95 % after the first texture and before the second";
+}
+
 }  // namespace
 }  // namespace vorn
