@@ -8,6 +8,7 @@
 
 #include "export/driver.h"
 #include "host/scene_document.h"
+#include "material/dds_writer.h"
 #include "tests/support/dx_loader.h"
 #include "xformat/xfile_reader.h"
 
@@ -180,6 +181,40 @@ TEST_F(TexturedReaders, ExportedBesideSourcesOfTheNamesItWouldWrite) {
     if (!xml.empty()) {
       EXPECT_NE(xml.find("\"Checker__1_1.bmp\""), std::string::npos) << "the procedural map's own image";
     }
+  }
+}
+
+// Our DDS files as the DirectX loader reads them: every level counted, in the format chosen, and
+// a file that lacks even the last 1 x 1 level refused, so the count is of levels it found.
+TEST_F(TexturedReaders, DdsLevelsAsTheLoaderReadsThem) {
+  struct Case {
+    int w, h;
+    bool alpha;
+    TexelSpace space;
+    bool mipmaps;
+    const char* info;
+  };
+  for (const Case& c : {Case{37, 10, true, TexelSpace::Colour, true, "37 10 1 6 DXT5 3 4"},
+                        Case{64, 64, false, TexelSpace::Normal, true, "64 64 1 7 DXT1 3 4"},
+                        Case{1, 1, false, TexelSpace::Colour, true, "1 1 1 1 DXT1 3 4"},
+                        Case{8, 4, false, TexelSpace::Colour, false, "8 4 1 1 DXT1 3 4"}}) {
+    SCOPED_TRACE(c.info);
+    std::vector<uint8_t> rgba(size_t(c.w) * size_t(c.h) * 4);
+    for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = uint8_t(i * 7 % 251);
+    if (!c.alpha)
+      for (size_t i = 3; i < rgba.size(); i += 4) rgba[i] = 255;
+    const std::vector<uint8_t> dds = EncodeDds(rgba.data(), c.w, c.h, {c.mipmaps, c.space, true});
+    const std::string path = dir_ / (std::to_string(c.w) + "x" + std::to_string(c.h) + ".dds");
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(dds.data()), std::streamsize(dds.size()));
+    std::string failure;
+    EXPECT_EQ(ImageInfo(path, &failure), c.info);
+    EXPECT_EQ(failure, "");
+    if (c.w * c.h == 1) continue;
+    const std::string cut = path + ".cut.dds";
+    std::ofstream(cut, std::ios::binary)
+        .write(reinterpret_cast<const char*>(dds.data()), std::streamsize(dds.size() - (c.alpha ? 16 : 8)));
+    EXPECT_EQ(ImageInfo(cut, &failure), "");
+    EXPECT_NE(failure.find("D3DXGetImageInfoFromFile failed"), std::string::npos) << failure;
   }
 }
 

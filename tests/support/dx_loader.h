@@ -71,6 +71,27 @@ class DirectXLoaderTest : public ::testing::Test {
     return {};
   }
 
+  // What the loader's D3DXGetImageInfoFromFile reads from an image file: "width height depth
+  // mipLevels format resourceType fileFormat"; empty with *failure set when it fails.
+  std::string ImageInfo(const std::string& file, std::string* failure) {
+    const std::string out = file + ".info", err = file + ".err";
+    const std::string command = "cd " + ShellQuote(dir_.path()) + " && WINEPREFIX=" + ShellQuote(prefix_) +
+                                " WINEDEBUG=-all timeout 120 " + ShellQuote(VORN_WINE) + " " +
+                                ShellQuote(VORN_DXCHECK_EXE) + " --image " + ShellQuote("Z:" + file) + " >" +
+                                ShellQuote(out) + " 2>" + ShellQuote(err);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      if (std::system(command.c_str()) == 0) {
+        failure->clear();
+        std::string text = ReadText(out);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        return text;
+      }
+      *failure = ReadText(err);
+      if (!failure->empty()) break;  // dxcheck's own report; a silent failure is Wine's, tried again
+    }
+    return {};
+  }
+
   static inline std::string prefix_;
   static inline bool available_ = false;
   TempDir dir_;

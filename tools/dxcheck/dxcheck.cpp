@@ -3,8 +3,12 @@
 // Wine on the build machine).
 //
 //   dxcheck [--templates none|standard|all] FILE.x
+//   dxcheck --image FILE
 //
 // Prints the tree in the dump form of DumpTree; exits non-zero with the HRESULT on any failure.
+// With --image, prints what D3DXGetImageInfoFromFile reads from an image file instead:
+// "width height depth mipLevels format resourceType fileFormat", the format as its four
+// characters when it is one (DXT1, DXT5), else as a number.
 
 #include <fcntl.h>
 #include <io.h>
@@ -178,20 +182,54 @@ void Walk(ID3DXFileData* data, uint32_t parent, vorn::XFileTree& tree) {
   }
 }
 
+// D3DXIMAGE_INFO, from the published layout.
+struct ImageInfo {
+  UINT width, height, depth, mipLevels;
+  DWORD format, resourceType, fileFormat;
+};
+using ImageInfoFn = HRESULT(WINAPI*)(const char*, ImageInfo*);
+
+int PrintImageInfo(HMODULE module, const char* path) {
+  auto info = reinterpret_cast<ImageInfoFn>(reinterpret_cast<void*>(GetProcAddress(module, "D3DXGetImageInfoFromFileA")));
+  if (!info) {
+    std::fprintf(stderr, "dxcheck: d3dx9_43.dll has no D3DXGetImageInfoFromFileA\n");
+    return 3;
+  }
+  ImageInfo i{};
+  const HRESULT hr = info(path, &i);
+  if (FAILED(hr)) {
+    std::fprintf(stderr, "dxcheck: D3DXGetImageInfoFromFile failed with HRESULT 0x%08lX\n", static_cast<unsigned long>(hr));
+    return 1;
+  }
+  char format[16];
+  const bool fourCC = i.format > 0xffff;
+  if (fourCC)
+    std::snprintf(format, sizeof format, "%c%c%c%c", char(i.format), char(i.format >> 8), char(i.format >> 16),
+                  char(i.format >> 24));
+  else
+    std::snprintf(format, sizeof format, "%lu", static_cast<unsigned long>(i.format));
+  std::printf("%u %u %u %u %s %lu %lu\n", i.width, i.height, i.depth, i.mipLevels, format,
+              static_cast<unsigned long>(i.resourceType), static_cast<unsigned long>(i.fileFormat));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string templates = "standard";
   const char* path = nullptr;
+  bool image = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--templates") == 0 && i + 1 < argc) {
+    if (std::strcmp(argv[i], "--image") == 0) {
+      image = true;
+    } else if (std::strcmp(argv[i], "--templates") == 0 && i + 1 < argc) {
       templates = argv[++i];
     } else {
       path = argv[i];
     }
   }
   if (!path || (templates != "none" && templates != "standard" && templates != "all")) {
-    std::fprintf(stderr, "usage: dxcheck [--templates none|standard|all] FILE.x\n");
+    std::fprintf(stderr, "usage: dxcheck [--templates none|standard|all] FILE.x | dxcheck --image FILE\n");
     return 2;
   }
   HMODULE module = LoadLibraryA("d3dx9_43.dll");
@@ -199,6 +237,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "dxcheck: cannot load d3dx9_43.dll (error %lu)\n", GetLastError());
     return 3;
   }
+  if (image) return PrintImageInfo(module, path);
   auto create = reinterpret_cast<CreateFn>(reinterpret_cast<void*>(GetProcAddress(module, "D3DXFileCreate")));
   if (!create) {
     std::fprintf(stderr, "dxcheck: d3dx9_43.dll has no D3DXFileCreate\n");
