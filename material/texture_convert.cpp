@@ -28,6 +28,7 @@
 #pragma GCC diagnostic pop
 
 #include "material/dds_writer.h"
+#include "material/png_reader.h"
 #include "material/png_writer.h"
 #include "platform/atomic_file.h"
 #include "platform/file_system.h"
@@ -53,6 +54,20 @@ bool HoldsFormat(const std::string& path, int32_t format) {
   const size_t got = std::fread(head, 1, sizeof head, f);
   std::fclose(f);
   return got >= marks[format].size() && std::string_view(head, marks[format].size()) == marks[format];
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  bool ok = std::fseek(f, 0, SEEK_END) == 0;
+  const long size = ok ? std::ftell(f) : -1;
+  ok = size >= 0 && std::fseek(f, 0, SEEK_SET) == 0;
+  if (ok) {
+    bytes.resize(size_t(size));
+    ok = std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  }
+  std::fclose(f);
+  return ok;
 }
 
 }  // namespace
@@ -109,9 +124,19 @@ bool ConvertTexture(const std::string& src, const std::string& dst, const Textur
       (!how.powerOf2 || (NearestPowerOfTwo(sw) == sw && NearestPowerOfTwo(sh) == sh)))
     return platform::CopyFileAtomic(src, dst, true);
   int w = 0, h = 0, n = 0;
-  std::unique_ptr<unsigned char, void (*)(void*)> decoded(stbi_load(src.c_str(), &w, &h, &n, 4), stbi_image_free);
-  if (!decoded) return false;
-  const unsigned char* pixels = decoded.get();
+  // PNG, the common case, inflated whole by libdeflate; anything else by stb_image.
+  DecodedPng png;
+  std::unique_ptr<unsigned char, void (*)(void*)> decoded(nullptr, stbi_image_free);
+  const unsigned char* pixels = nullptr;
+  if (std::string bytes; HoldsFormat(src, 1) && ReadWholeFile(src, bytes) && DecodePng(bytes, png)) {
+    pixels = png.rgba.get();
+    w = png.width;
+    h = png.height;
+  } else {
+    decoded.reset(stbi_load(src.c_str(), &w, &h, &n, 4));
+    if (!decoded) return false;
+    pixels = decoded.get();
+  }
   std::vector<unsigned char> resized;
   if (how.powerOf2) {
     const int nw = NearestPowerOfTwo(w), nh = NearestPowerOfTwo(h);
@@ -120,6 +145,7 @@ bool ConvertTexture(const std::string& src, const std::string& dst, const Textur
       resized.resize(size_t(nw) * size_t(nh) * 4);
       if (!stbir_resize_uint8(pixels, w, h, 0, resized.data(), nw, nh, 0, 4)) return false;
       decoded.reset();
+      png.rgba.reset();
       pixels = resized.data();
       w = nw;
       h = nh;

@@ -2,7 +2,10 @@
 // the same bytes on one core and two.
 #include <gtest/gtest.h>
 
+#include <libdeflate.h>
+
 #include <cmath>
+#include <filesystem>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -16,8 +19,10 @@
 #pragma GCC diagnostic pop
 
 #include "material/dds_writer.h"
+#include "material/png_reader.h"
 #include "material/png_writer.h"
 #include "tests/support/dds_reader.h"
+#include "tests/support/temp_dir.h"
 
 namespace vorn {
 namespace {
@@ -154,6 +159,108 @@ TEST(PngWriter, LosslessRgbWhenOpaqueRgbaWithAlphaSameOnEveryCoreCount) {
   const Image tiny = Noise(1, 1, false);
   int w = 0, h = 0, channels = 0;
   EXPECT_EQ(DecodePng(EncodePng(tiny.rgba.data(), 1, 1, true), w, h, channels), tiny.rgba);
+}
+
+}  // namespace
+}  // namespace vorn
+
+namespace vorn {
+namespace {
+
+// A PNG put together chunk by chunk: the given IHDR fields, extra chunks, and rows filtered with
+// type 0, deflated whole.
+std::string HandMadePng(int w, int h, uint8_t depth, uint8_t type, const std::vector<uint8_t>& rows,
+                        const std::vector<std::pair<std::string, std::string>>& extra) {
+  std::string out("\x89PNG\r\n\x1a\n", 8);
+  auto chunk = [&](const std::string& kind, const std::string& data) {
+    for (int i = 3; i >= 0; --i) out.push_back(char(data.size() >> (8 * i)));
+    out += kind + data;
+    out += "CRC!";  // not read
+  };
+  std::string ihdr;
+  for (uint32_t v : {uint32_t(w), uint32_t(h)})
+    for (int i = 3; i >= 0; --i) ihdr.push_back(char(v >> (8 * i)));
+  ihdr += std::string{char(depth), char(type), 0, 0, 0};
+  chunk("IHDR", ihdr);
+  for (const auto& [kind, data] : extra) chunk(kind, data);
+  libdeflate_compressor* c = libdeflate_alloc_compressor(6);
+  std::vector<uint8_t> z(libdeflate_zlib_compress_bound(c, rows.size()));
+  z.resize(libdeflate_zlib_compress(c, rows.data(), rows.size(), z.data(), z.size()));
+  libdeflate_free_compressor(c);
+  // Split over two IDAT chunks, as most writers do.
+  chunk("IDAT", std::string(z.begin(), z.begin() + std::ptrdiff_t(z.size() / 2)));
+  chunk("IDAT", std::string(z.begin() + std::ptrdiff_t(z.size() / 2), z.end()));
+  chunk("IEND", "");
+  return out;
+}
+
+std::vector<uint8_t> StbRgba(const std::string& file) {
+  int w = 0, h = 0, n = 0;
+  unsigned char* px = stbi_load_from_memory(reinterpret_cast<const unsigned char*>(file.data()), int(file.size()), &w,
+                                            &h, &n, 4);
+  std::vector<uint8_t> out;
+  if (px) out.assign(px, px + size_t(w) * size_t(h) * 4);
+  stbi_image_free(px);
+  return out;
+}
+
+std::vector<uint8_t> OursRgba(std::string file) {
+  DecodedPng png;
+  if (!DecodePng(file, png)) return {};
+  return std::vector<uint8_t>(png.rgba.get(), png.rgba.get() + size_t(png.width) * size_t(png.height) * 4);
+}
+
+// Every PNG of the examples and the shared models (RGB, RGBA, palette), ours written back, and
+// hand-made grey, grey-alpha and palette files with transparency: the texels stb_image reads.
+TEST(PngReader, ReadsWhatTheGeneralDecoderReads) {
+  std::vector<std::string> files;
+  for (const char* dir : {"/examples", "/../shared/models"}) {
+    const std::filesystem::path root = std::string(VORN_SOURCE_DIR) + dir;
+    if (!std::filesystem::exists(root)) continue;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+      if (e.path().extension() == ".png") files.push_back(testing::ReadText(e.path()));
+  }
+  ASSERT_GE(files.size(), 1u);
+  for (const bool alpha : {false, true}) {
+    const Image im = Noise(77, 33, alpha);
+    const std::vector<uint8_t> ours = EncodePng(im.rgba.data(), im.w, im.h, true);
+    files.emplace_back(ours.begin(), ours.end());
+  }
+  std::vector<uint8_t> grey, greyAlpha, indexed;
+  for (int y = 0; y < 5; ++y) {
+    for (auto* rows : {&grey, &greyAlpha, &indexed}) rows->push_back(0);
+    for (int x = 0; x < 7; ++x) {
+      grey.push_back(uint8_t(x * 30 + y));
+      greyAlpha.insert(greyAlpha.end(), {uint8_t(x * 30), uint8_t(y * 50)});
+      indexed.push_back(uint8_t((x + y) % 3));
+    }
+  }
+  files.push_back(HandMadePng(7, 5, 8, 0, grey, {}));
+  files.push_back(HandMadePng(7, 5, 8, 4, greyAlpha, {{"tEXt", "Comment\0made by hand"}}));
+  files.push_back(HandMadePng(7, 5, 8, 3, indexed, {{"PLTE", std::string("\xff\0\0\0\xff\0\0\0\xff", 9)},
+                                                    {"tRNS", std::string("\x80\xff", 2)}}));
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::vector<uint8_t> expected = StbRgba(files[i]);
+    ASSERT_FALSE(expected.empty()) << i;
+    EXPECT_EQ(OursRgba(files[i]), expected) << "file " << i;
+  }
+}
+
+TEST(PngReader, LeavesOtherKindsAndDamageToTheGeneralDecoder) {
+  const std::vector<uint8_t> rows = {0, 1, 2, 3, 4, 5, 6};
+  EXPECT_TRUE(OursRgba(HandMadePng(1, 1, 16, 2, rows, {})).empty()) << "16 bits";
+  EXPECT_TRUE(OursRgba(HandMadePng(3, 1, 8, 0, {0, 1, 2, 3}, {{"tRNS", std::string("\0\1", 2)}})).empty())
+      << "a grey colour key";
+  const Image im = Noise(40, 20, false);
+  const std::vector<uint8_t> good = EncodePng(im.rgba.data(), im.w, im.h, true);
+  const std::string whole(good.begin(), good.end());
+  for (size_t cut : {size_t(8), size_t(40), whole.size() / 2, whole.size() - 13}) {
+    EXPECT_TRUE(OursRgba(whole.substr(0, cut)).empty()) << "cut at " << cut;
+  }
+  std::string bad = whole;
+  bad[60] = char(bad[60] ^ 0x55);  // inside the deflate stream
+  EXPECT_TRUE(OursRgba(bad).empty());
+  EXPECT_EQ(OursRgba(whole).size(), size_t(40 * 20 * 4));
 }
 
 }  // namespace
