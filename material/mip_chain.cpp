@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
+#include <vector>
 
 #include "host/parallel.h"
 
@@ -78,10 +80,11 @@ bool MipChain::Next(bool twoCores) {
   const bool colour = space_ == TexelSpace::Colour;
   const int w = width_, dw = std::max(1, width_ / 2), dh = std::max(1, height_ / 2);
   const std::vector<Taps> tx = AxisTaps(w, dw), ty = AxisTaps(height_, dh);
-  std::vector<uint16_t> linear(size_t(dw) * size_t(dh) * 4);
-  std::vector<uint8_t> rgba(linear.size());
+  // Every texel is written below: no need to clear them first.
+  std::unique_ptr<uint16_t[]> linear(new uint16_t[size_t(dw) * size_t(dh) * 4]);
+  std::unique_ptr<uint8_t[]> rgba(new uint8_t[size_t(dw) * size_t(dh) * 4]);
   const uint8_t* source = level_ == 0 ? source_ : nullptr;
-  const uint16_t* above = linear_.data();
+  const uint16_t* above = linear_.get();
   // One texel of the level above, 16-bit linear.
   auto texel = [&](int x, int y, int c) -> float {
     const size_t i = (size_t(y) * size_t(w) + size_t(x)) * 4 + size_t(c);

@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace vorn {
 
@@ -23,7 +23,7 @@ class MipChain {
   int Width() const { return width_; }
   int Height() const { return height_; }
   // The current level as 8-bit RGBA, row after row.
-  const uint8_t* Rgba() const { return level_ == 0 ? source_ : rgba_.data(); }
+  const uint8_t* Rgba() const { return level_ == 0 ? source_ : rgba_.get(); }
   // Makes the next level (half the size, at least 1); false at 1 x 1. Rows are split over two
   // threads when twoCores; the texels are the same either way.
   bool Next(bool twoCores);
@@ -32,8 +32,8 @@ class MipChain {
   const uint8_t* source_;
   TexelSpace space_;
   int width_, height_, level_ = 0;
-  std::vector<uint16_t> linear_;  // the current level, linear 16-bit (unused at level 0)
-  std::vector<uint8_t> rgba_;     // the current level, 8-bit (level 0 is source_)
+  std::unique_ptr<uint16_t[]> linear_;  // the current level, linear 16-bit (none at level 0)
+  std::unique_ptr<uint8_t[]> rgba_;     // the current level, 8-bit (level 0 is source_)
 };
 
 }  // namespace vorn
