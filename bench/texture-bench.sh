@@ -2,7 +2,8 @@
 # The texture pipeline's targets, measured on photographs from Debian's mate-backgrounds package:
 # one 4096 x 4096 RGB PNG converted to DDS with every mip level and to PNG (from the PNG, and from
 # a TGA of it), and a scene of 20 textures of 2048 x 2048 exported with conversion. Whole `vorn
-# export` runs (binary .X), wall time and peak resident memory, RUNS runs each.
+# export` runs (binary .X): wall time, processor time (user + system, both cores) and peak resident
+# memory, RUNS runs each. Needs /usr/bin/time and bc.
 #
 #   bench/texture-bench.sh [BUILD_DIR] [RUNS]      (a Release build with VORN_BENCH=ON)
 set -euo pipefail
@@ -58,21 +59,22 @@ mkdir -p "$work/tga" && "$vorn" export "$work/one.json" "$work/tga/one.x" --sile
 scene "$work/tga.json" "$work/tga/photo4096.tga"
 
 run() {  # label scene format
-  local label=$1 json=$2 format=$3 times=() mems=()
+  local label=$1 json=$2 format=$3 times=() mems=() cpus=()
   for r in $(seq "$runs"); do
     rm -rf "$work/out" && mkdir -p "$work/out"
-    /usr/bin/time -f "%e %M" -o "$work/time" "$vorn" export "$json" "$work/out/scene.x" --silent \
+    /usr/bin/time -f "%e %M %U %S" -o "$work/time" "$vorn" export "$json" "$work/out/scene.x" --silent \
       --config-dir "$work" --set TextureConvert=1 --set TextureFormat="$format" >/dev/null
-    read -r t m <"$work/time"
-    times+=("$t"); mems+=("$m")
+    read -r t m u s <"$work/time"
+    times+=("$t"); mems+=("$m"); cpus+=("$(echo "$u + $s" | bc)")
   done
-  local sorted median peak bytes
+  local sorted median peak bytes cpu
   sorted=$(printf '%s\n' "${times[@]}" | sort -n | tr '\n' ' ')
   median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")
   peak=$(printf '%s\n' "${mems[@]}" | sort -n | tail -1)
+  cpu=$(printf '%s\n' "${cpus[@]}" | sort -n | sed -n "$(( (runs + 1) / 2 ))p")
   bytes=$(find "$work/out" -type f ! -name scene.x -printf '%s\n' | awk '{s += $1} END {print s}')
-  printf '%-34s median %6.2f s  (%s)  peak %5d MB  written %d bytes\n' "$label" "$median" "$sorted" \
-    $((peak / 1000)) "$bytes"
+  printf '%-38s median %6.2f s  (%s) cpu %6.2f s  peak %5d MB  written %d bytes\n' "$label" "$median" \
+    "$sorted" "$cpu" $((peak / 1000)) "$bytes"
 }
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
 run "4096 PNG -> DDS, all mip levels" "$work/one.json" 0

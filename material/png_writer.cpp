@@ -102,25 +102,32 @@ std::vector<uint8_t> EncodePng(const uint8_t* rgba, int w, int h, bool twoCores)
   std::unique_ptr<libdeflate_compressor, decltype(&libdeflate_free_compressor)> compressor(
       libdeflate_alloc_compressor(kDeflateLevel), libdeflate_free_compressor);
   if (!compressor) return {};
-  std::vector<uint8_t> idat(libdeflate_zlib_compress_bound(compressor.get(), filtered.size()));
-  const size_t packed = libdeflate_zlib_compress(compressor.get(), filtered.data(), filtered.size(), idat.data(),
-                                                 idat.size());
+  // Deflated straight into the file, into one IDAT chunk after the signature and the header, so
+  // that no second copy of the data is held.
+  constexpr size_t kIdatData = 8 + 25 + 8;
+  const size_t bound = libdeflate_zlib_compress_bound(compressor.get(), filtered.size());
+  if (bound > 0x7fffffffu) return {};
+  std::vector<uint8_t> out(kIdatData + bound);
+  const size_t packed = libdeflate_zlib_compress(compressor.get(), filtered.data(), filtered.size(),
+                                                 out.data() + kIdatData, bound);
   if (packed == 0) return {};
   filtered = {};
-
-  std::vector<uint8_t> out;
-  out.reserve(packed + packed / 65536 * 12 + 64);
-  out.resize(8);
-  std::memcpy(out.data(), "\x89PNG\r\n\x1a\n", 8);
+  out.resize(kIdatData + packed);
+  std::vector<uint8_t> head(8);
+  std::memcpy(head.data(), "\x89PNG\r\n\x1a\n", 8);
   uint8_t ihdr[13] = {};
   Put32BE(ihdr, uint32_t(w));
   Put32BE(ihdr + 4, uint32_t(h));
-  ihdr[8] = 8;                         // bits a channel
-  ihdr[9] = opaque ? 2 : 6;            // truecolour, with alpha or not
-  AppendChunk(out, "IHDR", ihdr, sizeof ihdr);
-  // Chunks of 1 MiB, as common writers do.
-  constexpr size_t kChunk = size_t{1} << 20;
-  for (size_t at = 0; at < packed; at += kChunk) AppendChunk(out, "IDAT", idat.data() + at, std::min(kChunk, packed - at));
+  ihdr[8] = 8;               // bits a channel
+  ihdr[9] = opaque ? 2 : 6;  // truecolour, with alpha or not
+  AppendChunk(head, "IHDR", ihdr, sizeof ihdr);
+  std::memcpy(out.data(), head.data(), 33);
+  Put32BE(&out[33], static_cast<uint32_t>(packed));
+  std::memcpy(&out[37], "IDAT", 4);
+  const uint32_t crc = libdeflate_crc32(libdeflate_crc32(0, "IDAT", 4), out.data() + kIdatData, packed);
+  uint8_t tail[4];
+  Put32BE(tail, crc);
+  out.insert(out.end(), tail, tail + 4);
   AppendChunk(out, "IEND", nullptr, 0);
   return out;
 }

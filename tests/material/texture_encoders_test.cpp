@@ -155,6 +155,18 @@ TEST(PngWriter, LosslessRgbWhenOpaqueRgbaWithAlphaSameOnEveryCoreCount) {
     EXPECT_EQ(DecodePng(file, w, h, channels), im.rgba);
     EXPECT_EQ(channels, alpha ? 4 : 3);
     EXPECT_EQ(EncodePng(im.rgba.data(), im.w, im.h, false), file);
+    // Every chunk's CRC, which stb_image does not check but libpng does.
+    std::vector<std::string> kinds;
+    for (size_t at = 8; at + 12 <= file.size();) {
+      const uint32_t n = uint32_t(file[at]) << 24 | uint32_t(file[at + 1]) << 16 | uint32_t(file[at + 2]) << 8 | file[at + 3];
+      ASSERT_LE(at + 12 + n, file.size());
+      const uint8_t* crc = &file[at + 8 + n];
+      EXPECT_EQ(libdeflate_crc32(0, &file[at + 4], n + 4),
+                uint32_t(crc[0]) << 24 | uint32_t(crc[1]) << 16 | uint32_t(crc[2]) << 8 | crc[3]);
+      kinds.emplace_back(reinterpret_cast<const char*>(&file[at + 4]), 4);
+      at += 12 + n;
+    }
+    EXPECT_EQ(kinds, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
   }
   const Image tiny = Noise(1, 1, false);
   int w = 0, h = 0, channels = 0;
