@@ -8,6 +8,10 @@ pkgs=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev nlohmann-json3-
 if [ "${VORN_CONFORMANCE:-1}" = 1 ]; then
   pkgs+=(wine64 g++-mingw-w64-x86-64 glslang-tools python3-pil)
 fi
+# The texture encoders' comparison and benchmark (bench/texture_encoders.cpp, texture-bench.sh).
+if [ "${VORN_TEXTURE_BENCH:-0}" = 1 ]; then
+  pkgs+=(libsquish-dev libnvtt-dev libspng-dev libpng-dev time bc)
+fi
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
