@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "host/assimp_vertex_join.h"
 #include "host/scene_document_data.h"
 #include "platform/atomic_file.h"
 #include "platform/ini_file.h"
@@ -641,8 +642,11 @@ const aiScene* ReadAssimpFile(Assimp::Importer& importer, const std::string& pat
   // FBX pivots and geometric transforms fold into the node's own transform instead of helper
   // nodes named "<node>_$AssimpFbx$_<part>".
   importer.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
-  return importer.ReadFile(path, aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_SortByPType |
-                                     aiProcess_GenNormals | aiProcess_ValidateDataStructure);
+  // Joining identical vertices runs last of these steps anyway; apart, it runs only on the
+  // meshes it may change (indexed sources, glTF above all, have none).
+  const aiScene* scene = importer.ReadFile(
+      path, aiProcess_Triangulate | aiProcess_SortByPType | aiProcess_GenNormals | aiProcess_ValidateDataStructure);
+  return JoinIdenticalVerticesWhereNeeded(importer, scene);
 }
 
 bool IsSceneDocumentPath(const std::string& path) { return Lower(fs::path(path).extension().string()) == ".json"; }
