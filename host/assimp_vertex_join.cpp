@@ -67,8 +67,9 @@ uint64_t CellHash(int64_t x, int64_t y, int64_t z) {
   return h ^ (h >> 29);
 }
 
-// Any two vertices near in every attribute? Vertices go into a grid of cells as wide as the
-// widest position tolerance; a vertex can only be near those in its own and the 26 cells around.
+// Any two vertices near in every attribute? Vertices go into a grid of cells twice as wide as
+// the widest position tolerance; a vertex can only be near those in its own cell or, on each
+// axis, the neighbour on the side of the cell's middle it lies on: 8 cells.
 bool AnyNearPair(const aiMesh& m) {
   const unsigned n = m.mNumVertices;
   aiVector3D lo = m.mVertices[0], hi = m.mVertices[0];
@@ -80,9 +81,8 @@ bool AnyNearPair(const aiMesh& m) {
   }
   const float reach = std::max({std::fabs(lo.x), std::fabs(lo.y), std::fabs(lo.z), std::fabs(hi.x), std::fabs(hi.y),
                                 std::fabs(hi.z)});
-  // No pair of positions near enough to join lies more than one cell apart on any axis.
-  const float cell = std::max(kPositionAbsolute, kPositionRelative * reach);
-  if (reach / cell > 1e15f) return true;
+  // At most 50,000 cells across, so a point's place in its cell is known to far better than 1 %.
+  const float cell = 2 * std::max(kPositionAbsolute, kPositionRelative * reach);
 
   size_t buckets = 1;
   while (buckets < 2 * size_t{n}) buckets <<= 1;
@@ -91,13 +91,17 @@ bool AnyNearPair(const aiMesh& m) {
   for (unsigned v = 0; v < n; ++v) {
     const aiVector3D& p = m.mVertices[v];
     int64_t* c = &cells[3 * size_t{v}];
-    c[0] = static_cast<int64_t>(std::floor(p.x / cell));
-    c[1] = static_cast<int64_t>(std::floor(p.y / cell));
-    c[2] = static_cast<int64_t>(std::floor(p.z / cell));
-    for (int dx = -1; dx <= 1; ++dx)
-      for (int dy = -1; dy <= 1; ++dy)
-        for (int dz = -1; dz <= 1; ++dz) {
-          const int64_t x = c[0] + dx, y = c[1] + dy, z = c[2] + dz;
+    int64_t side[3];
+    const float scaled[3] = {p.x / cell, p.y / cell, p.z / cell};
+    for (int k = 0; k < 3; ++k) {
+      const float f = std::floor(scaled[k]);
+      c[k] = static_cast<int64_t>(f);
+      side[k] = scaled[k] - f < 0.5f ? -1 : 1;
+    }
+    for (int dx = 0; dx < 2; ++dx)
+      for (int dy = 0; dy < 2; ++dy)
+        for (int dz = 0; dz < 2; ++dz) {
+          const int64_t x = c[0] + dx * side[0], y = c[1] + dy * side[1], z = c[2] + dz * side[2];
           for (uint32_t o = head[CellHash(x, y, z) & (buckets - 1)]; o != UINT32_MAX; o = next[o]) {
             const int64_t* oc = &cells[3 * size_t{o}];
             if (oc[0] != x || oc[1] != y || oc[2] != z) continue;
