@@ -12,6 +12,7 @@
 
 #include "app/huge_pages.h"
 #include "app/plugin_loader.h"
+#include "app/scene_loader.h"
 #include "host/assimp_scene.h"
 #include "host/scene_document.h"
 #include "platform/console_ui.h"
@@ -71,7 +72,7 @@ int RunExport(const ExportArgs& a) {
   std::unique_ptr<vorn::SceneDocument> scene;
   std::vector<vorn::ImportedClip> clips;
   try {
-    scene = vorn::LoadScene(a.scene, &clips);
+    scene = vorn::app::LoadScene(a.scene, &clips);
   } catch (const std::exception& e) {
     return Fail(2, e.what());
   }

@@ -17,9 +17,9 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "host/assimp_vertex_join.h"
 #include "host/scene_document_data.h"
 #include "platform/atomic_file.h"
-#include "platform/ini_file.h"
 
 namespace vorn {
 
@@ -58,11 +58,6 @@ Quat ToQuat(aiQuaternion q) {
 
 Point3 ToPoint(const aiVector3D& v) { return {v.x, v.y, v.z}; }
 Color ToColor(const aiColor4D& c) { return {c.r, c.g, c.b}; }
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 // A uniform scale times a rotation: such a transform moves through S, R and T keys unchanged
 // in kind.
@@ -641,11 +636,12 @@ const aiScene* ReadAssimpFile(Assimp::Importer& importer, const std::string& pat
   // FBX pivots and geometric transforms fold into the node's own transform instead of helper
   // nodes named "<node>_$AssimpFbx$_<part>".
   importer.SetPropertyBool(AI_CONFIG_IMPORT_FBX_PRESERVE_PIVOTS, false);
-  return importer.ReadFile(path, aiProcess_Triangulate | aiProcess_JoinIdenticalVertices | aiProcess_SortByPType |
-                                     aiProcess_GenNormals | aiProcess_ValidateDataStructure);
+  // Joining identical vertices runs last of these steps anyway; apart, it runs only on the
+  // meshes it may change (indexed sources, glTF above all, have none).
+  const aiScene* scene = importer.ReadFile(
+      path, aiProcess_Triangulate | aiProcess_SortByPType | aiProcess_GenNormals | aiProcess_ValidateDataStructure);
+  return JoinIdenticalVerticesWhereNeeded(importer, scene);
 }
-
-bool IsSceneDocumentPath(const std::string& path) { return Lower(fs::path(path).extension().string()) == ".json"; }
 
 std::unique_ptr<SceneDocument> LoadAssimpScene(const std::string& path, std::vector<ImportedClip>* clips) {
   Assimp::Importer importer;
@@ -663,21 +659,6 @@ std::unique_ptr<SceneDocument> LoadAssimpScene(const std::string& path, std::vec
 std::unique_ptr<SceneDocument> LoadScene(const std::string& path, std::vector<ImportedClip>* clips) {
   if (clips) clips->clear();
   return IsSceneDocumentPath(path) ? LoadSceneDocument(path) : LoadAssimpScene(path, clips);
-}
-
-std::vector<std::string> ClipSettings(const std::vector<ImportedClip>& clips, const std::string& settingsPath) {
-  std::vector<std::string> sets;
-  if (clips.empty()) return sets;
-  platform::IniFile ini;
-  if (ini.Load(settingsPath) && ini.Has("Option", "AnimationCount")) return sets;
-  sets.push_back("AnimationCount=" + std::to_string(clips.size()));
-  for (size_t i = 0; i < clips.size(); ++i) {
-    const std::string key = "Animation" + std::to_string(i) + "_";
-    sets.push_back(key + "Name=" + clips[i].name);
-    sets.push_back(key + "StartKey=" + std::to_string(clips[i].startFrame));
-    sets.push_back(key + "EndKey=" + std::to_string(clips[i].endFrame));
-  }
-  return sets;
 }
 
 }  // namespace vorn

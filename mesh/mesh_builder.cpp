@@ -160,9 +160,18 @@ struct FaceProbe {
 
 // Room for every vertex the faces can make, so the vertex arrays never move while they grow:
 // a move copies them and touches twice their size. Untouched room costs address space only;
-// where even that is short, room for one vertex a position.
+// where even that is short, room for one vertex a position. Small meshes get that too and grow:
+// their arrays live in the heap, where with huge pages the room is zeroed whether used or not
+// (three times the vertices a mesh usually has), and moving them costs little.
 void ReserveVertices(XMeshData& data, size_t most, size_t positions) {
+  constexpr size_t kReserveAllFrom = 3 * kTwoCoreMinimum;
   const size_t stride = data.texCoordStride;
+  if (most < kReserveAllFrom) {
+    data.vertices.reserve(positions);
+    data.corners.reserve(positions);
+    data.texCoords.reserve(positions * stride);
+    return;
+  }
   try {
     data.vertices.reserve(most);
     data.corners.reserve(most);

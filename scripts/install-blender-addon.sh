@@ -12,7 +12,7 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 mkdir -p "$stage/io_scene_vorn/bin"
 cp blender/io_scene_vorn/*.py "$stage/io_scene_vorn/"
-cp build/app/vorn build/app/vorn.dle "$stage/io_scene_vorn/bin/"
+cp build/app/vorn build/app/vorn.dle build/app/vorn_assimp.so "$stage/io_scene_vorn/bin/"
 mkdir -p out
 zip_path=$PWD/out/io_scene_vorn.zip
 rm -f "$zip_path"

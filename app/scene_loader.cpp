@@ -1,0 +1,37 @@
+#include "app/scene_loader.h"
+
+#include <dlfcn.h>
+
+#include <stdexcept>
+
+#include "app/plugin_loader.h"
+
+namespace vorn::app {
+
+namespace {
+
+using LoadFn = SceneDocument* (*)(const char*, std::vector<ImportedClip>*, std::string*);
+
+LoadFn ImporterEntry() {
+  const std::string plugin = DefaultPluginPath();
+  const std::string path = plugin.substr(0, plugin.find_last_of('/') + 1) + "vorn_assimp.so";
+  // Stays loaded: the scene it makes runs its code until exit.
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) throw std::runtime_error(std::string("cannot load the importer module: ") + dlerror());
+  void* entry = dlsym(handle, "VornLoadAssimpScene");
+  if (!entry) throw std::runtime_error(path + ": the module does not export VornLoadAssimpScene");
+  return reinterpret_cast<LoadFn>(entry);
+}
+
+}  // namespace
+
+std::unique_ptr<SceneDocument> LoadScene(const std::string& path, std::vector<ImportedClip>* clips) {
+  if (clips) clips->clear();
+  if (IsSceneDocumentPath(path)) return LoadSceneDocument(path);
+  std::string error;
+  std::unique_ptr<SceneDocument> scene(ImporterEntry()(path.c_str(), clips, &error));
+  if (!scene) throw std::runtime_error(error);
+  return scene;
+}
+
+}  // namespace vorn::app
