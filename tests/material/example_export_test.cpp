@@ -186,7 +186,9 @@ TEST_F(TexturedExample, ProgressMovesWhileTexturesConvert) {
   for (const Shown& s : shown) {
     between |= s.percent > 95 && s.percent < 100 && s.converted == 1;
     // The two conversions are most of the write phase: half of them is not most of the display.
-    if (s.converted < 2) EXPECT_LE(s.percent, 97) << "the display ran ahead of the conversions";
+    if (s.converted < 2) {
+      EXPECT_LE(s.percent, 97) << "the display ran ahead of the conversions";
+    }
   }
   EXPECT_TRUE(between) << "an update above 95 % after the first texture and before the second";
 }
