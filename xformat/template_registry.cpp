@@ -66,21 +66,21 @@ const char* TypeKeyword(XMemberType type) {
   return "";
 }
 
-uint16_t TypeToken(XMemberType type) {
+XTok TypeToken(XMemberType type) {
   switch (type) {
-    case XMemberType::Word: return 40;
-    case XMemberType::Dword: return 41;
-    case XMemberType::Float: return 42;
-    case XMemberType::Double: return 43;
-    case XMemberType::Char: return 44;
+    case XMemberType::Word: return XTok::KwWord;
+    case XMemberType::Dword: return XTok::KwDword;
+    case XMemberType::Float: return XTok::KwFloat;
+    case XMemberType::Double: return XTok::KwDouble;
+    case XMemberType::Char: return XTok::KwChar;
     case XMemberType::Uchar:
-    case XMemberType::Byte: return 45;
-    case XMemberType::Sword: return 46;
-    case XMemberType::Sdword: return 47;
-    case XMemberType::String: return 49;
-    case XMemberType::Template: return 1;
+    case XMemberType::Byte: return XTok::KwUchar;
+    case XMemberType::Sword: return XTok::KwSword;
+    case XMemberType::Sdword: return XTok::KwSdword;
+    case XMemberType::String: return XTok::KwLpstr;
+    case XMemberType::Template: return XTok::Name;
   }
-  return 0;
+  return XTok::End;
 }
 
 void PutWord(std::vector<uint8_t>& out, uint16_t v) {
@@ -88,18 +88,20 @@ void PutWord(std::vector<uint8_t>& out, uint16_t v) {
   out.push_back(static_cast<uint8_t>(v >> 8));
 }
 
+void PutToken(std::vector<uint8_t>& out, XTok kind) { PutWord(out, TokenCode(kind)); }
+
 void PutDword(std::vector<uint8_t>& out, uint32_t v) {
   for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
 void PutName(std::vector<uint8_t>& out, std::string_view name) {
-  PutWord(out, 1);
+  PutToken(out, XTok::Name);
   PutDword(out, static_cast<uint32_t>(name.size()));
   out.insert(out.end(), name.begin(), name.end());
 }
 
 void PutGuid(std::vector<uint8_t>& out, const Guid& guid) {
-  PutWord(out, 5);
+  PutToken(out, XTok::Guid);
   uint8_t bytes[16];
   StoreGuid(guid, bytes);
   out.insert(out.end(), bytes, bytes + 16);
@@ -400,43 +402,43 @@ void AppendTemplateText(const TemplateRegistry& registry, const XTemplate& tpl, 
 
 void AppendTemplateBinary(const TemplateRegistry& registry, const XTemplate& tpl,
                           std::vector<uint8_t>& out) {
-  PutWord(out, 31);
+  PutToken(out, XTok::Template);
   PutName(out, tpl.name);
-  PutWord(out, 10);
+  PutToken(out, XTok::OBrace);
   PutGuid(out, tpl.guid);
   for (const XTemplateMember& m : tpl.members) {
-    if (m.isArray) PutWord(out, 52);
+    if (m.isArray) PutToken(out, XTok::KwArray);
     if (m.type == XMemberType::Template) {
       PutName(out, registry.At(m.templateIndex).name);
     } else {
-      PutWord(out, TypeToken(m.type));
+      PutToken(out, TypeToken(m.type));
     }
     PutName(out, m.name);
     for (uint32_t d = 0; d < m.dimCount; ++d) {
       const XArrayDim& dim = tpl.dims[m.firstDim + d];
-      PutWord(out, 14);
+      PutToken(out, XTok::OBracket);
       if (dim.member >= 0) {
         PutName(out, tpl.members[dim.member].name);
       } else {
-        PutWord(out, 3);
+        PutToken(out, XTok::Integer);
         PutDword(out, dim.size);
       }
-      PutWord(out, 15);
+      PutToken(out, XTok::CBracket);
     }
-    PutWord(out, 20);
+    PutToken(out, XTok::Semicolon);
   }
   if (tpl.restriction == XRestriction::Open) {
-    for (int code : {14, 18, 18, 18, 15}) PutWord(out, static_cast<uint16_t>(code));
+    for (XTok kind : {XTok::OBracket, XTok::Dot, XTok::Dot, XTok::Dot, XTok::CBracket}) PutToken(out, kind);
   } else if (tpl.restriction == XRestriction::Restricted) {
-    PutWord(out, 14);
+    PutToken(out, XTok::OBracket);
     for (size_t i = 0; i < tpl.allowedNames.size(); ++i) {
-      if (i) PutWord(out, 19);
+      if (i) PutToken(out, XTok::Comma);
       PutName(out, tpl.allowedNames[i]);
       if (!tpl.allowedGuids[i].IsZero()) PutGuid(out, tpl.allowedGuids[i]);
     }
-    PutWord(out, 15);
+    PutToken(out, XTok::CBracket);
   }
-  PutWord(out, 11);
+  PutToken(out, XTok::CBrace);
 }
 
 std::vector<uint8_t> EncodeTemplatesBinary(const TemplateRegistry& registry,

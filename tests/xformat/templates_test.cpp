@@ -111,6 +111,7 @@ TEST(TemplateBlocks, MembersAndLayoutsOfWrittenTemplates) {
       {kEffectParamDWordGuid, "EffectParamDWord", -1, XRestriction::Closed},
       {kEffectInstanceGuid, "EffectInstance", -1, XRestriction::Open},
       {kAnimTicksPerSecondGuid, "AnimTicksPerSecond", 4, XRestriction::Closed},
+      {kVertexDuplicationIndicesGuid, "VertexDuplicationIndices", -1, XRestriction::Closed},
   };
   for (const Expect& e : expected) {
     const XTemplate* t = registry.Find(e.id);
