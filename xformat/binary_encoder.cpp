@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "xformat/data_walker.h"
+#include "xformat/template_serialisers.h"
 #include "xformat/token_codes.h"
 #include "xformat/xfile_encoders.h"
 

@@ -7,6 +7,7 @@
 #include "xformat/standard_templates.h"
 #include "xformat/template_ids.h"
 #include "xformat/template_registry.h"
+#include "xformat/template_serialisers.h"
 
 namespace vorn {
 namespace {
