@@ -23,6 +23,8 @@
 #include <stb/stb_image.h>
 #pragma GCC diagnostic pop
 
+#include "tests/support/temp_dir.h"
+
 namespace vorn {
 namespace {
 
@@ -43,13 +45,6 @@ void ExpectError(const std::string& text, const std::string& where, const std::s
     EXPECT_EQ(e.where(), where) << e.what();
     EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
   }
-}
-
-fs::path TempDir(const std::string& name) {
-  fs::path p = fs::path(VORN_BINARY_DIR) / "scene_document_test" / name;
-  fs::remove_all(p);
-  fs::create_directories(p);
-  return p;
 }
 
 void ExpectMatrix(const Matrix3& a, const Matrix3& b) {
@@ -643,7 +638,8 @@ TEST(SceneDocumentTest, DeepNestingIsRefusedAndLongParentChainsWork) {
 }
 
 TEST(SceneDocumentTest, FileErrorsNameTheFile) {
-  fs::path dir = TempDir("file_errors");
+  const testing::TempDir tmp;
+  const fs::path dir = tmp.path();
   std::ofstream(dir / "bad.json") << R"({"nodes": [{"name": "A", "hidden": 1}]})";
   try {
     LoadSceneDocument((dir / "bad.json").string());
@@ -663,7 +659,8 @@ void WriteBytes(const fs::path& p, const void* data, size_t size) {
 }
 
 TEST(SceneDocumentTest, SidecarBuffersLoadAndAreBoundsChecked) {
-  fs::path dir = TempDir("sidecar");
+  const testing::TempDir tmp;
+  const fs::path dir = tmp.path();
   const float verts[] = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0};
   const uint32_t faces[] = {0, 1, 2, 2, 1, 3};
   const uint16_t mats[] = {4, 5};
@@ -712,7 +709,8 @@ TEST(SceneDocumentTest, SidecarBuffersLoadAndAreBoundsChecked) {
 // Narrow elements are converted a staging chunk at a time: every element, whichever chunk it
 // falls in, must land in its own place, and an error must name the element's own index.
 TEST(SceneDocumentTest, SidecarArraysLargerThanOneReadArriveWhole) {
-  fs::path dir = TempDir("sidecar_big");
+  const testing::TempDir tmp;
+  const fs::path dir = tmp.path();
   constexpr size_t kVerts = 30001, kFaces = 30000;
   std::vector<float> xyz(kVerts * 3, 0.0f), uv(kVerts * 2);
   for (size_t i = 0; i < kVerts; ++i) xyz[3 * i] = uv[2 * i] = float(i), uv[2 * i + 1] = -float(i);
@@ -755,7 +753,8 @@ TEST(SceneDocumentTest, SidecarArraysLargerThanOneReadArriveWhole) {
 // ---- Host services --------------------------------------------------------------------------
 
 TEST(SceneDocumentTest, BitmapOutputWritesAnImageWithRowZeroAtTheTop) {
-  fs::path dir = TempDir("bitmap");
+  const testing::TempDir tmp;
+  const fs::path dir = tmp.path();
   auto doc = Load("{}");
   const std::string path = (dir / "out.bmp").string();
   HostBitmap* bm = doc->CreateBitmap(path, 4, 3);
@@ -836,7 +835,8 @@ namespace {
 
 // A million-face grid from sidecar buffers, map channel sharing the face buffer.
 TEST(SceneDocumentTest, MillionFaceSidecarMeshLoads) {
-  fs::path dir = TempDir("large");
+  const testing::TempDir tmp;
+  const fs::path dir = tmp.path();
   const uint32_t side = 708, n = side + 1;
   std::vector<float> verts;
   verts.reserve(size_t(n) * n * 3);
