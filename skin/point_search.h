@@ -3,6 +3,7 @@
 // the lowest index on ties.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -12,6 +13,7 @@ namespace vorn {
 
 // Squared distance as every search of the skin code computes it.
 inline float SquaredDistance(Point3 a, Point3 b) { return LengthSquared(a - b); }
+inline double Distance(Point3 a, Point3 b) { return std::sqrt(static_cast<double>(SquaredDistance(a, b))); }
 
 class PointSearch {
  public:

@@ -20,9 +20,6 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "object bytes are laid out in host order");
 
-inline constexpr Guid kVertexDuplicationIndicesGuid{
-    0xB8D65549, 0xD7C9, 0x4995, {0x89, 0xCF, 0x53, 0xA9, 0xA8, 0xB0, 0x31, 0xE3}};
-
 // Lays out DWORDs and floats in a buffer sized up front; every byte is written, so it starts
 // uninitialised.
 class ObjectBytes {

@@ -5,16 +5,13 @@
 #include <vector>
 
 #include "xformat/data_walker.h"
+#include "xformat/template_serialisers.h"
+#include "xformat/token_codes.h"
 #include "xformat/xfile_encoders.h"
 
 namespace vorn {
 
 namespace {
-
-enum : uint16_t {
-  kTokName = 1, kTokString = 2, kTokIntegerList = 6, kTokFloatList = 7,
-  kTokOBrace = 10, kTokCBrace = 11, kTokComma = 19, kTokSemicolon = 20,
-};
 
 // Counts what a write pass will put out: the length of every token list, in order, and the
 // bytes of the whole stream, so lists can be written with their counts in front and the stream
@@ -30,13 +27,14 @@ struct BinaryVisitor {
   static constexpr bool kFlatLists = true;  // runs of one type go into one list anyway
   ByteBuffer* out;
   ListCounts& counts;
-  uint16_t list = 0;  // kind of the open list, 0 when none
+  XTok list = XTok::End;  // kind of the open list, End when none
   size_t next = 0;    // write pass: the next list's entry in counts.lengths
 
   void Word(uint16_t v) {
     if constexpr (kCount) counts.bytes += 2;
     else out->PutWord(v);
   }
+  void Token(XTok kind) { Word(TokenCode(kind)); }
   void Dword(uint32_t v) {
     if constexpr (kCount) counts.bytes += 4;
     else out->PutDword(v);
@@ -46,18 +44,18 @@ struct BinaryVisitor {
     else out->Append(p, n);
   }
   void Name(std::string_view name) {
-    Word(kTokName);
+    Token(XTok::Name);
     Dword(static_cast<uint32_t>(name.size()));
     Bytes(name.data(), name.size());
   }
 
-  void Open(uint16_t kind, uint32_t n) {
+  void Open(XTok kind, uint32_t n) {
     if (list == kind) {
       if constexpr (kCount) counts.lengths.back() += n;
       return;
     }
     list = kind;
-    Word(kind);
+    Token(kind);
     if constexpr (kCount) {
       counts.lengths.push_back(n);
       counts.bytes += 4;
@@ -65,7 +63,7 @@ struct BinaryVisitor {
       out->PutDword(counts.lengths[next++]);
     }
   }
-  void Flush() { list = 0; }
+  void Flush() { list = XTok::End; }
 
   static uint32_t Widen(XMemberType type, const uint8_t* p) {
     switch (type) {
@@ -91,7 +89,7 @@ struct BinaryVisitor {
   void Values(XMemberType type, const uint8_t* p, uint32_t n) {
     if (n == 0) return;
     const bool floats = type == XMemberType::Float || type == XMemberType::Double;
-    Open(floats ? kTokFloatList : kTokIntegerList, n);
+    Open(floats ? XTok::FloatList : XTok::IntegerList, n);
     if constexpr (kCount) {
       counts.bytes += 4 * uint64_t{n};
     } else if (type == XMemberType::Float || type == XMemberType::Dword || type == XMemberType::Sdword) {
@@ -118,10 +116,10 @@ struct BinaryVisitor {
   }
   void String(const char* text, size_t length, bool moreInArray) {
     Flush();
-    Word(kTokString);
+    Token(XTok::String);
     Dword(static_cast<uint32_t>(length));
     Bytes(text, length);
-    Word(moreInArray ? kTokComma : kTokSemicolon);
+    Token(moreInArray ? XTok::Comma : XTok::Semicolon);
   }
   void MemberEnd(uint32_t) {}
   void ElementEnd(bool, uint32_t) {}
@@ -135,23 +133,23 @@ bool EncodeObjects(const XFileTree& tree, BinaryVisitor<kCount>& v, std::string*
   uint32_t current = tree.firstTop;
   while (current != kNoObject || !open.empty()) {
     if (current == kNoObject) {
-      v.Word(kTokCBrace);
+      v.Token(XTok::CBrace);
       current = tree.objects[open.back()].nextSibling;
       open.pop_back();
       continue;
     }
     const XTreeObject& o = tree.objects[current];
     if (o.isReference) {
-      v.Word(kTokOBrace);
+      v.Token(XTok::OBrace);
       v.Name(o.name);
-      v.Word(kTokCBrace);
+      v.Token(XTok::CBrace);
       current = o.nextSibling;
       continue;
     }
     const XTemplate& tpl = *tree.TemplateOf(o);
     v.Name(tpl.name);
     if (!o.name.empty()) v.Name(o.name);
-    v.Word(kTokOBrace);
+    v.Token(XTok::OBrace);
     std::span<const uint8_t> data = tree.Data(o);
     DataCursor c{data.data(), data.size()};
     std::string why;
@@ -165,7 +163,7 @@ bool EncodeObjects(const XFileTree& tree, BinaryVisitor<kCount>& v, std::string*
       current = o.firstChild;
       continue;
     }
-    v.Word(kTokCBrace);
+    v.Token(XTok::CBrace);
     current = o.nextSibling;
   }
   return true;

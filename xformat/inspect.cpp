@@ -3,6 +3,7 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "xformat/template_serialisers.h"
 #include "xformat/xfile_encoders.h"
 
 namespace vorn {

@@ -2,6 +2,7 @@
 
 
 #include "xformat/template_registry.h"
+#include "xformat/template_serialisers.h"
 
 namespace vorn {
 

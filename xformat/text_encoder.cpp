@@ -6,6 +6,7 @@
 
 #include "xformat/data_walker.h"
 #include "xformat/template_ids.h"
+#include "xformat/template_serialisers.h"
 #include "xformat/xfile_encoders.h"
 
 namespace vorn {

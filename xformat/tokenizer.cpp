@@ -140,49 +140,50 @@ bool XTokenizer::NextBinary(XToken* t) {
   const uint16_t code = static_cast<uint16_t>(data_[pos_] | data_[pos_ + 1] << 8);
   pos_ += 2;
   const size_t left = size_ - pos_;
-  switch (code) {
-    case 1:    // NAME: DWORD length, characters
-    case 2: {  // STRING: DWORD length, characters, terminator token
+  switch (static_cast<XTok>(code)) {
+    case XTok::Name:      // DWORD length, characters
+    case XTok::String: {  // DWORD length, characters, terminator token
       if (left < 4) return Fail("truncated name");
       const uint32_t length = Load32(data_ + pos_);
       if (length > left - 4) return Fail("name or string runs past the end");
-      t->kind = code == 1 ? XTok::Name : XTok::String;
+      t->kind = static_cast<XTok>(code);
       t->text = std::string_view(reinterpret_cast<const char*>(data_ + pos_ + 4), length);
       pos_ += 4 + static_cast<size_t>(length);
-      if (code == 2) {
+      if (t->kind == XTok::String) {
         if (size_ - pos_ < 2) return Fail("string without terminator");
         const uint16_t term = static_cast<uint16_t>(data_[pos_] | data_[pos_ + 1] << 8);
-        if (term != 19 && term != 20) return Fail("string not closed by ';' or ','");
+        if (term != TokenCode(XTok::Comma) && term != TokenCode(XTok::Semicolon))
+          return Fail("string not closed by ';' or ','");
         pos_ += 2;
       }
       return true;
     }
-    case 3:
+    case XTok::Integer:
       if (left < 4) return Fail("truncated integer");
       t->kind = XTok::Integer;
       t->integer = Load32(data_ + pos_);
       pos_ += 4;
       return true;
-    case 5:
+    case XTok::Guid:
       if (left < 16) return Fail("truncated GUID");
       t->kind = XTok::Guid;
       t->guid = LoadGuid(data_ + pos_);
       pos_ += 16;
       return true;
-    case 6:
-    case 7: {
+    case XTok::IntegerList:
+    case XTok::FloatList: {
       if (left < 4) return Fail("truncated list");
       const uint32_t count = Load32(data_ + pos_);
-      const size_t entry = code == 6 ? 4 : floatBytes_;
+      const size_t entry = static_cast<XTok>(code) == XTok::IntegerList ? 4 : floatBytes_;
       if (count > (left - 4) / entry) return Fail("list runs past the end");
-      t->kind = code == 6 ? XTok::IntegerList : XTok::FloatList;
+      t->kind = static_cast<XTok>(code);
       t->count = count;
       t->list = data_ + pos_ + 4;
       pos_ += 4 + count * entry;
       return true;
     }
     default:
-      if ((code >= 10 && code <= 20) || code == 31 || (code >= 40 && code <= 52)) {
+      if (IsBareTokenCode(code)) {
         t->kind = static_cast<XTok>(code);
         return true;
       }

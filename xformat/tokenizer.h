@@ -7,47 +7,9 @@
 #include <string_view>
 
 #include "xformat/guid.h"
+#include "xformat/token_codes.h"
 
 namespace vorn {
-
-// Binary token codes as the binary encoding stores them; Name also carries every bare word of
-// the text encoding (identifiers and numbers alike).
-enum class XTok : uint16_t {
-  End = 0,
-  Name = 1,
-  String = 2,
-  Integer = 3,
-  Guid = 5,
-  IntegerList = 6,
-  FloatList = 7,
-  OBrace = 10,
-  CBrace = 11,
-  OParen = 12,
-  CParen = 13,
-  OBracket = 14,
-  CBracket = 15,
-  OAngle = 16,
-  CAngle = 17,
-  Dot = 18,
-  Comma = 19,
-  Semicolon = 20,
-  Template = 31,
-  KwWord = 40,
-  KwDword = 41,
-  KwFloat = 42,
-  KwDouble = 43,
-  KwChar = 44,
-  KwUchar = 45,
-  KwSword = 46,
-  KwSdword = 47,
-  KwVoid = 48,
-  KwLpstr = 49,
-  KwUnicode = 50,
-  KwCstring = 51,
-  KwArray = 52,
-  // Text only: BYTE has no binary code of its own and is stored as UCHAR.
-  KwByte = 200,
-};
 
 struct XToken {
   XTok kind = XTok::End;

@@ -52,24 +52,29 @@ class TerminalDialog : public ::testing::Test {
     (void)std::system(("tmux capture-pane -p -t " + session_ + " >" + Quote(file)).c_str());
     return Read(file);
   }
-  bool WaitFor(const std::string& text) {
-    for (int i = 0; i < 200; ++i) {
-      if (Screen().find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // Polls until done() holds. The limit is only there so that a broken dialog fails the test;
+  // a slow machine just takes longer.
+  template <class Done>
+  static bool Eventually(Done done) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (;;) {
+      if (done()) return true;
+      if (std::chrono::steady_clock::now() > limit) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    return false;
   }
-  // tmux key names: "Tab", "Enter", "Space", "Escape", or literal text with -l.
+  bool WaitFor(const std::string& text) {
+    return Eventually([&] { return Screen().find(text) != std::string::npos; });
+  }
+  // tmux key names: "Tab", "Enter", "Space", "Escape", or literal text with -l. Keys queue up in
+  // the terminal and are read in order, so nothing waits between them.
   void Keys(const std::string& keys, bool literal = false) {
     ASSERT_EQ(std::system(("tmux send-keys -t " + session_ + (literal ? " -l " : " ") + keys).c_str()), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   int Status() {
-    for (int i = 0; i < 200; ++i) {
-      if (fs::exists(dir_ / "status") && !Read(dir_ / "status").empty()) return std::atoi(Read(dir_ / "status").c_str());
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return -1;
+    std::string status;
+    Eventually([&] { return !(status = Read(dir_ / "status")).empty(); });
+    return status.empty() ? -1 : std::atoi(status.c_str());
   }
   static std::string Read(const fs::path& p) {
     std::ifstream in(p);
@@ -120,6 +125,12 @@ class TerminalDialog : public ::testing::Test {
     Keys(Quote(twice ? click + click : click), true);
     // Past the time in which curses waits for a further click to make a double or triple one.
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  // The text of a clip list cell once the screen shows want, else as it last showed it.
+  std::string Cell(int row, int column, const std::string& want) {
+    std::string seen;
+    Eventually([&] { return (seen = CellOnScreen(row, column)) == want; });
+    return seen;
   }
   // The text of a clip list cell as the screen shows it, found below the list's header line
   // wherever the dialog is scrolled to.
@@ -193,7 +204,7 @@ TEST_F(TerminalDialog, TypingIntoAClipCellReplacesItsText) {
         << "Animation0_StartKey=10\nAnimation0_EndKey=20\n";
     Start();
     ASSERT_TRUE(WaitFor("Animation Clips")) << Screen();
-    ASSERT_EQ(CellOnScreen(0, 2), "20") << Screen();
+    ASSERT_EQ(Cell(0, 2, "20"), "20") << Screen();
     if (way == kClickTwice) {
       ClickCell(0, 2);
       ClickCell(0, 2);
@@ -207,16 +218,16 @@ TEST_F(TerminalDialog, TypingIntoAClipCellReplacesItsText) {
       ClickCell(0, 2, true);
     }
     Keys("15", true);
-    EXPECT_EQ(CellOnScreen(0, 2), "15_") << Screen();
+    EXPECT_EQ(Cell(0, 2, "15_"), "15_") << Screen();
     Keys("Enter");
-    EXPECT_EQ(CellOnScreen(0, 2), "15") << Screen();
+    EXPECT_EQ(Cell(0, 2, "15"), "15") << Screen();
     // A second edit of the same cell replaces again; Backspace first empties the selected text.
     if (way == kEnter) {
       Keys("Enter");
       Keys("BSpace");
       Keys("12", true);
       Keys("Enter");
-      EXPECT_EQ(CellOnScreen(0, 2), "12") << Screen();
+      EXPECT_EQ(Cell(0, 2, "12"), "12") << Screen();
     }
     Keys("BTab");  // to the edit before the list (a click focuses the list too), where Enter is OK
     Keys("Enter");
@@ -234,7 +245,7 @@ TEST_F(TerminalDialog, EscapeCancelsWithNothingWritten) {
   Keys("Space");
   Keys("Escape");
   EXPECT_EQ(Status(), 1);
-  EXPECT_NE(Screen().find("export cancelled"), std::string::npos) << Screen();
+  EXPECT_TRUE(WaitFor("export cancelled")) << Screen();
   EXPECT_FALSE(fs::exists(Out()));
   EXPECT_FALSE(fs::exists(dir_ / "cfg" / "vorn_max_config.ini"));
 }

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +22,8 @@
 #pragma GCC diagnostic ignored "-Wunused-but-set-variable"
 #include <stb/stb_image.h>
 #pragma GCC diagnostic pop
+
+#include "tests/support/temp_dir.h"
 
 namespace vorn {
 namespace {
@@ -44,13 +45,6 @@ void ExpectError(const std::string& text, const std::string& where, const std::s
     EXPECT_EQ(e.where(), where) << e.what();
     EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
   }
-}
-
-fs::path TempDir(const std::string& name) {
-  fs::path p = fs::path(VORN_BINARY_DIR) / "scene_document_test" / name;
-  fs::remove_all(p);
-  fs::create_directories(p);
-  return p;
 }
 
 void ExpectMatrix(const Matrix3& a, const Matrix3& b) {
@@ -644,7 +638,8 @@ TEST(SceneDocumentTest, DeepNestingIsRefusedAndLongParentChainsWork) {
 }
 
 TEST(SceneDocumentTest, FileErrorsNameTheFile) {
-  fs::path dir = TempDir("file_errors");
+  const testing::TempDir tmp;
+  const fs::path dir = tmp.path();
   std::ofstream(dir / "bad.json") << R"({"nodes": [{"name": "A", "hidden": 1}]})";
   try {
     LoadSceneDocument((dir / "bad.json").string());
@@ -664,7 +659,8 @@ void WriteBytes(const fs::path& p, const void* data, size_t size) {
 }
 
 TEST(SceneDocumentTest, SidecarBuffersLoadAndAreBoundsChecked) {
-  fs::path dir = TempDir("sidecar");
+  const testing::TempDir tmp;
+  const fs::path dir = tmp.path();
   const float verts[] = {0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0};
   const uint32_t faces[] = {0, 1, 2, 2, 1, 3};
   const uint16_t mats[] = {4, 5};
@@ -713,7 +709,8 @@ TEST(SceneDocumentTest, SidecarBuffersLoadAndAreBoundsChecked) {
 // Narrow elements are converted a staging chunk at a time: every element, whichever chunk it
 // falls in, must land in its own place, and an error must name the element's own index.
 TEST(SceneDocumentTest, SidecarArraysLargerThanOneReadArriveWhole) {
-  fs::path dir = TempDir("sidecar_big");
+  const testing::TempDir tmp;
+  const fs::path dir = tmp.path();
   constexpr size_t kVerts = 30001, kFaces = 30000;
   std::vector<float> xyz(kVerts * 3, 0.0f), uv(kVerts * 2);
   for (size_t i = 0; i < kVerts; ++i) xyz[3 * i] = uv[2 * i] = float(i), uv[2 * i + 1] = -float(i);
@@ -756,7 +753,8 @@ TEST(SceneDocumentTest, SidecarArraysLargerThanOneReadArriveWhole) {
 // ---- Host services --------------------------------------------------------------------------
 
 TEST(SceneDocumentTest, BitmapOutputWritesAnImageWithRowZeroAtTheTop) {
-  fs::path dir = TempDir("bitmap");
+  const testing::TempDir tmp;
+  const fs::path dir = tmp.path();
   auto doc = Load("{}");
   const std::string path = (dir / "out.bmp").string();
   HostBitmap* bm = doc->CreateBitmap(path, 4, 3);
@@ -835,9 +833,10 @@ TEST(SceneDocumentTest, AbsentHandlesGetEmptyAnswers) {
 namespace vorn {
 namespace {
 
-// A million-face grid from sidecar buffers: loads and checks in well under a second.
-TEST(SceneDocumentTest, MillionFaceSidecarMeshLoadsQuickly) {
-  fs::path dir = TempDir("large");
+// A million-face grid from sidecar buffers, map channel sharing the face buffer.
+TEST(SceneDocumentTest, MillionFaceSidecarMeshLoads) {
+  const testing::TempDir tmp;
+  const fs::path dir = tmp.path();
   const uint32_t side = 708, n = side + 1;
   std::vector<float> verts;
   verts.reserve(size_t(n) * n * 3);
@@ -860,20 +859,13 @@ TEST(SceneDocumentTest, MillionFaceSidecarMeshLoadsQuickly) {
                      "faces": {"buffer": "grid_faces.bin", "count": )" + std::to_string(nf) + R"(, "type": "uint32x3"}}}}}]})";
   std::ofstream(dir / "grid.json") << doc;
 
-  auto start = std::chrono::steady_clock::now();
   auto loaded = LoadSceneDocument((dir / "grid.json").string());
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  RecordProperty("load_seconds", std::to_string(seconds));
-  std::printf("million-face document loaded in %.3f s\n", seconds);
   const TriMesh* m = loaded->ObjectMesh(loaded->ObjectRef(loaded->FindNode("Grid")));
   ASSERT_NE(m, nullptr);
   EXPECT_EQ(size_t(m->FaceCount()), nf);
   EXPECT_GE(m->FaceCount(), 1000000);
   EXPECT_EQ(m->faces.back().v[2], faces.back());
   EXPECT_EQ(m->Map(1).faces.size(), nf);
-#if defined(__OPTIMIZE__) && !defined(__SANITIZE_ADDRESS__)
-  EXPECT_LT(seconds, 1.0);
-#endif
 }
 
 }  // namespace

@@ -3,10 +3,7 @@
 // assimp, loads in the DirectX loader, and plays its bones as the source does.
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <array>
 #include <assimp/Importer.hpp>
@@ -23,6 +20,8 @@
 #include "export/driver.h"
 #include "host/assimp_scene.h"
 #include "scene/node_tree.h"
+#include "tests/support/dx_loader.h"
+#include "tests/support/temp_dir.h"
 #include "xformat/inspect.h"
 #include "xformat/xfile_reader.h"
 
@@ -31,8 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using json = nlohmann::json;
-
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
 
 std::vector<fs::path> Models() {
   std::vector<fs::path> found;
@@ -134,36 +131,10 @@ Weights OurWeights(const json& file) {
   return w;
 }
 
-// The DirectX loader: dxcheck.exe under Wine, one prefix for every test binary of the build.
-bool LoaderAvailable(std::string* prefix) {
-  if (std::string(VORN_IMPORTERS_WINE).empty() || std::string(VORN_IMPORTERS_DXCHECK).empty() ||
-      !fs::exists(VORN_IMPORTERS_DXCHECK))
-    return false;
-  *prefix = std::string(VORN_BINARY_DIR) + "/wineprefix";
-  const int lock = ::open((*prefix + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-  if (lock >= 0) ::flock(lock, LOCK_EX);
-  const std::string ready = *prefix + "/vorn-ready";
-  if (!fs::exists(ready)) {
-    const std::string server = fs::path(VORN_IMPORTERS_WINE).parent_path() / "wineserver";
-    const std::string env = "WINEPREFIX=" + Quote(*prefix) + " WINEDEBUG=-all ";
-    const std::string boot = env + "timeout 300 " + Quote(VORN_IMPORTERS_WINE) + " wineboot -i >/dev/null 2>&1 && " +
-                             env + "timeout 120 " + Quote(server) + " -w && touch " + Quote(ready);
-    (void)std::system(boot.c_str());
-  }
-  if (lock >= 0) ::close(lock);
-  return fs::exists(ready);
-}
-
 class ModelExport : public ::testing::TestWithParam<fs::path> {
  protected:
   void SetUp() override {
     if (!fs::exists(GetParam())) GTEST_SKIP() << GetParam() << " is missing";
-    std::string pattern = (fs::temp_directory_path() / "vorn-model-XXXXXX").string();
-    dir_ = ::mkdtemp(pattern.data());
-  }
-  void TearDown() override {
-    std::error_code ec;
-    if (!dir_.empty()) fs::remove_all(dir_, ec);
   }
 
   // Exports the model silently with the given settings, its clips in the clip list as the app
@@ -183,7 +154,8 @@ class ModelExport : public ::testing::TestWithParam<fs::path> {
     return out;
   }
 
-  fs::path dir_;
+  testing::TempDir tmp_;
+  const fs::path dir_ = tmp_.path();
 };
 
 TEST_P(ModelExport, EveryEncodingHoldsWhatAssimpReadsFromTheSource) {
@@ -200,8 +172,8 @@ TEST_P(ModelExport, EveryEncodingHoldsWhatAssimpReadsFromTheSource) {
     for (unsigned i = 0; i < n.mNumChildren; ++i) collect(*n.mChildren[i], name);
   };
   collect(*src->mRootNode, "");
-  std::string prefix;
-  const bool loader = LoaderAvailable(&prefix);
+  const std::string prefix = testing::SharedWinePrefix();
+  const bool loader = !prefix.empty();
 
   for (int type = 0; type < 3; ++type) {
     SCOPED_TRACE("XFileType " + std::to_string(type));
@@ -233,13 +205,9 @@ TEST_P(ModelExport, EveryEncodingHoldsWhatAssimpReadsFromTheSource) {
     EXPECT_EQ(AssimpCounts(*read), expected) << "assimp";
 
     if (loader) {
-      const std::string dump = x + ".dump", err = x + ".err";
-      const std::string command = "cd " + Quote(dir_.string()) + " && WINEPREFIX=" + Quote(prefix) +
-                                  " WINEDEBUG=-all timeout 120 " + Quote(VORN_IMPORTERS_WINE) + " " +
-                                  Quote(VORN_IMPORTERS_DXCHECK) + " --templates standard " + Quote("Z:" + x) + " >" +
-                                  Quote(dump) + " 2>" + Quote(err);
-      EXPECT_EQ(std::system(command.c_str()), 0) << "DirectX loader: " << std::ifstream(err).rdbuf();
-      EXPECT_GT(fs::file_size(dump), 0u);
+      std::string failure;
+      EXPECT_FALSE(testing::DxcheckDump(prefix, dir_.string(), x, "standard", &failure).empty())
+          << "DirectX loader: " << failure;
     }
   }
   if (!loader) std::printf("DirectX loader not available: wine or dxcheck.exe missing\n");
@@ -491,15 +459,14 @@ TEST(ModelColours, VertexColoursReachTheFile) {
       want.insert(key(c.r, c.g, c.b, c.a));
     }
   }
-  char pattern[] = "/tmp/vorn-colours-XXXXXX";
-  const fs::path dir = ::mkdtemp(pattern);
+  const testing::TempDir tmp;
+  const fs::path dir = tmp.path();
   auto scene = LoadScene(model.string());
   std::ofstream(dir / "vorn_max_config.ini") << "[Option]\nVertexColor=1\nXFileType=0\n";
   scene->SetDirectory(9, dir.string());
   const std::string x = (dir / "colours.x").string();
   XDoExport(x.c_str(), nullptr, scene.get(), true, 0);
   const json file = ReadOurs(x);
-  fs::remove_all(dir);
   for (const auto& top : file.at("objects"))
     Walk(top, [&](const json& o) {
       if (o.value("template", "") != "MeshVertexColors") return;

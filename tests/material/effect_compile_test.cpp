@@ -3,7 +3,6 @@
 // the technique) are taken out and the VS and PS functions are compiled as shader-model-3 style
 // HLSL by glslang, which reads DX9 combined samplers.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +11,7 @@
 #include <string>
 
 #include "material/effect_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace vorn {
 namespace {
@@ -28,12 +28,6 @@ class EffectCompile : public ::testing::Test {
   void SetUp() override {
     if (std::string(VORN_GLSLANG).empty())
       GTEST_SKIP() << "glslangValidator (Debian package glslang-tools) not found: generated effects not compiled";
-    dir_ = std::filesystem::temp_directory_path() / ("vorn-fxc-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
   // Compiles VS as a vertex and PS as a pixel shader; the compiler's messages on failure.
   std::string Compile(const EffectFileBuilder& b, const std::string& name) {
@@ -53,7 +47,8 @@ class EffectCompile : public ::testing::Test {
     }
     return errors;
   }
-  std::filesystem::path dir_;
+  testing::TempDir tmp_;
+  const std::filesystem::path dir_ = tmp_.path();
 };
 
 EffectFileBuilder Base() {

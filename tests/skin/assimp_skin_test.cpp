@@ -1,7 +1,6 @@
 // The skinned examples as an independent reader sees them: assimp reads each exported file and
 // writes its scene as JSON; bones, weights and offsets must give back the bind pose.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <cstdlib>
@@ -12,6 +11,7 @@
 
 #include "export/driver.h"
 #include "host/scene_document.h"
+#include "tests/support/temp_dir.h"
 
 namespace vorn {
 namespace {
@@ -50,12 +50,9 @@ class AssimpSkin : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
     if (std::string(VORN_ASSIMP).empty()) GTEST_SKIP() << "assimp not available";
-    dir_ = std::filesystem::temp_directory_path() / ("vorn-assimp-skin-" + std::to_string(getpid()) + "-" + GetParam());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
   }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::filesystem::path dir_;
+  testing::TempDir tmp_;
+  const std::filesystem::path dir_ = tmp_.path();
 };
 
 TEST_P(AssimpSkin, BonesWeightsAndOffsetsGiveBackTheBindPose) {

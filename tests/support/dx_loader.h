@@ -20,55 +20,66 @@ namespace vorn::testing {
 
 inline std::string ShellQuote(const std::string& s) { return "'" + s + "'"; }
 
+// The Wine prefix every test binary of the build shares; the first to need it sets it up while
+// the others wait. Empty when wine or dxcheck.exe is missing or the prefix cannot be made.
+inline std::string SharedWinePrefix() {
+  if (std::string(VORN_WINE).empty() || std::string(VORN_DXCHECK_EXE).empty() ||
+      !std::filesystem::exists(VORN_DXCHECK_EXE))
+    return {};
+  const std::string prefix = std::string(VORN_BINARY_DIR) + "/wineprefix";
+  const int lock = ::open((prefix + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+  if (lock >= 0) ::flock(lock, LOCK_EX);
+  const std::string ready = prefix + "/vorn-ready";
+  if (!std::filesystem::exists(ready)) {
+    // wineboot returns before the server has written the prefix; wineserver -w waits for it
+    const std::string server = std::filesystem::path(VORN_WINE).parent_path() / "wineserver";
+    const std::string env = "WINEPREFIX=" + ShellQuote(prefix) + " WINEDEBUG=-all ";
+    const std::string boot = env + "timeout 300 " + ShellQuote(VORN_WINE) + " wineboot -i >/dev/null 2>&1 && " +
+                             env + "timeout 120 " + ShellQuote(server) + " -w && touch " + ShellQuote(ready);
+    (void)std::system(boot.c_str());
+  }
+  if (lock >= 0) ::close(lock);
+  return std::filesystem::exists(ready) ? prefix : std::string();
+}
+
+// The loader's dump of the file, run from folder dir with the given templates registered
+// ("standard", "all"); empty with *failure set when dxcheck fails.
+inline std::string DxcheckDump(const std::string& prefix, const std::string& dir, const std::string& file,
+                               const char* templates, std::string* failure) {
+  const std::string out = file + ".dump", err = file + ".err";
+  const std::string command = "cd " + ShellQuote(dir) + " && WINEPREFIX=" + ShellQuote(prefix) +
+                              " WINEDEBUG=-all timeout 120 " + ShellQuote(VORN_WINE) + " " +
+                              ShellQuote(VORN_DXCHECK_EXE) + " --templates " + templates + " " +
+                              ShellQuote("Z:" + file) + " >" + ShellQuote(out) + " 2>" + ShellQuote(err);
+  // dxcheck explains every failure of its own on stderr; a silent non-zero exit is Wine's
+  // (seen once on a loaded machine), so that alone is tried again
+  std::string why;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const int rc = std::system(command.c_str());
+    if (rc == 0) {
+      failure->clear();
+      return ReadText(out);
+    }
+    why = ReadText(err);
+    const int code = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    *failure = "dxcheck exit " + std::to_string(code) + " (attempt " + std::to_string(attempt + 1) + "): " + why;
+    if (!why.empty()) break;
+  }
+  return {};
+}
+
 class DirectXLoaderTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    if (std::string(VORN_WINE).empty() || std::string(VORN_DXCHECK_EXE).empty() ||
-        !std::filesystem::exists(VORN_DXCHECK_EXE))
-      return;
-    prefix_ = std::string(VORN_BINARY_DIR) + "/wineprefix";
-    const int lock = ::open((prefix_ + ".lock").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
-    if (lock >= 0) ::flock(lock, LOCK_EX);
-    const std::string ready = prefix_ + "/vorn-ready";
-    if (!std::filesystem::exists(ready)) {
-      // wineboot returns before the server has written the prefix; wineserver -w waits for it
-      const std::string server = std::filesystem::path(VORN_WINE).parent_path() / "wineserver";
-      const std::string env = "WINEPREFIX=" + ShellQuote(prefix_) + " WINEDEBUG=-all ";
-      const std::string boot = env + "timeout 300 " + ShellQuote(VORN_WINE) + " wineboot -i >/dev/null 2>&1 && " +
-                               env + "timeout 120 " + ShellQuote(server) + " -w && touch " + ShellQuote(ready);
-      (void)std::system(boot.c_str());
-    }
-    if (lock >= 0) ::close(lock);
-    available_ = std::filesystem::exists(ready);
-  }
+  static void SetUpTestSuite() { prefix_ = SharedWinePrefix(); }
 
   void SetUp() override {
-    if (!available_) GTEST_SKIP() << "wine64 or dxcheck.exe not available";
+    if (prefix_.empty()) GTEST_SKIP() << "wine64 or dxcheck.exe not available";
   }
 
   // The loader's dump of the file, with the given templates registered ("standard", "all");
   // empty with *failure set when dxcheck fails.
   std::string Load(const std::string& file, const char* templates, std::string* failure) {
-    const std::string out = file + ".dump", err = file + ".err";
-    const std::string command = "cd " + ShellQuote(dir_.path()) + " && WINEPREFIX=" + ShellQuote(prefix_) +
-                                " WINEDEBUG=-all timeout 120 " + ShellQuote(VORN_WINE) + " " +
-                                ShellQuote(VORN_DXCHECK_EXE) + " --templates " + templates + " " +
-                                ShellQuote("Z:" + file) + " >" + ShellQuote(out) + " 2>" + ShellQuote(err);
-    // dxcheck explains every failure of its own on stderr; a silent non-zero exit is Wine's
-    // (seen once on a loaded machine), so that alone is tried again
-    std::string why;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      const int rc = std::system(command.c_str());
-      if (rc == 0) {
-        failure->clear();
-        return ReadText(out);
-      }
-      why = ReadText(err);
-      const int code = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-      *failure = "dxcheck exit " + std::to_string(code) + " (attempt " + std::to_string(attempt + 1) + "): " + why;
-      if (!why.empty()) break;
-    }
-    return {};
+    return DxcheckDump(prefix_, dir_.path(), file, templates, failure);
   }
 
   // What the loader's D3DXGetImageInfoFromFile reads from an image file: "width height depth
@@ -93,7 +104,6 @@ class DirectXLoaderTest : public ::testing::Test {
   }
 
   static inline std::string prefix_;
-  static inline bool available_ = false;
   TempDir dir_;
 };
 

@@ -7,6 +7,7 @@
 #include "xformat/standard_templates.h"
 #include "xformat/template_ids.h"
 #include "xformat/template_registry.h"
+#include "xformat/template_serialisers.h"
 
 namespace vorn {
 namespace {
@@ -111,6 +112,7 @@ TEST(TemplateBlocks, MembersAndLayoutsOfWrittenTemplates) {
       {kEffectParamDWordGuid, "EffectParamDWord", -1, XRestriction::Closed},
       {kEffectInstanceGuid, "EffectInstance", -1, XRestriction::Open},
       {kAnimTicksPerSecondGuid, "AnimTicksPerSecond", 4, XRestriction::Closed},
+      {kVertexDuplicationIndicesGuid, "VertexDuplicationIndices", -1, XRestriction::Closed},
   };
   for (const Expect& e : expected) {
     const XTemplate* t = registry.Find(e.id);
