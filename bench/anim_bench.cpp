@@ -54,16 +54,15 @@ struct Fixture {
   ExportContext ctx;
 
   Fixture(int keyType, int level) {
-    Options() = DefaultOptions(30);
-    Options().Dummy = 1;
-    Options().KeyType = keyType;
-    Options().KeyOptimizeLevel = level;
-    AnimationClips() = {AnimationClip{"Clip", 0, kFrames}};
+    ctx.options.Dummy = 1;
+    ctx.options.KeyType = keyType;
+    ctx.options.KeyOptimizeLevel = level;
+    ctx.clips = {AnimationClip{"Clip", 0, kFrames}};
     ctx.host = doc.get();
     ctx.animationRange = doc->AnimRange();
     ctx.ticksPerFrame = kTicksPerFrame;
     ctx.ticksPerSample = kTicksPerFrame;
-    SetupCoordinateConversion(1.0f, 0, 0, 0);
+    ctx.conversion = SetupCoordinateConversion(1.0f, 0, 0, 0);
     BuildNodeTree(ctx, doc->RootNode());
   }
   size_t SampleAll() {

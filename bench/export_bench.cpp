@@ -44,8 +44,11 @@ struct Staged {
     ctx->ticksPerFrame = doc->TicksPerFrame();
     ctx->ticksPerSample = ctx->ticksPerFrame;
     ctx->nextThreshold = std::numeric_limits<float>::max();
-    LoadExportOptions(*ctx);
-    SetupCoordinateConversion(1.0f, Options().RightHand, 0.0f, 0.0f);
+    ExportSettings settings;
+    LoadExportOptions(*ctx, settings);
+    ctx->options = settings.options;
+    ctx->clips = settings.clips;
+    ctx->conversion = SetupCoordinateConversion(1.0f, ctx->options.RightHand, 0.0f, 0.0f);
     BuildNodeTree(*ctx, doc->RootNode());
     auto it = ctx->nodeMap.find(doc->FindNode("Terrain"));
     terrain = it == ctx->nodeMap.end() ? nullptr : it->second->AsRenderable();
@@ -87,7 +90,7 @@ BENCHMARK(BM_SkinExtract)->Arg(1)->Arg(10)->Arg(50)->Arg(200)->Unit(benchmark::k
 void BM_SampleFrames(benchmark::State& state) {
   const int frames = static_cast<int>(state.range(0));
   Staged s({10000, 50, frames}, "Animation=1\nSkin=1\nBones=1\n");
-  AnimationClips() = {AnimationClip{"Clip", 0, frames}};
+  s.ctx->clips = {AnimationClip{"Clip", 0, frames}};
   size_t samples = 0;
   for (auto _ : state) {
     samples = 0;

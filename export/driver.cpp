@@ -42,6 +42,14 @@ bool BuildNodeData(ExportContext& ctx, XRenderableNode& node) {
   return true;
 }
 
+// The settings the host keeps for the whole process, as the options dialog left them: each
+// export reloads them from the file, so they carry nothing from one export to the next that
+// the file does not.
+ExportSettings& KeptSettings() {
+  static ExportSettings settings;
+  return settings;
+}
+
 std::string DirectoryWithSlash(std::string dir) {
   if (!dir.empty() && dir.back() != '/') dir.push_back('/');
   return dir;
@@ -60,9 +68,9 @@ void AdvanceProgress(ExportContext& ctx) {
 }
 
 uint32_t SampleCount(const ExportContext& ctx) {
-  if (!Options().Animation) return 0;
+  if (!ctx.options.Animation) return 0;
   uint32_t n = 0;
-  for (const AnimationClip& c : AnimationClips()) {
+  for (const AnimationClip& c : ctx.clips) {
     // A clip that ends before its start is sampled once, as the sampler does.
     const int64_t length = std::max<int64_t>(0, int64_t{c.endKey - c.startKey} * ctx.ticksPerFrame);
     n += static_cast<uint32_t>(length / ctx.ticksPerSample + 1);
@@ -71,7 +79,7 @@ uint32_t SampleCount(const ExportContext& ctx) {
 }
 
 void EstimateBuildUnits(ExportContext& ctx, XNode& start) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   for (XNode* node = &start; node; node = o.WorldSpace ? nullptr : node->parent) {
     if (node->counted) continue;
     const uint32_t before = ctx.buildUnits;
@@ -100,7 +108,7 @@ void EstimateBuildUnits(ExportContext& ctx, XNode& start) {
 }
 
 void ProcessNode(ExportContext& ctx, XNode& start) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   for (XNode* node = &start; node; node = o.WorldSpace ? nullptr : node->parent) {
     if (!node->renderable) {
       if (!node->processed && o.Animation) SampleNodeAnimation(ctx, *node);
@@ -125,7 +133,7 @@ void ProcessNode(ExportContext& ctx, XNode& start) {
 }
 
 void BuildExportedNodes(ExportContext& ctx) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   AdvanceProgress(ctx);
   // Depth-first, pre-order; the walk descends into unmarked nodes too.
   std::vector<XNode*> stack;
@@ -186,7 +194,7 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
   if (auto longPath = platform::LongPathName(path)) path = *longPath;
   ctx->outputDirectory = OutputDirectoryOf(path);
 
-  SearchFolders& folders = TextureSearchFolders();
+  SearchFolders& folders = ctx->searchFolders;
   folders.hostDir7 = DirectoryWithSlash(host->Dir(7));
   folders.hostDir32 = DirectoryWithSlash(host->Dir(32));
   {
@@ -196,12 +204,13 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
     folders.sceneDir = cut == std::string::npos ? "./" : scene.substr(0, cut + 1);
   }
 
-  LoadExportOptions(*ctx);
-  ExportOptions& o = Options();
-  if (!suppressPrompts && ShowOptionsDialog(*ctx) == 0) return 1;
+  ExportSettings& settings = KeptSettings();
+  LoadExportOptions(*ctx, settings);
+  ExportOptions& o = settings.options;
+  if (!suppressPrompts && ShowOptionsDialog(*ctx, settings) == 0) return 1;
 
-  SetupCoordinateConversion(o.SpaceScaleEnable ? o.SpaceScale : 1.0f, o.RightHand, o.XRotEnable ? o.XRot : 0.0f,
-                            o.ZRotEnable ? o.ZRot : 0.0f);
+  ctx->conversion = SetupCoordinateConversion(o.SpaceScaleEnable ? o.SpaceScale : 1.0f, o.RightHand,
+                                              o.XRotEnable ? o.XRot : 0.0f, o.ZRotEnable ? o.ZRot : 0.0f);
   const int32_t frameRate = host->FrameRate();
   const int32_t ticksPerSecond = ctx->ticksPerFrame * frameRate;
   int32_t rate = o.Timeline ? frameRate : o.SampleRate;
@@ -210,7 +219,9 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
     o.SampleRate = frameRate;
   }
   ctx->ticksPerSample = rate > 0 ? ticksPerSecond / rate : ctx->ticksPerFrame;
-  ctx->sceneRootName = SceneRootName().empty() ? ctx->rootName : SceneRootName();
+  ctx->sceneRootName = settings.sceneRootName.empty() ? ctx->rootName : settings.sceneRootName;
+  ctx->options = o;
+  ctx->clips = settings.clips;
 
   host->ProgressStart("Dovra", true);
   ctx->buildUnits = 1;
@@ -265,7 +276,7 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
       }
     }
   }
-  if (!suppressPrompts) SaveExportOptions(*ctx);
+  if (!suppressPrompts) SaveExportOptions(*ctx, settings);
   host->ProgressUpdate(static_cast<int>(ctx->phaseEndPercent), true, "");
   host->ProgressEnd();
   return 1;

@@ -4,21 +4,6 @@
 
 namespace vorn {
 
-ExportOptions& Options() {
-  static ExportOptions options = DefaultOptions(30);
-  return options;
-}
-
-std::string& SceneRootName() {
-  static std::string name;
-  return name;
-}
-
-std::vector<AnimationClip>& AnimationClips() {
-  static std::vector<AnimationClip> clips;
-  return clips;
-}
-
 namespace {
 
 OptionField I(std::string_view key, int32_t ExportOptions::*f, int32_t def) {

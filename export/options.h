@@ -1,4 +1,4 @@
-// The process-wide export settings, the scene-root name and the animation clip list.
+// The export settings record, the scene-root name and the animation clip list.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +26,9 @@ struct ExportOptions {
 };
 static_assert(sizeof(ExportOptions) == 54 * 4);
 
+// Defaults of the settings table with the given host frame rate.
+ExportOptions DefaultOptions(int32_t frameRate);
+
 struct AnimationClip {
   std::string name;
   int32_t startKey = 0;
@@ -33,10 +36,14 @@ struct AnimationClip {
   friend bool operator==(const AnimationClip&, const AnimationClip&) = default;
 };
 
-// The process-wide settings every stage reads.
-ExportOptions& Options();
-std::string& SceneRootName();
-std::vector<AnimationClip>& AnimationClips();
+
+// What the settings file and the options dialog hold: the record, the scene-root name and the
+// clips.
+struct ExportSettings {
+  ExportOptions options = DefaultOptions(30);
+  std::string sceneRootName;
+  std::vector<AnimationClip> clips;
+};
 
 // One field of the record by its settings-file key.
 struct OptionField {
@@ -51,8 +58,6 @@ struct OptionField {
 const std::vector<OptionField>& OptionFields();
 const OptionField* FindOptionField(std::string_view key);
 
-// Defaults of the settings table with the given host frame rate.
-ExportOptions DefaultOptions(int32_t frameRate);
 
 // Sets one field from text as the settings file would hold it; false for an unknown key.
 bool SetOptionFromText(ExportOptions& o, std::string_view key, std::string_view value);

@@ -45,8 +45,8 @@ std::string FormatG(float v) {
 
 std::string SettingsFilePath(const HostScene& host) { return host.Dir(9) + "/vorn_max_config.ini"; }
 
-void LoadExportOptions(ExportContext& ctx) {
-  ExportOptions& o = Options();
+void LoadExportOptions(const ExportContext& ctx, ExportSettings& settings) {
+  ExportOptions& o = settings.options;
   o = ExportOptions{};
   const std::string path = SettingsFilePath(*ctx.host);
   platform::IniFile ini;
@@ -61,14 +61,14 @@ void LoadExportOptions(ExportContext& ctx) {
   if (o.Mtl == 0) o.PowerOf2 = o.OverwriteFX = o.DxFx = o.TextureFiles = o.EffectParam = o.InlineMtl = 0;
   if (o.Bones == 0) o.BoneMesh = 0;
 
-  SceneRootName() = ini.GetString(kSection, "SceneRootName", "");
+  settings.sceneRootName = ini.GetString(kSection, "SceneRootName", "");
   SetOptionFromText(o, "SpaceScale", ini.GetString(kSection, "SpaceScale", "1.0"));
   SetOptionFromText(o, "ZRot", ini.GetString(kSection, "ZRot", "0"));
   SetOptionFromText(o, "XRot", ini.GetString(kSection, "XRot", "0"));
 
   const int32_t startFrame = ctx.animationRange.start / ctx.ticksPerFrame;
   const int32_t endFrame = ctx.animationRange.end / ctx.ticksPerFrame;
-  std::vector<AnimationClip>& clips = AnimationClips();
+  std::vector<AnimationClip>& clips = settings.clips;
   clips.clear();
   // A count past this is a damaged file rather than a scene's clips; read whole it would hold
   // the export for minutes.
@@ -89,18 +89,18 @@ void LoadExportOptions(ExportContext& ctx) {
   }
 }
 
-void SaveExportOptions(ExportContext& ctx) {
+void SaveExportOptions(const ExportContext& ctx, const ExportSettings& settings) {
   const std::string path = SettingsFilePath(*ctx.host);
   if (path.empty()) return;
-  const ExportOptions& o = Options();
+  const ExportOptions& o = settings.options;
   // Written whole into a fresh file, so no stale keys survive and a failed write changes nothing.
   platform::IniFile ini;
   for (const char* key : kSaveOrder) ini.Set(kSection, key, std::to_string(o.*FindOptionField(key)->intField));
   ini.Set(kSection, "SpaceScale", FormatG(o.SpaceScale));
   ini.Set(kSection, "ZRot", FormatG(o.ZRot));
   ini.Set(kSection, "XRot", FormatG(o.XRot));
-  if (!SceneRootName().empty()) ini.Set(kSection, "SceneRootName", SceneRootName());
-  const std::vector<AnimationClip>& clips = AnimationClips();
+  if (!settings.sceneRootName.empty()) ini.Set(kSection, "SceneRootName", settings.sceneRootName);
+  const std::vector<AnimationClip>& clips = settings.clips;
   ini.Set(kSection, "AnimationCount", std::to_string(clips.size()));
   char key[64];
   for (size_t i = 0; i < clips.size(); ++i) {

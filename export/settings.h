@@ -6,10 +6,13 @@
 namespace vorn {
 
 struct ExportContext;
+struct ExportSettings;
 class HostScene;
 
 std::string SettingsFilePath(const HostScene& host);
-void LoadExportOptions(ExportContext& ctx);
-void SaveExportOptions(ExportContext& ctx);
+// Resets the settings and reads them from the file; needs the context's host, animation range
+// and ticks per frame.
+void LoadExportOptions(const ExportContext& ctx, ExportSettings& settings);
+void SaveExportOptions(const ExportContext& ctx, const ExportSettings& settings);
 
 }  // namespace vorn

@@ -58,7 +58,7 @@ std::string SearchedName(const std::string& path) {
 
 void ReportSourceNotFound(ExportContext& ctx, const std::string& hostPath, const char* kind) {
   if (!ctx.texturesTold.insert("missing\n" + hostPath).second) return;
-  const SearchFolders& f = TextureSearchFolders();
+  const SearchFolders& f = ctx.searchFolders;
   std::string where;
   int count = 0;
   for (const std::string* folder : {&f.sceneDir, &f.hostDir7, &f.hostDir32}) {
@@ -150,11 +150,10 @@ std::string FindFileInTree(const std::string& folder, const std::string& fileNam
   return SearchFind(folder, fileName, walk);
 }
 
-std::string ResolveTexturePath(const std::string& path) {
+std::string ResolveTexturePath(const SearchFolders& folders, const std::string& path) {
   if (path.empty()) return path;
   const std::string fileName = SearchedName(path);
   if (platform::PathExists(path)) return path;
-  const SearchFolders& folders = TextureSearchFolders();
   std::string result;
   // A folder the host did not report is not the process's current folder: searching that could
   // walk the whole machine.
@@ -166,7 +165,7 @@ std::string ResolveTexturePath(const std::string& path) {
 
 std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, const std::string& sourcePath,
                              const std::string& fileName) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   if (!platform::PathExists(sourcePath)) {
     ReportSourceNotFound(ctx, hostPath.empty() ? sourcePath : hostPath, "texture");
     return fileName;
@@ -216,7 +215,7 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
 }
 
 int CopyTextureFiles(ExportContext& ctx, XMaterial& record) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   int used = 0;
   for (XTextureSlot& slot : record.slots) {
     if (slot.mapChannel < 1) continue;

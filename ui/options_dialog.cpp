@@ -5,8 +5,8 @@
 
 namespace vorn {
 
-int ShowOptionsDialog(ExportContext& ctx) {
-  OptionsDialogProc proc(ctx);
+int ShowOptionsDialog(const ExportContext& ctx, ExportSettings& settings) {
+  OptionsDialogProc proc(ctx, settings);
   DialogModel dialog = OptionsDialogProc::Layout();
   return ctx.host ? ctx.host->RunDialog(dialog, proc) : RunDialogUnshown(dialog, proc);
 }

@@ -48,7 +48,7 @@ void WriteSkin(ExportContext& ctx, XObjectHandle mesh, XRenderableNode& node) {
       weights.push_back(bone.weights[h].weight);
     }
     float matrix[16];
-    ToMatrix4x4(ConvertTransform(bone.offset), matrix);
+    ToMatrix4x4(ctx.conversion.Convert(bone.offset), matrix);
     const uint32_t w = static_cast<uint32_t>(indices.size());
     bytes.clear();
     bytes.reserve(name.size() + 8 * size_t{w} + 69);

@@ -15,12 +15,13 @@
 namespace vorn {
 
 void WriteXFile(ExportContext& ctx, const std::string& path) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   if (ctx.topNodes.empty()) {
     ctx.host->MessageBox("No node will be export.", "", 0, true);
     return;
   }
   XFileWriter sink;
+  sink.SetTimings(&ctx.timings);
   for (std::span<const uint8_t> block : TemplateBlocks())
     if (!sink.AddTemplates(block.data(), block.size())) return;
   if (!sink.Open(path, FormatFromXFileType(o.XFileType))) {
@@ -38,7 +39,7 @@ void WriteXFile(ExportContext& ctx, const std::string& path) {
     if (o.SceneRoot) {
       ctx.sceneRootFrame = sink.AddObject({}, kFrameGuid, ctx.sceneRootName.c_str(), nullptr, 0);
       float m[16];
-      ToMatrix4x4(ConvertTransform(ctx.rootTransform), m);
+      ToMatrix4x4(ctx.conversion.Convert(ctx.rootTransform), m);
       sink.Release(sink.AddObject(ctx.sceneRootFrame, kFrameTransformMatrixGuid, nullptr, m, sizeof m));
     }
     for (auto& node : ctx.topNodes) {
@@ -49,7 +50,7 @@ void WriteXFile(ExportContext& ctx, const std::string& path) {
     }
   }
   if (o.Animation) {
-    const std::vector<AnimationClip>& clips = AnimationClips();
+    const std::vector<AnimationClip>& clips = ctx.clips;
     if (!clips.empty() && o.Timeline == 0) {
       const uint32_t ticksPerSecond = static_cast<uint32_t>(ctx.host->FrameRate() * ctx.ticksPerFrame);
       sink.Release(sink.AddObject({}, kAnimTicksPerSecondGuid, "", &ticksPerSecond, sizeof ticksPerSecond));

@@ -84,11 +84,12 @@ class TerminalDialog : public ::testing::Test {
   // Tab presses from one control to another, in the order the dialog moves focus, with the
   // enabled states the default settings give.
   static int Tabs(int from, int to) {
-    Options() = DefaultOptions(30);
     ExportContext ctx;
     ctx.animationRange = {0, 16000};
+    ExportSettings settings;
+    CAnimListView clips;
     DialogModel d = OptionsDialogProc::Layout();
-    InitOptionsDialog(d, ctx);
+    InitOptionsDialog(d, ctx, settings, clips);
     int count = -1;
     for (const DialogControl& c : d.controls) {
       const bool focusable =

@@ -22,7 +22,7 @@ class NodeTree : public SpineTest {
     ctx_->animationRange = doc_->AnimRange();
     ctx_->ticksPerFrame = doc_->TicksPerFrame();
     ctx_->exportSelected = selected;
-    LoadExportOptions(*ctx_);
+    LoadSettings(*ctx_);
     BuildNodeTree(*ctx_, doc_->RootNode());
   }
   XNode* Node(const std::string& hostName) {

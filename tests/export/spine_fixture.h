@@ -12,6 +12,7 @@
 
 #include "export/export_context.h"
 #include "export/options.h"
+#include "export/settings.h"
 #include "host/scene_document.h"
 
 namespace vorn::testing {
@@ -35,6 +36,13 @@ class SpineTest : public ::testing::Test {
   std::string Dir() const { return dir_.string(); }
   std::string Settings() const { return (dir_ / "vorn_max_config.ini").string(); }
   void WriteSettings(const std::string& text) const { std::ofstream(Settings()) << text; }
+  // Loads the settings file into the context as the driver does before the tree build.
+  static void LoadSettings(ExportContext& ctx) {
+    ExportSettings settings;
+    LoadExportOptions(ctx, settings);
+    ctx.options = settings.options;
+    ctx.clips = settings.clips;
+  }
   std::string ReadFile(const std::string& path) const {
     std::ifstream in(path);
     std::stringstream ss;

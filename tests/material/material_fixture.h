@@ -84,13 +84,12 @@ void AppendRaw(std::vector<uint8_t>& out, T v) {
 class MaterialTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Options() = DefaultOptions(30);
     dir_ = std::filesystem::temp_directory_path() /
            ("vorn-mtl-" + std::to_string(getpid()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_ / "out");
-    SearchFolders& f = TextureSearchFolders();
+    SearchFolders& f = ctx_.searchFolders;
     f.sceneDir = Dir() + "/";
     f.hostDir7.clear();
     f.hostDir32.clear();

@@ -18,8 +18,6 @@ namespace vorn::testing {
 class MeshFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    Options() = DefaultOptions(30);
-    ConversionMatrix() = Matrix3{};  // host axes, so expected values read as written
     doc_ = LoadSceneDocumentFromString(
         R"({"format": "vorn-scene", "version": 1, "nodes": [{"name": "N", "handle": 1, "wireColor": "0x336699",
             "object": {"type": "dummy"}}]})");

@@ -38,9 +38,8 @@ class SkinScene : public SpineTest {
     ctx_->animationRange = doc_->AnimRange();
     ctx_->ticksPerFrame = doc_->TicksPerFrame();
     ctx_->nextThreshold = std::numeric_limits<float>::max();
-    LoadExportOptions(*ctx_);
-    const ExportOptions& o = Options();
-    SetupCoordinateConversion(1.0f, o.RightHand, 0.0f, 0.0f);
+    LoadSettings(*ctx_);
+    ctx_->conversion = SetupCoordinateConversion(1.0f, ctx_->options.RightHand, 0.0f, 0.0f);
     BuildNodeTree(*ctx_, doc_->RootNode());
   }
   XRenderableNode* Skinned(const std::string& hostName) {
