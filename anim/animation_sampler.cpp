@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "export/export_context.h"
-#include "export/options.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "scene/transforms.h"
 
 namespace vorn {

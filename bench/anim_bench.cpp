@@ -8,9 +8,9 @@
 #include <string>
 
 #include "anim/animation_sampler.h"
-#include "export/export_context.h"
-#include "export/options.h"
 #include "host/scene_document.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "scene/node_tree.h"
 #include "scene/transforms.h"
 #include "xfile/frame_writer.h"

@@ -13,14 +13,14 @@
 #include "anim/animation_sampler.h"
 #include "bench/bench_scene.h"
 #include "export/driver.h"
-#include "export/export_context.h"
-#include "export/options.h"
 #include "export/settings.h"
 #include "host/scene_document.h"
 #include "mesh/mesh_builder.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/xnode.h"
 #include "scene/node_tree.h"
 #include "scene/transforms.h"
-#include "scene/xnode.h"
 #include "skin/skin_extraction.h"
 
 namespace {

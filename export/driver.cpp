@@ -3,17 +3,17 @@
 #include <algorithm>
 
 #include "anim/animation_sampler.h"
-#include "export/export_context.h"
-#include "export/options.h"
-#include "export/search_folders.h"
 #include "export/settings.h"
 #include "material/material_converter.h"
 #include "mesh/mesh_builder.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/search_folders.h"
+#include "model/skin_info.h"
 #include "platform/file_system.h"
 #include "scene/node_tree.h"
 #include "scene/transforms.h"
 #include "skin/skin_extraction.h"
-#include "skin/skin_info.h"
 #include "ui/options_dialog.h"
 #include "xfile/write_xfile.h"
 
@@ -56,16 +56,6 @@ std::string DirectoryWithSlash(std::string dir) {
 }
 
 }  // namespace
-
-void AdvanceProgress(ExportContext& ctx) {
-  ++ctx.stepsDone;
-  if (static_cast<float>(ctx.stepsDone) >= ctx.nextThreshold) {
-    if (ctx.currentPercent - ctx.phaseEndPercent <= 0.01f)
-      ctx.host->ProgressUpdate(static_cast<int>(ctx.currentPercent), true, "");
-    ctx.currentPercent += ctx.percentPerIncrement;
-    ctx.nextThreshold += ctx.stepsPerIncrement;
-  }
-}
 
 uint32_t SampleCount(const ExportContext& ctx) {
   if (!ctx.options.Animation) return 0;

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "export/export_context.h"
-#include "export/options.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "platform/ini_file.h"
 
 namespace vorn {

@@ -3,9 +3,9 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "export/options.h"
-#include "mesh/mesh_data.h"
 #include "mesh/texcoord_sets.h"
+#include "model/export_settings.h"
+#include "model/mesh_data.h"
 #include "platform/atomic_file.h"
 
 namespace vorn {

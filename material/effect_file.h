@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "material/material_record.h"
+#include "model/material_record.h"
 
 namespace vorn {
 

@@ -4,10 +4,10 @@
 #include <cctype>
 #include <deque>
 
-#include "export/export_context.h"
-#include "export/options.h"
 #include "material/texture_files.h"
 #include "mesh/texcoord_sets.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "platform/paths.h"
 #include "scene/node_tree.h"
 

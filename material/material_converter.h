@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/host_scene.h"
-#include "material/material_record.h"
+#include "model/material_record.h"
 
 namespace vorn {
 

@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "export/export_context.h"
-#include "export/options.h"
-#include "export/search_folders.h"
 #include "material/procedural_render.h"
 #include "material/texture_convert.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/search_folders.h"
 #include "platform/file_system.h"
 
 namespace vorn {

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "export/export_context.h"
-#include "export/options.h"
 #include "mesh/face_pipeline.h"
 #include "mesh/normals.h"
 #include "mesh/texcoord_sets.h"
-#include "scene/transforms.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "platform/phase_timings.h"
+#include "scene/transforms.h"
 
 namespace vorn {
 

@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "export/export_context.h"
-#include "export/options.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/xnode.h"
 #include "scene/mesh_acquisition.h"
 #include "scene/transforms.h"
-#include "scene/xnode.h"
 
 namespace vorn {
 

@@ -1,6 +1,6 @@
 #include "scene/transforms.h"
 
-#include "scene/xnode.h"
+#include "model/xnode.h"
 
 namespace vorn {
 

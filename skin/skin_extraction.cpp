@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <memory>
 
-#include "export/export_context.h"
-#include "export/options.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/skin_info.h"
 #include "scene/transforms.h"
-#include "skin/skin_info.h"
 #include "skin/skin_remap.h"
 
 namespace vorn {

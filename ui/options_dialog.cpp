@@ -1,6 +1,6 @@
 #include "ui/options_dialog.h"
 
-#include "export/export_context.h"
+#include "model/export_context.h"
 #include "ui/options_dialog_proc.h"
 
 namespace vorn {

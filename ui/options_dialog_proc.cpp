@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "export/export_context.h"
-#include "export/options.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "platform/ini_file.h"
 #include "scene/node_tree.h"
 #include "ui/clip_list.h"

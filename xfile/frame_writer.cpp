@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "export/export_context.h"
-#include "export/options.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "scene/transforms.h"
 #include "xformat/template_ids.h"
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "export/export_context.h"
-#include "export/options.h"
 #include "material/effect_file.h"
 #include "material/texture_files.h"
-#include "mesh/mesh_data.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/mesh_data.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "xformat/template_ids.h"

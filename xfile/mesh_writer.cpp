@@ -5,10 +5,10 @@
 #include <optional>
 #include <vector>
 
-#include "export/export_context.h"
-#include "export/options.h"
 #include "host/parallel.h"
-#include "mesh/mesh_data.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/mesh_data.h"
 #include "xfile/frame_writer.h"
 #include "xfile/material_writer.h"
 #include "xfile/skin_writer.h"

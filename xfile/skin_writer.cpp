@@ -4,11 +4,11 @@
 #include <cstring>
 #include <vector>
 
-#include "export/export_context.h"
-#include "mesh/mesh_data.h"
+#include "model/export_context.h"
+#include "model/mesh_data.h"
+#include "model/skin_info.h"
 #include "scene/node_tree.h"
 #include "scene/transforms.h"
-#include "skin/skin_info.h"
 #include "xfile/frame_writer.h"
 #include "xformat/template_ids.h"
 

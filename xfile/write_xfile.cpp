@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "export/export_context.h"
-#include "export/options.h"
 #include "material/texture_files.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "scene/transforms.h"
 #include "xfile/frame_writer.h"
 #include "xfile/material_writer.h"

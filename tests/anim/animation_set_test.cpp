@@ -5,11 +5,11 @@
 #include <sstream>
 
 #include "export/driver.h"
-#include "export/export_context.h"
-#include "export/options.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "tests/export/spine_fixture.h"
-#include "tests/xformat/sample_scene.h"
 #include "tests/support/temp_dir.h"
+#include "tests/xformat/sample_scene.h"
 #include "xfile/frame_writer.h"
 #include "xformat/template_ids.h"
 #include "xformat/xfile_reader.h"

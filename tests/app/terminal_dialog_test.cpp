@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
-#include "export/export_context.h"
-#include "export/options.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "ui/options_dialog_proc.h"
 #include "xformat/xfile_reader.h"
 

@@ -1,7 +1,7 @@
 #include "scene/node_tree.h"
 
 #include "export/settings.h"
-#include "scene/xnode.h"
+#include "model/xnode.h"
 #include "spine_fixture.h"
 
 namespace vorn {

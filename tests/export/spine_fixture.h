@@ -10,10 +10,10 @@
 #include <sstream>
 #include <string>
 
-#include "export/export_context.h"
-#include "export/options.h"
 #include "export/settings.h"
 #include "host/scene_document.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 
 namespace vorn::testing {
 

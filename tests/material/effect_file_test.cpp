@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "export/options.h"
-#include "mesh/mesh_data.h"
+#include "model/export_settings.h"
+#include "model/mesh_data.h"
 
 namespace vorn {
 namespace {

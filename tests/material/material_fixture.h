@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "export/export_context.h"
-#include "export/options.h"
-#include "export/search_folders.h"
 #include "host/scene_document.h"
 #include "material/material_converter.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/search_folders.h"
 #include "xformat/xfile_sink.h"
 
 namespace vorn::testing {

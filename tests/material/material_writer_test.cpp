@@ -1,7 +1,7 @@
 #include "xfile/material_writer.h"
 
 #include "material_fixture.h"
-#include "mesh/mesh_data.h"
+#include "model/mesh_data.h"
 #include "xformat/template_ids.h"
 
 namespace vorn {

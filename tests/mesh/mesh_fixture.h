@@ -6,11 +6,11 @@
 #include <memory>
 #include <string>
 
-#include "export/export_context.h"
-#include "export/options.h"
 #include "host/scene_document.h"
 #include "mesh/mesh_builder.h"
-#include "mesh/mesh_data.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/mesh_data.h"
 #include "scene/transforms.h"
 
 namespace vorn::testing {

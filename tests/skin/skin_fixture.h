@@ -11,12 +11,12 @@
 #include "../export/spine_fixture.h"
 #include "export/settings.h"
 #include "mesh/mesh_builder.h"
-#include "mesh/mesh_data.h"
+#include "model/mesh_data.h"
+#include "model/skin_info.h"
+#include "model/xnode.h"
 #include "scene/node_tree.h"
 #include "scene/transforms.h"
-#include "scene/xnode.h"
 #include "skin/skin_extraction.h"
-#include "skin/skin_info.h"
 
 namespace vorn::testing {
 

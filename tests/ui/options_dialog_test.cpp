@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "export/export_context.h"
-#include "export/options.h"
 #include "host/scene_document.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "ui/clip_list.h"
 #include "ui/options_dialog_proc.h"
 

@@ -1,4 +1,4 @@
-#include "export/options.h"
+#include "model/export_settings.h"
 
 #include "platform/ini_file.h"
 

@@ -9,14 +9,14 @@
 #include <unordered_set>
 #include <vector>
 
-#include "export/options.h"
-#include "export/search_folders.h"
 #include "host/host_scene.h"
-#include "material/material_record.h"
 #include "model/coordinate_conversion.h"
+#include "model/export_settings.h"
+#include "model/material_record.h"
+#include "model/search_folders.h"
+#include "model/xnode.h"
 #include "platform/file_system.h"
 #include "platform/phase_timings.h"
-#include "scene/xnode.h"
 #include "xformat/xfile_sink.h"
 
 namespace vorn {
