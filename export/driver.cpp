@@ -172,9 +172,12 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
   ctx->ticksPerFrame = host->TicksPerFrame();
   ctx->ticksPerSample = ctx->ticksPerFrame;
 
+  ExportResult result;
   const HostNode* root = host->RootNode();
   if (!root || host->ChildCount(root) == 0) {
     host->MessageBox("No node!", "", 0, true);
+    result.reason = "the scene has no node";
+    host->ExportFinished(result);
     return 1;
   }
   ctx->rootName = CleanRootName(host->NodeName(root));
@@ -197,7 +200,12 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
   ExportSettings& settings = KeptSettings();
   LoadExportOptions(*ctx, settings);
   ExportOptions& o = settings.options;
-  if (!suppressPrompts && ShowOptionsDialog(*ctx, settings) == 0) return 1;
+  if (!suppressPrompts && ShowOptionsDialog(*ctx, settings) == 0) {
+    result.outcome = ExportResult::Outcome::Cancelled;
+    result.reason = "the options dialog was cancelled";
+    host->ExportFinished(result);
+    return 1;
+  }
 
   ctx->conversion = SetupCoordinateConversion(o.SpaceScaleEnable ? o.SpaceScale : 1.0f, o.RightHand,
                                               o.XRotEnable ? o.XRot : 0.0f, o.ZRotEnable ? o.ZRot : 0.0f);
@@ -225,11 +233,13 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
       host->MessageBox("No node will be export, you can check the Dummy or Helper option and try again.", "", 0,
                        true);
     host->ProgressEnd();
+    result.reason = "no node passes the export filters";
     write = false;
   }
   if (write) {
     const uint32_t k = std::min<uint32_t>(ctx->buildUnits, 95);
     if (k < 1) {
+      result.reason = "no work to do";
       write = false;
     } else {
       const float kf = static_cast<float>(k);
@@ -253,6 +263,7 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
           "of the object properties is checked.",
           "Warning", 2, true);
       host->ProgressEnd();
+      result.reason = "no node was exported";
     } else {
       const uint32_t k2 = std::min<uint32_t>(ctx->writeUnits, 5);
       if (k2 >= 1) {
@@ -262,13 +273,16 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
         ctx->currentPercent = 95.0f + 5.0f / kf;
         ctx->nextThreshold = static_cast<float>(ctx->stepsDone) + static_cast<float>(ctx->writeUnits) / kf;
         ctx->phaseEndPercent = 100;
-        WriteXFile(*ctx, path);
+        if (WriteXFile(*ctx, path, result.reason)) result.outcome = ExportResult::Outcome::Written;
+      } else {
+        result.reason = "nothing to write";
       }
     }
   }
-  if (!suppressPrompts) SaveExportOptions(*ctx, settings);
+  if (!suppressPrompts) result.settingsSaved = SaveExportOptions(*ctx, settings);
   host->ProgressUpdate(static_cast<int>(ctx->phaseEndPercent), true, "");
   host->ProgressEnd();
+  host->ExportFinished(result);
   return 1;
 }
 

@@ -89,9 +89,9 @@ void LoadExportOptions(const ExportContext& ctx, ExportSettings& settings) {
   }
 }
 
-void SaveExportOptions(const ExportContext& ctx, const ExportSettings& settings) {
+bool SaveExportOptions(const ExportContext& ctx, const ExportSettings& settings) {
   const std::string path = SettingsFilePath(*ctx.host);
-  if (path.empty()) return;
+  if (path.empty()) return false;
   const ExportOptions& o = settings.options;
   // Written whole into a fresh file, so no stale keys survive and a failed write changes nothing.
   platform::IniFile ini;
@@ -111,7 +111,7 @@ void SaveExportOptions(const ExportContext& ctx, const ExportSettings& settings)
     std::snprintf(key, sizeof key, "Animation%zu_EndKey", i);
     ini.Set(kSection, key, std::to_string(clips[i].endKey));
   }
-  ini.Save(path);
+  return ini.Save(path);
 }
 
 }  // namespace vorn

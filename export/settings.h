@@ -13,6 +13,7 @@ std::string SettingsFilePath(const HostScene& host);
 // Resets the settings and reads them from the file; needs the context's host, animation range
 // and ticks per frame.
 void LoadExportOptions(const ExportContext& ctx, ExportSettings& settings);
-void SaveExportOptions(const ExportContext& ctx, const ExportSettings& settings);
+// True when the file was rewritten.
+bool SaveExportOptions(const ExportContext& ctx, const ExportSettings& settings);
 
 }  // namespace vorn

@@ -143,6 +143,15 @@ class ShadeContext {
   virtual int NodeID() const { return -1; }
 };
 
+// What one export came to. XDoExport answers the host with success whatever happened, as the
+// host expects; a host that wants to know more is told this at the end of the export.
+struct ExportResult {
+  enum class Outcome { Written, Cancelled, NothingWritten };
+  Outcome outcome = Outcome::NothingWritten;
+  std::string reason;          // why nothing was written; empty when written
+  bool settingsSaved = false;  // the settings file was rewritten
+};
+
 class HostScene {
  public:
   virtual ~HostScene() = default;
@@ -164,6 +173,9 @@ class HostScene {
 
   // Message box with an OK button; icon 0 none, 1 error, 2 warning.
   virtual void MessageBox(const std::string& text, const std::string& caption, int icon, bool owned) = 0;
+
+  // Told once at the end of every export that had a host.
+  virtual void ExportFinished(const ExportResult& result) { (void)result; }
 
   // Dialog controls: whether modal dialogs are shown to a user (a terminal here); when not, a
   // dialog is initialised and confirmed with OK as it stands.

@@ -14,19 +14,24 @@
 
 namespace vorn {
 
-void WriteXFile(ExportContext& ctx, const std::string& path) {
+bool WriteXFile(ExportContext& ctx, const std::string& path, std::string& why) {
   const ExportOptions& o = ctx.options;
   if (ctx.topNodes.empty()) {
     ctx.host->MessageBox("No node will be export.", "", 0, true);
-    return;
+    why = "no node to export";
+    return false;
   }
   XFileWriter sink;
   sink.SetTimings(&ctx.timings);
   for (std::span<const uint8_t> block : TemplateBlocks())
-    if (!sink.AddTemplates(block.data(), block.size())) return;
+    if (!sink.AddTemplates(block.data(), block.size())) {
+      why = "the templates could not be registered: " + sink.Error();
+      return false;
+    }
   if (!sink.Open(path, FormatFromXFileType(o.XFileType))) {
     std::fprintf(stderr, "vorn: %s\n", sink.Error().c_str());
-    return;
+    why = sink.Error();
+    return false;
   }
   ctx.xfileSink = &sink;
 
@@ -66,11 +71,14 @@ void WriteXFile(ExportContext& ctx, const std::string& path) {
   // A reference the sink could not make is left out; the file is written without it.
   for (const std::string& omission : sink.Omissions()) std::fprintf(stderr, "vorn: %s\n", omission.c_str());
   // A data object that does not fit its template is a fault of ours: say which one.
-  if (!sink.Save() && !sink.Error().empty()) std::fprintf(stderr, "vorn: %s\n", sink.Error().c_str());
+  const bool saved = sink.Save();
+  if (!saved && !sink.Error().empty()) std::fprintf(stderr, "vorn: %s\n", sink.Error().c_str());
+  if (!saved) why = sink.Error().empty() ? "the file could not be saved" : sink.Error();
   if (ctx.sceneRootFrame) sink.Release(ctx.sceneRootFrame);
   ctx.sceneRootFrame = {};
   ctx.xfileSink = nullptr;
   AdvanceProgress(ctx);
+  return saved;
 }
 
 }  // namespace vorn
