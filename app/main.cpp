@@ -12,10 +12,10 @@
 
 #include "app/huge_pages.h"
 #include "app/plugin_loader.h"
+#include "app/terminal_dialog.h"
 #include "host/assimp_scene.h"
 #include "host/scene_document.h"
 #include "platform/console_ui.h"
-#include "app/terminal_dialog.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
@@ -85,9 +85,9 @@ int RunExport(const ExportArgs& a) {
     if (!ini.Save(overlayDir + "/" + kSettingsFile)) return Fail(2, "cannot write the settings overrides");
     settingsDir = overlayDir;
   }
-  scene->SetDirectory(9, settingsDir);
-  if (!a.mapsDirs.empty()) scene->SetDirectory(7, a.mapsDirs[0]);
-  if (a.mapsDirs.size() > 1) scene->SetDirectory(32, a.mapsDirs[1]);
+  scene->SetDirectory(vorn::kHostPluginConfigDir, settingsDir);
+  if (!a.mapsDirs.empty()) scene->SetDirectory(vorn::kHostImageDir, a.mapsDirs[0]);
+  if (a.mapsDirs.size() > 1) scene->SetDirectory(vorn::kHostMapSearchDir, a.mapsDirs[1]);
 
   vorn::platform::ConsoleUi ui(2);
   vorn::platform::TerminalDialogs dialogs;

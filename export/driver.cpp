@@ -188,8 +188,8 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
   ctx->outputDirectory = OutputDirectoryOf(path);
 
   SearchFolders& folders = ctx->searchFolders;
-  folders.hostDir7 = DirectoryWithSlash(host->Dir(7));
-  folders.hostDir32 = DirectoryWithSlash(host->Dir(32));
+  folders.hostDir7 = DirectoryWithSlash(host->Dir(kHostImageDir));
+  folders.hostDir32 = DirectoryWithSlash(host->Dir(kHostMapSearchDir));
   {
     const std::string scene = host->CurFilePath();
     size_t cut = scene.find_last_of('\\');

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "host/math.h"
 #include "host/dialog.h"
+#include "host/math.h"
 #include "host/tri_mesh.h"
 
 namespace vorn {
@@ -143,6 +143,11 @@ class ShadeContext {
   virtual int NodeID() const { return -1; }
 };
 
+// The host's folders the exporter asks for, by the numbers Dir() takes.
+inline constexpr int kHostImageDir = 7;         // searched for textures first
+inline constexpr int kHostPluginConfigDir = 9;  // holds the settings file
+inline constexpr int kHostMapSearchDir = 32;    // searched for textures after the image folder
+
 // What one export came to. XDoExport answers the host with success whatever happened, as the
 // host expects; a host that wants to know more is told this at the end of the export.
 struct ExportResult {
@@ -162,7 +167,7 @@ class HostScene {
   virtual int FrameRate() const = 0;
   virtual const HostNode* RootNode() const = 0;
   virtual void* MainWindow() const { return nullptr; }
-  virtual std::string Dir(int which) const = 0;  // 7, 9, 32 as the host numbers them
+  virtual std::string Dir(int which) const = 0;  // kHostImageDir and the like
   virtual std::string CurFilePath() const = 0;
   virtual void ExportStartNotify(int code) { (void)code; }
 

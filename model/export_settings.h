@@ -53,10 +53,20 @@ struct OptionField {
   float ExportOptions::*floatField;
   int32_t intDefault;     // the sample-rate default is the host frame rate, given at load
   float floatDefault;
+  // Places of an integer field in the settings file's read and write orders; -1 for the floats,
+  // which follow the integers as text.
+  int8_t loadAt;
+  int8_t saveAt;
 };
 // All 54 fields in record order.
 const std::vector<OptionField>& OptionFields();
 const OptionField* FindOptionField(std::string_view key);
+// The integer fields in the order the settings file is read, and in the order it is written.
+const std::vector<const OptionField*>& LoadOrder();
+const std::vector<const OptionField*>& SaveOrder();
+// The settings-file key of one field of clip `index`: "Animation<index>_<field>", with field
+// "Name", "StartKey" or "EndKey".
+std::string ClipKey(size_t index, std::string_view field);
 
 
 // Sets one field from text as the settings file would hold it; false for an unknown key.

@@ -115,7 +115,7 @@ class ArmExport : public SpineTest {
     EXPECT_FALSE(clips.str().empty());
     WriteSettings(clips.str() + "XFileType=0\n" + ini);
     auto doc = LoadSceneDocument(std::string(VORN_SOURCE_DIR) + "/examples/arm.json");
-    doc->SetDirectory(9, Dir());
+    doc->SetDirectory(kHostPluginConfigDir, Dir());
     const std::string out = Dir() + "/arm.x";
     std::filesystem::remove(out);
     XDoExport(out.c_str(), nullptr, doc.get(), true, 0);

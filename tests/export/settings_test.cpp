@@ -1,6 +1,7 @@
 #include "export/settings.h"
 
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "platform/ini_file.h"
@@ -136,13 +137,30 @@ TEST_F(SettingsFile, AHugeClipCountIsCutShort) {
 
 TEST_F(SettingsFile, UnwritableFileIsLeftAlone) {
   auto doc = LoadSceneDocumentFromString(scene_);
-  doc->SetDirectory(9, Dir() + "/not-a-folder");
+  doc->SetDirectory(kHostPluginConfigDir, Dir() + "/not-a-folder");
   WriteSettings("x");
   std::filesystem::rename(Settings(), Dir() + "/not-a-folder");  // a file where the folder should be
   ExportContext ctx = Context(*doc);
   LoadExportOptions(ctx, settings_);
   SaveExportOptions(ctx, settings_);
   EXPECT_EQ(ReadFile(Dir() + "/not-a-folder"), "x");
+}
+
+TEST(OptionFields, ReadAndWriteOrdersTakeEveryIntegerFieldOnce) {
+  size_t integers = 0;
+  for (const OptionField& f : OptionFields()) integers += f.isFloat ? 0 : 1;
+  for (const auto* order : {&LoadOrder(), &SaveOrder()}) {
+    ASSERT_EQ(order->size(), integers);
+    std::set<std::string_view> keys;
+    for (const OptionField* f : *order) {
+      EXPECT_FALSE(f->isFloat) << f->key;
+      keys.insert(f->key);
+    }
+    EXPECT_EQ(keys.size(), integers);
+  }
+  EXPECT_EQ(LoadOrder()[3]->key, "Mtl");
+  EXPECT_EQ(SaveOrder()[9]->key, "Bones");
+  EXPECT_EQ(ClipKey(12, "StartKey"), "Animation12_StartKey");
 }
 
 TEST(OptionFields, RecordOrderAndOverrides) {

@@ -30,7 +30,7 @@ class SpineTest : public ::testing::Test {
 
   std::unique_ptr<SceneDocument> Load(const std::string& json) {
     auto doc = LoadSceneDocumentFromString(json);
-    doc->SetDirectory(9, dir_.string());
+    doc->SetDirectory(kHostPluginConfigDir, dir_.string());
     return doc;
   }
   std::string Dir() const { return dir_.string(); }
