@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "export/export_context.h"
-#include "export/options.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "scene/transforms.h"
 
 namespace vorn {
@@ -105,7 +105,7 @@ bool CollectKeyTimes(const ExportContext& ctx, AnimationTrack& track, const XNod
   SortUnique(track.rotationTimes);
   SortUnique(track.scaleTimes);
   if (track.positionTimes.size() < 2 && track.rotationTimes.size() < 2 && track.scaleTimes.size() < 2) return false;
-  track.srt = Options().KeyType != 0;
+  track.srt = ctx.options.KeyType != 0;
   std::vector<int32_t>& all = track.keyTimes;
   all.clear();
   all.reserve(track.positionTimes.size() + track.rotationTimes.size() + track.scaleTimes.size() + 2);
@@ -148,22 +148,22 @@ void AddKey(std::vector<RotationKey>& keys, const RotationKey& key, bool reduce,
 Matrix3 LocalTransformAt(const ExportContext& ctx, const XNode& node, TimeValue t) {
   const Matrix3 w = CleanWorld(ctx, &node, t);
   Matrix3 local = w;
-  if (!Options().WorldSpace) {
+  if (!ctx.options.WorldSpace) {
     if (node.parent) local = w * Inverse(CleanWorld(ctx, node.parent, t));
   } else if (node.IsPlainMesh()) {
     // Its vertices are written in world space at export time: the key moves them from there.
     local = Inverse(node.transform) * w;
   }
-  return ConvertTransform(local);
+  return ctx.conversion.Convert(local);
 }
 
 bool SampleTransforms(ExportContext& ctx, XNode& node) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   node.tracks.clear();
   const bool reduce = o.KeyOptimizeLevel != 0;
   const float tol = KeyTolerance(o.KeyOptimizeLevel);
   const int64_t step = ctx.ticksPerSample > 0 ? ctx.ticksPerSample : 1;
-  for (const AnimationClip& clip : AnimationClips()) {
+  for (const AnimationClip& clip : ctx.clips) {
     const int64_t start = int64_t{clip.startKey} * ctx.ticksPerFrame;
     // A clip that ends before it starts would never finish: it is one sample at its start.
     const int64_t length = std::max<int64_t>(0, int64_t{clip.endKey} * ctx.ticksPerFrame - start);
@@ -185,12 +185,12 @@ bool SampleTransforms(ExportContext& ctx, XNode& node) {
 
 bool ExtractKeyFrames(ExportContext& ctx, XNode& node) {
   if (!node.hostNode) return false;
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   node.tracks.clear();
   const bool reduce = o.KeyOptimizeLevel != 0;
   const float tol = KeyTolerance(o.KeyOptimizeLevel);
   const int32_t tpf = ctx.ticksPerFrame > 0 ? ctx.ticksPerFrame : 1;
-  for (const AnimationClip& clip : AnimationClips()) {
+  for (const AnimationClip& clip : ctx.clips) {
     AnimationTrack& track = node.tracks.emplace_back();
     track.startTick = clip.startKey * ctx.ticksPerFrame;
     track.endTick = clip.endKey * ctx.ticksPerFrame;
@@ -208,18 +208,18 @@ bool ExtractKeyFrames(ExportContext& ctx, XNode& node) {
 }
 
 void SampleNodeAnimation(ExportContext& ctx, XNode& node) {
-  if (Options().KeyFrames && ExtractKeyFrames(ctx, node)) return;
+  if (ctx.options.KeyFrames && ExtractKeyFrames(ctx, node)) return;
   SampleTransforms(ctx, node);
 }
 
 uint32_t CountKeyFrames(const ExportContext& ctx, const XNode& node) {
-  if (!Options().Animation || AnimationClips().empty()) return 0;
+  if (!ctx.options.Animation || ctx.clips.empty()) return 0;
   KeyedControllers c;
   if (!FindKeyedControllers(ctx, node, c)) return 0;
   const HostScene& host = *ctx.host;
   uint32_t total = 0;
   std::vector<int32_t> times;
-  for (const AnimationClip& clip : AnimationClips()) {
+  for (const AnimationClip& clip : ctx.clips) {
     const TimeValue start = clip.startKey * ctx.ticksPerFrame;
     const TimeValue end = clip.endKey * ctx.ticksPerFrame;
     times.clear();

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "anim/animation_track.h"
 #include "host/host_scene.h"
+#include "model/animation_track.h"
 
 namespace vorn {
 

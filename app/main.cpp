@@ -1,22 +1,22 @@
 // vorn: the command-line host. It loads a scene, loads the exporter module through its exported
 // functions as the host does, and runs the export.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/huge_pages.h"
 #include "app/plugin_loader.h"
 #include "app/scene_loader.h"
+#include "app/terminal_dialog.h"
 #include "host/assimp_scene.h"
 #include "host/scene_document.h"
 #include "platform/console_ui.h"
-#include "app/terminal_dialog.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
 #include "platform/paths.h"
@@ -27,23 +27,6 @@
 namespace {
 
 constexpr const char* kSettingsFile = "vorn_max_config.ini";
-
-struct FileStamp {
-  bool exists = false;
-  ino_t inode = 0;
-  timespec mtime{};
-};
-
-FileStamp Stamp(const std::string& path) {
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return {};
-  return {true, st.st_ino, st.st_mtim};
-}
-
-bool Changed(const FileStamp& a, const FileStamp& b) {
-  if (!b.exists) return false;
-  return !a.exists || a.inode != b.inode || a.mtime.tv_sec != b.mtime.tv_sec || a.mtime.tv_nsec != b.mtime.tv_nsec;
-}
 
 int Fail(int status, const std::string& message) {
   std::fprintf(stderr, "vorn: %s\n", message.c_str());
@@ -103,19 +86,15 @@ int RunExport(const ExportArgs& a) {
     if (!ini.Save(overlayDir + "/" + kSettingsFile)) return Fail(2, "cannot write the settings overrides");
     settingsDir = overlayDir;
   }
-  scene->SetDirectory(9, settingsDir);
-  if (!a.mapsDirs.empty()) scene->SetDirectory(7, a.mapsDirs[0]);
-  if (a.mapsDirs.size() > 1) scene->SetDirectory(32, a.mapsDirs[1]);
+  scene->SetDirectory(vorn::kHostPluginConfigDir, settingsDir);
+  if (!a.mapsDirs.empty()) scene->SetDirectory(vorn::kHostImageDir, a.mapsDirs[0]);
+  if (a.mapsDirs.size() > 1) scene->SetDirectory(vorn::kHostMapSearchDir, a.mapsDirs[1]);
 
   vorn::platform::ConsoleUi ui(2);
   vorn::platform::TerminalDialogs dialogs;
-  int optionsResult = -1;  // the outermost dialog's result: 0 when the user cancelled
   if (showDialog)
-    scene->SetDialogRunner([&](vorn::DialogModel& dialog, vorn::DialogProcedure& procedure) {
-      const bool outermost = !dialogs.Active();
-      const int result = dialogs.Run(dialog, procedure);
-      if (outermost) optionsResult = result;
-      return result;
+    scene->SetDialogRunner([&dialogs](vorn::DialogModel& dialog, vorn::DialogProcedure& procedure) {
+      return dialogs.Run(dialog, procedure);
     });
   scene->SetMessageSink([&ui, &dialogs](const std::string& caption, const std::string& text, int icon) {
     if (dialogs.Active()) return dialogs.MessageBox(caption, text);
@@ -131,11 +110,9 @@ int RunExport(const ExportArgs& a) {
   });
 
   const std::string overlayFile = overlayDir.empty() ? std::string() : overlayDir + "/" + kSettingsFile;
-  const FileStamp overlayBefore = overlayFile.empty() ? FileStamp{} : Stamp(overlayFile);
   int status;
   try {
     vorn::LoadedPlugin plugin(a.plugin.empty() ? vorn::DefaultPluginPath() : a.plugin);
-    const FileStamp before = Stamp(a.output);
     const double exportStart = SecondsSince(started);
     plugin.Exporter().DoExport(a.output.c_str(), nullptr, scene.get(), a.silent, a.selected ? 1u : 0u);
     ui.ProgressEnd();
@@ -145,17 +122,19 @@ int RunExport(const ExportArgs& a) {
       std::fprintf(stderr, "timings: %-22s %9.3f s\ntimings: %-22s %9.3f s\ntimings: %-22s %9.3f s\n", "scene load",
                    loadSeconds, "build (mesh, skin, anim)", build, "write", exportSeconds - build);
     }
-    if (optionsResult == 0)
+    // The exporter answers success whatever happened; what it came to is reported to the host.
+    const std::optional<vorn::ExportResult>& result = scene->LastExportResult();
+    using Outcome = vorn::ExportResult::Outcome;
+    if (result && result->outcome == Outcome::Cancelled)
       status = Fail(1, "export cancelled; nothing was written");
     else
-      status = Changed(before, Stamp(a.output)) ? 0 : Fail(1, "no .X file was written");
+      status = result && result->outcome == Outcome::Written ? 0 : Fail(1, "no .X file was written");
   } catch (const std::exception& e) {
     status = Fail(2, e.what());
   }
   if (!overlayFile.empty()) {
-    // The export saves by writing a new file, so a changed stamp means it saved. The user's
-    // settings file may be a link to where they keep it: write through it.
-    if (Changed(overlayBefore, Stamp(overlayFile)))
+    // The user's settings file may be a link to where they keep it: write through it.
+    if (scene->LastExportResult() && scene->LastExportResult()->settingsSaved)
       vorn::platform::CopyFileAtomic(overlayFile, configDir + "/" + kSettingsFile, true,
                                      vorn::platform::LinkPolicy::kFollowLink);
     std::remove(overlayFile.c_str());

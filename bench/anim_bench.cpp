@@ -8,9 +8,9 @@
 #include <string>
 
 #include "anim/animation_sampler.h"
-#include "export/export_context.h"
-#include "export/options.h"
 #include "host/scene_document.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "scene/node_tree.h"
 #include "scene/transforms.h"
 #include "xfile/frame_writer.h"
@@ -54,16 +54,15 @@ struct Fixture {
   ExportContext ctx;
 
   Fixture(int keyType, int level) {
-    Options() = DefaultOptions(30);
-    Options().Dummy = 1;
-    Options().KeyType = keyType;
-    Options().KeyOptimizeLevel = level;
-    AnimationClips() = {AnimationClip{"Clip", 0, kFrames}};
+    ctx.options.Dummy = 1;
+    ctx.options.KeyType = keyType;
+    ctx.options.KeyOptimizeLevel = level;
+    ctx.clips = {AnimationClip{"Clip", 0, kFrames}};
     ctx.host = doc.get();
     ctx.animationRange = doc->AnimRange();
     ctx.ticksPerFrame = kTicksPerFrame;
     ctx.ticksPerSample = kTicksPerFrame;
-    SetupCoordinateConversion(1.0f, 0, 0, 0);
+    ctx.conversion = SetupCoordinateConversion(1.0f, 0, 0, 0);
     BuildNodeTree(ctx, doc->RootNode());
   }
   size_t SampleAll() {

@@ -13,14 +13,14 @@
 #include "anim/animation_sampler.h"
 #include "bench/bench_scene.h"
 #include "export/driver.h"
-#include "export/export_context.h"
-#include "export/options.h"
 #include "export/settings.h"
 #include "host/scene_document.h"
 #include "mesh/mesh_builder.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/xnode.h"
 #include "scene/node_tree.h"
 #include "scene/transforms.h"
-#include "scene/xnode.h"
 #include "skin/skin_extraction.h"
 
 namespace {
@@ -44,8 +44,11 @@ struct Staged {
     ctx->ticksPerFrame = doc->TicksPerFrame();
     ctx->ticksPerSample = ctx->ticksPerFrame;
     ctx->nextThreshold = std::numeric_limits<float>::max();
-    LoadExportOptions(*ctx);
-    SetupCoordinateConversion(1.0f, Options().RightHand, 0.0f, 0.0f);
+    ExportSettings settings;
+    LoadExportOptions(*ctx, settings);
+    ctx->options = settings.options;
+    ctx->clips = settings.clips;
+    ctx->conversion = SetupCoordinateConversion(1.0f, ctx->options.RightHand, 0.0f, 0.0f);
     BuildNodeTree(*ctx, doc->RootNode());
     auto it = ctx->nodeMap.find(doc->FindNode("Terrain"));
     terrain = it == ctx->nodeMap.end() ? nullptr : it->second->AsRenderable();
@@ -97,7 +100,7 @@ BENCHMARK(BM_SkinExtract)->Arg(1)->Arg(10)->Arg(50)->Arg(200)->Unit(benchmark::k
 void BM_SampleFrames(benchmark::State& state) {
   const int frames = static_cast<int>(state.range(0));
   Staged s({10000, 50, frames}, "Animation=1\nSkin=1\nBones=1\n");
-  AnimationClips() = {AnimationClip{"Clip", 0, frames}};
+  s.ctx->clips = {AnimationClip{"Clip", 0, frames}};
   size_t samples = 0;
   for (auto _ : state) {
     samples = 0;

@@ -3,18 +3,18 @@
 #include <algorithm>
 
 #include "anim/animation_sampler.h"
-#include "export/export_context.h"
-#include "export/options.h"
-#include "export/search_folders.h"
 #include "export/settings.h"
 #include "material/material_converter.h"
 #include "material/texture_files.h"
 #include "mesh/mesh_builder.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/search_folders.h"
+#include "model/skin_info.h"
 #include "platform/file_system.h"
 #include "scene/node_tree.h"
 #include "scene/transforms.h"
 #include "skin/skin_extraction.h"
-#include "skin/skin_info.h"
 #include "ui/options_dialog.h"
 #include "xfile/write_xfile.h"
 
@@ -43,6 +43,14 @@ bool BuildNodeData(ExportContext& ctx, XRenderableNode& node) {
   return true;
 }
 
+// The settings the host keeps for the whole process, as the options dialog left them: each
+// export reloads them from the file, so they carry nothing from one export to the next that
+// the file does not.
+ExportSettings& KeptSettings() {
+  static ExportSettings settings;
+  return settings;
+}
+
 std::string DirectoryWithSlash(std::string dir) {
   if (!dir.empty() && dir.back() != '/') dir.push_back('/');
   return dir;
@@ -50,20 +58,10 @@ std::string DirectoryWithSlash(std::string dir) {
 
 }  // namespace
 
-void AdvanceProgress(ExportContext& ctx) {
-  ++ctx.stepsDone;
-  if (static_cast<float>(ctx.stepsDone) >= ctx.nextThreshold) {
-    if (ctx.currentPercent - ctx.phaseEndPercent <= 0.01f)
-      ctx.host->ProgressUpdate(static_cast<int>(ctx.currentPercent), true, "");
-    ctx.currentPercent += ctx.percentPerIncrement;
-    ctx.nextThreshold += ctx.stepsPerIncrement;
-  }
-}
-
 uint32_t SampleCount(const ExportContext& ctx) {
-  if (!Options().Animation) return 0;
+  if (!ctx.options.Animation) return 0;
   uint32_t n = 0;
-  for (const AnimationClip& c : AnimationClips()) {
+  for (const AnimationClip& c : ctx.clips) {
     // A clip that ends before its start is sampled once, as the sampler does.
     const int64_t length = std::max<int64_t>(0, int64_t{c.endKey - c.startKey} * ctx.ticksPerFrame);
     n += static_cast<uint32_t>(length / ctx.ticksPerSample + 1);
@@ -72,7 +70,7 @@ uint32_t SampleCount(const ExportContext& ctx) {
 }
 
 void EstimateBuildUnits(ExportContext& ctx, XNode& start) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   for (XNode* node = &start; node; node = o.WorldSpace ? nullptr : node->parent) {
     if (node->counted) continue;
     const uint32_t before = ctx.buildUnits;
@@ -101,7 +99,7 @@ void EstimateBuildUnits(ExportContext& ctx, XNode& start) {
 }
 
 void ProcessNode(ExportContext& ctx, XNode& start) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   for (XNode* node = &start; node; node = o.WorldSpace ? nullptr : node->parent) {
     if (!node->renderable) {
       if (!node->processed && o.Animation) SampleNodeAnimation(ctx, *node);
@@ -126,7 +124,7 @@ void ProcessNode(ExportContext& ctx, XNode& start) {
 }
 
 void BuildExportedNodes(ExportContext& ctx) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   AdvanceProgress(ctx);
   // Depth-first, pre-order; the walk descends into unmarked nodes too.
   std::vector<XNode*> stack;
@@ -175,9 +173,12 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
   ctx->ticksPerFrame = host->TicksPerFrame();
   ctx->ticksPerSample = ctx->ticksPerFrame;
 
+  ExportResult result;
   const HostNode* root = host->RootNode();
   if (!root || host->ChildCount(root) == 0) {
     host->MessageBox("No node!", "", 0, true);
+    result.reason = "the scene has no node";
+    host->ExportFinished(result);
     return 1;
   }
   ctx->rootName = CleanRootName(host->NodeName(root));
@@ -187,9 +188,9 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
   if (auto longPath = platform::LongPathName(path)) path = *longPath;
   ctx->outputDirectory = OutputDirectoryOf(path);
 
-  SearchFolders& folders = TextureSearchFolders();
-  folders.hostDir7 = DirectoryWithSlash(host->Dir(7));
-  folders.hostDir32 = DirectoryWithSlash(host->Dir(32));
+  SearchFolders& folders = ctx->searchFolders;
+  folders.hostDir7 = DirectoryWithSlash(host->Dir(kHostImageDir));
+  folders.hostDir32 = DirectoryWithSlash(host->Dir(kHostMapSearchDir));
   {
     const std::string scene = host->CurFilePath();
     size_t cut = scene.find_last_of('\\');
@@ -197,12 +198,18 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
     folders.sceneDir = cut == std::string::npos ? "./" : scene.substr(0, cut + 1);
   }
 
-  LoadExportOptions(*ctx);
-  ExportOptions& o = Options();
-  if (!suppressPrompts && ShowOptionsDialog(*ctx) == 0) return 1;
+  ExportSettings& settings = KeptSettings();
+  LoadExportOptions(*ctx, settings);
+  ExportOptions& o = settings.options;
+  if (!suppressPrompts && ShowOptionsDialog(*ctx, settings) == 0) {
+    result.outcome = ExportResult::Outcome::Cancelled;
+    result.reason = "the options dialog was cancelled";
+    host->ExportFinished(result);
+    return 1;
+  }
 
-  SetupCoordinateConversion(o.SpaceScaleEnable ? o.SpaceScale : 1.0f, o.RightHand, o.XRotEnable ? o.XRot : 0.0f,
-                            o.ZRotEnable ? o.ZRot : 0.0f);
+  ctx->conversion = SetupCoordinateConversion(o.SpaceScaleEnable ? o.SpaceScale : 1.0f, o.RightHand,
+                                              o.XRotEnable ? o.XRot : 0.0f, o.ZRotEnable ? o.ZRot : 0.0f);
   const int32_t frameRate = host->FrameRate();
   const int32_t ticksPerSecond = ctx->ticksPerFrame * frameRate;
   int32_t rate = o.Timeline ? frameRate : o.SampleRate;
@@ -211,7 +218,9 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
     o.SampleRate = frameRate;
   }
   ctx->ticksPerSample = rate > 0 ? ticksPerSecond / rate : ctx->ticksPerFrame;
-  ctx->sceneRootName = SceneRootName().empty() ? ctx->rootName : SceneRootName();
+  ctx->sceneRootName = settings.sceneRootName.empty() ? ctx->rootName : settings.sceneRootName;
+  ctx->options = o;
+  ctx->clips = settings.clips;
 
   host->ProgressStart("Dovra", true);
   ctx->buildUnits = 1;
@@ -225,11 +234,13 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
       host->MessageBox("No node will be export, you can check the Dummy or Helper option and try again.", "", 0,
                        true);
     host->ProgressEnd();
+    result.reason = "no node passes the export filters";
     write = false;
   }
   if (write) {
     const uint32_t k = std::min<uint32_t>(ctx->buildUnits, 95);
     if (k < 1) {
+      result.reason = "no work to do";
       write = false;
     } else {
       const float kf = static_cast<float>(k);
@@ -253,6 +264,7 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
           "of the object properties is checked.",
           "Warning", 2, true);
       host->ProgressEnd();
+      result.reason = "no node was exported";
     } else {
       ctx->writeUnits += TextureWorkUnits(*ctx);  // conversions are most of the write when there are any
       const uint32_t k2 = std::min<uint32_t>(ctx->writeUnits, 5);
@@ -263,13 +275,16 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
         ctx->currentPercent = 95.0f + 5.0f / kf;
         ctx->nextThreshold = static_cast<float>(ctx->stepsDone) + static_cast<float>(ctx->writeUnits) / kf;
         ctx->phaseEndPercent = 100;
-        WriteXFile(*ctx, path);
+        if (WriteXFile(*ctx, path, result.reason)) result.outcome = ExportResult::Outcome::Written;
+      } else {
+        result.reason = "nothing to write";
       }
     }
   }
-  if (!suppressPrompts) SaveExportOptions(*ctx);
+  if (!suppressPrompts) result.settingsSaved = SaveExportOptions(*ctx, settings);
   host->ProgressUpdate(static_cast<int>(ctx->phaseEndPercent), true, "");
   host->ProgressEnd();
+  host->ExportFinished(result);
   return 1;
 }
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "host/math.h"
 #include "host/dialog.h"
+#include "host/math.h"
 #include "host/tri_mesh.h"
 
 namespace vorn {
@@ -143,6 +143,20 @@ class ShadeContext {
   virtual int NodeID() const { return -1; }
 };
 
+// The host's folders the exporter asks for, by the numbers Dir() takes.
+inline constexpr int kHostImageDir = 7;         // searched for textures first
+inline constexpr int kHostPluginConfigDir = 9;  // holds the settings file
+inline constexpr int kHostMapSearchDir = 32;    // searched for textures after the image folder
+
+// What one export came to. XDoExport answers the host with success whatever happened, as the
+// host expects; a host that wants to know more is told this at the end of the export.
+struct ExportResult {
+  enum class Outcome { Written, Cancelled, NothingWritten };
+  Outcome outcome = Outcome::NothingWritten;
+  std::string reason;          // why nothing was written; empty when written
+  bool settingsSaved = false;  // the settings file was rewritten
+};
+
 class HostScene {
  public:
   virtual ~HostScene() = default;
@@ -153,7 +167,7 @@ class HostScene {
   virtual int FrameRate() const = 0;
   virtual const HostNode* RootNode() const = 0;
   virtual void* MainWindow() const { return nullptr; }
-  virtual std::string Dir(int which) const = 0;  // 7, 9, 32 as the host numbers them
+  virtual std::string Dir(int which) const = 0;  // kHostImageDir and the like
   virtual std::string CurFilePath() const = 0;
   virtual void ExportStartNotify(int code) { (void)code; }
 
@@ -164,6 +178,9 @@ class HostScene {
 
   // Message box with an OK button; icon 0 none, 1 error, 2 warning.
   virtual void MessageBox(const std::string& text, const std::string& caption, int icon, bool owned) = 0;
+
+  // Told once at the end of every export that had a host.
+  virtual void ExportFinished(const ExportResult& result) { (void)result; }
 
   // Dialog controls: whether modal dialogs are shown to a user (a terminal here); when not, a
   // dialog is initialised and confirmed with OK as it stands.

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -54,6 +55,8 @@ class SceneDocument final : public HostScene {
   void SetProgressSink(ProgressSink sink) { progressSink_ = std::move(sink); }
   void SetDirectory(int which, const std::string& path);
   const std::vector<RecordedMessage>& Messages() const { return messages_; }
+  // What the last export reported; none before any.
+  const std::optional<ExportResult>& LastExportResult() const { return lastExportResult_; }
   // The code of the last ExportStartNotify, -1 before any.
   int ExportStartCode() const { return exportStartCode_; }
   // Temporaries made by ConvertToTriObject and not yet deleted.
@@ -78,6 +81,7 @@ class SceneDocument final : public HostScene {
   void ProgressUpdate(int percent, bool showPercent, const std::string& title) override;
   void ProgressEnd() override;
   void MessageBox(const std::string& text, const std::string& caption, int icon, bool owned) override;
+  void ExportFinished(const ExportResult& result) override { lastExportResult_ = result; }
   bool InteractiveDialogs() const override { return static_cast<bool>(dialogRunner_); }
   int RunDialog(DialogModel& dialog, DialogProcedure& procedure) override {
     return dialogRunner_ ? dialogRunner_(dialog, procedure) : RunDialogUnshown(dialog, procedure);
@@ -181,6 +185,7 @@ class SceneDocument final : public HostScene {
   DialogRunner dialogRunner_;
   ProgressSink progressSink_;
   std::vector<RecordedMessage> messages_;
+  std::optional<ExportResult> lastExportResult_;
   int exportStartCode_ = -1;
 };
 

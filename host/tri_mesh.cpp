@@ -96,7 +96,7 @@ void TriMesh::BuildNormals(bool twoCores) {
       }
       std::vector<RenderNormal>& list = normalLists_[rv.list];
       for (RenderNormal& rn : list) rn.normal = Normalize(rn.normal);
-      rv.flags = static_cast<uint32_t>(std::min<size_t>(list.size(), 0xff));
+      rv.flags = static_cast<uint32_t>(std::min<size_t>(list.size(), RenderVertex::kNormalCountMask));
       if (list.size() == 1) {
         rv.single = list[0];
         list.clear();

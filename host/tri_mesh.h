@@ -41,7 +41,11 @@ struct RenderNormal {
   uint32_t smGroup = 0;
 };
 struct RenderVertex {
-  uint32_t flags = 0;  // low 8 bits: number of normals; 0x4000: the single normal is specified
+  static constexpr uint32_t kNormalCountMask = 0xff;  // the low bits count the normals
+  static constexpr uint32_t kSpecifiedNormal = 0x4000;  // the single normal is specified
+  uint32_t flags = 0;
+  uint32_t NormalCount() const { return flags & kNormalCountMask; }
+  bool Specified() const { return (flags & kSpecifiedNormal) != 0; }
   RenderNormal single;
   // With two or more normals, where they are: TriMesh::NormalList. Kept out of line, since
   // few vertices have more than one and the record is one of every vertex.

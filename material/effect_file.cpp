@@ -3,9 +3,9 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "export/options.h"
-#include "mesh/mesh_data.h"
 #include "mesh/texcoord_sets.h"
+#include "model/export_settings.h"
+#include "model/mesh_data.h"
 #include "platform/atomic_file.h"
 
 namespace vorn {
@@ -42,8 +42,7 @@ const char* AddressWord(TextureAddress a) {
 
 }  // namespace
 
-EffectFileBuilder MakeEffectFileBuilder(const XMaterial& record) {
-  const ExportOptions& o = Options();
+EffectFileBuilder MakeEffectFileBuilder(const ExportOptions& o, const XMaterial& record) {
   EffectFileBuilder b;
   for (int i = 0; i < 4; ++i) b.diffuseColor[i] = record.faceColor[i];
   b.specularPower = record.power;

@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "material/material_record.h"
+#include "model/material_record.h"
 
 namespace vorn {
 
+struct ExportOptions;
 struct XMeshData;
 
 struct EffectTexture {
@@ -38,7 +39,7 @@ struct EffectFileBuilder {
 };
 
 // Colours from the record, vertex layout and shading switches from the settings.
-EffectFileBuilder MakeEffectFileBuilder(const XMaterial& record);
+EffectFileBuilder MakeEffectFileBuilder(const ExportOptions& options, const XMaterial& record);
 void AddEffectTexture(EffectFileBuilder& b, const std::string& name, TextureSlotRole role, int32_t texCoordSet,
                       TextureAddress addressU, TextureAddress addressV);
 // The whole effect text.

@@ -4,10 +4,10 @@
 #include <cctype>
 #include <deque>
 
-#include "export/export_context.h"
-#include "export/options.h"
 #include "material/texture_files.h"
 #include "mesh/texcoord_sets.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "platform/paths.h"
 #include "scene/node_tree.h"
 
@@ -41,13 +41,14 @@ void SetAddressing(const HostScene& host, const HostTexmap* map, XTextureSlot& s
 }
 
 // The bitmap part shared by standard and other materials; the role is the caller's.
-void FillBitmapSlot(const HostScene& host, const HostTexmap* map, XMaterial& record, XTextureSlot& slot) {
+void FillBitmapSlot(const ExportContext& ctx, const HostTexmap* map, XMaterial& record, XTextureSlot& slot) {
+  const HostScene& host = *ctx.host;
   slot.name = MakeUniqueSlotName(record, host.TexmapName(map));
   slot.uvTransform = TexmapUVTransform(host, map);
   SetAddressing(host, map, slot);
   const std::string path = host.BitmapFileName(map);
   slot.fileName = platform::HostFileNameOf(path);
-  slot.sourcePath = ResolveTexturePath(path);
+  slot.sourcePath = ResolveTexturePath(ctx.searchFolders, path);
   slot.hostPath = path;
   slot.mapChannel = host.MapChannel(map);
 }
@@ -61,9 +62,10 @@ int SupportedChannels(const XRenderableNode& node) {
 }
 
 // Keeps the record as an effect material or turns it into a plain copy.
-std::unique_ptr<XMaterial> DecideEffect(const XRenderableNode& node, std::unique_ptr<XEffectMaterial> record) {
+std::unique_ptr<XMaterial> DecideEffect(const ExportOptions& o, const XRenderableNode& node,
+                                        std::unique_ptr<XEffectMaterial> record) {
   const int channels = SupportedChannels(node);
-  bool plain = !Options().FX || channels < 1;
+  bool plain = !o.FX || channels < 1;
   if (!plain && channels == 1) {
     int used = 0;
     bool diffuse = false;
@@ -102,8 +104,8 @@ void SetFaceColor(XMaterial& r, Color diffuse, float alpha) {
 }
 
 std::unique_ptr<XMaterial> ConvertSimple(ExportContext& ctx, const XRenderableNode& node, const HostMaterial* m) {
-  std::unique_ptr<XMaterial> r = ConvertStandardMaterial(*ctx.host, node, m);
-  return r ? std::move(r) : ConvertOtherMaterial(*ctx.host, node, m);
+  std::unique_ptr<XMaterial> r = ConvertStandardMaterial(ctx, node, m);
+  return r ? std::move(r) : ConvertOtherMaterial(ctx, node, m);
 }
 
 XMaterialEntry MakeEntry(std::unique_ptr<XMaterial> record) {
@@ -140,7 +142,7 @@ bool ConvertNodeMaterial(ExportContext& ctx, XRenderableNode& node, const HostMa
   HostScene& host = *ctx.host;
   const int n = host.SubMtlCount(material);
   if (host.HasInterface(material, kDxShaderInterface)) {
-    RegisterMaterial(ctx, node, ConvertShaderMaterial(host, material));
+    RegisterMaterial(ctx, node, ConvertShaderMaterial(ctx, material));
     return true;
   }
   if (n <= 0) {
@@ -154,8 +156,10 @@ bool ConvertNodeMaterial(ExportContext& ctx, XRenderableNode& node, const HostMa
   return true;
 }
 
-std::unique_ptr<XMaterial> ConvertStandardMaterial(const HostScene& host, const XRenderableNode& node,
+std::unique_ptr<XMaterial> ConvertStandardMaterial(const ExportContext& ctx, const XRenderableNode& node,
                                                    const HostMaterial* material) {
+  const HostScene& host = *ctx.host;
+  const ExportOptions& o = ctx.options;
   const std::string baseName = CleanName(host.MaterialName(material));
   const HostMaterial* found = nullptr;
   const HostMaterial* m = material;
@@ -191,7 +195,7 @@ std::unique_ptr<XMaterial> ConvertStandardMaterial(const HostScene& host, const 
 
   auto r = std::make_unique<XEffectMaterial>();
   r->name = CleanName(host.MaterialName(found));
-  const bool vertexColor = Options().VertexColor != 0;
+  const bool vertexColor = o.VertexColor != 0;
   for (int k = 0; k < kTextureSlotCount; ++k) {
     XTextureSlot& slot = r->slots[k];
     const HostTexmap* map = host.SubTexmapOn(found, k + 1) ? host.SubTexmap(found, k + 1) : nullptr;
@@ -205,7 +209,7 @@ std::unique_ptr<XMaterial> ConvertStandardMaterial(const HostScene& host, const 
     }
     if (host.TexmapClassID(map) == kBitmapMapClass) {
       if (k == 0) slot.role = TextureSlotRole::Diffuse;
-      FillBitmapSlot(host, map, *r, slot);
+      FillBitmapSlot(ctx, map, *r, slot);
       continue;
     }
     slot.mapChannel = host.MapChannel(map);
@@ -223,13 +227,15 @@ std::unique_ptr<XMaterial> ConvertStandardMaterial(const HostScene& host, const 
   }
 
   SetSpecularAndEmissive(host, found, *r);
-  const bool keepDiffuse = r->slots[0].mapChannel < 1 || Options().DiffuseMapColor;
+  const bool keepDiffuse = r->slots[0].mapChannel < 1 || o.DiffuseMapColor;
   SetFaceColor(*r, keepDiffuse ? host.Diffuse(found, 0) : Color{1, 1, 1}, 1.0f - host.Xparency(found, 0));
-  return DecideEffect(node, std::move(r));
+  return DecideEffect(o, node, std::move(r));
 }
 
-std::unique_ptr<XMaterial> ConvertOtherMaterial(const HostScene& host, const XRenderableNode& node,
+std::unique_ptr<XMaterial> ConvertOtherMaterial(const ExportContext& ctx, const XRenderableNode& node,
                                                 const HostMaterial* material) {
+  const HostScene& host = *ctx.host;
+  const ExportOptions& o = ctx.options;
   const std::string baseName = CleanName(host.MaterialName(material));
   const HostMaterial* m = material;
   while (host.SubMtlCount(m) > 0) {
@@ -250,7 +256,7 @@ std::unique_ptr<XMaterial> ConvertOtherMaterial(const HostScene& host, const XRe
       slot = XTextureSlot{};
       continue;
     }
-    FillBitmapSlot(host, map, *r, slot);
+    FillBitmapSlot(ctx, map, *r, slot);
   }
   SetSpecularAndEmissive(host, m, *r);
 
@@ -267,14 +273,15 @@ std::unique_ptr<XMaterial> ConvertOtherMaterial(const HostScene& host, const XRe
   bool diffuseMapped = false;
   for (const XTextureSlot& s : r->slots)
     diffuseMapped = diffuseMapped || (s.role == TextureSlotRole::Diffuse && s.mapChannel > 0);
-  if (diffuseMapped && !Options().DiffuseMapColor)
+  if (diffuseMapped && !o.DiffuseMapColor)
     SetFaceColor(*r, Color{1, 1, 1}, 1.0f);
   else
     SetFaceColor(*r, host.Diffuse(m, 0), 1.0f - host.Xparency(m, 0));
-  return DecideEffect(node, std::move(r));
+  return DecideEffect(o, node, std::move(r));
 }
 
-std::unique_ptr<XMaterial> ConvertShaderMaterial(HostScene& host, const HostMaterial* material) {
+std::unique_ptr<XMaterial> ConvertShaderMaterial(const ExportContext& ctx, const HostMaterial* material) {
+  HostScene& host = *ctx.host;
   const std::string rawName = host.MaterialName(material);
   const int nb = host.ParamBlockCount(material);
   const HostParamBlock* block0 = nb >= 1 ? host.ParamBlock(material, 0) : nullptr;
@@ -293,7 +300,7 @@ std::unique_ptr<XMaterial> ConvertShaderMaterial(HostScene& host, const HostMate
         slot.mapChannel = usesChannels ? std::max(1, host.EffectBitmapChannel(material, j)) : 1;
         if (host.EffectBitmapPresent(material, j)) {
           const std::string path = host.EffectBitmapPath(material, j);
-          slot.sourcePath = ResolveTexturePath(path);
+          slot.sourcePath = ResolveTexturePath(ctx.searchFolders, path);
           slot.hostPath = path;
           slot.fileName = platform::HostFileNameOf(path);
         }
@@ -310,8 +317,8 @@ std::unique_ptr<XMaterial> ConvertShaderMaterial(HostScene& host, const HostMate
     }
     if (!r->effect.effectFile.empty()) {
       r->effect.effectHostPath = r->effect.effectFile;
-      r->effect.effectFile = ResolveTexturePath(r->effect.effectFile);
-      CollectEffectParams(host, r->effect, block0);
+      r->effect.effectFile = ResolveTexturePath(ctx.searchFolders, r->effect.effectFile);
+      CollectEffectParams(ctx, r->effect, block0);
       r->hasOwnEffectFile = 1;
       return r;
     }
@@ -320,11 +327,12 @@ std::unique_ptr<XMaterial> ConvertShaderMaterial(HostScene& host, const HostMate
   return DefaultRecord(CleanName(rawName) + "_ErrorDxMaterial");
 }
 
-void CollectEffectParams(const HostScene& host, XEffectParams& params, const HostParamBlock* block) {
+void CollectEffectParams(const ExportContext& ctx, XEffectParams& params, const HostParamBlock* block) {
+  const HostScene& host = *ctx.host;
   // A texture is named by its bare file name, and its source is kept for the copy step to copy it
   // and to rename it after a conversion.
   auto texture = [&](std::string name, const std::string& path) {
-    params.stringParams.push_back({std::move(name), platform::HostFileNameOf(path), ResolveTexturePath(path), path});
+    params.stringParams.push_back({std::move(name), platform::HostFileNameOf(path), ResolveTexturePath(ctx.searchFolders, path), path});
   };
   const int n = host.ParamCount(block);
   for (int i = 0; i < n; ++i) {
@@ -363,7 +371,7 @@ void RegisterMaterial(ExportContext& ctx, XRenderableNode& node, std::unique_ptr
   if (record->name == node.nodeName) record->name = "Mat_" + record->name;
   if (record->name == "string") record->name = "_" + record->name;
   // A material without a name cannot be referenced, so it is written in place.
-  if (Options().InlineMtl || record->kind == MaterialKind::Effect || record->name.empty()) {
+  if (ctx.options.InlineMtl || record->kind == MaterialKind::Effect || record->name.empty()) {
     for (size_t i = 0; i < node.nodeMaterials.size();) {
       const XMaterial* other = EntryName(node.nodeMaterials[i]);
       if (other && other->name == record->name) {

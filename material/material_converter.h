@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "host/host_scene.h"
-#include "material/material_record.h"
+#include "model/material_record.h"
 
 namespace vorn {
 
@@ -26,14 +26,14 @@ inline constexpr ClassID kDxEffectBitmapsInterface{0x54e4202f, 0x30ab6bc4};
 bool ConvertNodeMaterial(ExportContext& ctx, XRenderableNode& node, const HostMaterial* material);
 
 // Never empty: an error record at worst (after the "Error Material" message box).
-std::unique_ptr<XMaterial> ConvertShaderMaterial(HostScene& host, const HostMaterial* material);
+std::unique_ptr<XMaterial> ConvertShaderMaterial(const ExportContext& ctx, const HostMaterial* material);
 // Empty when the material turns out not to be a standard material.
-std::unique_ptr<XMaterial> ConvertStandardMaterial(const HostScene& host, const XRenderableNode& node,
+std::unique_ptr<XMaterial> ConvertStandardMaterial(const ExportContext& ctx, const XRenderableNode& node,
                                                    const HostMaterial* material);
-std::unique_ptr<XMaterial> ConvertOtherMaterial(const HostScene& host, const XRenderableNode& node,
+std::unique_ptr<XMaterial> ConvertOtherMaterial(const ExportContext& ctx, const XRenderableNode& node,
                                                 const HostMaterial* material);
 void RegisterMaterial(ExportContext& ctx, XRenderableNode& node, std::unique_ptr<XMaterial> record);
-void CollectEffectParams(const HostScene& host, XEffectParams& params, const HostParamBlock* block);
+void CollectEffectParams(const ExportContext& ctx, XEffectParams& params, const HostParamBlock* block);
 std::string MakeUniqueSlotName(const XMaterial& record, const std::string& hostName);
 
 }  // namespace vorn

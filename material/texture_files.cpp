@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
-#include "export/export_context.h"
-#include "export/options.h"
-#include "export/search_folders.h"
 #include "material/procedural_render.h"
 #include "material/texture_convert.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/search_folders.h"
 #include "platform/file_system.h"
 
 namespace vorn {
@@ -58,7 +58,7 @@ std::string SearchedName(const std::string& path) {
 
 void ReportSourceNotFound(ExportContext& ctx, const std::string& hostPath, const char* kind) {
   if (!ctx.texturesTold.insert("missing\n" + hostPath).second) return;
-  const SearchFolders& f = TextureSearchFolders();
+  const SearchFolders& f = ctx.searchFolders;
   std::string where;
   int count = 0;
   for (const std::string* folder : {&f.sceneDir, &f.hostDir7, &f.hostDir32}) {
@@ -128,7 +128,7 @@ void NoteSourceFiles(ExportContext& ctx) {
 }
 
 uint32_t TextureWorkUnits(const ExportContext& ctx) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   if (!o.Mtl || !o.TextureFiles || (o.Animation && o.OnlyAnimationSet)) return 0;
   uint32_t units = 0;
   ForEachWrittenRecord(ctx, [&](const XMaterial& record) {
@@ -189,11 +189,10 @@ std::string FindFileInTree(const std::string& folder, const std::string& fileNam
   return SearchFind(folder, fileName, walk);
 }
 
-std::string ResolveTexturePath(const std::string& path) {
+std::string ResolveTexturePath(const SearchFolders& folders, const std::string& path) {
   if (path.empty()) return path;
   const std::string fileName = SearchedName(path);
   if (platform::PathExists(path)) return path;
-  const SearchFolders& folders = TextureSearchFolders();
   std::string result;
   // A folder the host did not report is not the process's current folder: searching that could
   // walk the whole machine.
@@ -205,7 +204,7 @@ std::string ResolveTexturePath(const std::string& path) {
 
 std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, const std::string& sourcePath,
                              const std::string& fileName, bool normalMap) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   if (!platform::PathExists(sourcePath)) {
     ReportSourceNotFound(ctx, hostPath.empty() ? sourcePath : hostPath, "texture");
     return fileName;
@@ -255,7 +254,7 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
 }
 
 int CopyTextureFiles(ExportContext& ctx, XMaterial& record) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   int used = 0;
   for (XTextureSlot& slot : record.slots) {
     if (slot.mapChannel < 1) continue;

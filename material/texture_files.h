@@ -7,11 +7,12 @@
 namespace vorn {
 
 struct ExportContext;
+struct SearchFolders;
 struct XMaterial;
 
 // An existing source for a host texture path, searched by bare name in the three search folders,
 // or the scene folder followed by the bare name as a guess.
-std::string ResolveTexturePath(const std::string& path);
+std::string ResolveTexturePath(const SearchFolders& folders, const std::string& path);
 // Depth-first, in name order; folders starting with '.' and links back into the walk are skipped.
 std::string FindFileInTree(const std::string& folder, const std::string& fileName);
 // Copies the used bitmap slots and renders the procedural ones into the output folder; returns

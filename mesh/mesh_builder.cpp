@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "export/export_context.h"
-#include "export/options.h"
 #include "mesh/face_pipeline.h"
 #include "mesh/normals.h"
 #include "mesh/texcoord_sets.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "platform/phase_timings.h"
 #include "scene/transforms.h"
-#include "xformat/phase_timings.h"
 
 namespace vorn {
 
@@ -213,8 +213,8 @@ uint32_t FindOrAddVertex(XMeshData& data, uint32_t q, const XCorner& probe, cons
 
 bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
   if (!node.hostNode || !node.mesh) return false;
-  PhaseScope timing(Phase::MeshBuild);
-  const ExportOptions& o = Options();
+  PhaseScope timing(&ctx.timings, Phase::MeshBuild);
+  const ExportOptions& o = ctx.options;
   HostScene& host = *ctx.host;
 
   // The face loop builds normals on the mesh; ours is the node's own copy.
@@ -249,7 +249,7 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
   data->texCoordStride = o.TexCoords ? setCount : 0;
 
   const Matrix3 m = MeshVertexTransform(node, o.WorldSpace != 0);
-  const Matrix3& k = ConversionMatrix();
+  const Matrix3& k = ctx.conversion.k;
   const Matrix3 mk = m * k;
   const Matrix3 n = NormalTransform(m);
   ForEachHalf(vertexCount, threaded, [&](size_t begin, size_t end) {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "mesh/mesh_data.h"
+#include "model/mesh_data.h"
 
 namespace vorn {
 

@@ -6,8 +6,6 @@ namespace vorn {
 
 namespace {
 
-constexpr uint32_t kSpecifiedNormalFlag = 0x4000;
-
 bool IsZero(Point3 v) { return v.x == 0.0f && v.y == 0.0f && v.z == 0.0f; }
 
 Point3 Proj(Point3 x, Point3 y) { return (Dot(x, y) / Dot(y, y)) * y; }
@@ -52,8 +50,8 @@ Point3 CornerNormal(const TriMesh& mesh, bool useSpecified, int f, int k) {
   const uint32_t v = face.v[k];
   if (v >= records.size()) return faceNormal;
   const RenderVertex& g = records[v];
-  if (g.flags & kSpecifiedNormalFlag) return g.single.normal;
-  const uint32_t n = g.flags & 0xff;
+  if (g.Specified()) return g.single.normal;
+  const uint32_t n = g.NormalCount();
   if (n == 0 || face.smGroup == 0) return faceNormal;
   if (n == 1) return g.single.normal;
   for (const RenderNormal& rn : mesh.NormalList(g))
@@ -68,7 +66,7 @@ int64_t CornerNormalSource(const TriMesh& mesh, bool useSpecified, int f, int k)
   const uint32_t v = face.v[k];
   if (v >= records.size()) return -1;
   const RenderVertex& g = records[v];
-  const bool single = (g.flags & kSpecifiedNormalFlag) || ((g.flags & 0xff) == 1 && face.smGroup != 0);
+  const bool single = g.Specified() || (g.NormalCount() == 1 && face.smGroup != 0);
   return single ? (int64_t{1} << 32) + v : -1;
 }
 
@@ -77,7 +75,7 @@ const Point3* StoredSourceNormal(const TriMesh& mesh, bool useSpecified, size_t 
   const std::vector<RenderVertex>& records = mesh.RenderVertices();
   if (slot >= records.size()) return nullptr;
   const RenderVertex& g = records[slot];
-  return (g.flags & kSpecifiedNormalFlag) || (g.flags & 0xff) == 1 ? &g.single.normal : nullptr;
+  return g.Specified() || g.NormalCount() == 1 ? &g.single.normal : nullptr;
 }
 
 CornerAngleSet CornerAngles(Point3 p0, Point3 p1, Point3 p2) {

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "host/tri_mesh.h"
-#include "mesh/mesh_data.h"
+#include "model/mesh_data.h"
 
 namespace vorn {
 

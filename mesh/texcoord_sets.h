@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "host/host_scene.h"
-#include "material/material_record.h"
-#include "mesh/mesh_data.h"
+#include "model/material_record.h"
+#include "model/mesh_data.h"
 
 namespace vorn {
 

@@ -1,6 +1,6 @@
 #include "scene/mesh_acquisition.h"
 
-#include "scene/xnode.h"
+#include "model/xnode.h"
 
 namespace vorn {
 

@@ -2,11 +2,11 @@
 
 #include <cstring>
 
-#include "export/export_context.h"
-#include "export/options.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/xnode.h"
 #include "scene/mesh_acquisition.h"
 #include "scene/transforms.h"
-#include "scene/xnode.h"
 
 namespace vorn {
 
@@ -69,7 +69,7 @@ XNode* CreateNode(ExportContext& ctx, XNode* parent, const HostNode* hostNode, i
 
 void CollectNode(ExportContext& ctx, XNode* parent, const HostNode* hostNode) {
   const HostScene& host = *ctx.host;
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   int32_t kind = kKindOther;
   bool renderable = false;
   const HostObject* ref = host.ObjectRef(hostNode);
@@ -109,7 +109,7 @@ void CollectNode(ExportContext& ctx, XNode* parent, const HostNode* hostNode) {
 
 // One bone assignment of a skinned node, for both skin and physique.
 void MarkBone(ExportContext& ctx, XNode& skinned, const HostNode* bone) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   skinned.exportMark = PassesExportTest(ctx, skinned);
   auto it = ctx.nodeMap.find(bone);
   if (it == ctx.nodeMap.end()) return;
@@ -175,14 +175,13 @@ std::string CleanName(const char* text) {
 
 std::string MakeNodeName(ExportContext& ctx, const std::string& hostName) {
   std::string n = CleanName(hostName);
-  if (Options().DuplicateNodeName) return n;
+  if (ctx.options.DuplicateNodeName) return n;
   while (NameTaken(ctx, n)) n.push_back('_');
   return n;
 }
 
-bool IsFilteredOut(const XNode* node) {
+bool IsFilteredOut(const ExportOptions& o, const XNode* node) {
   if (!node) return true;
-  const ExportOptions& o = Options();
   const bool boneLike = node->TreatedAsBone();
   if (!o.Meshs && node->renderable && !boneLike) return true;
   if (!o.Dummy && node->kind == kKindDummy) return true;
@@ -195,11 +194,11 @@ bool IsFilteredOut(const XNode* node) {
 
 bool PassesExportTest(const ExportContext& ctx, const XNode& node) {
   const bool visible = ctx.exportSelected ? ctx.host->Selected(node.hostNode) : !ctx.host->Hidden(node.hostNode, 0);
-  return visible && !IsFilteredOut(&node);
+  return visible && !IsFilteredOut(ctx.options, &node);
 }
 
 void PropagateExportMark(ExportContext& ctx, XNode* node, bool force) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   for (XNode* n = node; n;) {
     if (!n->hostNode) return;
     if (force)

@@ -9,13 +9,14 @@
 namespace vorn {
 
 struct ExportContext;
+struct ExportOptions;
 class XNode;
 
 std::string CleanName(const char* text);
 inline std::string CleanName(const std::string& text) { return CleanName(text.c_str()); }
 std::string MakeNodeName(ExportContext& ctx, const std::string& hostName);
 
-bool IsFilteredOut(const XNode* node);
+bool IsFilteredOut(const ExportOptions& o, const XNode* node);
 bool PassesExportTest(const ExportContext& ctx, const XNode& node);
 void PropagateExportMark(ExportContext& ctx, XNode* node, bool force);
 

@@ -1,20 +1,10 @@
 #include "scene/transforms.h"
 
-#include "scene/xnode.h"
+#include "model/xnode.h"
 
 namespace vorn {
 
-Matrix3& ConversionMatrix() {
-  static Matrix3 k;
-  return k;
-}
-
-Matrix3& InverseConversionMatrix() {
-  static Matrix3 k;
-  return k;
-}
-
-void SetupCoordinateConversion(float scale, int rightHanded, float xAngle, float zAngle) {
+CoordinateConversion SetupCoordinateConversion(float scale, int rightHanded, float xAngle, float zAngle) {
   const float d = 0.017453292f;
   Matrix3 v;
   if (rightHanded == 0) {
@@ -30,16 +20,9 @@ void SetupCoordinateConversion(float scale, int rightHanded, float xAngle, float
     Matrix3 b = xAngle == 0 ? RotateXMatrix(-1.5707964f) : RotateXMatrix((-90.0f - xAngle) * d);
     v = a * b;
   }
-  ConversionMatrix() = v;
-  InverseConversionMatrix() = Inverse(v);
-  if (scale > 0 && scale != 1.0f) {
-    Matrix3 scaled = v * ScaleMatrix({scale, scale, scale});
-    ConversionMatrix() = scaled;
-    InverseConversionMatrix() = Inverse(scaled);
-  }
+  if (scale > 0 && scale != 1.0f) v = v * ScaleMatrix({scale, scale, scale});
+  return CoordinateConversion{v, Inverse(v)};
 }
-
-Matrix3 ConvertTransform(const Matrix3& t) { return InverseConversionMatrix() * t * ConversionMatrix(); }
 
 Matrix3 RemoveMirroring(const Matrix3& m) {
   AffineParts p = DecompAffine(m);

@@ -2,18 +2,14 @@
 #pragma once
 
 #include "host/host_scene.h"
+#include "model/coordinate_conversion.h"
 
 namespace vorn {
 
 class XRenderableNode;
 
-// K and K^-1, written by every export's SetupCoordinateConversion.
-Matrix3& ConversionMatrix();
-Matrix3& InverseConversionMatrix();
-
-void SetupCoordinateConversion(float scale, int rightHanded, float xAngle, float zAngle);
-// K^-1 * T * K: a host-space transform in the file's axes.
-Matrix3 ConvertTransform(const Matrix3& t);
+// K and K^-1 for the settings of one export.
+CoordinateConversion SetupCoordinateConversion(float scale, int rightHanded, float xAngle, float zAngle);
 
 Matrix3 RemoveMirroring(const Matrix3& m);
 Matrix3 NodeTransformAt(const HostScene& host, const HostNode* node, TimeValue t);

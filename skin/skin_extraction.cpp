@@ -3,26 +3,25 @@
 #include <algorithm>
 #include <memory>
 
-#include "export/export_context.h"
-#include "export/options.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/skin_info.h"
 #include "scene/transforms.h"
-#include "skin/skin_info.h"
 #include "skin/skin_remap.h"
 
 namespace vorn {
 
 namespace {
 
-bool WeightFixActive() {
-  const ExportOptions& o = Options();
+bool WeightFixActive(const ExportOptions& o) {
   return o.SkinFix && o.Precision != 0;
 }
 
 // The offset maps the skinned node's initial space into the bone's; in world space the mesh
 // already sits in world coordinates, so only the bone's inverse is left.
-Matrix3 BoneOffset(const Matrix3& nodeInit, const Matrix3& boneInit) {
+Matrix3 BoneOffset(const Matrix3& nodeInit, const Matrix3& boneInit, bool worldSpace) {
   const Matrix3 inverseBone = Inverse(RemoveMirroring(boneInit));
-  return Options().WorldSpace ? inverseBone : nodeInit * inverseBone;
+  return worldSpace ? inverseBone : nodeInit * inverseBone;
 }
 
 class SkinTable {
@@ -51,7 +50,7 @@ class SkinTable {
     XBoneRecord& b = skin_.bones[ctx_.host->NodeHandle(bone)];
     b.hostNode = bone;
     b.name = BoneName(ctx_, bone);
-    b.offset = BoneOffset(nodeInit_, boneInit);
+    b.offset = BoneOffset(nodeInit_, boneInit, ctx_.options.WorldSpace != 0);
     b.weights.assign(points_, XWeight{});
     b.weights[i] = {w, true};
   }
@@ -125,7 +124,7 @@ bool ExtractSkin(ExportContext& ctx, XRenderableNode& node, const HostModifier* 
       if (!bone || w <= 0) continue;
       table.Add(bone, static_cast<size_t>(p), w, initOf);
     }
-  if (WeightFixActive()) FixWeights(node, n, static_cast<float>(Options().Precision * 0.1));
+  if (WeightFixActive(ctx.options)) FixWeights(node, n, static_cast<float>(ctx.options.Precision * 0.1));
   return true;
 }
 
@@ -145,7 +144,7 @@ bool ExtractPhysique(ExportContext& ctx, XRenderableNode& node, const HostModifi
     phy->InitBoneTM(bone, tm);
     return tm;
   };
-  const bool keepZero = WeightFixActive();
+  const bool keepZero = WeightFixActive(ctx.options);
   for (int p = 0; p < n; ++p) {
     const std::unique_ptr<PhysiqueVertex> v = context->Vertex(p);
     if (!v) continue;
@@ -169,12 +168,12 @@ bool ExtractPhysique(ExportContext& ctx, XRenderableNode& node, const HostModifi
       }
     }
   }
-  if (keepZero) FixWeights(node, n, static_cast<float>(Options().Precision * 0.1));
+  if (keepZero) FixWeights(node, n, static_cast<float>(ctx.options.Precision * 0.1));
   return true;
 }
 
 void ExtractNodeSkin(ExportContext& ctx, XRenderableNode& node) {
-  if (!Options().Skin) return;
+  if (!ctx.options.Skin) return;
   const HostScene& host = *ctx.host;
   if (const HostModifier* skin = FindSkinModifier(host, node.hostNode)) {
     node.skinData = std::make_shared<XSkinInfo>();

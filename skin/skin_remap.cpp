@@ -5,11 +5,11 @@
 #include <memory>
 #include <vector>
 
-#include "export/export_context.h"
-#include "mesh/mesh_data.h"
+#include "model/export_context.h"
+#include "model/mesh_data.h"
+#include "model/skin_info.h"
 #include "skin/matched_vertex_search.h"
 #include "skin/point_search.h"
-#include "skin/skin_info.h"
 
 namespace vorn {
 

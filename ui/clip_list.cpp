@@ -232,11 +232,6 @@ void CAnimListView::InsertClipRow() {
 
 void CAnimListView::DeleteSelectedRow() { DeleteRow(selectedRow >= 0 ? selectedRow : RowCount() - 1); }
 
-CAnimListView& AnimListView() {
-  static CAnimListView list;
-  return list;
-}
-
 DialogModel ClipDialog::Layout() {
   DialogModel d;
   d.caption = "Animation";

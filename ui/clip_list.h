@@ -66,9 +66,6 @@ class CAnimListView : public CListViewBase {
   int32_t lastFrame = 0;
 };
 
-// The process-wide clip list of the options dialog.
-CAnimListView& AnimListView();
-
 // The "Add" dialog: a clip name and its start and end frames.
 class ClipDialog : public DialogProcedure {
  public:

@@ -4,7 +4,9 @@
 namespace vorn {
 
 struct ExportContext;
+struct ExportSettings;
 
-int ShowOptionsDialog(ExportContext& ctx);
+// Shows the settings and, on OK, writes the user's choices back into them.
+int ShowOptionsDialog(const ExportContext& ctx, ExportSettings& settings);
 
 }  // namespace vorn

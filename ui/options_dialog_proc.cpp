@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "export/export_context.h"
-#include "export/options.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "platform/ini_file.h"
 #include "scene/node_tree.h"
 #include "ui/clip_list.h"
@@ -218,11 +218,10 @@ void ApplyDeclDataState(DialogModel& d, bool on) {
   if (on) d.SetCheck(kDeclData, true);
 }
 
-void InitOptionsDialog(DialogModel& d, ExportContext& ctx) {
-  ExportOptions& o = Options();
+void InitOptionsDialog(DialogModel& d, const ExportContext& ctx, ExportSettings& settings, CAnimListView& clips) {
+  ExportOptions& o = settings.options;
   d.caption = "Vorn .X exporter 2.2.8";
   const int32_t tpf = ctx.ticksPerFrame > 0 ? ctx.ticksPerFrame : 1;
-  CAnimListView& clips = AnimListView();
   clips.firstFrame = ctx.animationRange.start / tpf;
   clips.lastFrame = ctx.animationRange.end / tpf;
   clips.Attach(d, kClipList);
@@ -231,9 +230,9 @@ void InitOptionsDialog(DialogModel& d, ExportContext& ctx) {
   clips.InsertColumn(2, "End", 45);
   // Each added row becomes the list's selected row, and that stays: "Insert" then inserts above
   // the last clip until the user picks a cell.
-  for (const AnimationClip& c : AnimationClips()) clips.AddClipRow(c.name, c.startKey, c.endKey);
+  for (const AnimationClip& c : settings.clips) clips.AddClipRow(c.name, c.startKey, c.endKey);
 
-  if (!SceneRootName().empty()) d.SetText(kSceneRootName, SceneRootName());
+  if (!settings.sceneRootName.empty()) d.SetText(kSceneRootName, settings.sceneRootName);
   if (o.SpaceScale < 1.0f) {
     std::string s = FormatG(static_cast<double>(o.SpaceScale) + 1.0);
     s[0] = '0';
@@ -277,8 +276,8 @@ void InitOptionsDialog(DialogModel& d, ExportContext& ctx) {
   d.SetText(kProcMapY, std::to_string(o.ProcMapY));
 }
 
-void ReadOptionsDialog(DialogModel& d, ExportContext& ctx) {
-  ExportOptions& o = Options();
+void ReadOptionsDialog(DialogModel& d, const ExportContext& ctx, ExportSettings& settings) {
+  ExportOptions& o = settings.options;
   for (int spin : {kPrecisionSpin, kCustomSpin, kOptimizeSpin}) d.CommitSpinnerText(spin);
   o.Precision = static_cast<int32_t>(d.SpinnerValue(kPrecisionSpin) * 10);
   o.TimelineCustom = static_cast<int32_t>(d.SpinnerValue(kCustomSpin));
@@ -306,7 +305,7 @@ void ReadOptionsDialog(DialogModel& d, ExportContext& ctx) {
   if (o.Timeline == 1) rate = frameRate;
   o.SampleRate = rate;
 
-  std::vector<AnimationClip>& clips = AnimationClips();
+  std::vector<AnimationClip>& clips = settings.clips;
   clips.clear();
   if (const DialogControl* list = d.Find(kClipList))
     for (const std::vector<std::string>& row : list->rows) {
@@ -331,10 +330,10 @@ void ReadOptionsDialog(DialogModel& d, ExportContext& ctx) {
 
   std::string root = Read(d, kSceneRootName, 63).substr(0, 255);
   std::erase(root, ' ');
-  SceneRootName() = CleanName(root) != root ? ctx.rootName : root;
+  settings.sceneRootName = CleanName(root) != root ? ctx.rootName : root;
 }
 
-void ApplyClickRules(DialogModel& d, ExportContext& ctx, int id) {
+void ApplyClickRules(DialogModel& d, const ExportContext& ctx, int id) {
   const bool on = d.Checked(id);
   switch (id) {
     case kMesh:
@@ -420,15 +419,15 @@ void ApplyClickRules(DialogModel& d, ExportContext& ctx, int id) {
   }
 }
 
-void OptionsDialogProc::OnInit(DialogModel& dialog) { InitOptionsDialog(dialog, ctx_); }
+void OptionsDialogProc::OnInit(DialogModel& dialog) { InitOptionsDialog(dialog, ctx_, settings_, clips_); }
 
 int OptionsDialogProc::OnCommand(DialogModel& dialog, int id) {
-  CAnimListView& clips = AnimListView();
+  CAnimListView& clips = clips_;
   switch (id) {
     case kCancel:
       return 0;
     case kOk:
-      ReadOptionsDialog(dialog, ctx_);
+      ReadOptionsDialog(dialog, ctx_, settings_);
       return 1;
     case kAdd: {
       ClipDialog proc(clips);
@@ -461,22 +460,22 @@ bool OptionsDialogProc::FilterChar(const DialogModel& dialog, int id, const std:
 
 bool OptionsDialogProc::OnListClick(DialogModel& dialog, int id, int row, int column) {
   (void)dialog;
-  return id == kClipList && AnimListView().OnNotifyClick(row, column);
+  return id == kClipList && clips_.OnNotifyClick(row, column);
 }
 
 bool OptionsDialogProc::OnListDoubleClick(DialogModel& dialog, int id, int row, int column) {
   (void)dialog;
-  return id == kClipList && AnimListView().OnNotifyDoubleClick(row, column);
+  return id == kClipList && clips_.OnNotifyDoubleClick(row, column);
 }
 
 bool OptionsDialogProc::OnBeginEdit(DialogModel& dialog, int id, std::string& text, bool& digitsOnly) {
   (void)dialog;
-  return id == kClipList && AnimListView().OnNotifyBeginEdit(text, digitsOnly);
+  return id == kClipList && clips_.OnNotifyBeginEdit(text, digitsOnly);
 }
 
 void OptionsDialogProc::OnEndEdit(DialogModel& dialog, int id, const std::string* text) {
   (void)dialog;
-  if (id == kClipList) AnimListView().OnNotifyEndEdit(text);
+  if (id == kClipList) clips_.OnNotifyEndEdit(text);
 }
 
 }  // namespace vorn

@@ -5,10 +5,12 @@
 #include <string>
 
 #include "host/dialog.h"
+#include "ui/clip_list.h"
 
 namespace vorn {
 
 struct ExportContext;
+struct ExportSettings;
 
 namespace ids {
 inline constexpr int kOk = 1035, kCancel = 2;
@@ -31,7 +33,7 @@ inline constexpr int kSceneRoot = 1003, kSceneRootName = 1025, kMaterial = 1004,
 
 class OptionsDialogProc : public DialogProcedure {
  public:
-  explicit OptionsDialogProc(ExportContext& ctx) : ctx_(ctx) {}
+  OptionsDialogProc(const ExportContext& ctx, ExportSettings& settings) : ctx_(ctx), settings_(settings) {}
 
   // Dialog 102: every control of the options dialog, laid out for an 80-column terminal.
   static DialogModel Layout();
@@ -45,15 +47,20 @@ class OptionsDialogProc : public DialogProcedure {
   bool OnBeginEdit(DialogModel& dialog, int id, std::string& text, bool& digitsOnly) override;
   void OnEndEdit(DialogModel& dialog, int id, const std::string* text) override;
 
+  CAnimListView& Clips() { return clips_; }
+
  private:
-  ExportContext& ctx_;
+  const ExportContext& ctx_;
+  ExportSettings& settings_;
+  CAnimListView clips_;
 };
 
-void InitOptionsDialog(DialogModel& dialog, ExportContext& ctx);
-void ReadOptionsDialog(DialogModel& dialog, ExportContext& ctx);
+// Fills the controls from the settings (a precision above 10 is brought down to 10).
+void InitOptionsDialog(DialogModel& dialog, const ExportContext& ctx, ExportSettings& settings, CAnimListView& clips);
+void ReadOptionsDialog(DialogModel& dialog, const ExportContext& ctx, ExportSettings& settings);
 void EnableTextureControls(DialogModel& dialog, bool on);
 void ApplyDeclDataState(DialogModel& dialog, bool on);
 // The dependency rules of one click on a check box, radio button or button.
-void ApplyClickRules(DialogModel& dialog, ExportContext& ctx, int id);
+void ApplyClickRules(DialogModel& dialog, const ExportContext& ctx, int id);
 
 }  // namespace vorn

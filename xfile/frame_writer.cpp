@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "export/export_context.h"
-#include "export/options.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "scene/transforms.h"
 #include "xformat/template_ids.h"
 
@@ -15,7 +15,7 @@ namespace {
 // Frames go under the given parent, else the scene root, else the top level; world-space
 // exports keep every frame directly under the scene root.
 XObjectHandle FrameParent(const ExportContext& ctx, XObjectHandle parent) {
-  if (!Options().WorldSpace && parent) return parent;
+  if (!ctx.options.WorldSpace && parent) return parent;
   return ctx.sceneRootFrame;
 }
 
@@ -24,7 +24,7 @@ XObjectHandle AddFrame(ExportContext& ctx, XObjectHandle parent, const XNode& no
   XObjectHandle frame = sink.AddObject(FrameParent(ctx, parent), kFrameGuid, node.nodeName.c_str(), nullptr, 0);
   float m[16];
   if (matrix) {
-    ToMatrix4x4(ConvertTransform(*matrix), m);
+    ToMatrix4x4(ctx.conversion.Convert(*matrix), m);
   } else {
     ToMatrix4x4(Matrix3{}, m);
   }
@@ -32,8 +32,8 @@ XObjectHandle AddFrame(ExportContext& ctx, XObjectHandle parent, const XNode& no
   return frame;
 }
 
-Matrix3 FrameTransform(const XNode& node) {
-  if (!Options().WorldSpace && node.parent) return node.transform * Inverse(node.parent->transform);
+Matrix3 FrameTransform(const XNode& node, bool worldSpace) {
+  if (!worldSpace && node.parent) return node.transform * Inverse(node.parent->transform);
   return node.transform;
 }
 
@@ -70,7 +70,7 @@ void WriteKeys(ExportContext& ctx, XObjectHandle anim, const char* name, uint32_
 // Returns the number of animations left out because their node has no name.
 size_t WriteNodeAnimation(ExportContext& ctx, XObjectHandle set, XNode* node, size_t clip) {
   if (!node) return 0;
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   bool visit = true;
   if (!node->exportMark) {
     if (!o.WorldSpace) return 0;
@@ -155,9 +155,9 @@ void WriteFrameNode(ExportContext& ctx, XObjectHandle parent, XNode* node) {
   if (!node) return;
   XObjectHandle frame;
   if (node->exportMark) {
-    const Matrix3 t = FrameTransform(*node);
+    const Matrix3 t = FrameTransform(*node, ctx.options.WorldSpace != 0);
     frame = AddFrame(ctx, parent, *node, &t);
-  } else if (!Options().WorldSpace) {
+  } else if (!ctx.options.WorldSpace) {
     return;
   }
   WriteChildren(ctx, frame ? frame : parent, *node);
@@ -166,7 +166,7 @@ void WriteFrameNode(ExportContext& ctx, XObjectHandle parent, XNode* node) {
 
 void WriteRenderableNode(ExportContext& ctx, XObjectHandle parent, XRenderableNode* node) {
   if (!node) return;
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   if (!node->exportMark) {
     if (!o.WorldSpace) return;
     WriteChildren(ctx, parent, *node);
@@ -175,7 +175,7 @@ void WriteRenderableNode(ExportContext& ctx, XObjectHandle parent, XRenderableNo
   if (!node->meshData) return;
   XObjectHandle frame;
   if (!o.WorldSpace) {
-    const Matrix3 t = FrameTransform(*node);
+    const Matrix3 t = FrameTransform(*node, ctx.options.WorldSpace != 0);
     frame = AddFrame(ctx, parent, *node, &t);
   } else if (!node->IsPlainMesh()) {
     frame = AddFrame(ctx, parent, *node, &node->transform);

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "export/export_context.h"
-#include "export/options.h"
 #include "material/effect_file.h"
 #include "material/texture_files.h"
-#include "mesh/mesh_data.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/mesh_data.h"
 #include "platform/file_system.h"
 #include "platform/paths.h"
 #include "xformat/template_ids.h"
@@ -41,7 +41,7 @@ void AddBytes(ExportContext& ctx, XObjectHandle parent, const Guid& id, const st
 // name would replace another source of the export.
 std::string OwnEffectName(ExportContext& ctx, const XEffectMaterial& record) {
   const std::string name = platform::HostFileNameOf(record.effect.effectFile);
-  if (!Options().DxFx || !IsSafeTargetName(name) || !platform::PathExists(record.effect.effectFile)) return name;
+  if (!ctx.options.DxFx || !IsSafeTargetName(name) || !platform::PathExists(record.effect.effectFile)) return name;
   if (platform::SameFile(record.effect.effectFile, ctx.outputDirectory + name)) {
     ctx.namesGiven.emplace(name, SourceContent(record.effect.effectFile));
     return name;
@@ -51,7 +51,7 @@ std::string OwnEffectName(ExportContext& ctx, const XEffectMaterial& record) {
 }
 
 void CopyOwnEffectFile(ExportContext& ctx, const XEffectMaterial& record, const std::string& name) {
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   if (!o.DxFx) return;
   if (!platform::PathExists(record.effect.effectFile)) {
     const std::string& told = record.effect.effectHostPath;
@@ -67,8 +67,8 @@ void CopyOwnEffectFile(ExportContext& ctx, const XEffectMaterial& record, const 
 }
 
 void WriteGeneratedEffect(ExportContext& ctx, XObjectHandle material, XRenderableNode* node, XEffectMaterial& record) {
-  const ExportOptions& o = Options();
-  EffectFileBuilder b = MakeEffectFileBuilder(record);
+  const ExportOptions& o = ctx.options;
+  EffectFileBuilder b = MakeEffectFileBuilder(ctx.options, record);
   size_t effects = 0;
   if (node)
     for (const XMaterialEntry& e : node->nodeMaterials)
@@ -147,7 +147,7 @@ void WriteMaterial(ExportContext& ctx, XObjectHandle parent, XRenderableNode* no
     ctx.xfileSink->Release(handle);
     return;
   }
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   if (material.kind == MaterialKind::Effect) {
     auto& effect = static_cast<XEffectMaterial&>(material);
     if (effect.hasOwnEffectFile) {

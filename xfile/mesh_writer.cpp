@@ -5,10 +5,10 @@
 #include <optional>
 #include <vector>
 
-#include "export/export_context.h"
-#include "export/options.h"
 #include "host/parallel.h"
-#include "mesh/mesh_data.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/mesh_data.h"
 #include "xfile/frame_writer.h"
 #include "xfile/material_writer.h"
 #include "xfile/skin_writer.h"
@@ -105,8 +105,7 @@ void WriteVertexColors(ExportContext& ctx, XObjectHandle mesh, const XMeshData& 
 }
 
 // The DeclData object of the mesh, none when no element is on.
-std::optional<ObjectBytes> DeclDataBytes(const XRenderableNode& node, const XMeshData& d) {
-  const ExportOptions& o = Options();
+std::optional<ObjectBytes> DeclDataBytes(const ExportOptions& o, const XRenderableNode& node, const XMeshData& d) {
   const bool plain = node.IsPlainMesh();
   const bool normal = o.Normal != 0, tangent = o.Tangent && plain, binormal = o.BiTangent && plain;
   const bool color = o.VertexColor && plain && (d.hasVertexColor || d.hasVertexAlpha);
@@ -175,7 +174,7 @@ void WriteVertexDuplicationIndices(ExportContext& ctx, XObjectHandle mesh, const
 void WriteMesh(ExportContext& ctx, XObjectHandle parent, XRenderableNode& node) {
   if (!node.meshData) return;
   const XMeshData& d = *node.meshData;
-  const ExportOptions& o = Options();
+  const ExportOptions& o = ctx.options;
   XFileSink& sink = *ctx.xfileSink;
 
   // The two biggest objects, the mesh and its normals or vertex declaration, are laid out side by
@@ -186,7 +185,7 @@ void WriteMesh(ExportContext& ctx, XObjectHandle parent, XRenderableNode& node) 
     if (begin == 0) meshBytes.emplace(VerticesAndFaces(d, [&](uint32_t e) { return d.PointOf(e); }));
     if (end < 2) return;
     if (o.DeclData)
-      second = DeclDataBytes(node, d);
+      second = DeclDataBytes(ctx.options, node, d);
     else if (normals)
       second.emplace(VerticesAndFaces(d, [&](uint32_t e) { return d.CornerOf(e).normal; }));
   });

@@ -4,11 +4,11 @@
 #include <cstring>
 #include <vector>
 
-#include "export/export_context.h"
-#include "mesh/mesh_data.h"
+#include "model/export_context.h"
+#include "model/mesh_data.h"
+#include "model/skin_info.h"
 #include "scene/node_tree.h"
 #include "scene/transforms.h"
-#include "skin/skin_info.h"
 #include "xfile/frame_writer.h"
 #include "xformat/template_ids.h"
 
@@ -48,7 +48,7 @@ void WriteSkin(ExportContext& ctx, XObjectHandle mesh, XRenderableNode& node) {
       weights.push_back(bone.weights[h].weight);
     }
     float matrix[16];
-    ToMatrix4x4(ConvertTransform(bone.offset), matrix);
+    ToMatrix4x4(ctx.conversion.Convert(bone.offset), matrix);
     const uint32_t w = static_cast<uint32_t>(indices.size());
     bytes.clear();
     bytes.reserve(name.size() + 8 * size_t{w} + 69);

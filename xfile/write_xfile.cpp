@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "export/export_context.h"
-#include "export/options.h"
 #include "material/texture_files.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "scene/transforms.h"
 #include "xfile/frame_writer.h"
 #include "xfile/material_writer.h"
@@ -14,18 +14,24 @@
 
 namespace vorn {
 
-void WriteXFile(ExportContext& ctx, const std::string& path) {
-  const ExportOptions& o = Options();
+bool WriteXFile(ExportContext& ctx, const std::string& path, std::string& why) {
+  const ExportOptions& o = ctx.options;
   if (ctx.topNodes.empty()) {
     ctx.host->MessageBox("No node will be export.", "", 0, true);
-    return;
+    why = "no node to export";
+    return false;
   }
   XFileWriter sink;
+  sink.SetTimings(&ctx.timings);
   for (std::span<const uint8_t> block : TemplateBlocks())
-    if (!sink.AddTemplates(block.data(), block.size())) return;
+    if (!sink.AddTemplates(block.data(), block.size())) {
+      why = "the templates could not be registered: " + sink.Error();
+      return false;
+    }
   if (!sink.Open(path, FormatFromXFileType(o.XFileType))) {
     std::fprintf(stderr, "vorn: %s\n", sink.Error().c_str());
-    return;
+    why = sink.Error();
+    return false;
   }
   ctx.xfileSink = &sink;
 
@@ -38,7 +44,7 @@ void WriteXFile(ExportContext& ctx, const std::string& path) {
     if (o.SceneRoot) {
       ctx.sceneRootFrame = sink.AddObject({}, kFrameGuid, ctx.sceneRootName.c_str(), nullptr, 0);
       float m[16];
-      ToMatrix4x4(ConvertTransform(ctx.rootTransform), m);
+      ToMatrix4x4(ctx.conversion.Convert(ctx.rootTransform), m);
       sink.Release(sink.AddObject(ctx.sceneRootFrame, kFrameTransformMatrixGuid, nullptr, m, sizeof m));
     }
     for (auto& node : ctx.topNodes) {
@@ -49,7 +55,7 @@ void WriteXFile(ExportContext& ctx, const std::string& path) {
     }
   }
   if (o.Animation) {
-    const std::vector<AnimationClip>& clips = AnimationClips();
+    const std::vector<AnimationClip>& clips = ctx.clips;
     if (!clips.empty() && o.Timeline == 0) {
       const uint32_t ticksPerSecond = static_cast<uint32_t>(ctx.host->FrameRate() * ctx.ticksPerFrame);
       sink.Release(sink.AddObject({}, kAnimTicksPerSecondGuid, "", &ticksPerSecond, sizeof ticksPerSecond));
@@ -65,11 +71,14 @@ void WriteXFile(ExportContext& ctx, const std::string& path) {
   // A reference the sink could not make is left out; the file is written without it.
   for (const std::string& omission : sink.Omissions()) std::fprintf(stderr, "vorn: %s\n", omission.c_str());
   // A data object that does not fit its template is a fault of ours: say which one.
-  if (!sink.Save() && !sink.Error().empty()) std::fprintf(stderr, "vorn: %s\n", sink.Error().c_str());
+  const bool saved = sink.Save();
+  if (!saved && !sink.Error().empty()) std::fprintf(stderr, "vorn: %s\n", sink.Error().c_str());
+  if (!saved) why = sink.Error().empty() ? "the file could not be saved" : sink.Error();
   if (ctx.sceneRootFrame) sink.Release(ctx.sceneRootFrame);
   ctx.sceneRootFrame = {};
   ctx.xfileSink = nullptr;
   AdvanceProgress(ctx);
+  return saved;
 }
 
 }  // namespace vorn

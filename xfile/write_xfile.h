@@ -7,6 +7,8 @@ namespace vorn {
 
 struct ExportContext;
 
-void WriteXFile(ExportContext& ctx, const std::string& path);
+// True when the file was saved whole; otherwise why not, in `why` (what the user is told is
+// told here already).
+bool WriteXFile(ExportContext& ctx, const std::string& path, std::string& why);
 
 }  // namespace vorn

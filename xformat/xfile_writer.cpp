@@ -8,7 +8,7 @@
 #include "platform/paths.h"
 #include "xformat/data_walker.h"
 #include "xformat/mszip.h"
-#include "xformat/phase_timings.h"
+#include "platform/phase_timings.h"
 #include "xformat/tokenizer.h"
 
 namespace vorn {
@@ -21,9 +21,15 @@ constexpr size_t kMaxErrors = 100;
 // Encoded bytes held before they go to the file.
 constexpr size_t kFileWindow = 1 << 20;
 
-size_t ToFile(void* file, const uint8_t* data, size_t size) {
-  PhaseScope timing(Phase::Write);
-  static_cast<platform::AtomicFileWriter*>(file)->Write(data, size);
+struct FileDrain {
+  platform::AtomicFileWriter* file;
+  PhaseTimings* timings;
+};
+
+size_t ToFile(void* drain, const uint8_t* data, size_t size) {
+  FileDrain& d = *static_cast<FileDrain*>(drain);
+  PhaseScope timing(d.timings, Phase::Write);
+  d.file->Write(data, size);
   return size;
 }
 
@@ -136,7 +142,7 @@ int32_t XFileWriter::Check(XObjectHandle parent, const Guid& templateId, const c
 
 XObjectHandle XFileWriter::AddObject(XObjectHandle parent, const Guid& templateId,
                                      const char* name, const void* data, size_t size) {
-  PhaseScope timing(Phase::AddObjects);
+  PhaseScope timing(timings_, Phase::AddObjects);
   uint32_t p;
   const int32_t t = Check(parent, templateId, name, data, size, &p);
   if (t < 0) return XObjectHandle::Failed();
@@ -147,7 +153,7 @@ XObjectHandle XFileWriter::AddObject(XObjectHandle parent, const Guid& templateI
 
 XObjectHandle XFileWriter::AddObjectOwned(XObjectHandle parent, const Guid& templateId, const char* name,
                                           std::unique_ptr<uint8_t[]> data, size_t size) {
-  PhaseScope timing(Phase::AddObjects);
+  PhaseScope timing(timings_, Phase::AddObjects);
   uint32_t p;
   const int32_t t = Check(parent, templateId, name, data.get(), size, &p);
   if (t < 0) return XObjectHandle::Failed();
@@ -215,25 +221,28 @@ bool XFileWriter::Save() {
   // The encoding streams into the file a window at a time; a failure anywhere leaves the
   // temporary to be dropped and the old file as it was.
   ByteBuffer bytes;
-  bytes.SetDrain(kFileWindow, &ToFile, &file);
+  FileDrain drain{&file, timings_};
+  bytes.SetDrain(kFileWindow, &ToFile, &drain);
   std::string error;
-  double& writeSeconds = Timings().seconds[static_cast<int>(Phase::Write)];
-  const double writtenBefore = writeSeconds;
+  PhaseTimings unmeasured;
+  unmeasured.on = false;
+  PhaseTimings& t = timings_ ? *timings_ : unmeasured;
+  const double writtenBefore = t.seconds[static_cast<int>(Phase::Write)];
   {
-    PhaseScope timing(Phase::Encode);
+    PhaseScope timing(timings_, Phase::Encode);
     if (!Encode(bytes, &error)) return Fail("Save: " + path_ + " not written: " + error);
     bytes.DrainAll();
   }
   // The file writes during the encoding are counted as writing, not encoding.
-  Timings().seconds[static_cast<int>(Phase::Encode)] -= writeSeconds - writtenBefore;
+  t.seconds[static_cast<int>(Phase::Encode)] -= t.seconds[static_cast<int>(Phase::Write)] - writtenBefore;
   {
-    PhaseScope timing(Phase::Write);
+    PhaseScope timing(timings_, Phase::Write);
     if (!file.Commit()) return Fail("Save: writing " + path_ + " failed");
   }
-  if (Timings().on) {
-    Timings().bytes += bytes.Total();
-    Timings().treeBytes += tree_.DataBytes();
-    Timings().Print();
+  if (t.on) {
+    t.bytes += bytes.Total();
+    t.treeBytes += tree_.DataBytes();
+    t.Print();
   }
   return true;
 }

@@ -11,6 +11,8 @@
 
 namespace vorn {
 
+struct PhaseTimings;
+
 class XFileWriter final : public XFileSink {
  public:
   XFileWriter() = default;
@@ -39,6 +41,9 @@ class XFileWriter final : public XFileSink {
   const std::vector<std::string>& Omissions() const { return omissions_; }
 
   void SetEncodeOptions(const XEncodeOptions& options) { options_ = options; }
+  // Adds the time spent adding, encoding and writing into the record, which Save prints when it
+  // is on; none measured without one.
+  void SetTimings(PhaseTimings* timings) { timings_ = timings; }
   const XFileTree& Tree() const { return tree_; }
   const std::string& Path() const { return path_; }
   XFileFormat Format() const { return format_; }
@@ -65,6 +70,7 @@ class XFileWriter final : public XFileSink {
   XEncodeOptions options_;
   std::vector<std::string> errors_;
   std::vector<std::string> omissions_;
+  PhaseTimings* timings_ = nullptr;
 };
 
 }  // namespace vorn

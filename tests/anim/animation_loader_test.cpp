@@ -31,7 +31,7 @@ std::string ExportArm(const testing::TempDir& dir, int xfileType, const std::str
         << "\n" << extra;
   }
   auto doc = LoadSceneDocument(std::string(VORN_SOURCE_DIR) + "/examples/arm.json");
-  doc->SetDirectory(9, settings);
+  doc->SetDirectory(kHostPluginConfigDir, settings);
   const std::string path = dir / ("arm" + std::to_string(xfileType) + ".x");
   XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
   return path;

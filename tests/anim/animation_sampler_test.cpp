@@ -39,9 +39,9 @@ class Sampler : public SpineTest {
     ctx_->animationRange = doc_->AnimRange();
     ctx_->ticksPerFrame = doc_->TicksPerFrame();
     ctx_->ticksPerSample = ctx_->ticksPerFrame;
-    LoadExportOptions(*ctx_);
-    AnimationClips() = std::move(clips);
-    SetupCoordinateConversion(1.0f, 0, 0, 0);
+    LoadSettings(*ctx_);
+    ctx_->clips = std::move(clips);
+    ctx_->conversion = SetupCoordinateConversion(1.0f, 0, 0, 0);
     BuildNodeTree(*ctx_, doc_->RootNode());
   }
   XNode& Node(const std::string& name) {
@@ -227,7 +227,7 @@ TEST_F(Sampler, LocalTransformsAreParentRelativeConvertedAndUnmirrored) {
   Build(kScene, "KeyType=0\nKeyOptimizeLevel=0\n", {{"A", 0, 10}});
   for (const MatrixKey& k : Sample("Mirror")[0].matrixKeys) EXPECT_GT(k.value.Determinant(), 0.0f);
   const AnimationTrack& turner = Sample("Turner")[0];
-  const Matrix3 expect = ConvertTransform(RotateZMatrix(34.0f * kPi / 180.0f));
+  const Matrix3 expect = ctx_->conversion.Convert(RotateZMatrix(34.0f * kPi / 180.0f));
   EXPECT_TRUE(Equals(turner.matrixKeys[1].value, expect, 1e-5f)) << "K^-1 L K";
 }
 
@@ -307,7 +307,7 @@ TEST_F(Sampler, KeyFramesFallBackToSamplingEveryClip) {
     EXPECT_EQ(Times(Sample(name)[0].matrixKeys), Every(160, 1600)) << name;
     EXPECT_EQ(CountKeyFrames(*ctx_, Node(name)), 0u) << name;
   }
-  AnimationClips().clear();
+  ctx_->clips.clear();
   EXPECT_EQ(CountKeyFrames(*ctx_, Node("Keyed")), 0u);
   Build(kKeyed, "KeyFrames=1\nAnimation=0\n", {{"A", 0, 10}});
   EXPECT_EQ(CountKeyFrames(*ctx_, Node("Keyed")), 0u);

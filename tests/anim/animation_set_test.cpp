@@ -5,11 +5,11 @@
 #include <sstream>
 
 #include "export/driver.h"
-#include "export/export_context.h"
-#include "export/options.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "tests/export/spine_fixture.h"
-#include "tests/xformat/sample_scene.h"
 #include "tests/support/temp_dir.h"
+#include "tests/xformat/sample_scene.h"
 #include "xfile/frame_writer.h"
 #include "xformat/template_ids.h"
 #include "xformat/xfile_reader.h"
@@ -115,7 +115,7 @@ class ArmExport : public SpineTest {
     EXPECT_FALSE(clips.str().empty());
     WriteSettings(clips.str() + "XFileType=0\n" + ini);
     auto doc = LoadSceneDocument(std::string(VORN_SOURCE_DIR) + "/examples/arm.json");
-    doc->SetDirectory(9, Dir());
+    doc->SetDirectory(kHostPluginConfigDir, Dir());
     const std::string out = Dir() + "/arm.x";
     std::filesystem::remove(out);
     XDoExport(out.c_str(), nullptr, doc.get(), true, 0);
@@ -203,14 +203,11 @@ TEST_F(ArmExport, AnimationOnlyFilesHoldTheSetsAlone) {
 class SetWalk : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = Options();
-    Options() = DefaultOptions(30);
     ASSERT_TRUE(testing::RegisterTemplateBlocks(writer_));
     ASSERT_TRUE(writer_.Open(dir_ / "walk.x", XFileFormat::Text));
     ctx_.xfileSink = &writer_;
     ctx_.host = doc_.get();
   }
-  void TearDown() override { Options() = saved_; }
 
   template <class T = XNode>
   T& Add(XNode* parent, const std::string& name, bool keyed = true) {
@@ -237,7 +234,6 @@ class SetWalk : public ::testing::Test {
     return out;
   }
 
-  ExportOptions saved_;
   testing::TempDir dir_;
   XFileWriter writer_;
   // An empty scene: the set writer only reports progress to the host.
@@ -276,7 +272,7 @@ TEST_F(SetWalk, SkinnedMeshesLeaveTheMotionToTheirBones) {
 }
 
 TEST_F(SetWalk, WorldSpaceDropsSkinnedSubtreesAndLooksUnderUnmarkedNodes) {
-  Options().WorldSpace = 1;
+  ctx_.options.WorldSpace = 1;
   XNode& top = Add(nullptr, "Top");
   top.exportMark = 0;
   Add(&top, "Visible");

@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
-#include "export/export_context.h"
-#include "export/options.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "ui/options_dialog_proc.h"
 #include "xformat/xfile_reader.h"
 
@@ -89,11 +89,12 @@ class TerminalDialog : public ::testing::Test {
   // Tab presses from one control to another, in the order the dialog moves focus, with the
   // enabled states the default settings give.
   static int Tabs(int from, int to) {
-    Options() = DefaultOptions(30);
     ExportContext ctx;
     ctx.animationRange = {0, 16000};
+    ExportSettings settings;
+    CAnimListView clips;
     DialogModel d = OptionsDialogProc::Layout();
-    InitOptionsDialog(d, ctx);
+    InitOptionsDialog(d, ctx, settings, clips);
     int count = -1;
     for (const DialogControl& c : d.controls) {
       const bool focusable =

@@ -61,6 +61,46 @@ TEST_F(Driver, EmptyTreeMessageDependsOnDummyAndOther) {
   EXPECT_FALSE(Written());
 }
 
+// XDoExport answers 1 whatever happens; the host learns the outcome through ExportFinished.
+TEST_F(Driver, EveryOutcomeIsReportedToTheHost) {
+  using Outcome = ExportResult::Outcome;
+  auto empty = Load(R"({"format": "vorn-scene", "version": 1, "nodes": []})");
+  Export(*empty, false);
+  ASSERT_TRUE(empty->LastExportResult());
+  EXPECT_EQ(empty->LastExportResult()->outcome, Outcome::NothingWritten);
+  EXPECT_FALSE(empty->LastExportResult()->reason.empty());
+  EXPECT_FALSE(empty->LastExportResult()->settingsSaved);
+
+  auto hidden = Load(SceneOf(TriangleNode("A", R"("hidden": true)")));
+  Export(*hidden, false);
+  ASSERT_TRUE(hidden->LastExportResult());
+  EXPECT_EQ(hidden->LastExportResult()->outcome, Outcome::NothingWritten);
+  EXPECT_TRUE(hidden->LastExportResult()->settingsSaved) << "saved though nothing was written";
+
+  auto cancelled = Load(SceneOf(TriangleNode("A")));
+  cancelled->SetDialogRunner([](DialogModel&, DialogProcedure&) { return 0; });
+  EXPECT_EQ(XDoExport((Dir() + "/out.x").c_str(), nullptr, cancelled.get(), false, 0), 1);
+  ASSERT_TRUE(cancelled->LastExportResult());
+  EXPECT_EQ(cancelled->LastExportResult()->outcome, Outcome::Cancelled);
+  EXPECT_FALSE(cancelled->LastExportResult()->settingsSaved);
+  EXPECT_FALSE(Written());
+
+  auto unwritable = Load(SceneOf(TriangleNode("A")));
+  Export(*unwritable, true, "no-such-folder/out.x");
+  ASSERT_TRUE(unwritable->LastExportResult());
+  EXPECT_EQ(unwritable->LastExportResult()->outcome, Outcome::NothingWritten);
+  EXPECT_NE(unwritable->LastExportResult()->reason.find("out.x"), std::string::npos)
+      << unwritable->LastExportResult()->reason;
+
+  auto visible = Load(SceneOf(TriangleNode("A")));
+  Export(*visible);
+  ASSERT_TRUE(visible->LastExportResult());
+  EXPECT_EQ(visible->LastExportResult()->outcome, Outcome::Written);
+  EXPECT_TRUE(visible->LastExportResult()->reason.empty());
+  EXPECT_FALSE(visible->LastExportResult()->settingsSaved) << "a silent export saves nothing";
+  EXPECT_TRUE(Written());
+}
+
 TEST_F(Driver, SilentExportDoesNotSaveAndSampleRateIsCorrected) {
   auto doc = Load(SceneOf(TriangleNode("A")));
   Export(*doc, true);

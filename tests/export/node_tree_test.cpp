@@ -1,7 +1,7 @@
 #include "scene/node_tree.h"
 
 #include "export/settings.h"
-#include "scene/xnode.h"
+#include "model/xnode.h"
 #include "spine_fixture.h"
 
 namespace vorn {
@@ -22,7 +22,7 @@ class NodeTree : public SpineTest {
     ctx_->animationRange = doc_->AnimRange();
     ctx_->ticksPerFrame = doc_->TicksPerFrame();
     ctx_->exportSelected = selected;
-    LoadExportOptions(*ctx_);
+    LoadSettings(*ctx_);
     BuildNodeTree(*ctx_, doc_->RootNode());
   }
   XNode* Node(const std::string& hostName) {

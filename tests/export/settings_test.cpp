@@ -1,6 +1,7 @@
 #include "export/settings.h"
 
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "platform/ini_file.h"
@@ -27,6 +28,7 @@ class SettingsFile : public SpineTest {
       if (auto eq = line.find('='); eq != std::string::npos) keys.push_back(line.substr(0, eq));
     return keys;
   }
+  ExportSettings settings_;
   const std::string scene_ = testing::SceneOf(testing::TriangleNode("A"),
                                                R"("scene": {"animationRange": [1600, 16000], "ticksPerFrame": 160})");
 };
@@ -34,18 +36,18 @@ class SettingsFile : public SpineTest {
 TEST_F(SettingsFile, DefaultsWithoutFileAndSavedKeysInOrder) {
   auto doc = Load(scene_);
   ExportContext ctx = Context(*doc);
-  LoadExportOptions(ctx);
-  const ExportOptions& o = Options();
+  LoadExportOptions(ctx, settings_);
+  const ExportOptions& o = settings_.options;
   EXPECT_EQ(o.SampleRate, doc->FrameRate());
   EXPECT_EQ(o.XFileType, 1);
   EXPECT_EQ(o.Precision, 10);
   EXPECT_EQ(o.KeyOptimizeLevel, 3);
   EXPECT_EQ(o.ProcMapX, 256);
   EXPECT_FLOAT_EQ(o.SpaceScale, 1.0f);
-  ASSERT_EQ(AnimationClips().size(), 1u);
-  EXPECT_EQ(AnimationClips()[0], (AnimationClip{"Anim1", 10, 100}));  // clamped to the scene's range
+  ASSERT_EQ(settings_.clips.size(), 1u);
+  EXPECT_EQ(settings_.clips[0], (AnimationClip{"Anim1", 10, 100}));  // clamped to the scene's range
 
-  SaveExportOptions(ctx);
+  SaveExportOptions(ctx, settings_);
   const std::vector<std::string> expected = {
       "SceneRoot", "Meshs", "Mtl", "OTHER", "Normal", "Tangent", "BiTangent", "InlineMtl", "PowerOf2", "Bones",
       "Precision", "WorldSpace", "MultiTexCoordsOptimize", "XFileType", "Animation", "Dummy", "FX", "VertexDup",
@@ -67,17 +69,17 @@ TEST_F(SettingsFile, ForcedDependenciesAndFloats) {
                 "SpaceScale=\nZRot=0.00001\nXRot=abc\nSceneRootName=Top\n");
   auto doc = Load(scene_);
   ExportContext ctx = Context(*doc);
-  LoadExportOptions(ctx);
-  const ExportOptions& o = Options();
+  LoadExportOptions(ctx, settings_);
+  const ExportOptions& o = settings_.options;
   EXPECT_EQ(o.DxFx, 0);
   EXPECT_EQ(o.TextureFiles, 0);
   EXPECT_EQ(o.InlineMtl, 0);
   EXPECT_EQ(o.BoneMesh, 0);
   EXPECT_EQ(o.SpaceScale, 0.0f);  // an empty value is no number
   EXPECT_EQ(o.XRot, 0.0f);
-  EXPECT_EQ(SceneRootName(), "Top");
-  Options().SpaceScale = 0.5f;
-  SaveExportOptions(ctx);
+  EXPECT_EQ(settings_.sceneRootName, "Top");
+  settings_.options.SpaceScale = 0.5f;
+  SaveExportOptions(ctx, settings_);
   const std::string text = ReadFile(Settings());
   EXPECT_NE(text.find("SpaceScale=0.5\n"), std::string::npos);
   EXPECT_NE(text.find("ZRot=1e-05\n"), std::string::npos);
@@ -98,10 +100,10 @@ TEST_F(SettingsFile, EveryFloatKeyReadsOnlyAFiniteDecimalNumber) {
     if (!f.isFloat) continue;
     for (const Case& c : cases) {
       WriteSettings("[Option]\n" + std::string(f.key) + "=" + c.text + "\n");
-      LoadExportOptions(ctx);
-      const float loaded = Options().*f.floatField;
+      LoadExportOptions(ctx, settings_);
+      const float loaded = settings_.options.*f.floatField;
       EXPECT_EQ(loaded, c.value.value_or(f.floatDefault)) << f.key << "=" << c.text;
-      SaveExportOptions(ctx);
+      SaveExportOptions(ctx, settings_);
       const std::string text = ReadFile(Settings());
       const size_t at = text.find("\n" + std::string(f.key) + "=");
       ASSERT_NE(at, std::string::npos);
@@ -116,32 +118,49 @@ TEST_F(SettingsFile, ClipsAreClampedSkippedAndDefaulted) {
                 "Animation1_Name=\nAnimation2_StartKey=50\nAnimation2_EndKey=20\n");
   auto doc = Load(scene_);
   ExportContext ctx = Context(*doc);
-  LoadExportOptions(ctx);
+  LoadExportOptions(ctx, settings_);
   const std::vector<AnimationClip> expected = {
       {"Walk", 10, 10},    // before the range: start = end = first frame
       {"Anim1", 20, 20},   // start after end: start = end
       {"Anim1", 10, 100},  // missing keys take the defaults
   };
-  EXPECT_EQ(AnimationClips(), expected);
+  EXPECT_EQ(settings_.clips, expected);
 }
 
 TEST_F(SettingsFile, AHugeClipCountIsCutShort) {
   WriteSettings("[Option]\nAnimationCount=2000000000\n");
   auto doc = Load(scene_);
   ExportContext ctx = Context(*doc);
-  LoadExportOptions(ctx);
-  EXPECT_EQ(AnimationClips().size(), 65536u);
+  LoadExportOptions(ctx, settings_);
+  EXPECT_EQ(settings_.clips.size(), 65536u);
 }
 
 TEST_F(SettingsFile, UnwritableFileIsLeftAlone) {
   auto doc = LoadSceneDocumentFromString(scene_);
-  doc->SetDirectory(9, Dir() + "/not-a-folder");
+  doc->SetDirectory(kHostPluginConfigDir, Dir() + "/not-a-folder");
   WriteSettings("x");
   std::filesystem::rename(Settings(), Dir() + "/not-a-folder");  // a file where the folder should be
   ExportContext ctx = Context(*doc);
-  LoadExportOptions(ctx);
-  SaveExportOptions(ctx);
+  LoadExportOptions(ctx, settings_);
+  SaveExportOptions(ctx, settings_);
   EXPECT_EQ(ReadFile(Dir() + "/not-a-folder"), "x");
+}
+
+TEST(OptionFields, ReadAndWriteOrdersTakeEveryIntegerFieldOnce) {
+  size_t integers = 0;
+  for (const OptionField& f : OptionFields()) integers += f.isFloat ? 0 : 1;
+  for (const auto* order : {&LoadOrder(), &SaveOrder()}) {
+    ASSERT_EQ(order->size(), integers);
+    std::set<std::string_view> keys;
+    for (const OptionField* f : *order) {
+      EXPECT_FALSE(f->isFloat) << f->key;
+      keys.insert(f->key);
+    }
+    EXPECT_EQ(keys.size(), integers);
+  }
+  EXPECT_EQ(LoadOrder()[3]->key, "Mtl");
+  EXPECT_EQ(SaveOrder()[9]->key, "Bones");
+  EXPECT_EQ(ClipKey(12, "StartKey"), "Animation12_StartKey");
 }
 
 TEST(OptionFields, RecordOrderAndOverrides) {

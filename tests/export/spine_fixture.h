@@ -10,9 +10,10 @@
 #include <sstream>
 #include <string>
 
-#include "export/export_context.h"
-#include "export/options.h"
+#include "export/settings.h"
 #include "host/scene_document.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 
 namespace vorn::testing {
 
@@ -29,12 +30,19 @@ class SpineTest : public ::testing::Test {
 
   std::unique_ptr<SceneDocument> Load(const std::string& json) {
     auto doc = LoadSceneDocumentFromString(json);
-    doc->SetDirectory(9, dir_.string());
+    doc->SetDirectory(kHostPluginConfigDir, dir_.string());
     return doc;
   }
   std::string Dir() const { return dir_.string(); }
   std::string Settings() const { return (dir_ / "vorn_max_config.ini").string(); }
   void WriteSettings(const std::string& text) const { std::ofstream(Settings()) << text; }
+  // Loads the settings file into the context as the driver does before the tree build.
+  static void LoadSettings(ExportContext& ctx) {
+    ExportSettings settings;
+    LoadExportOptions(ctx, settings);
+    ctx.options = settings.options;
+    ctx.clips = settings.clips;
+  }
   std::string ReadFile(const std::string& path) const {
     std::ifstream in(path);
     std::stringstream ss;

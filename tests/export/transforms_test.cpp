@@ -12,32 +12,36 @@ void ExpectPoint(Point3 p, Point3 q, float eps = 1e-6f) {
 }
 
 TEST(CoordinateConversion, DefaultExchangesYAndZ) {
-  SetupCoordinateConversion(1.0f, 0, 0, 0);
-  ExpectPoint(Point3{1, 2, 3} * ConversionMatrix(), {1, 3, 2});
-  EXPECT_TRUE(ConversionMatrix() == InverseConversionMatrix()) << "the exchange is its own inverse";
+  CoordinateConversion c;
+  c = SetupCoordinateConversion(1.0f, 0, 0, 0);
+  ExpectPoint(Point3{1, 2, 3} * c.k, {1, 3, 2});
+  EXPECT_TRUE(c.k == c.inverse) << "the exchange is its own inverse";
 }
 
 TEST(CoordinateConversion, RightHandedTurnsZUpIntoYUp) {
-  SetupCoordinateConversion(1.0f, 1, 0, 0);
-  ExpectPoint(Point3{0, 0, 1} * ConversionMatrix(), {0, 1, 0});
-  ExpectPoint(Point3{0, 1, 0} * ConversionMatrix(), {0, 0, -1});
+  CoordinateConversion c;
+  c = SetupCoordinateConversion(1.0f, 1, 0, 0);
+  ExpectPoint(Point3{0, 0, 1} * c.k, {0, 1, 0});
+  ExpectPoint(Point3{0, 1, 0} * c.k, {0, 0, -1});
 }
 
 TEST(CoordinateConversion, ScaleAppliesOnlyWhenPositiveAndNotOne) {
-  SetupCoordinateConversion(2.0f, 0, 0, 0);
-  ExpectPoint(Point3{1, 2, 3} * ConversionMatrix(), {2, 6, 4});
+  CoordinateConversion c;
+  c = SetupCoordinateConversion(2.0f, 0, 0, 0);
+  ExpectPoint(Point3{1, 2, 3} * c.k, {2, 6, 4});
   Matrix3 t = TransMatrix({1, 2, 3});
-  ExpectPoint(ConvertTransform(t).Translation(), {2, 6, 4}, 1e-5f);
+  ExpectPoint(c.Convert(t).Translation(), {2, 6, 4}, 1e-5f);
   for (float ignored : {0.0f, -3.0f}) {
-    SetupCoordinateConversion(ignored, 0, 0, 0);
-    ExpectPoint(Point3{1, 2, 3} * ConversionMatrix(), {1, 3, 2});
+    c = SetupCoordinateConversion(ignored, 0, 0, 0);
+    ExpectPoint(Point3{1, 2, 3} * c.k, {1, 3, 2});
   }
 }
 
 TEST(CoordinateConversion, RotationsAboutTheVerticalAxis) {
-  SetupCoordinateConversion(1.0f, 0, 0, 90);
+  CoordinateConversion c;
+  c = SetupCoordinateConversion(1.0f, 0, 0, 90);
   // Host X turns about the file's vertical (Y) axis.
-  Point3 p = Point3{1, 0, 0} * ConversionMatrix();
+  Point3 p = Point3{1, 0, 0} * c.k;
   EXPECT_NEAR(p.y, 0, 1e-6);
   EXPECT_NEAR(std::fabs(p.z), 1, 1e-6);
 }

@@ -124,7 +124,7 @@ TEST(SceneDocumentTest, HierarchyKeepsChildOrderFlagsAndComposesParentTransforms
   EXPECT_EQ(doc->FindNodeByHandle(12), hand);
   EXPECT_EQ(doc->Dir(7), "/maps");
   EXPECT_EQ(doc->Dir(9), "");
-  doc->SetDirectory(9, "/settings");
+  doc->SetDirectory(kHostPluginConfigDir, "/settings");
   EXPECT_EQ(doc->Dir(9), "/settings");
 
   // Arm turns 90 degrees about Z at (10, 0, 5); Hand sits 5 along Arm's Y, so at (5, 0, 5).

@@ -148,7 +148,7 @@ class ModelExport : public ::testing::TestWithParam<fs::path> {
     ini << "[Option]\n" << settings;
     for (const std::string& s : ClipSettings(clips, (cfg / "none.ini").string())) ini << s << "\n";
     ini.close();
-    scene->SetDirectory(9, cfg.string());
+    scene->SetDirectory(kHostPluginConfigDir, cfg.string());
     const std::string out = (dir_ / (name + ".x")).string();
     XDoExport(out.c_str(), nullptr, scene.get(), true, 0);
     return out;
@@ -463,7 +463,7 @@ TEST(ModelColours, VertexColoursReachTheFile) {
   const fs::path dir = tmp.path();
   auto scene = LoadScene(model.string());
   std::ofstream(dir / "vorn_max_config.ini") << "[Option]\nVertexColor=1\nXFileType=0\n";
-  scene->SetDirectory(9, dir.string());
+  scene->SetDirectory(kHostPluginConfigDir, dir.string());
   const std::string x = (dir / "colours.x").string();
   XDoExport(x.c_str(), nullptr, scene.get(), true, 0);
   const json file = ReadOurs(x);

@@ -40,7 +40,7 @@ TEST_F(Conversion, PlainRecordsAreSharedByNameUnlessInline) {
     EXPECT_EQ(Node(i).nodeMaterials[0].ref.index, 0u);
   }
 
-  Options().InlineMtl = 1;
+  ctx_.options.InlineMtl = 1;
   nodes_.clear();
   ctx_.materials.clear();
   Load(body);
@@ -55,7 +55,7 @@ TEST_F(Conversion, PlainRecordsAreSharedByNameUnlessInline) {
   }
 
   // Nothing to refer to an unnamed material by: it is written in place.
-  Options().InlineMtl = 0;
+  ctx_.options.InlineMtl = 0;
   nodes_.clear();
   ctx_.materials.clear();
   Load(R"("materials": {"u": {"type": "standard", "name": ""}})");
@@ -69,7 +69,7 @@ TEST_F(Conversion, NamesAvoidTheNodeNameTheWordStringAndEachOther) {
   Load(R"("materials": {"box": {"type": "standard", "name": "Box"}, "s": {"type": "standard", "name": "string"},
                         "w1": {"type": "standard", "name": "Wood"}, "w2": {"type": "standard", "name": "Wood"},
                         "m": {"type": "multi", "subMaterials": ["box", "s", "w1", "w2"]}})");
-  Options().InlineMtl = 1;
+  ctx_.options.InlineMtl = 1;
   auto r = Convert("m");
   ASSERT_EQ(r.size(), 4u);
   EXPECT_EQ(r[0]->name, "Mat_Box");
@@ -125,10 +125,10 @@ TEST_F(Conversion, DiffuseBitmapWhitensTheFaceColourUnlessDiffuseMapColor) {
   EXPECT_EQ(o.faceColor[0], 1.0f);
   EXPECT_EQ(o.faceColor[3], 1.0f) << "alpha 1 whatever the transparency";
 
-  Options().DiffuseMapColor = 1;
+  ctx_.options.DiffuseMapColor = 1;
   NewNode("N3");
   NewNode("N4");
-  Options().InlineMtl = 1;
+  ctx_.options.InlineMtl = 1;
   const XMaterial& s2 = *Convert("s", 2)[0];
   EXPECT_FLOAT_EQ(s2.faceColor[0], 0.5f);
   EXPECT_FLOAT_EQ(s2.faceColor[3], 0.5f);
@@ -192,8 +192,8 @@ TEST_F(Conversion, ProceduralDiffuseAndVertexColourMaps) {
   EXPECT_EQ(p.slots[0].fileName, "Checker__1.bmp");
   EXPECT_EQ(p.slots[1].mapChannel, 3) << "a vertex-colour map on a texture channel counts while VertexColor is off";
   EXPECT_EQ(p.slots[5].mapChannel, 0) << "a procedural map on channel 0 is empty";
-  Options().VertexColor = 1;
-  Options().InlineMtl = 1;
+  ctx_.options.VertexColor = 1;
+  ctx_.options.InlineMtl = 1;
   NewNode("N2");
   EXPECT_EQ(Convert("p", 1)[0]->slots[1].mapChannel, 0);
 }
@@ -249,7 +249,7 @@ TEST_F(Conversion, EffectDecisionFollowsFxChannelsAndUsedSlots) {
       "one": {"type": "standard", "name": "One", "maps": {"diffuse": "b"}},
       "two": {"type": "standard", "name": "Two", "maps": {"diffuse": "b", "bump": "b"}}},
     "texmaps": {"b": {"type": "bitmap", "file": "C:\\b.png"}})";
-  Options().FX = 1;
+  ctx_.options.FX = 1;
   Load(body);
   EXPECT_EQ(Convert("one")[0]->kind, MaterialKind::Plain);
   NewNode("N2");
@@ -265,7 +265,7 @@ TEST_F(Conversion, EffectDecisionFollowsFxChannelsAndUsedSlots) {
   NewNode("N4");
   EXPECT_EQ(Convert("two", 3)[0]->kind, MaterialKind::Plain) << "no texture channel";
 
-  Options().FX = 0;
+  ctx_.options.FX = 0;
   SupportChannels({1, 2});
   NewNode("N5");
   const XMaterial* plain = Convert("two", 4)[0];

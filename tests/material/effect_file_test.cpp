@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "export/options.h"
-#include "mesh/mesh_data.h"
+#include "model/export_settings.h"
+#include "model/mesh_data.h"
 
 namespace vorn {
 namespace {
@@ -166,21 +166,21 @@ TEST(EffectFile, DiffuseWithNormalMapAndVertexColourAndEmission) {
 }
 
 TEST(EffectFile, BuilderTakesColoursFromTheRecordAndSwitchesFromTheSettings) {
-  Options() = DefaultOptions(30);
-  Options().Tangent = 1;
-  Options().VertexColor = 1;
-  Options().NormalMapCode = 1;
+  ExportOptions o = DefaultOptions(30);
+  o.Tangent = 1;
+  o.VertexColor = 1;
+  o.NormalMapCode = 1;
   XMaterial r;
   r.faceColor[0] = 0.25f;
   r.power = 7;
   r.specularColor[2] = 0.5f;
   r.emissiveColor[0] = 0.125f;
-  const EffectFileBuilder b = MakeEffectFileBuilder(r);
+  const EffectFileBuilder b = MakeEffectFileBuilder(o, r);
   EXPECT_EQ(b.diffuseColor[0], 0.25f);
   EXPECT_EQ(b.specularPower, 7.0f);
   EXPECT_EQ(b.specularColor[2], 0.5f);
   EXPECT_EQ(b.emissiveColor[0], 0.125f);
-  EXPECT_EQ(b.hasNormal, Options().Normal);
+  EXPECT_EQ(b.hasNormal, o.Normal);
   EXPECT_EQ(b.hasTangent, 1);
   EXPECT_EQ(b.hasBinormal, 0);
   EXPECT_EQ(b.hasVertexColor, 1);

@@ -41,7 +41,7 @@ class TexturedExample : public ::testing::Test {
   bool Export(const std::string& settings, XFileTree& tree) {
     std::ofstream(dir_ / "cfg" / "vorn_max_config.ini") << "[Option]\n" << settings;
     auto doc = LoadSceneDocument(examples_ + "/textured_box.json");
-    doc->SetDirectory(9, (dir_ / "cfg").string());
+    doc->SetDirectory(kHostPluginConfigDir, (dir_ / "cfg").string());
     const std::string path = (dir_ / "box.x").string();
     XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
     std::string error;

@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "export/export_context.h"
-#include "export/options.h"
-#include "export/search_folders.h"
 #include "host/scene_document.h"
 #include "material/material_converter.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/search_folders.h"
 #include "xformat/xfile_sink.h"
 
 namespace vorn::testing {
@@ -84,13 +84,12 @@ void AppendRaw(std::vector<uint8_t>& out, T v) {
 class MaterialTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Options() = DefaultOptions(30);
     dir_ = std::filesystem::temp_directory_path() /
            ("vorn-mtl-" + std::to_string(getpid()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_ / "out");
-    SearchFolders& f = TextureSearchFolders();
+    SearchFolders& f = ctx_.searchFolders;
     f.sceneDir = Dir() + "/";
     f.hostDir7.clear();
     f.hostDir32.clear();

@@ -1,7 +1,7 @@
 #include "xfile/material_writer.h"
 
 #include "material_fixture.h"
-#include "mesh/mesh_data.h"
+#include "model/mesh_data.h"
 #include "xformat/template_ids.h"
 
 namespace vorn {
@@ -131,7 +131,7 @@ TEST_F(Writer, PlainMaterialsNameTheirDiffuseTextureOrAllWithMultiTextures) {
   EXPECT_EQ(tex[0]->parent, sink_.HandleOf(sink_.Of(kMaterialGuid)[0]));
 
   sink_.objects.clear();
-  Options().MultiTextures = 1;
+  ctx_.options.MultiTextures = 1;
   WriteList();
   EXPECT_EQ(TextureNames(), (std::vector<std::string>{"bump.png", "wood.png", "spec.png"}));
 }
@@ -186,16 +186,16 @@ TEST_F(Writer, TwoGeneratedEffectsOnOneNodeAreNamedAfterNodeAndMaterial) {
 TEST_F(Writer, GeneratedEffectFilesFollowTheTextureSettings) {
   AddEffect("Red").slots[0] = Slot("A", 1, TextureSlotRole::Diffuse);
   Touch(dir_ / "out" / "Box.fx", "hand edited");
-  Options().OverwriteTexture = 0;
-  Options().DxFx = 1;
-  Options().OverwriteFX = 1;
+  ctx_.options.OverwriteTexture = 0;
+  ctx_.options.DxFx = 1;
+  ctx_.options.OverwriteFX = 1;
   WriteList();
   EXPECT_EQ(Read(dir_ / "out" / "Box.fx"), "hand edited");
   EXPECT_EQ(sink_.Of(kEffectInstanceGuid)[0]->bytes, Bytes({"Box.fx"})) << "named all the same";
 
   std::filesystem::remove(dir_ / "out" / "Box.fx");
-  Options().OverwriteTexture = 1;
-  Options().TextureFiles = 0;
+  ctx_.options.OverwriteTexture = 1;
+  ctx_.options.TextureFiles = 0;
   Node().nodeMaterials[0].effect->effect.stringParams.clear();
   WriteList();
   EXPECT_FALSE(std::filesystem::exists(dir_ / "out" / "Box.fx"));
@@ -258,18 +258,18 @@ TEST_F(Writer, OwnEffectFileCopyFollowsDxFxAndOverwriteFx) {
   e.slots[0] = Slot("", 1);
   Touch(dir_ / "src" / "glow.fx", "new");
   Touch(dir_ / "out" / "glow.fx", "old");
-  Options().EffectParam = 0;
-  Options().OverwriteFX = 0;
+  ctx_.options.EffectParam = 0;
+  ctx_.options.OverwriteFX = 0;
   WriteList();
   EXPECT_EQ(Read(dir_ / "out" / "glow.fx"), "old");
   EXPECT_EQ(sink_.objects.size(), 3u) << "list, material and an effect instance without parameters";
   EXPECT_EQ(sink_.Of(kEffectInstanceGuid).size(), 1u);
 
-  Options().DxFx = 0;
-  Options().OverwriteFX = 1;
+  ctx_.options.DxFx = 0;
+  ctx_.options.OverwriteFX = 1;
   WriteList();
   EXPECT_EQ(Read(dir_ / "out" / "glow.fx"), "old");
-  Options().DxFx = 1;
+  ctx_.options.DxFx = 1;
   WriteList();
   EXPECT_EQ(Read(dir_ / "out" / "glow.fx"), "new");
 }
@@ -285,8 +285,8 @@ TEST_F(Writer, ProceduralDiffuseIsNamedAsItsImage) {
   s = Slot("Checker__1", 1, TextureSlotRole::Diffuse);
   s.fileName = "Checker__1.bmp";
   s.proceduralMap = doc_->FindTexmap("chk");
-  Options().ProcMapX = 4;
-  Options().ProcMapY = 4;
+  ctx_.options.ProcMapX = 4;
+  ctx_.options.ProcMapY = 4;
   WriteMaterialList(ctx_, {1000}, Node(1));
   EXPECT_EQ(TextureNames(), (std::vector<std::string>{"Checker__1.bmp"}));
   EXPECT_TRUE(std::filesystem::exists(dir_ / "out" / "Checker__1.bmp"));
@@ -309,8 +309,8 @@ TEST_F(Writer, ShaderTextureParametersNameTheConvertedFiles) {
     "texmaps": {"nrm": {"type": "bitmap", "file": "D:\\n\\crate_normal.bmp"}})");
   ctx_.xfileSink = &sink_;
   Node(1).meshData = Node(0).meshData;
-  Options().TextureConvert = 1;
-  Options().TextureFormat = 0;
+  ctx_.options.TextureConvert = 1;
+  ctx_.options.TextureFormat = 0;
   ASSERT_TRUE(ConvertNodeMaterial(ctx_, Node(1), Mtl("g")));
   ::testing::internal::CaptureStderr();
   WriteMaterialList(ctx_, {1000}, Node(1));

@@ -26,7 +26,7 @@ class TexturedReaders : public testing::DirectXLoaderTest {
     std::filesystem::create_directories(out);
     auto doc = LoadSceneDocument(std::string(VORN_SOURCE_DIR) + "/examples/textured_box.json");
     std::ofstream(out + "/vorn_max_config.ini") << "[Option]\nXFileType=" << type << "\n" << ini;
-    doc->SetDirectory(9, out);
+    doc->SetDirectory(kHostPluginConfigDir, out);
     const std::string path = out + "/box" + std::to_string(type) + ".x";
     XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
     return path;
@@ -107,7 +107,7 @@ TEST_F(TexturedReaders, ExportedBesideItsTexturesWithOneLost) {
       SCOPED_TRACE(std::string(ini) + " encoding " + std::to_string(type));
       auto doc = LoadSceneDocument(out / "scene.json");
       std::ofstream(out / "vorn_max_config.ini") << "[Option]\nXFileType=" << type << "\n" << ini;
-      doc->SetDirectory(9, out);
+      doc->SetDirectory(kHostPluginConfigDir, out);
       const std::string path = out / "box.x";
       ::testing::internal::CaptureStderr();
       XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
@@ -157,7 +157,7 @@ TEST_F(TexturedReaders, ExportedBesideSourcesOfTheNamesItWouldWrite) {
     auto doc = LoadSceneDocument(out / "scene.json");
     std::ofstream(out / "vorn_max_config.ini")
         << "[Option]\nXFileType=" << type << "\nFX=1\nTextureConvert=1\nTextureFormat=1\nMulti-Textures=1\n";
-    doc->SetDirectory(9, out);
+    doc->SetDirectory(kHostPluginConfigDir, out);
     const std::string path = out / "box.x";
     ::testing::internal::CaptureStderr();
     XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
@@ -227,7 +227,7 @@ TEST(TexturedImages, OpenInAnIndependentImageReader) {
     std::filesystem::create_directories(out);
     auto doc = LoadSceneDocument(std::string(VORN_SOURCE_DIR) + "/examples/textured_box.json");
     std::ofstream(out + "/vorn_max_config.ini") << "[Option]\nXFileType=0\n" << ini;
-    doc->SetDirectory(9, out);
+    doc->SetDirectory(kHostPluginConfigDir, out);
     XDoExport((out + "/box.x").c_str(), nullptr, doc.get(), true, 0);
     // Every image beside the .X file decodes whole; the script prints how many it read.
     const std::string script =

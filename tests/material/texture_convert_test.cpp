@@ -58,7 +58,7 @@ class TextureConvert : public MaterialTest {
     MaterialTest::SetUp();
     Load(R"("materials": {})");
     Touch(dir_ / "src" / "red.bmp", SolidBmp(5, 3, 255, 0, 0));
-    Options().TextureConvert = 1;
+    ctx_.options.TextureConvert = 1;
   }
   XMaterial Record(const std::string& source, const std::string& fileName) {
     XMaterial r;
@@ -97,7 +97,7 @@ TEST(TextureConvertNames, ExtensionsAndPowersOfTwo) {
 
 TEST_F(TextureConvert, EachFormatOpensInAnImageReaderWithItsColours) {
   for (int32_t format : {1, 2, 3, 4}) {
-    Options().TextureFormat = format;
+    ctx_.options.TextureFormat = format;
     XMaterial r = Record("red.bmp", "red.bmp");
     EXPECT_EQ(CopyTextureFiles(ctx_, r), 1);
     const std::string name = std::string("red") + TextureFormatExtension(format);
@@ -111,7 +111,7 @@ TEST_F(TextureConvert, EachFormatOpensInAnImageReaderWithItsColours) {
 }
 
 TEST_F(TextureConvert, DdsIsDxt1WhenOpaqueWithItsHeaderAndBlocks) {
-  Options().TextureFormat = 0;
+  ctx_.options.TextureFormat = 0;
   XMaterial r = Record("red.bmp", "red.bmp");
   CopyTextureFiles(ctx_, r);
   ASSERT_EQ(r.slots[0].fileName, "red.dds");
@@ -139,7 +139,7 @@ TEST_F(TextureConvert, DdsIsDxt5WithAlpha) {
   tga[17] = 8;
   for (int i = 0; i < 16; ++i) tga += std::string{'\0', '\0', char(0xff), char(i == 0 ? 0 : 0xff)};
   Touch(dir_ / "src" / "a.tga", tga);
-  Options().TextureFormat = 0;
+  ctx_.options.TextureFormat = 0;
   XMaterial r = Record("a.tga", "a.tga");
   CopyTextureFiles(ctx_, r);
   const std::string dds = Read(dir_ / "out" / "a.dds");
@@ -157,7 +157,7 @@ TEST_F(TextureConvert, ANormalMapSlotGetsNormalLevelsAndItsOwnFile) {
   tga[16] = 24;
   for (int i = 0; i < 64; ++i) tga += std::string{char(230), char(128), char(i % 2 ? 204 : 51)};
   Touch(dir_ / "src" / "n.tga", tga);
-  Options().TextureFormat = 0;
+  ctx_.options.TextureFormat = 0;
   XMaterial bump = Record("n.tga", "n.tga"), colour = Record("n.tga", "n.tga");
   bump.slots[0].role = TextureSlotRole::NormalMap;
   ::testing::internal::CaptureStderr();
@@ -177,27 +177,27 @@ TEST_F(TextureConvert, ANormalMapSlotGetsNormalLevelsAndItsOwnFile) {
 // Converted into the format it is already in, at its size: the file as it is, not decoded and
 // encoded again.
 TEST_F(TextureConvert, ASourceAlreadyInTheFormatIsCopied) {
-  Options().TextureFormat = 4;
+  ctx_.options.TextureFormat = 4;
   const std::string red = Read(dir_ / "src" / "red.bmp");
   XMaterial r = Record("red.bmp", "red.bmp");
   CopyTextureFiles(ctx_, r);
   EXPECT_EQ(r.slots[0].fileName, "red.bmp");
   EXPECT_EQ(Read(dir_ / "out" / "red.bmp"), red);
-  Options().PowerOf2 = 1;
+  ctx_.options.PowerOf2 = 1;
   CopyTextureFiles(ctx_, r);
   EXPECT_EQ(Decode("red.bmp").w, 4) << "resized, so encoded";
 }
 
 TEST_F(TextureConvert, PowerOfTwoResizesAndKeepsFormatWithoutConversion) {
-  Options().TextureFormat = 1;
-  Options().PowerOf2 = 1;
+  ctx_.options.TextureFormat = 1;
+  ctx_.options.PowerOf2 = 1;
   XMaterial r = Record("red.bmp", "red.bmp");
   CopyTextureFiles(ctx_, r);
   const Decoded d = Decode("red.png");
   EXPECT_EQ(d.w, 4);
   EXPECT_EQ(d.h, 4);
 
-  Options().TextureConvert = 0;
+  ctx_.options.TextureConvert = 0;
   XMaterial same = Record("red.bmp", "red.bmp");
   CopyTextureFiles(ctx_, same);
   EXPECT_EQ(same.slots[0].fileName, "red.bmp");
@@ -212,7 +212,7 @@ TEST_F(TextureConvert, PowerOfTwoResizesAndKeepsFormatWithoutConversion) {
 
 TEST_F(TextureConvert, UndecodableSourcesAreCopiedUnchanged) {
   Touch(dir_ / "src" / "fake.png", "not an image");
-  Options().TextureFormat = 0;
+  ctx_.options.TextureFormat = 0;
   XMaterial r = Record("fake.png", "fake.png");
   CopyTextureFiles(ctx_, r);
   EXPECT_EQ(r.slots[0].fileName, "fake.png");
@@ -221,14 +221,14 @@ TEST_F(TextureConvert, UndecodableSourcesAreCopiedUnchanged) {
 }
 
 TEST_F(TextureConvert, ExistingConvertedTargetsStayWithoutOverwrite) {
-  Options().TextureFormat = 2;
-  Options().OverwriteTexture = 0;
+  ctx_.options.TextureFormat = 2;
+  ctx_.options.OverwriteTexture = 0;
   Touch(dir_ / "out" / "red.tga", "kept");
   XMaterial r = Record("red.bmp", "red.bmp");
   CopyTextureFiles(ctx_, r);
   EXPECT_EQ(Read(dir_ / "out" / "red.tga"), "kept");
   EXPECT_EQ(r.slots[0].fileName, "red.tga");
-  Options().TextureFiles = 0;
+  ctx_.options.TextureFiles = 0;
   XMaterial off = Record("red.bmp", "red.bmp");
   CopyTextureFiles(ctx_, off);
   EXPECT_EQ(off.slots[0].fileName, "red.bmp") << "nothing copied, nothing renamed";
@@ -265,10 +265,10 @@ TEST_F(SourceInOutputFolder, ConversionToItsOwnFormatOrSizeLeavesItAndSaysWhy) {
                         Case{1, 4, 1, "not converted to bmp and resized to 4 x 4"}}) {
     for (const char* spelling : {"/out/red.bmp", "/out/../out/./red.bmp", "/link/red.bmp"}) {
       SCOPED_TRACE(std::string(spelling) + " " + c.said);
-      Options().TextureConvert = c.convert;
-      Options().TextureFormat = c.format;
-      Options().PowerOf2 = c.pow2;
       ExportContext ctx;
+      ctx.options.TextureConvert = c.convert;
+      ctx.options.TextureFormat = c.format;
+      ctx.options.PowerOf2 = c.pow2;
       ctx.outputDirectory = ctx_.outputDirectory;
       XMaterial r = InOut(spelling);
       ::testing::internal::CaptureStderr();
@@ -293,8 +293,8 @@ TEST_F(SourceInOutputFolder, AHardLinkOrALinkAtTheTargetIsTheSourceToo) {
   Touch(dir_ / "src" / "keep.bmp", before);
   std::filesystem::create_hard_link(dir_ / "src" / "keep.bmp", dir_ / "out" / "hard.bmp");
   std::filesystem::create_symlink(dir_ / "src" / "keep.bmp", dir_ / "out" / "soft.bmp");
-  Options().TextureConvert = 0;
-  Options().PowerOf2 = 1;
+  ctx_.options.TextureConvert = 0;
+  ctx_.options.PowerOf2 = 1;
   for (const char* name : {"hard.bmp", "soft.bmp"}) {
     XMaterial r = Record("keep.bmp", name);
     ctx_.texturesTold.clear();  // one source, told once per export: each name as its own export
@@ -309,8 +309,8 @@ TEST_F(SourceInOutputFolder, AHardLinkOrALinkAtTheTargetIsTheSourceToo) {
 }
 
 TEST_F(SourceInOutputFolder, ACopyWithoutConversionIsNotWrittenOverItself) {
-  Options().TextureConvert = 0;
-  Options().PowerOf2 = 0;
+  ctx_.options.TextureConvert = 0;
+  ctx_.options.PowerOf2 = 0;
   struct stat before {};
   ASSERT_EQ(::stat(Source().c_str(), &before), 0);
   XMaterial r = InOut("/link/red.bmp");
@@ -326,8 +326,8 @@ TEST_F(SourceInOutputFolder, ACopyWithoutConversionIsNotWrittenOverItself) {
 
 TEST_F(SourceInOutputFolder, AnotherFileOfTheTargetsNameIsStillReplaced) {
   // A stale copy beside the .X is not the source: conversion goes on over it.
-  Options().PowerOf2 = 1;
-  Options().TextureConvert = 0;
+  ctx_.options.PowerOf2 = 1;
+  ctx_.options.TextureConvert = 0;
   Touch(dir_ / "out" / "stale.bmp", "stale");
   XMaterial r = Record("red.bmp", "stale.bmp");
   ::testing::internal::CaptureStderr();
@@ -360,8 +360,8 @@ TEST_F(SourceInOutputFolder, AnotherMaterialsSourceIsNeverAnOutput) {
   };
   for (const Case& c : {Case{0, "red_2.bmp", 5}, Case{1, "red_1.png", 5}}) {
     SCOPED_TRACE(c.name);
-    Options().TextureConvert = c.convert;
-    Options().TextureFormat = 1;
+    ctx_.options.TextureConvert = c.convert;
+    ctx_.options.TextureFormat = 1;
     XMaterial r = Record("red.bmp", "red.bmp");
     ::testing::internal::CaptureStderr();
     CopyTextureFiles(ctx_, r);
@@ -391,8 +391,8 @@ TEST_F(SourceInOutputFolder, AnotherMaterialsSourceIsNeverAnOutput) {
 // first, and the same source converted again keeps its name; copied as they are, both keep the bare
 // name and the later copy is the one in the folder.
 TEST_F(TextureConvert, OneNameHoldsOneSourceWhenConverted) {
-  Options().TextureConvert = 1;
-  Options().TextureFormat = 1;
+  ctx_.options.TextureConvert = 1;
+  ctx_.options.TextureFormat = 1;
   Touch(dir_ / "src" / "sub" / "red.bmp", SolidBmp(2, 2, 0, 0, 255));
   XMaterial first = Record("red.bmp", "red.bmp"), second = Record("sub/red.bmp", "red.bmp"),
             again = Record("red.bmp", "red.bmp");
@@ -407,7 +407,7 @@ TEST_F(TextureConvert, OneNameHoldsOneSourceWhenConverted) {
   EXPECT_EQ(err, "vorn: texture '" + Dir() + "/src/sub/red.bmp' written as 'red_1.png': 'red.png' in the output "
                  "folder is another file of this export\n");
 
-  Options().TextureConvert = 0;
+  ctx_.options.TextureConvert = 0;
   XMaterial plain = Record("red.bmp", "red.bmp"), plainSub = Record("sub/red.bmp", "red.bmp");
   ::testing::internal::CaptureStderr();
   for (XMaterial* r : {&plain, &plainSub}) CopyTextureFiles(ctx_, *r);

@@ -11,12 +11,12 @@ class TextureFiles : public MaterialTest {};
 
 TEST_F(TextureFiles, AnExistingPathIsKeptAndAMissingOneIsFoundByBareName) {
   Touch(dir_ / "brick.jpg");
-  EXPECT_EQ(ResolveTexturePath(Dir() + "/brick.jpg"), Dir() + "/brick.jpg");
-  EXPECT_EQ(ResolveTexturePath(""), "");
+  EXPECT_EQ(ResolveTexturePath(ctx_.searchFolders, Dir() + "/brick.jpg"), Dir() + "/brick.jpg");
+  EXPECT_EQ(ResolveTexturePath(ctx_.searchFolders, ""), "");
 
   std::filesystem::remove(dir_ / "brick.jpg");
   Touch(dir_ / "textures" / "old" / "brick.jpg");
-  EXPECT_EQ(ResolveTexturePath("C:\\old\\maps\\brick.jpg"), Dir() + "/textures/old/brick.jpg");
+  EXPECT_EQ(ResolveTexturePath(ctx_.searchFolders, "C:\\old\\maps\\brick.jpg"), Dir() + "/textures/old/brick.jpg");
 }
 
 TEST_F(TextureFiles, SearchIsDepthFirstInNameOrderAndCaseSensitive) {
@@ -36,21 +36,21 @@ TEST_F(TextureFiles, SearchFoldersInOrderThenTheGuess) {
   Touch(dir_ / "host7" / "x" / "both.png");
   Touch(dir_ / "host32" / "both.png");
   Touch(dir_ / "host32" / "only32.png");
-  SearchFolders& f = TextureSearchFolders();
+  SearchFolders& f = ctx_.searchFolders;
   f.sceneDir = Dir() + "/scene/";
   f.hostDir7 = Dir() + "/host7/";
   f.hostDir32 = Dir() + "/host32/";
   std::filesystem::create_directories(dir_ / "scene");
-  EXPECT_EQ(ResolveTexturePath("C:\\both.png"), Dir() + "/host7/x/both.png");
-  EXPECT_EQ(ResolveTexturePath("C:\\only32.png"), Dir() + "/host32/only32.png");
-  EXPECT_EQ(ResolveTexturePath("C:\\Only32.png"), Dir() + "/scene/Only32.png") << "no match: the guess";
-  EXPECT_EQ(ResolveTexturePath("C:\\maps\\"), "") << "no file name, no guess";
+  EXPECT_EQ(ResolveTexturePath(ctx_.searchFolders, "C:\\both.png"), Dir() + "/host7/x/both.png");
+  EXPECT_EQ(ResolveTexturePath(ctx_.searchFolders, "C:\\only32.png"), Dir() + "/host32/only32.png");
+  EXPECT_EQ(ResolveTexturePath(ctx_.searchFolders, "C:\\Only32.png"), Dir() + "/scene/Only32.png") << "no match: the guess";
+  EXPECT_EQ(ResolveTexturePath(ctx_.searchFolders, "C:\\maps\\"), "") << "no file name, no guess";
 }
 
 TEST_F(TextureFiles, ForwardSlashesAreNotFolderSeparatorsForTheSearch) {
   Touch(dir_ / "deep" / "brick.jpg");
   // The whole text is the name searched for, and nothing is called that.
-  EXPECT_EQ(ResolveTexturePath("maps/brick.jpg"), Dir() + "/maps/brick.jpg");
+  EXPECT_EQ(ResolveTexturePath(ctx_.searchFolders, "maps/brick.jpg"), Dir() + "/maps/brick.jpg");
 }
 
 TEST_F(TextureFiles, LinkCyclesEndTheSearch) {
@@ -100,17 +100,17 @@ TEST_F(TextureCopy, UsedBitmapSlotsAreCopiedAndCounted) {
 
 TEST_F(TextureCopy, OverwriteTextureDecidesAboutExistingTargets) {
   Touch(Out("wood.png"), "old wood");
-  Options().OverwriteTexture = 0;
+  ctx_.options.OverwriteTexture = 0;
   XMaterial r = Record();
   CopyTextureFiles(ctx_, r);
   EXPECT_EQ(Read(Out("wood.png")), "old wood");
-  Options().OverwriteTexture = 1;
+  ctx_.options.OverwriteTexture = 1;
   CopyTextureFiles(ctx_, r);
   EXPECT_EQ(Read(Out("wood.png")), "new wood");
 }
 
 TEST_F(TextureCopy, TextureFilesOffCopiesAndRendersNothingButStillCounts) {
-  Options().TextureFiles = 0;
+  ctx_.options.TextureFiles = 0;
   XMaterial r = Record();
   r.slots[1].mapChannel = 1;
   r.slots[1].name = "Checker__1";
@@ -125,20 +125,20 @@ TEST_F(TextureCopy, ProceduralSlotsAreRenderedOnceWithoutOverwrite) {
   r.slots[2].name = "Checker__1";
   r.slots[2].fileName = "stale.bmp";
   r.slots[2].proceduralMap = doc_->FindTexmap("chk");
-  Options().ProcMapX = 8;
-  Options().ProcMapY = 4;
+  ctx_.options.ProcMapX = 8;
+  ctx_.options.ProcMapY = 4;
   EXPECT_EQ(CopyTextureFiles(ctx_, r), 1);
   EXPECT_EQ(r.slots[2].fileName, "Checker__1.bmp");
   const std::string first = Read(Out("Checker__1.bmp"));
   ASSERT_EQ(first.substr(0, 2), "BM");
 
   Touch(Out("Checker__1.bmp"), "kept");
-  Options().OverwriteTexture = 0;
+  ctx_.options.OverwriteTexture = 0;
   r.slots[2].fileName = "stale.bmp";
   CopyTextureFiles(ctx_, r);
   EXPECT_EQ(Read(Out("Checker__1.bmp")), "kept");
   EXPECT_EQ(r.slots[2].fileName, "Checker__1.bmp") << "named whether rendered or not";
-  Options().OverwriteTexture = 1;
+  ctx_.options.OverwriteTexture = 1;
   CopyTextureFiles(ctx_, r);
   EXPECT_EQ(Read(Out("Checker__1.bmp")), first);
 }

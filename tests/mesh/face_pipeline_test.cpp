@@ -91,9 +91,9 @@ bool SameBytes(const std::vector<T>& a, const std::vector<T>& b) {
 }
 
 TEST_F(TwoCoreBuild, GivesTheOneCoreDataBitForBit) {
-  Options().Tangent = 1;
-  Options().BiTangent = 1;
-  Options().VertexColor = 1;
+  ctx_.options.Tangent = 1;
+  ctx_.options.BiTangent = 1;
+  ctx_.options.VertexColor = 1;
   constexpr uint32_t kSide = 121;  // 120 x 120 quads: 28,800 faces
   TriMesh m;
   for (uint32_t y = 0; y < kSide; ++y)

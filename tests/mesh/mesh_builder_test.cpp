@@ -34,7 +34,7 @@ TEST_F(MeshBuilder, FlatBoxSplitsEveryCornerBySide) {
 }
 
 TEST_F(MeshBuilder, WithoutNormalsVerticesSplitOnlyOnOtherAttributes) {
-  ExportOptions& o = Options();
+  ExportOptions& o = ctx_.options;
   o.Normal = o.Tangent = o.BiTangent = 0;
   const XMeshData* d = Build(FlatBox());
   ASSERT_TRUE(d);
@@ -74,7 +74,7 @@ TEST_F(MeshBuilder, NegativeDeterminantReversesWinding) {
   const XMeshData* d = Build(m);
   ASSERT_TRUE(d);
   EXPECT_EQ(d->PointOf(d->faces[0].vertex1), (Point3{1, 0, 0}));
-  ConversionMatrix() = ScaleMatrix(Point3{1, 1, -1});
+  ctx_.conversion.k = ScaleMatrix(Point3{1, 1, -1});
   d = Build(m);
   ASSERT_TRUE(d);
   EXPECT_EQ(d->PointOf(d->faces[0].vertex0), (Point3{0, 0, 0}));
@@ -103,7 +103,7 @@ TEST_F(MeshBuilder, TextureCoordinatesSplitBeyondTheTolerance) {
 }
 
 TEST_F(MeshBuilder, VertexColoursAndAlphaComeFromChannelsZeroAndMinusTwo) {
-  Options().VertexColor = 1;
+  ctx_.options.VertexColor = 1;
   TriMesh m = Quad();
   AddChannel(m, 0, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}});
   AddChannel(m, -2, {{0.5f, 0, 0}, {1, 0, 0}, {1, 0, 0}, {0.25f, 0, 0}});
@@ -121,8 +121,8 @@ TEST_F(MeshBuilder, VertexColoursAndAlphaComeFromChannelsZeroAndMinusTwo) {
 }
 
 TEST_F(MeshBuilder, BuildingReadsTheSharedMeshWithoutCopyingIt) {
-  Options().VertexColor = 1;
-  Options().Tangent = 1;
+  ctx_.options.VertexColor = 1;
+  ctx_.options.Tangent = 1;
   TriMesh m = Quad();
   AddChannel(m, 0, {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}});
   AddChannel(m, 1, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}});
@@ -163,7 +163,7 @@ TEST_F(MeshBuilder, IndicesOutOfRangeFailTheNodeInsteadOfReadingPastTheEnd) {
   AddChannel(badMap, 1, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}});
   badMap.Map(1).faces.MutableData()[1].t[0] = 9;
   EXPECT_FALSE(Build(badMap));
-  Options().TexCoords = 0;  // the channel is not read, so the node builds
+  ctx_.options.TexCoords = 0;  // the channel is not read, so the node builds
   EXPECT_TRUE(Build(badMap));
 
   TriMesh noVerts = Quad();
@@ -173,7 +173,7 @@ TEST_F(MeshBuilder, IndicesOutOfRangeFailTheNodeInsteadOfReadingPastTheEnd) {
 }
 
 TEST_F(MeshBuilder, DegenerateFacesLeaveNoNaNInTheFrame) {
-  Options().Tangent = Options().BiTangent = 1;
+  ctx_.options.Tangent = ctx_.options.BiTangent = 1;
   TriMesh m;
   m.verts = {{0, 0, 0}, {0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
   m.faces = {TriFace{{0, 1, 2}, 1, 0, 0}, TriFace{{0, 2, 3}, 1, 0, 0}};
@@ -189,7 +189,7 @@ TEST_F(MeshBuilder, DegenerateFacesLeaveNoNaNInTheFrame) {
 }
 
 TEST_F(MeshBuilder, TangentFrameFollowsTheTextureAxes) {
-  Options().Tangent = Options().BiTangent = 1;
+  ctx_.options.Tangent = ctx_.options.BiTangent = 1;
   TriMesh m = Quad();
   AddChannel(m, 1, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}});
   const XMeshData* d = Build(m);

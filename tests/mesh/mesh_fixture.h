@@ -6,11 +6,11 @@
 #include <memory>
 #include <string>
 
-#include "export/export_context.h"
-#include "export/options.h"
 #include "host/scene_document.h"
 #include "mesh/mesh_builder.h"
-#include "mesh/mesh_data.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
+#include "model/mesh_data.h"
 #include "scene/transforms.h"
 
 namespace vorn::testing {
@@ -18,8 +18,6 @@ namespace vorn::testing {
 class MeshFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    Options() = DefaultOptions(30);
-    ConversionMatrix() = Matrix3{};  // host axes, so expected values read as written
     doc_ = LoadSceneDocumentFromString(
         R"({"format": "vorn-scene", "version": 1, "nodes": [{"name": "N", "handle": 1, "wireColor": "0x336699",
             "object": {"type": "dummy"}}]})");

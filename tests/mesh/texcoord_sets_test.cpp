@@ -35,7 +35,7 @@ TEST_F(TexCoordSets, ChannelsOneToNinetyNineBecomeSets) {
   EXPECT_TRUE(d->mapChannels.empty()) << "the colour channel is no set";
   EXPECT_EQ(d->texCoordStride, 0u);
 
-  Options().TexCoords = 0;
+  ctx_.options.TexCoords = 0;
   d = Build(WithChannels({1, 3}));
   EXPECT_EQ(d->SetCount(), 2u) << "sets exist without texture coordinates";
   EXPECT_EQ(d->texCoordStride, 0u);
@@ -54,7 +54,7 @@ TEST_F(TexCoordSets, FirstSlotOfAChannelDecidesItsTransform) {
 }
 
 TEST_F(TexCoordSets, NormalMapSlotChoosesTheTangentSet) {
-  Options().Tangent = 1;
+  ctx_.options.Tangent = 1;
   TriMesh m = Quad();
   AddChannel(m, 1, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {1, 1, 0}});
   AddChannel(m, 2, {{0, 0, 0}, {0, 1, 0}, {1, 0, 0}, {1, 1, 0}});  // u along y
@@ -68,7 +68,7 @@ TEST_F(TexCoordSets, NormalMapSlotChoosesTheTangentSet) {
 }
 
 TEST_F(TexCoordSets, DuplicateSetsPointAtTheFirstEqualOne) {
-  Options().MultiTexCoordsOptimize = 1;
+  ctx_.options.MultiTexCoordsOptimize = 1;
   const XMeshData* d = Build(WithChannels({1, 2, 4}));
   ASSERT_TRUE(d);
   EXPECT_EQ(d->texCoordSetMap, (std::vector<uint32_t>{0, 0, 0}));
@@ -81,7 +81,7 @@ TEST_F(TexCoordSets, DuplicateSetsPointAtTheFirstEqualOne) {
   d = Build(m);
   EXPECT_EQ(d->texCoordSetMap, (std::vector<uint32_t>{0, 0, 0})) << "within 1e-6";
 
-  Options().MultiTexCoordsOptimize = 0;
+  ctx_.options.MultiTexCoordsOptimize = 0;
   d = Build(WithChannels({1, 2}));
   EXPECT_EQ(d->texCoordSetMap, (std::vector<uint32_t>{0, 1}));
 }

@@ -60,7 +60,7 @@ TEST_P(AssimpSkin, BonesWeightsAndOffsetsGiveBackTheBindPose) {
   for (int type = 0; type < 3; ++type) {
     SCOPED_TRACE("XFileType " + std::to_string(type));
     auto doc = LoadSceneDocument(example);
-    doc->SetDirectory(9, dir_.string());
+    doc->SetDirectory(kHostPluginConfigDir, dir_.string());
     std::ofstream(dir_ / "vorn_max_config.ini") << "[Option]\nXFileType=" << type << "\n";
     const std::string x = (dir_ / "skin.x").string(), out = (dir_ / "skin.json").string();
     std::filesystem::remove(x);

@@ -11,12 +11,12 @@
 #include "../export/spine_fixture.h"
 #include "export/settings.h"
 #include "mesh/mesh_builder.h"
-#include "mesh/mesh_data.h"
+#include "model/mesh_data.h"
+#include "model/skin_info.h"
+#include "model/xnode.h"
 #include "scene/node_tree.h"
 #include "scene/transforms.h"
-#include "scene/xnode.h"
 #include "skin/skin_extraction.h"
-#include "skin/skin_info.h"
 
 namespace vorn::testing {
 
@@ -38,9 +38,8 @@ class SkinScene : public SpineTest {
     ctx_->animationRange = doc_->AnimRange();
     ctx_->ticksPerFrame = doc_->TicksPerFrame();
     ctx_->nextThreshold = std::numeric_limits<float>::max();
-    LoadExportOptions(*ctx_);
-    const ExportOptions& o = Options();
-    SetupCoordinateConversion(1.0f, o.RightHand, 0.0f, 0.0f);
+    LoadSettings(*ctx_);
+    ctx_->conversion = SetupCoordinateConversion(1.0f, ctx_->options.RightHand, 0.0f, 0.0f);
     BuildNodeTree(*ctx_, doc_->RootNode());
   }
   XRenderableNode* Skinned(const std::string& hostName) {

@@ -85,7 +85,7 @@ class SkinWriterUnit : public ::testing::Test {
 };
 
 TEST_F(SkinWriterUnit, HeaderThenOneWeightListPerBoneInTableOrder) {
-  SetupCoordinateConversion(1.0f, 1, 0.0f, 0.0f);
+  h_.ctx->conversion = SetupCoordinateConversion(1.0f, 1, 0.0f, 0.0f);
   h_.node->vertexSkinData->boneCount = 7;  // written as held, not recounted
   WriteSkin(*h_.ctx, {1}, *h_.node);
   ASSERT_EQ(sink_.objects.size(), 4u);
@@ -111,7 +111,7 @@ TEST_F(SkinWriterUnit, HeaderThenOneWeightListPerBoneInTableOrder) {
   EXPECT_EQ(b9.size, 69u);
 
   float expected[16];
-  ToMatrix4x4(ConvertTransform(TransMatrix({1, 2, 3})), expected);
+  ToMatrix4x4(h_.ctx->conversion.Convert(TransMatrix({1, 2, 3})), expected);
   for (int k = 0; k < 16; ++k) EXPECT_FLOAT_EQ(b5.matrix[k], expected[k]) << k;
   // The offset is in the file's axes, not the host's.
   EXPECT_FLOAT_EQ(b5.matrix[13], 3.0f);

@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "export/export_context.h"
-#include "export/options.h"
 #include "host/scene_document.h"
+#include "model/export_context.h"
+#include "model/export_settings.h"
 #include "ui/clip_list.h"
 #include "ui/options_dialog_proc.h"
 
@@ -18,9 +18,6 @@ using namespace ids;
 class OptionsDialog : public ::testing::Test {
  protected:
   void SetUp() override {
-    Options() = DefaultOptions(30);
-    SceneRootName().clear();
-    AnimationClips().clear();
     doc_ = LoadSceneDocumentFromString(R"({"format": "vorn-scene", "version": 1,
         "scene": {"animationRange": [0, 16000], "ticksPerFrame": 160}, "nodes": []})");
     ctx_.host = doc_.get();
@@ -42,8 +39,9 @@ class OptionsDialog : public ::testing::Test {
 
   std::unique_ptr<SceneDocument> doc_;
   ExportContext ctx_;
+  ExportSettings settings_;
   DialogModel dialog_ = OptionsDialogProc::Layout();
-  std::unique_ptr<OptionsDialogProc> proc_ = std::make_unique<OptionsDialogProc>(ctx_);
+  std::unique_ptr<OptionsDialogProc> proc_ = std::make_unique<OptionsDialogProc>(ctx_, settings_);
 };
 
 TEST_F(OptionsDialog, EveryControlOfTheTableIsThereAndFitsTheLayout) {
@@ -114,7 +112,7 @@ TEST_F(OptionsDialog, EveryControlShowsItsLongestEntryWhole) {
   for (int column : {1, 2})
     EXPECT_LE(TextCells("-999999"), ColumnRoom(list->columns[static_cast<size_t>(column)])) << "frame numbers";
 
-  CAnimListView& clips = AnimListView();
+  CAnimListView& clips = proc_->Clips();
   ClipDialog proc(clips);
   DialogModel clipDialog = ClipDialog::Layout();
   proc.OnInit(clipDialog);
@@ -122,7 +120,7 @@ TEST_F(OptionsDialog, EveryControlShowsItsLongestEntryWhole) {
 }
 
 TEST_F(OptionsDialog, UncheckingMaterialClearsWhatNeedsIt) {
-  ExportOptions& o = Options();
+  ExportOptions& o = settings_.options;
   o.DxFx = o.EffectParam = o.InlineMtl = o.FX = o.NormalMapCode = o.TextureFiles = o.PowerOf2 = o.DeclData = 1;
   Open();
   ASSERT_TRUE(On(kNormalMap));
@@ -139,7 +137,7 @@ TEST_F(OptionsDialog, UncheckingMaterialClearsWhatNeedsIt) {
 }
 
 TEST_F(OptionsDialog, CheckingNormalMapChecksEverythingItNeeds) {
-  ExportOptions& o = Options();
+  ExportOptions& o = settings_.options;
   o.Meshs = o.Mtl = o.Normal = o.TexCoords = o.MultiTextures = 0;
   Open();
   EXPECT_FALSE(dialog_.Enabled(kTangent)) << "without DeclData";
@@ -159,8 +157,8 @@ TEST_F(OptionsDialog, CheckingNormalMapChecksEverythingItNeeds) {
 }
 
 TEST_F(OptionsDialog, SmallerDependencies) {
-  Options().Bones = Options().Meshs = 1;
-  Options().Animation = 0;
+  settings_.options.Bones = settings_.options.Meshs = 1;
+  settings_.options.Animation = 0;
   Open();
   Click(kBone);
   ASSERT_FALSE(On(kBone));
@@ -185,16 +183,16 @@ TEST_F(OptionsDialog, SceneRootNameIsCleanedOrReplaced) {
   Open();
   dialog_.SetText(kSceneRootName, " My Root ");
   Ok();
-  EXPECT_EQ(SceneRootName(), "MyRoot");
+  EXPECT_EQ(settings_.sceneRootName, "MyRoot");
   for (const char* bad : {"1Root", "Ro#ot"}) {
     dialog_.SetText(kSceneRootName, bad);
     Ok();
-    EXPECT_EQ(SceneRootName(), "Scene_Root") << bad;
+    EXPECT_EQ(settings_.sceneRootName, "Scene_Root") << bad;
   }
 }
 
 TEST_F(OptionsDialog, ScaleAndRotationsShownAndLimited) {
-  ExportOptions& o = Options();
+  ExportOptions& o = settings_.options;
   o.SpaceScale = 0.00001f;
   o.ZRot = 0.000005f;
   o.XRot = -90;
@@ -218,7 +216,7 @@ TEST_F(OptionsDialog, ScaleAndRotationsShownAndLimited) {
 }
 
 TEST_F(OptionsDialog, SpinnersKeepTheirLimits) {
-  ExportOptions& o = Options();
+  ExportOptions& o = settings_.options;
   o.Precision = 25;
   o.KeyOptimizeLevel = 7;
   Open();
@@ -243,7 +241,7 @@ TEST_F(OptionsDialog, SpinnersKeepTheirLimits) {
 }
 
 TEST_F(OptionsDialog, CustomTimelineTakesTheFrameRate) {
-  ExportOptions& o = Options();
+  ExportOptions& o = settings_.options;
   Open();
   dialog_.SetText(kSampleRate, "15");
   Ok();
@@ -264,7 +262,7 @@ TEST_F(OptionsDialog, CustomTimelineTakesTheFrameRate) {
 }
 
 TEST_F(OptionsDialog, CombosAndNumbersRoundTrip) {
-  ExportOptions& o = Options();
+  ExportOptions& o = settings_.options;
   o.XFileType = 7;
   o.TextureFormat = 3;
   o.ProcMapX = 64;
@@ -284,21 +282,21 @@ TEST_F(OptionsDialog, CombosAndNumbersRoundTrip) {
 }
 
 TEST_F(OptionsDialog, ClipsGoThroughTheList) {
-  AnimationClips() = {{"Walk", 0, 40}, {"Run", 50, 500}};
+  settings_.clips = {{"Walk", 0, 40}, {"Run", 50, 500}};
   Open();
   const DialogControl* list = dialog_.Find(kClipList);
   ASSERT_EQ(list->rows.size(), 2u);
   EXPECT_EQ(list->rows[1], (std::vector<std::string>{"Run", "50", "100"})) << "clamped to the scene's frames";
   Click(kAdd);  // unshown: the clip dialog is confirmed as it opens
   Ok();
-  ASSERT_EQ(AnimationClips().size(), 3u);
-  EXPECT_EQ(AnimationClips()[1], (AnimationClip{"Run", 50, 100}));
-  EXPECT_EQ(AnimationClips()[2], (AnimationClip{"Anims_3", 0, 100}));
+  ASSERT_EQ(settings_.clips.size(), 3u);
+  EXPECT_EQ(settings_.clips[1], (AnimationClip{"Run", 50, 100}));
+  EXPECT_EQ(settings_.clips[2], (AnimationClip{"Anims_3", 0, 100}));
 }
 
 TEST_F(OptionsDialog, InsertBeforeAnyPickGoesAboveTheLastClip) {
   // Filling the list leaves its last row selected, as adding a row does; no cell is picked yet.
-  AnimationClips() = {{"Walk", 0, 40}, {"Run", 50, 60}};
+  settings_.clips = {{"Walk", 0, 40}, {"Run", 50, 60}};
   Open();
   const DialogControl* list = dialog_.Find(kClipList);
   EXPECT_EQ(list->highlightColumn, -1) << "no cell is drawn as selected";
@@ -312,10 +310,10 @@ TEST_F(OptionsDialog, InsertBeforeAnyPickGoesAboveTheLastClip) {
   Ok();
   const std::vector<AnimationClip> expected = {
       {"Walk", 0, 40}, {"Anims_2_", 0, 100}, {"Anims_2", 0, 100}, {"Run", 50, 60}};
-  EXPECT_EQ(AnimationClips(), expected);
+  EXPECT_EQ(settings_.clips, expected);
 
   // Without clips nothing is selected, and Insert appends.
-  AnimationClips().clear();
+  settings_.clips.clear();
   dialog_ = OptionsDialogProc::Layout();
   Open();
   Click(kInsert);
@@ -328,8 +326,8 @@ TEST_F(OptionsDialog, CancelChangesNothing) {
   Click(kMaterial);
   dialog_.SetText(kSceneRootName, "Other");
   EXPECT_EQ(proc_->OnCommand(dialog_, kCancel), 0);
-  EXPECT_EQ(Options().Mtl, 1);
-  EXPECT_TRUE(SceneRootName().empty());
+  EXPECT_EQ(settings_.options.Mtl, 1);
+  EXPECT_TRUE(settings_.sceneRootName.empty());
 }
 
 TEST_F(OptionsDialog, ScaleAndRotationEditsFilterTheirInput) {

@@ -14,8 +14,8 @@
 #include "export/driver.h"
 #include "host/scene_document.h"
 #include "tests/support/dx_loader.h"
-#include "tests/xformat/sample_scene.h"
 #include "tests/support/temp_dir.h"
+#include "tests/xformat/sample_scene.h"
 #include "xformat/xfile_reader.h"
 #include "xformat/xfile_writer.h"
 
@@ -35,7 +35,7 @@ class DirectXLoader : public testing::DirectXLoaderTest {
     const std::string settings = dir_ / "settings";
     std::filesystem::create_directories(settings);
     std::ofstream(settings + "/vorn_max_config.ini") << "[Option]\nXFileType=" << type << "\n" << ini;
-    doc->SetDirectory(9, settings);
+    doc->SetDirectory(kHostPluginConfigDir, settings);
     const std::string path = dir_ / (scene.stem().string() + std::to_string(type) + ".x");
     XDoExport(path.c_str(), nullptr, doc.get(), true, 0);
     return path;

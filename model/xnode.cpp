@@ -1,7 +1,7 @@
-#include "scene/xnode.h"
+#include "model/xnode.h"
 
-#include "mesh/mesh_data.h"
-#include "skin/skin_info.h"
+#include "model/mesh_data.h"
+#include "model/skin_info.h"
 
 namespace vorn {
 

@@ -1,7 +1,7 @@
 // Where one export spends its time, for `vorn export --timings`. The app sets VORN_TIMINGS in
-// the environment before it loads the exporter module; the module then adds up its phases here
-// and prints them on stderr when it saves the file. Without the variable a phase costs one
-// branch.
+// the environment before it loads the exporter module; the export then adds up its phases in
+// its own record and prints them on stderr when the file is saved. Without the variable a phase
+// costs one branch.
 #pragma once
 
 #include <chrono>
@@ -27,28 +27,23 @@ struct PhaseTimings {
   }
 };
 
-inline PhaseTimings& Timings() {
-  static PhaseTimings t;
-  return t;
-}
-
-// Adds the time until it goes out of scope to one phase.
+// Adds the time until it goes out of scope to one phase of the record; none when null or off.
 class PhaseScope {
  public:
-  explicit PhaseScope(Phase p) : phase_(p), on_(Timings().on) {
-    if (on_) start_ = std::chrono::steady_clock::now();
+  PhaseScope(PhaseTimings* timings, Phase p) : timings_(timings && timings->on ? timings : nullptr), phase_(p) {
+    if (timings_) start_ = std::chrono::steady_clock::now();
   }
   ~PhaseScope() {
-    if (on_)
-      Timings().seconds[static_cast<int>(phase_)] +=
+    if (timings_)
+      timings_->seconds[static_cast<int>(phase_)] +=
           std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   }
   PhaseScope(const PhaseScope&) = delete;
   PhaseScope& operator=(const PhaseScope&) = delete;
 
  private:
+  PhaseTimings* timings_;
   Phase phase_;
-  bool on_;
   std::chrono::steady_clock::time_point start_;
 };
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "anim/animation_track.h"
 #include "host/host_scene.h"
-#include "material/material_record.h"
+#include "model/animation_track.h"
+#include "model/material_record.h"
 
 namespace vorn {
 

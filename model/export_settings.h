@@ -1,4 +1,4 @@
-// The process-wide export settings, the scene-root name and the animation clip list.
+// The export settings record, the scene-root name and the animation clip list.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +26,9 @@ struct ExportOptions {
 };
 static_assert(sizeof(ExportOptions) == 54 * 4);
 
+// Defaults of the settings table with the given host frame rate.
+ExportOptions DefaultOptions(int32_t frameRate);
+
 struct AnimationClip {
   std::string name;
   int32_t startKey = 0;
@@ -33,10 +36,14 @@ struct AnimationClip {
   friend bool operator==(const AnimationClip&, const AnimationClip&) = default;
 };
 
-// The process-wide settings every stage reads.
-ExportOptions& Options();
-std::string& SceneRootName();
-std::vector<AnimationClip>& AnimationClips();
+
+// What the settings file and the options dialog hold: the record, the scene-root name and the
+// clips.
+struct ExportSettings {
+  ExportOptions options = DefaultOptions(30);
+  std::string sceneRootName;
+  std::vector<AnimationClip> clips;
+};
 
 // One field of the record by its settings-file key.
 struct OptionField {
@@ -46,13 +53,21 @@ struct OptionField {
   float ExportOptions::*floatField;
   int32_t intDefault;     // the sample-rate default is the host frame rate, given at load
   float floatDefault;
+  // Places of an integer field in the settings file's read and write orders; -1 for the floats,
+  // which follow the integers as text.
+  int8_t loadAt;
+  int8_t saveAt;
 };
 // All 54 fields in record order.
 const std::vector<OptionField>& OptionFields();
 const OptionField* FindOptionField(std::string_view key);
+// The integer fields in the order the settings file is read, and in the order it is written.
+const std::vector<const OptionField*>& LoadOrder();
+const std::vector<const OptionField*>& SaveOrder();
+// The settings-file key of one field of clip `index`: "Animation<index>_<field>", with field
+// "Name", "StartKey" or "EndKey".
+std::string ClipKey(size_t index, std::string_view field);
 
-// Defaults of the settings table with the given host frame rate.
-ExportOptions DefaultOptions(int32_t frameRate);
 
 // Sets one field from text as the settings file would hold it; false for an unknown key.
 bool SetOptionFromText(ExportOptions& o, std::string_view key, std::string_view value);

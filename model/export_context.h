@@ -10,15 +10,25 @@
 #include <vector>
 
 #include "host/host_scene.h"
-#include "material/material_record.h"
+#include "model/coordinate_conversion.h"
+#include "model/export_settings.h"
+#include "model/material_record.h"
+#include "model/search_folders.h"
+#include "model/xnode.h"
 #include "platform/file_system.h"
-#include "scene/xnode.h"
+#include "platform/phase_timings.h"
 #include "xformat/xfile_sink.h"
 
 namespace vorn {
 
-
 struct ExportContext {
+  // What every stage reads: the settings of this export (after the dialog and the driver's
+  // corrections), its clips, its coordinate conversion and its texture search folders.
+  ExportOptions options = DefaultOptions(30);
+  std::vector<AnimationClip> clips;
+  CoordinateConversion conversion;
+  SearchFolders searchFolders;
+  PhaseTimings timings;
   XFileSink* xfileSink = nullptr;
   XObjectHandle sceneRootFrame;  // none when SceneRoot is off
   std::vector<XRenderableNode*> meshNodes;

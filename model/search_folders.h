@@ -1,4 +1,4 @@
-// The three folders searched for textures, set by every export and kept between exports.
+// The three folders searched for textures, set by the driver at the start of every export.
 #pragma once
 
 #include <string>
@@ -10,6 +10,5 @@ struct SearchFolders {
   std::string hostDir7;
   std::string hostDir32;
 };
-SearchFolders& TextureSearchFolders();
 
 }  // namespace vorn
