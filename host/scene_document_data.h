@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "host/host_scene.h"
+#include "host/key_cursor.h"
 
 namespace vorn::scene_doc {
 
@@ -57,6 +58,7 @@ struct Controller final : HostController {
   const Controller* position = nullptr;
   const Controller* rotation = nullptr;
   const Controller* scale = nullptr;
+  KeyCursor cursor;  // the last key search's result, for the next
 };
 
 struct SkinContextData final : SkinContext {

@@ -202,8 +202,8 @@ void KeyValue(const Controller& c, TimeValue t, float* out) {
     for (int k = 0; k < w; ++k) out[k] = at(i, k);
     return;
   }
-  size_t hi = size_t(std::upper_bound(c.times.begin(), c.times.end(), t) - c.times.begin());
-  size_t lo = hi - 1;
+  const size_t lo = KeyBefore(c.times, t, c.cursor);
+  const size_t hi = lo + 1;
   float s = float(double(t - c.times[lo]) / double(c.times[hi] - c.times[lo]));
   if (c.value == Controller::Value::Rotation) {
     Quat q = Slerp(Quat{at(lo, 0), at(lo, 1), at(lo, 2), at(lo, 3)}, Quat{at(hi, 0), at(hi, 1), at(hi, 2), at(hi, 3)}, s);
