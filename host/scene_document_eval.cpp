@@ -1,5 +1,7 @@
 // Pipeline evaluation, patch tessellation and controller evaluation of a scene document.
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <map>
 #include <tuple>
 
@@ -258,6 +260,25 @@ Matrix3 LocalTransform(const Node& n, TimeValue t) {
   Quat q = Drives(c->rotation) ? RotationAt(*c->rotation, t) : n.staticRot;
   Point3 s = Drives(c->scale) ? VectorAt(*c->scale, t) : n.staticScale;
   return ScaleMatrix(s) * QuatToMatrix(q) * TransMatrix(p);
+}
+
+Matrix3 CachedLocalTransform(const Data& d, const Node& n, TimeValue t) {
+  const Controller* c = n.controller;
+  const bool keyed = n.samples || (c && (Drives(c->position) || Drives(c->rotation) || Drives(c->scale)));
+  if (!keyed) return n.transform;
+  // Direct-mapped by node address; the document's serial tells a node from one freed before it.
+  struct Entry {
+    const Node* node = nullptr;
+    uint64_t doc = 0;
+    TimeValue t = 0;
+    Matrix3 m;
+  };
+  thread_local std::array<Entry, 64> memo;
+  const uintptr_t key = reinterpret_cast<uintptr_t>(&n);
+  Entry& e = memo[((key >> 4) * 0x9E3779B97F4A7C15ull) >> 58];
+  if (e.node == &n && e.doc == d.serial && e.t == t) return e.m;
+  e = Entry{&n, d.serial, t, LocalTransform(n, t)};
+  return e.m;
 }
 
 }  // namespace vorn::scene_doc
