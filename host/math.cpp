@@ -247,6 +247,13 @@ Matrix3 FromM3(const M3 a) {
 
 }  // namespace
 
+bool IsMirrored(const Matrix3& m) {
+  M3 a;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) a[i][j] = m.row[i][j];
+  return Det(a) < 0;
+}
+
 AffineParts DecompAffine(const Matrix3& m) {
   AffineParts parts;
   parts.t = m.row[3];

@@ -119,6 +119,8 @@ struct AffineParts {
   float f = 1;   // sign of the determinant
 };
 AffineParts DecompAffine(const Matrix3& m);
+// True when the 3x3 part turns space inside out; the same test DecompAffine makes for f.
+bool IsMirrored(const Matrix3& m);
 
 constexpr float kPi = 3.14159265358979323846f;
 

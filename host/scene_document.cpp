@@ -205,7 +205,7 @@ Matrix3 SceneDocument::NodeTM(const HostNode* n, TimeValue t) const {
   Matrix3 world;
   for (const Node* node = N(n);;) {
     if (node == &d_->root) return world * node->transform;
-    world = world * LocalTransform(*node, t);
+    world = world * CachedLocalTransform(*d_, *node, t);
     if (node->world) return world;
     node = node->parent ? node->parent : &d_->root;
   }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "host/host_scene.h"
+#include "host/key_cursor.h"
 
 namespace vorn::scene_doc {
 
@@ -57,6 +60,7 @@ struct Controller final : HostController {
   const Controller* position = nullptr;
   const Controller* rotation = nullptr;
   const Controller* scale = nullptr;
+  KeyCursor cursor;  // the last key search's result, for the next
 };
 
 struct SkinContextData final : SkinContext {
@@ -214,7 +218,14 @@ struct Material final : HostMaterial {
   bool usesChannels = false;
 };
 
+// A number no other document in this process has, for caches keyed by node address.
+inline uint64_t NextDocumentSerial() {
+  static std::atomic<uint64_t> next{0};
+  return ++next;
+}
+
 struct Data {
+  const uint64_t serial = NextDocumentSerial();
   std::string documentPath;
   Interval range{0, 100 * 160};
   int ticksPerFrame = 160;
@@ -251,6 +262,9 @@ void MakeBoneMesh(float length, float width, TriMesh& out);
 
 // Controllers (scene_document_eval.cpp).
 Matrix3 LocalTransform(const Node& n, TimeValue t);
+// The same, remembered per thread for the last time asked: a node's world transform and then
+// its parent's at one time evaluate each ancestor's keys once.
+Matrix3 CachedLocalTransform(const Data& d, const Node& n, TimeValue t);
 
 // Maps (scene_document_output.cpp).
 AColor EvalTexmap(const Texmap& m, ShadeContext& sc);

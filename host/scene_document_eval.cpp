@@ -1,5 +1,7 @@
 // Pipeline evaluation, patch tessellation and controller evaluation of a scene document.
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <map>
 #include <tuple>
 
@@ -202,8 +204,8 @@ void KeyValue(const Controller& c, TimeValue t, float* out) {
     for (int k = 0; k < w; ++k) out[k] = at(i, k);
     return;
   }
-  size_t hi = size_t(std::upper_bound(c.times.begin(), c.times.end(), t) - c.times.begin());
-  size_t lo = hi - 1;
+  const size_t lo = KeyBefore(c.times, t, c.cursor);
+  const size_t hi = lo + 1;
   float s = float(double(t - c.times[lo]) / double(c.times[hi] - c.times[lo]));
   if (c.value == Controller::Value::Rotation) {
     Quat q = Slerp(Quat{at(lo, 0), at(lo, 1), at(lo, 2), at(lo, 3)}, Quat{at(hi, 0), at(hi, 1), at(hi, 2), at(hi, 3)}, s);
@@ -258,6 +260,25 @@ Matrix3 LocalTransform(const Node& n, TimeValue t) {
   Quat q = Drives(c->rotation) ? RotationAt(*c->rotation, t) : n.staticRot;
   Point3 s = Drives(c->scale) ? VectorAt(*c->scale, t) : n.staticScale;
   return ScaleMatrix(s) * QuatToMatrix(q) * TransMatrix(p);
+}
+
+Matrix3 CachedLocalTransform(const Data& d, const Node& n, TimeValue t) {
+  const Controller* c = n.controller;
+  const bool keyed = n.samples || (c && (Drives(c->position) || Drives(c->rotation) || Drives(c->scale)));
+  if (!keyed) return n.transform;
+  // Direct-mapped by node address; the document's serial tells a node from one freed before it.
+  struct Entry {
+    const Node* node = nullptr;
+    uint64_t doc = 0;
+    TimeValue t = 0;
+    Matrix3 m;
+  };
+  thread_local std::array<Entry, 64> memo;
+  const uintptr_t key = reinterpret_cast<uintptr_t>(&n);
+  Entry& e = memo[((key >> 4) * 0x9E3779B97F4A7C15ull) >> 58];
+  if (e.node == &n && e.doc == d.serial && e.t == t) return e.m;
+  e = Entry{&n, d.serial, t, LocalTransform(n, t)};
+  return e.m;
 }
 
 }  // namespace vorn::scene_doc

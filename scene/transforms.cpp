@@ -25,8 +25,9 @@ CoordinateConversion SetupCoordinateConversion(float scale, int rightHanded, flo
 }
 
 Matrix3 RemoveMirroring(const Matrix3& m) {
+  // Most transforms are not mirrored: the determinant alone settles it, without the decomposition.
+  if (!IsMirrored(m)) return m;
   AffineParts p = DecompAffine(m);
-  if (!(p.f < 0)) return m;
   Matrix3 u = QuatToMatrix(p.u);
   return Inverse(u) * ScaleMatrix(p.k) * u * QuatToMatrix(p.q) * TransMatrix(p.t);
 }

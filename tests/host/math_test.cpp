@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace vorn {
 namespace {
 
@@ -76,9 +78,18 @@ TEST(DecompAffine, RebuildsRotationStretchAndMirror) {
   for (const Matrix3& m : cases) {
     AffineParts p = DecompAffine(m);
     EXPECT_EQ(p.f, m.Determinant() < 0 ? -1.0f : 1.0f);
+    EXPECT_EQ(IsMirrored(m), p.f < 0) << "the quick test must agree with the decomposition";
     ExpectNear(Rebuild(p, true), m, 1e-4f);
     EXPECT_GT(Rebuild(p, false).Determinant(), 0.0f);
   }
+}
+
+TEST(DecompAffine, QuickMirrorTestAgreesAtTheEdges) {
+  // Singular and nearly singular matrices, where a determinant in float could differ in sign.
+  Matrix3 flat = ScaleMatrix({1, 1, 0});
+  Matrix3 tiny = ScaleMatrix({1e-20f, 1e-20f, -1e-20f});
+  Matrix3 nan = ScaleMatrix({std::numeric_limits<float>::quiet_NaN(), 1, 1});
+  for (const Matrix3& m : {flat, tiny, nan}) EXPECT_EQ(IsMirrored(m), DecompAffine(m).f < 0);
 }
 
 }  // namespace

@@ -197,6 +197,26 @@ TEST(SceneDocumentTest, BakedSamplesAndWorldTransformsIgnoreTheParent) {
   EXPECT_EQ(doc->ObjectTM(w, 0).Translation(), (Point3{0, 7, 1}));
 }
 
+TEST(SceneDocumentTest, RememberedTransformsBelongToTheirDocumentAndTime) {
+  // Each document moves its node differently; a later one may reuse the freed one's memory.
+  auto moving = [](int x) {
+    return R"({"nodes": [{"name": "P", "controller": {"position": {"keys": [[0, 0, 0, 0], [100, )" +
+           std::to_string(x) + R"(, 0, 0]]}}, "children": [{"name": "C", "transform": {"translation": [0, 1, 0]}}]}]})";
+  };
+  for (int x = 10; x <= 40; x += 10) {
+    auto doc = Load(moving(x));
+    const HostNode* c = doc->FindNode("C");
+    const HostNode* p = doc->FindNode("P");
+    // The child first, then its parent at the same time, then times going back and repeating.
+    for (TimeValue t : {50, 50, 100, 20, 20, 75}) {
+      const float px = float(x) * float(t) / 100.0f;
+      EXPECT_NEAR(doc->NodeTM(c, t).Translation().x, px, 1e-4f) << "x " << x << " t " << t;
+      EXPECT_NEAR(doc->NodeTM(p, t).Translation().x, px, 1e-4f) << "x " << x << " t " << t;
+      EXPECT_NEAR(doc->NodeTM(c, t).Translation().y, 1.0f, 1e-6f);
+    }
+  }
+}
+
 // ---- Pipeline -------------------------------------------------------------------------------
 
 TEST(SceneDocumentTest, PipelineAppliesEnabledModifiersBottomUpAndSkinKeepsTheBindPose) {
