@@ -15,6 +15,7 @@
 #include "model/export_context.h"
 #include "model/export_settings.h"
 #include "ui/options_dialog_proc.h"
+#include "tests/support/temp_dir.h"
 #include "xformat/xfile_reader.h"
 
 namespace vorn {
@@ -29,14 +30,11 @@ class TerminalDialog : public ::testing::Test {
   void SetUp() override {
     if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux not available";
     session_ = "vorn-e2e-" + std::to_string(getpid());
-    dir_ = fs::temp_directory_path() / session_;
-    fs::remove_all(dir_);
     fs::create_directories(dir_ / "cfg");
   }
   void TearDown() override {
     if (session_.empty()) return;
     (void)std::system(("tmux kill-session -t " + session_ + " >/dev/null 2>&1").c_str());
-    fs::remove_all(dir_);
   }
 
   void Start() {
@@ -159,7 +157,8 @@ class TerminalDialog : public ::testing::Test {
   }
 
   std::string session_;
-  fs::path dir_;
+  vorn::testing::TempDir temp_;
+  fs::path dir_{temp_.path()};
 };
 
 TEST_F(TerminalDialog, ChangesASettingAddsAClipAndExports) {

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/temp_dir.h"
 #include "xformat/xfile_reader.h"
 
 namespace {
@@ -18,12 +19,8 @@ namespace fs = std::filesystem;
 class VornCli : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("vorn-cli-" + std::to_string(getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
     fs::create_directories(dir_ / "cfg");
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   // Runs vorn with stdin from /dev/null; returns its exit status and keeps stderr.
   int Run(const std::string& args) {
@@ -44,7 +41,8 @@ class VornCli : public ::testing::Test {
   std::string Out() const { return (dir_ / "box.x").string(); }
   std::string Cfg() const { return "--config-dir " + (dir_ / "cfg").string(); }
 
-  fs::path dir_;
+  vorn::testing::TempDir temp_;
+  fs::path dir_{temp_.path()};
   std::string stderr_;
 };
 
