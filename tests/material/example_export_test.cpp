@@ -10,6 +10,7 @@
 
 #include "export/driver.h"
 #include "host/scene_document.h"
+#include "tests/support/temp_dir.h"
 #include "xformat/template_ids.h"
 #include "xformat/xfile_reader.h"
 #include "xformat/xfile_tree.h"
@@ -27,15 +28,7 @@ std::string ReadAll(const std::filesystem::path& p) {
 class TexturedExample : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("vorn-example-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_ / "cfg");
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
   // Exports the example with these settings lines and reads the file back.
   bool Export(const std::string& settings, XFileTree& tree) {
@@ -80,7 +73,8 @@ class TexturedExample : public ::testing::Test {
     walk(walk, tree.firstTop, 0);
     return out;
   }
-  std::filesystem::path dir_;
+  testing::TempDir temp_;
+  std::filesystem::path dir_{temp_.path()};
   const std::string examples_ = std::string(VORN_SOURCE_DIR) + "/examples";
 };
 

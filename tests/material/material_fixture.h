@@ -18,6 +18,7 @@
 #include "model/export_context.h"
 #include "model/export_settings.h"
 #include "model/search_folders.h"
+#include "tests/support/temp_dir.h"
 #include "xformat/xfile_sink.h"
 
 namespace vorn::testing {
@@ -84,10 +85,6 @@ void AppendRaw(std::vector<uint8_t>& out, T v) {
 class MaterialTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("vorn-mtl-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_ / "out");
     SearchFolders& f = ctx_.searchFolders;
     f.sceneDir = Dir() + "/";
@@ -97,10 +94,6 @@ class MaterialTest : public ::testing::Test {
     mesh_.verts = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
     mesh_.faces = {TriFace{{0, 1, 2}, 1, 0, 0}};
     SupportChannels({1});
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
 
   // The mesh supports exactly these map channels.
@@ -152,7 +145,8 @@ class MaterialTest : public ::testing::Test {
     return ss.str();
   }
 
-  std::filesystem::path dir_;
+  TempDir temp_;
+  std::filesystem::path dir_{temp_.path()};
   std::unique_ptr<SceneDocument> doc_;
   ExportContext ctx_;
   TriMesh mesh_;
