@@ -14,20 +14,12 @@
 #include "host/scene_document.h"
 #include "model/export_context.h"
 #include "model/export_settings.h"
+#include "tests/support/temp_dir.h"
 
 namespace vorn::testing {
 
 class SpineTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("vorn-spine-" + std::to_string(getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-
   std::unique_ptr<SceneDocument> Load(const std::string& json) {
     auto doc = LoadSceneDocumentFromString(json);
     doc->SetDirectory(kHostPluginConfigDir, dir_.string());
@@ -50,7 +42,8 @@ class SpineTest : public ::testing::Test {
     return ss.str();
   }
 
-  std::filesystem::path dir_;
+  TempDir temp_;
+  std::filesystem::path dir_{temp_.path()};
 };
 
 // A scene of plain meshes named as given, one triangle each, all children of the root.
