@@ -12,6 +12,8 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/temp_dir.h"
+
 namespace vorn_reliability {
 
 namespace fs = std::filesystem;
@@ -34,16 +36,10 @@ inline constexpr const char* kMemoryCap = "ulimit -v 3000000; ";
 class VornRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    for (char& c : name)
-      if (c == '/') c = '_';
-    dir_ = fs::temp_directory_path() / ("vorn-rel-" + std::to_string(getpid()) + "-" + name);
-    fs::remove_all(dir_);
     fs::create_directories(dir_ / "in");
     fs::create_directories(dir_ / "out");
     fs::create_directories(dir_ / "cfg");
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
   // Runs vorn under a timeout and a memory cap; a hang shows as 124, a crash as 128 + signal.
   int Run(const std::string& args, int seconds = 30) {
@@ -88,7 +84,8 @@ class VornRun : public ::testing::Test {
   }
 
   static constexpr const char* kPrevious = "previous export, to be kept";
-  fs::path dir_;
+  vorn::testing::TempDir temp_;
+  fs::path dir_{temp_.path()};
   std::string stderr_;
 };
 
