@@ -12,6 +12,7 @@
 #include <string>
 
 #include "host/assimp_scene.h"
+#include "tests/support/temp_dir.h"
 #include "xformat/inspect.h"
 #include "xformat/xfile_reader.h"
 
@@ -19,22 +20,6 @@ namespace vorn {
 namespace {
 
 namespace fs = std::filesystem;
-
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "vorn-import-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
 
 void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
@@ -79,7 +64,7 @@ class ObjScene : public ::testing::Test {
     return nullptr;
   }
 
-  ScratchFolder dir_;
+  testing::TempDir dir_;
   std::unique_ptr<SceneDocument> scene_;
 };
 
@@ -173,7 +158,7 @@ TEST(AssimpScene, ExtensionChoosesTheImporterAndUnreadableFilesGiveAssimpsMessag
   EXPECT_FALSE(IsSceneDocumentPath("model.fbx"));
   EXPECT_FALSE(IsSceneDocumentPath("model.json.glb"));
 
-  ScratchFolder dir;
+  testing::TempDir dir;
   Write(dir / "broken.gltf", "{ this is not glTF");
   try {
     LoadScene(dir / "broken.gltf");
@@ -213,7 +198,7 @@ constexpr const char* kEmbeddedGltf =
     "ype\":5126,\"count\":3,\"type\":\"VEC2\"}]}";
 
 TEST(AssimpScene, EmbeddedTexturesAreWrittenOutAndExportedLikeFiles) {
-  ScratchFolder dir;
+  testing::TempDir dir;
   Write(dir / "emb.gltf", kEmbeddedGltf);
   {
     auto scene = LoadScene(dir / "emb.gltf");
@@ -244,7 +229,7 @@ TEST(AssimpScene, EmbeddedTexturesAreWrittenOutAndExportedLikeFiles) {
 TEST(AssimpScene, TheAppExportsImportedClipsUnlessTheSettingsHaveTheirOwn) {
   const std::string path = std::string(VORN_MODELS_DIR) + "/collada/box_nested_animation.dae";
   if (!fs::exists(path)) GTEST_SKIP() << path << " is missing";
-  ScratchFolder dir;
+  testing::TempDir dir;
   auto sets = [&](const std::string& x) {
     XFileTree tree;
     std::string error;
@@ -269,7 +254,7 @@ TEST(AssimpScene, TheAppExportsImportedClipsUnlessTheSettingsHaveTheirOwn) {
 
 TEST(AssimpScene, ClipsGoIntoASettingsFileWithoutAClipList) {
   const std::vector<ImportedClip> clips = {{"Walk", 0, 30}, {"Run", 31, 50}};
-  ScratchFolder dir;
+  testing::TempDir dir;
   const std::vector<std::string> expected = {"AnimationCount=2",     "Animation0_Name=Walk", "Animation0_StartKey=0",
                                              "Animation0_EndKey=30", "Animation1_Name=Run",  "Animation1_StartKey=31",
                                              "Animation1_EndKey=50"};
@@ -336,7 +321,7 @@ constexpr const char* kTwoAnimationsGltf =
     "]},{\"bufferView\":3,\"componentType\":5126,\"count\":2,\"type\":\"VEC3\"}]}";
 
 TEST(AssimpScene, ClipsPlayAloneHoldingRestAndEndValues) {
-  ScratchFolder dir;
+  testing::TempDir dir;
   Write(dir / "two.gltf", kTwoAnimationsGltf);
   std::vector<ImportedClip> clips;
   auto scene = LoadScene(dir / "two.gltf", &clips);
