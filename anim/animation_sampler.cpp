@@ -178,7 +178,7 @@ bool SampleTransforms(ExportContext& ctx, XNode& node) {
       const int64_t k = o.Timeline ? i * o.TimelineCustom : t;
       StoreKey(ctx, track, static_cast<int32_t>(k), m, reduce, tol);
     }
-    ctx.writeUnits += static_cast<uint32_t>(track.KeyCount());
+    ctx.progress.writeUnits += static_cast<uint32_t>(track.KeyCount());
   }
   return true;
 }
@@ -202,7 +202,7 @@ bool ExtractKeyFrames(ExportContext& ctx, XNode& node) {
       const int32_t k = o.Timeline ? (rel / tpf) * o.TimelineCustom : rel;
       StoreKey(ctx, track, k, m, reduce, tol);
     }
-    ctx.writeUnits += static_cast<uint32_t>(track.KeyCount());
+    ctx.progress.writeUnits += static_cast<uint32_t>(track.KeyCount());
   }
   return true;
 }

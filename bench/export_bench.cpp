@@ -43,7 +43,7 @@ struct Staged {
     ctx->animationRange = doc->AnimRange();
     ctx->ticksPerFrame = doc->TicksPerFrame();
     ctx->ticksPerSample = ctx->ticksPerFrame;
-    ctx->nextThreshold = std::numeric_limits<float>::max();
+    ctx->progress.nextThreshold = std::numeric_limits<float>::max();
     ExportSettings settings;
     LoadExportOptions(*ctx, settings);
     ctx->options = settings.options;

@@ -73,28 +73,28 @@ void EstimateBuildUnits(ExportContext& ctx, XNode& start) {
   const ExportOptions& o = ctx.options;
   for (XNode* node = &start; node; node = o.WorldSpace ? nullptr : node->parent) {
     if (node->counted) continue;
-    const uint32_t before = ctx.buildUnits;
+    const uint32_t before = ctx.progress.buildUnits;
     uint32_t s = 0;
     if (node->renderable) {
       const XRenderableNode* r = node->AsRenderable();
       const uint32_t f = r && r->mesh ? static_cast<uint32_t>(r->mesh->FaceCount()) : 0;
       s = o.Skin && HasSkinModifier(*ctx.host, *node) ? f : 0;
-      ctx.buildUnits += f + s;
+      ctx.progress.buildUnits += f + s;
       if (s > 0 && r && r->pointsDiffer) {
         const uint32_t v = static_cast<uint32_t>(r->mesh->VertexCount());
         if (node->kind == kKindPatch)
-          ctx.buildUnits += f + v;
+          ctx.progress.buildUnits += f + v;
         else if (node->kind == kKindPointsDiffer)
-          ctx.buildUnits += static_cast<uint32_t>(r->objectPoints.size()) + 2 * v;
+          ctx.progress.buildUnits += static_cast<uint32_t>(r->objectPoints.size()) + 2 * v;
         else
-          ctx.buildUnits += 2 * v;
+          ctx.progress.buildUnits += 2 * v;
       }
     }
     if (o.Animation && !(node->renderable && s > 0 && ctx.host->ChildCount(node->hostNode) == 0)) {
       uint32_t keys = o.KeyFrames ? CountKeyFrames(ctx, *node) : 0;
-      ctx.buildUnits += keys > 0 ? keys : SampleCount(ctx);
+      ctx.progress.buildUnits += keys > 0 ? keys : SampleCount(ctx);
     }
-    if (ctx.buildUnits != before) node->counted = 1;
+    if (ctx.progress.buildUnits != before) node->counted = 1;
   }
 }
 
@@ -112,8 +112,8 @@ void ProcessNode(ExportContext& ctx, XNode& start) {
     if (r && BuildNodeData(ctx, *r)) {
       ctx.meshNodes.push_back(r);
       if (r->meshData) {
-        ctx.writeUnits += o.Mtl ? 4 : 3;
-        if (r->hasSkin && r->vertexSkinData) ctx.writeUnits += static_cast<uint32_t>(r->vertexSkinData->bones.size());
+        ctx.progress.writeUnits += o.Mtl ? 4 : 3;
+        if (r->hasSkin && r->vertexSkinData) ctx.progress.writeUnits += static_cast<uint32_t>(r->vertexSkinData->bones.size());
       }
       if (o.Animation && !(r->hasSkin && node->children.empty())) SampleNodeAnimation(ctx, *node);
     } else {
@@ -223,7 +223,7 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
   ctx->clips = settings.clips;
 
   host->ProgressStart("Dovra", true);
-  ctx->buildUnits = 1;
+  ctx->progress.buildUnits = 1;
   BuildNodeTree(*ctx, root);
   for (XNode* node : ctx->nodeOrder)
     if (node->exportMark) EstimateBuildUnits(*ctx, *node);
@@ -238,21 +238,15 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
     write = false;
   }
   if (write) {
-    const uint32_t k = std::min<uint32_t>(ctx->buildUnits, 95);
-    if (k < 1) {
+    ExportProgress& p = ctx->progress;
+    p.stepsDone = 0;
+    if (!p.StartPhase(p.buildUnits, 0, 95)) {
       result.reason = "no work to do";
       write = false;
     } else {
-      const float kf = static_cast<float>(k);
-      ctx->writeUnits = 2;
-      ctx->stepsDone = 0;
-      ctx->phaseEndPercent = 95;
-      ctx->percentPerIncrement = 95.0f / kf;
-      ctx->stepsPerIncrement = static_cast<float>(ctx->buildUnits) / kf;
-      ctx->currentPercent = 95.0f / kf;
-      ctx->nextThreshold = static_cast<float>(ctx->buildUnits) / kf;
+      p.writeUnits = 2;
       BuildExportedNodes(*ctx);
-      host->ProgressUpdate(static_cast<int>(ctx->phaseEndPercent), true, "");
+      host->ProgressUpdate(static_cast<int>(p.phaseEndPercent), true, "");
     }
   }
   if (write) {
@@ -266,15 +260,9 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
       host->ProgressEnd();
       result.reason = "no node was exported";
     } else {
-      ctx->writeUnits += TextureWorkUnits(*ctx);  // conversions are most of the write when there are any
-      const uint32_t k2 = std::min<uint32_t>(ctx->writeUnits, 5);
-      if (k2 >= 1) {
-        const float kf = static_cast<float>(k2);
-        ctx->percentPerIncrement = 5.0f / kf;
-        ctx->stepsPerIncrement = static_cast<float>(ctx->writeUnits) / kf;
-        ctx->currentPercent = 95.0f + 5.0f / kf;
-        ctx->nextThreshold = static_cast<float>(ctx->stepsDone) + static_cast<float>(ctx->writeUnits) / kf;
-        ctx->phaseEndPercent = 100;
+      ExportProgress& p = ctx->progress;
+      p.writeUnits += TextureWorkUnits(*ctx);  // conversions are most of the write when there are any
+      if (p.StartPhase(p.writeUnits, 95, 5)) {
         if (WriteXFile(*ctx, path, result.reason)) result.outcome = ExportResult::Outcome::Written;
       } else {
         result.reason = "nothing to write";
@@ -282,7 +270,7 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
     }
   }
   if (!suppressPrompts) result.settingsSaved = SaveExportOptions(*ctx, settings);
-  host->ProgressUpdate(static_cast<int>(ctx->phaseEndPercent), true, "");
+  host->ProgressUpdate(static_cast<int>(ctx->progress.phaseEndPercent), true, "");
   host->ProgressEnd();
   host->ExportFinished(result);
   return 1;

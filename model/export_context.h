@@ -21,6 +21,23 @@
 
 namespace vorn {
 
+// The host's progress display over one export: the estimated units of work of each phase and
+// where the display stands. A phase maps its units onto a fixed number of display increments.
+struct ExportProgress {
+  uint32_t buildUnits = 0;
+  uint32_t writeUnits = 0;
+  uint32_t stepsDone = 0;
+  float nextThreshold = 0;
+  float currentPercent = 0;
+  float phaseEndPercent = 100;
+  float stepsPerIncrement = 0;
+  float percentPerIncrement = 10;
+
+  // Spreads `units` of work over at most `increments` steps of the display, from `fromPercent`
+  // to `fromPercent + increments`; false, changing nothing, when there is no unit.
+  bool StartPhase(uint32_t units, float fromPercent, uint32_t increments);
+};
+
 struct ExportContext {
   // What every stage reads: the settings of this export (after the dialog and the driver's
   // corrections), its clips, its coordinate conversion and its texture search folders.
@@ -39,14 +56,7 @@ struct ExportContext {
   bool exportSelected = false;
   bool secondCore = true;  // big meshes build on two cores; off, the same work runs on one
   std::string outputDirectory;
-  uint32_t buildUnits = 0;
-  uint32_t writeUnits = 0;
-  uint32_t stepsDone = 0;
-  float nextThreshold = 0;
-  float currentPercent = 0;
-  float phaseEndPercent = 100;
-  float stepsPerIncrement = 0;
-  float percentPerIncrement = 10;
+  ExportProgress progress;
   std::vector<std::unique_ptr<XMaterial>> materials;  // shared records, Plain only
   std::string rootName;
   std::string sceneRootName;

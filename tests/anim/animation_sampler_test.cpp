@@ -89,7 +89,7 @@ TEST_F(Sampler, OneSamplePerFrameFromTheClipStart) {
   // Times count from the clip's own start; the values are those of the host times.
   EXPECT_EQ(Times(tracks[1].matrixKeys), Every(160, 1280));
   EXPECT_NEAR(tracks[1].matrixKeys[0].value.row[3].x, 20.0f, 1e-4f);
-  EXPECT_EQ(ctx_->writeUnits, 11u + 9u) << "every key is a unit of writing";
+  EXPECT_EQ(ctx_->progress.writeUnits, 11u + 9u) << "every key is a unit of writing";
   Sample("Mover");
   EXPECT_EQ(Node("Mover").tracks.size(), 2u) << "sampling again replaces the tracks";
 }
@@ -285,7 +285,7 @@ TEST_F(Sampler, KeyFramesComeFromTheControllersAndTheirSubControllers) {
   EXPECT_EQ(b.startTick, 320);
   EXPECT_EQ(b.keyTimes, (std::vector<int32_t>{320, 480, 800, 1000, 1200, 1600}));
   EXPECT_EQ(TimesOf(b.scaleKeys), (std::vector<int32_t>{0, 160, 480, 680, 880, 1280})) << "relative to the start";
-  EXPECT_EQ(ctx_->writeUnits, 3u * 6 + 3u * 6);
+  EXPECT_EQ(ctx_->progress.writeUnits, 3u * 6 + 3u * 6);
   EXPECT_EQ(CountKeyFrames(*ctx_, Node("Keyed")), 12u);
 
   Build(kKeyed, "KeyFrames=1\nKeyType=0\n", {{"A", 0, 10}});

@@ -136,13 +136,8 @@ TEST(DriverProgress, IncrementsFollowTheEstimate) {
     shown.clear();
     ExportContext ctx;
     ctx.host = doc.get();
-    ctx.buildUnits = units;
     const uint32_t k = std::min<uint32_t>(units, 95);
-    ctx.phaseEndPercent = 95;
-    ctx.percentPerIncrement = 95.0f / static_cast<float>(k);
-    ctx.stepsPerIncrement = static_cast<float>(units) / static_cast<float>(k);
-    ctx.currentPercent = ctx.percentPerIncrement;
-    ctx.nextThreshold = ctx.stepsPerIncrement;
+    ASSERT_TRUE(ctx.progress.StartPhase(units, 0, 95));
     for (uint32_t i = 0; i < units; ++i) AdvanceProgress(ctx);
     EXPECT_EQ(shown.size(), k) << units << " units";
     if (units == 10) {
@@ -152,6 +147,14 @@ TEST(DriverProgress, IncrementsFollowTheEstimate) {
       EXPECT_EQ(shown.front(), 1);
       EXPECT_LE(shown.back(), 95);
     }
+    // The write phase goes on from the units done so far, over the last five percent.
+    shown.clear();
+    EXPECT_FALSE(ctx.progress.StartPhase(0, 95, 5));
+    ASSERT_TRUE(ctx.progress.StartPhase(3, 95, 5));
+    for (int i = 0; i < 3; ++i) AdvanceProgress(ctx);
+    ASSERT_EQ(shown.size(), 3u) << units << " units";
+    EXPECT_EQ(shown.front(), 96);
+    EXPECT_LE(shown.back(), 100);
   }
 }
 

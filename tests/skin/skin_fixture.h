@@ -37,7 +37,7 @@ class SkinScene : public SpineTest {
     ctx_->host = doc_.get();
     ctx_->animationRange = doc_->AnimRange();
     ctx_->ticksPerFrame = doc_->TicksPerFrame();
-    ctx_->nextThreshold = std::numeric_limits<float>::max();
+    ctx_->progress.nextThreshold = std::numeric_limits<float>::max();
     LoadSettings(*ctx_);
     ctx_->conversion = SetupCoordinateConversion(1.0f, ctx_->options.RightHand, 0.0f, 0.0f);
     BuildNodeTree(*ctx_, doc_->RootNode());
@@ -91,7 +91,7 @@ inline HandNode MakeHandNode(HostScene* host, const std::vector<Point3>& points,
   HandNode h;
   h.ctx = std::make_unique<ExportContext>();
   h.ctx->host = host;
-  h.ctx->nextThreshold = std::numeric_limits<float>::max();
+  h.ctx->progress.nextThreshold = std::numeric_limits<float>::max();
   h.node = std::make_unique<XRenderableNode>();
   XRenderableNode& n = *h.node;
   n.kind = kind;
