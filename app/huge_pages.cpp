@@ -13,7 +13,7 @@ namespace {
 
 constexpr const char* kTunable = "glibc.malloc.hugetlb=1";
 
-bool HugePagesOnAdvice() {
+[[maybe_unused]] bool HugePagesOnAdvice() {  // unused under the sanitizers
   FILE* f = std::fopen("/sys/kernel/mm/transparent_hugepage/enabled", "r");
   if (!f) return false;
   char line[128] = {};
