@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "host/import_scene.h"
 #include "host/scene_document.h"
 
 struct aiScene;
@@ -15,12 +16,6 @@ class Importer;
 }
 
 namespace vorn {
-
-// One assimp animation laid out on the host's single timeline, in frames.
-struct ImportedClip {
-  std::string name;
-  int startFrame = 0, endFrame = 0;
-};
 
 // Reads a file as the importer does (its settings and post-processing steps), so that tests
 // see sources as the importer sees them; null with the importer's error string set.
