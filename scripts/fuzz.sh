@@ -8,12 +8,13 @@ cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-15}
 build=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DVORN_FUZZ=ON -DVORN_TESTS=ON -DVORN_BENCH=OFF >/dev/null
-cmake --build "$build" --target fuzz_scene_document fuzz_ini_file fuzz_xfile_reader fuzz_template_parser vorn
+cmake --build "$build" --target fuzz_scene_document fuzz_ini_file fuzz_xfile_reader fuzz_template_parser fuzz_bvh_reader vorn
 
 seeds="$build/fuzz-seeds"
 rm -rf "$seeds"
-mkdir -p "$seeds"/{scene_document,ini_file,xfile_reader,template_parser}
+mkdir -p "$seeds"/{scene_document,ini_file,xfile_reader,template_parser,bvh_reader}
 cp examples/*.json tests/scenes/*.json "$seeds/scene_document/"
+cp tests/importers/data/*.bvh "$seeds/bvh_reader/"
 printf '[Option]\nXFileType=0\nSceneRootName="Root"\nAnimationCount=2\n' >"$seeds/ini_file/a.ini"
 "$build/app/vorn" templates --binary >"$seeds/template_parser/standard.bin"
 "$build/app/vorn" templates >"$seeds/template_parser/all.txt"
@@ -23,7 +24,7 @@ for t in 0 1 2; do
 done
 
 status=0
-for target in scene_document ini_file xfile_reader template_parser; do
+for target in scene_document ini_file xfile_reader template_parser bvh_reader; do
   kept="tests/fuzz/regressions/$target"
   mkdir -p "$kept"
   work="$build/fuzz-corpus/$target"

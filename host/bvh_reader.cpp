@@ -1,0 +1,420 @@
+// One pass over the text: the hierarchy into a flat joint list, then one line of channel values
+// per frame straight into the keys. Rotation keys are computed the way assimp computes them (a
+// product of float axis matrices in channel order, then the matrix's quaternion), so that the
+// two importers give the same keys to the last bit.
+#include "host/bvh_reader.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+#include <utility>
+
+namespace vorn {
+
+namespace {
+
+enum class Axis : uint8_t { X, Y, Z };
+struct ChannelSlot {
+  bool rotation = false;
+  Axis axis = Axis::X;
+};
+
+struct Joint {
+  std::string name;
+  int parent = -1;
+  bool endSite = false;
+  float offset[3] = {0, 0, 0};
+  std::vector<ChannelSlot> channels;
+  int firstValue = 0;  // index of its first value on a frame line
+  std::vector<int> children;
+};
+
+// A decimal number as assimp reads it, so that both importers give the same floats: the integer
+// part and up to 15 digits of the fraction each read as an integer, the fraction scaled in double
+// precision, the two added in float (not always the float nearest to the text, one unit in the
+// last place off at times). std::from_chars<float> is the fallback for integer parts too long.
+constexpr double kFractionScale[] = {1.0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
+                                     1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool ReadDecimal(std::string_view w, float& out) {
+  const char* c = w.data();
+  const char* e = c + w.size();
+  const bool negative = c < e && *c == '-';
+  if (c < e && (*c == '-' || *c == '+')) ++c;
+  const char* digits = c;
+  while (c < e && IsDigit(*c)) ++c;
+  const bool hasFraction = c + 1 < e && *c == '.' && IsDigit(c[1]);
+  if (c == digits && !hasFraction) return false;
+  float f = 0;
+  if (c > digits) {
+    uint64_t whole = 0;
+    if (std::from_chars(digits, c, whole).ec != std::errc()) {
+      if (std::from_chars(digits, e, f).ec != std::errc() || !std::isfinite(f)) return false;
+      out = negative ? -f : f;
+      return std::from_chars(digits, e, f).ptr == e;
+    }
+    f = float(whole);
+  }
+  if (hasFraction) {
+    const char* b = ++c;
+    while (c < e && IsDigit(*c)) ++c;
+    const size_t n = std::min<size_t>(size_t(c - b), std::size(kFractionScale) - 1);
+    uint64_t fraction = 0;
+    std::from_chars(b, b + n, fraction);
+    f += float(double(fraction) * kFractionScale[n]);
+  } else if (c < e && *c == '.') {
+    ++c;  // "1." is 1
+  }
+  if (c < e && (*c == 'e' || *c == 'E')) {
+    ++c;
+    const bool down = c < e && *c == '-';
+    if (c < e && (*c == '-' || *c == '+')) ++c;
+    const char* b = c;
+    while (c < e && IsDigit(*c)) ++c;
+    unsigned power = 0;
+    if (c == b || std::from_chars(b, c, power).ec != std::errc() || power > 1000) return false;
+    f *= std::pow(10.0f, down ? -float(power) : float(power));
+  }
+  if (c != e || !std::isfinite(f)) return false;
+  out = negative ? -f : f;
+  return true;
+}
+
+// Deeper nesting than any skeleton has; the bound keeps recursion over the tree safe.
+constexpr int kMaxDepth = 512;
+constexpr long kMaxKeys = 64L << 20;
+
+class Parser {
+ public:
+  Parser(std::string_view text, const std::string& name) : p_(text.data()), end_(text.data() + text.size()), name_(name) {}
+
+  import::Scene Run() {
+    Expect("HIERARCHY");
+    std::string_view w = Word();
+    if (w != "ROOT") Fail("expected ROOT, found " + Quote(w));
+    while (w == "ROOT") {
+      roots_.push_back(ReadJoint(-1, 0, false));
+      w = Word();
+    }
+    if (w != "MOTION") Fail("expected ROOT or MOTION, found " + Quote(w));
+    ReadMotionHeader();
+    import::Scene scene;
+    if (roots_.size() == 1) {
+      Build(roots_[0], scene.root);
+    } else {
+      scene.root.name = "BVH_Root";
+      scene.root.children.resize(roots_.size());
+      for (size_t i = 0; i < roots_.size(); ++i) Build(roots_[i], scene.root.children[i]);
+    }
+    // Joints without channels still get a key a frame: a bound on the product keeps a small
+    // crafted file from asking for gigabytes.
+    if (double(frames_) * double(order_.size()) > kMaxKeys)
+      Fail(std::to_string(frames_) + " frames of " + std::to_string(order_.size()) + " joints are more keys than " +
+           std::to_string(kMaxKeys) + ", the most read");
+    if (frames_ > 0) ReadFrames(scene);
+    return scene;
+  }
+
+ private:
+  [[noreturn]] void Fail(const std::string& what) const {
+    throw std::runtime_error(name_ + ":" + std::to_string(line_) + ": " + what);
+  }
+  static std::string Quote(std::string_view w) {
+    if (w.empty()) return "the end of the file";
+    if (w.size() > 40) w = w.substr(0, 40);
+    return "\"" + std::string(w) + "\"";
+  }
+
+  void SkipSpace() {
+    while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\r' || *p_ == '\n' || *p_ == '\f' || *p_ == '\v')) {
+      if (*p_ == '\n') ++line_;
+      ++p_;
+    }
+  }
+  // The next whitespace-separated word; empty at the end of the text.
+  std::string_view Word() {
+    SkipSpace();
+    const char* b = p_;
+    while (p_ < end_ && !(*p_ == ' ' || *p_ == '\t' || *p_ == '\r' || *p_ == '\n' || *p_ == '\f' || *p_ == '\v')) ++p_;
+    return {b, size_t(p_ - b)};
+  }
+  void Expect(std::string_view want) {
+    std::string_view w = Word();
+    if (w != want) Fail("expected " + std::string(want) + ", found " + Quote(w));
+  }
+
+  float ParseFloat(std::string_view w, const char* what) const {
+    float v = 0;
+    if (!ReadDecimal(w, v)) Fail("expected " + std::string(what) + ", found " + Quote(w));
+    return v;
+  }
+  float Number(const char* what) { return ParseFloat(Word(), what); }
+
+  long Count(const char* what, long max) {
+    std::string_view w = Word();
+    long v = -1;
+    auto [q, ec] = std::from_chars(w.data(), w.data() + w.size(), v);
+    if (ec != std::errc() || q != w.data() + w.size() || w.empty() || v < 0 || v > max)
+      Fail("expected " + std::string(what) + ", found " + Quote(w));
+    return v;
+  }
+
+  // After ROOT, JOINT or End Site: the name (none for an End Site), then the braced body.
+  int ReadJoint(int parent, int depth, bool endSite) {
+    if (depth >= kMaxDepth) Fail("joints nested deeper than " + std::to_string(kMaxDepth));
+    const int index = int(joints_.size());
+    joints_.emplace_back();
+    joints_[index].parent = parent;
+    if (endSite) {
+      joints_[index].endSite = true;
+      joints_[index].name = "EndSite_" + joints_[parent].name;
+    } else {
+      std::string_view n = Word();
+      if (n.empty() || n == "{") Fail("a joint without a name");
+      joints_[index].name = std::string(n);
+    }
+    Expect("{");
+    bool offset = false;
+    for (;;) {
+      std::string_view w = Word();
+      if (w == "}") break;
+      if (w == "OFFSET") {
+        for (float& v : joints_[index].offset) v = Number("an OFFSET value");
+        offset = true;
+      } else if (w == "CHANNELS") {
+        if (joints_[index].endSite) Fail("an End Site has no channels");
+        if (!joints_[index].channels.empty()) Fail("a second CHANNELS line for " + joints_[index].name);
+        ReadChannels(joints_[index]);
+      } else if (w == "JOINT" || w == "End") {
+        if (joints_[index].endSite) Fail("an End Site has no joints below it");
+        if (w == "End") Expect("Site");
+        const int child = ReadJoint(index, depth + 1, w == "End");
+        joints_[index].children.push_back(child);
+      } else {
+        Fail(w.empty() ? "missing } for " + joints_[index].name : "unexpected " + Quote(w) + " in " + joints_[index].name);
+      }
+    }
+    if (!offset) Fail("no OFFSET for " + joints_[index].name);
+    return index;
+  }
+
+  void ReadChannels(Joint& j) {
+    const long n = Count("the number of channels", 64);
+    j.channels.reserve(size_t(n));
+    j.firstValue = valuesPerFrame_;
+    for (long i = 0; i < n; ++i) {
+      std::string_view w = Word();
+      if (w.size() != 9 || (w[0] != 'X' && w[0] != 'Y' && w[0] != 'Z') ||
+          (w.substr(1) != "position" && w.substr(1) != "rotation"))
+        Fail("unknown channel " + Quote(w) + " for " + j.name);
+      j.channels.push_back({w[1] == 'r', Axis(w[0] - 'X')});
+    }
+    valuesPerFrame_ += int(n);
+  }
+
+  void ReadMotionHeader() {
+    Expect("Frames:");
+    frames_ = Count("the number of frames", 100'000'000);
+    Expect("Frame");
+    Expect("Time:");
+    const float t = Number("the frame time");
+    if (!(t > 0)) Fail("the frame time must be above zero");
+    frameTime_ = t;
+    // The frame lines start on the next line.
+    while (p_ < end_ && *p_ != '\n') {
+      if (*p_ != ' ' && *p_ != '\t' && *p_ != '\r') Fail("unexpected text after the frame time");
+      ++p_;
+    }
+  }
+
+  void Build(int index, import::Node& node) {
+    const Joint& j = joints_[size_t(index)];
+    node.name = j.name;
+    node.transform.m[0][3] = j.offset[0];
+    node.transform.m[1][3] = j.offset[1];
+    node.transform.m[2][3] = j.offset[2];
+    if (!j.endSite) order_.push_back(index);
+    node.children.resize(j.children.size());
+    for (size_t i = 0; i < j.children.size(); ++i) Build(j.children[i], node.children[i]);
+  }
+
+  // Rotation about one axis by degrees, as a row-major 3x3 for column vectors.
+  static void AxisMatrix(Axis axis, float degrees, float r[3][3]) {
+    // Degrees times pi, then over 180, in float: the rounding assimp's keys show.
+    const float a = degrees * 3.14159265358979323846f / 180.0f;
+    const float c = std::cos(a), s = std::sin(a);
+    for (int i = 0; i < 3; ++i)
+      for (int k = 0; k < 3; ++k) r[i][k] = i == k ? 1.0f : 0.0f;
+    const int u = axis == Axis::X ? 1 : axis == Axis::Y ? 2 : 0;  // the plane turned: u -> v
+    const int v = axis == Axis::X ? 2 : axis == Axis::Y ? 0 : 1;
+    r[u][u] = c;
+    r[u][v] = -s;
+    r[v][u] = s;
+    r[v][v] = c;
+  }
+
+  static import::Quaternion MatrixQuat(const float m[3][3]) {
+    import::Quaternion q;
+    const float t = m[0][0] + m[1][1] + m[2][2];
+    if (t > 0) {
+      const float s = std::sqrt(1 + t) * 2.0f;
+      q.x = (m[2][1] - m[1][2]) / s;
+      q.y = (m[0][2] - m[2][0]) / s;
+      q.z = (m[1][0] - m[0][1]) / s;
+      q.w = 0.25f * s;
+    } else if (m[0][0] > m[1][1] && m[0][0] > m[2][2]) {
+      const float s = std::sqrt(1.0f + m[0][0] - m[1][1] - m[2][2]) * 2.0f;
+      q.x = 0.25f * s;
+      q.y = (m[1][0] + m[0][1]) / s;
+      q.z = (m[0][2] + m[2][0]) / s;
+      q.w = (m[2][1] - m[1][2]) / s;
+    } else if (m[1][1] > m[2][2]) {
+      const float s = std::sqrt(1.0f + m[1][1] - m[0][0] - m[2][2]) * 2.0f;
+      q.x = (m[1][0] + m[0][1]) / s;
+      q.y = 0.25f * s;
+      q.z = (m[2][1] + m[1][2]) / s;
+      q.w = (m[0][2] - m[2][0]) / s;
+    } else {
+      const float s = std::sqrt(1.0f + m[2][2] - m[0][0] - m[1][1]) * 2.0f;
+      q.x = (m[0][2] + m[2][0]) / s;
+      q.y = (m[2][1] + m[1][2]) / s;
+      q.z = 0.25f * s;
+      q.w = (m[1][0] - m[0][1]) / s;
+    }
+    return q;
+  }
+
+  // The joint's rotation on one frame: the axis rotations in channel order, each applied on the
+  // right of those before it.
+  static import::Quaternion FrameRotation(const Joint& j, const float* values) {
+    float m[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    bool any = false;
+    for (size_t c = 0; c < j.channels.size(); ++c) {
+      if (!j.channels[c].rotation) continue;
+      float r[3][3], p[3][3];
+      AxisMatrix(j.channels[c].axis, values[c], r);
+      for (int i = 0; i < 3; ++i)
+        for (int k = 0; k < 3; ++k) p[i][k] = m[i][0] * r[0][k] + m[i][1] * r[1][k] + m[i][2] * r[2][k];
+      std::copy(&p[0][0], &p[0][0] + 9, &m[0][0]);
+      any = true;
+    }
+    return any ? MatrixQuat(m) : import::Quaternion{};
+  }
+
+  void ReadFrames(import::Scene& scene) {
+    import::Animation& anim = scene.animations.emplace_back();
+    anim.name = "Motion";
+    anim.ticksPerSecond = 1.0 / double(frameTime_);
+    anim.duration = double(frames_ - 1);
+    // No more keys are reserved than the rest of the text can hold (two bytes a value at least).
+    const size_t room = size_t(end_ - p_) / 2 / size_t(std::max(valuesPerFrame_, 1)) + 1;
+    const size_t reserve = std::min(size_t(frames_), room);
+    anim.channels.resize(order_.size());
+    std::vector<bool> moves(order_.size());
+    for (size_t i = 0; i < order_.size(); ++i) {
+      const Joint& j = joints_[size_t(order_[i])];
+      import::Channel& ch = anim.channels[i];
+      ch.node = j.name;
+      ch.rotations.reserve(reserve);
+      moves[i] = std::any_of(j.channels.begin(), j.channels.end(), [](const ChannelSlot& c) { return !c.rotation; });
+      if (moves[i]) {
+        ch.positions.reserve(reserve);
+      } else {
+        ch.positions.push_back({0, {j.offset[0], j.offset[1], j.offset[2]}});
+      }
+      ch.scalings.push_back({0, {1, 1, 1}});
+    }
+
+    std::vector<float> values(static_cast<size_t>(valuesPerFrame_));
+    for (long f = 0; f < frames_; ++f) {
+      ReadFrameLine(f, values.data());
+      const double time = double(f);
+      for (size_t i = 0; i < order_.size(); ++i) {
+        const Joint& j = joints_[size_t(order_[i])];
+        const float* v = values.data() + j.firstValue;
+        import::Channel& ch = anim.channels[i];
+        ch.rotations.push_back({time, FrameRotation(j, v)});
+        if (moves[i]) {
+          // An axis without a channel keeps the joint's offset.
+          float pos[3] = {j.offset[0], j.offset[1], j.offset[2]};
+          for (size_t c = 0; c < j.channels.size(); ++c)
+            if (!j.channels[c].rotation) pos[int(j.channels[c].axis)] = v[c];
+          ch.positions.push_back({time, {pos[0], pos[1], pos[2]}});
+        }
+      }
+    }
+  }
+
+  // One frame's values from its own line; blank lines between frames are skipped.
+  void ReadFrameLine(long frame, float* values) {
+    for (;;) {
+      while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\r')) ++p_;
+      if (p_ == end_)
+        Fail("the file ends after " + std::to_string(frame) + " of " + std::to_string(frames_) + " frames");
+      if (*p_ != '\n') break;
+      ++line_;
+      ++p_;
+    }
+    for (int i = 0; i < valuesPerFrame_; ++i) {
+      while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\r')) ++p_;
+      if (p_ == end_ || *p_ == '\n')
+        Fail("frame " + std::to_string(frame + 1) + " has " + std::to_string(i) + " values, the hierarchy has " +
+             std::to_string(valuesPerFrame_) + " channels");
+      const char* b = p_;
+      while (p_ < end_ && !(*p_ == ' ' || *p_ == '\t' || *p_ == '\r' || *p_ == '\n')) ++p_;
+      values[i] = ParseFloat({b, size_t(p_ - b)}, "a channel value");
+    }
+    while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\r')) ++p_;
+    if (p_ < end_ && *p_ != '\n')
+      Fail("frame " + std::to_string(frame + 1) + " has more values than the hierarchy's " +
+           std::to_string(valuesPerFrame_) + " channels");
+    if (p_ < end_) {
+      ++p_;
+      ++line_;
+    }
+  }
+
+  const char* p_;
+  const char* end_;
+  const std::string& name_;
+  long line_ = 1;
+  std::vector<Joint> joints_;
+  std::vector<int> roots_;
+  std::vector<int> order_;  // the joints that get an animation channel, in file order
+  int valuesPerFrame_ = 0;
+  long frames_ = 0;
+  float frameTime_ = 0;
+};
+
+}  // namespace
+
+bool IsBvhPath(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string ext = path.substr(path.size() - 4);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+  return ext == ".bvh";
+}
+
+import::Scene ParseBvh(std::string_view text, const std::string& name) { return Parser(text, name).Run(); }
+
+import::Scene ReadBvh(const std::string& path) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) throw std::runtime_error(path + ": cannot open the file");
+  std::string text;
+  if (std::fseek(f, 0, SEEK_END) == 0) {
+    const long size = std::ftell(f);
+    if (size > 0) text.resize(size_t(size));
+    std::rewind(f);
+  }
+  const size_t got = std::fread(text.data(), 1, text.size(), f);
+  const bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed || got != text.size()) throw std::runtime_error(path + ": cannot read the file");
+  return ParseBvh(text, path);
+}
+
+}  // namespace vorn
