@@ -5,6 +5,8 @@
 #include <stdexcept>
 
 #include "app/plugin_loader.h"
+#include "host/bvh_reader.h"
+#include "host/import_scene.h"
 
 namespace vorn::app {
 
@@ -28,6 +30,8 @@ LoadFn ImporterEntry() {
 std::unique_ptr<SceneDocument> LoadScene(const std::string& path, std::vector<ImportedClip>* clips) {
   if (clips) clips->clear();
   if (IsSceneDocumentPath(path)) return LoadSceneDocument(path);
+  // Read without assimp, which costs more than the export on motion capture.
+  if (IsBvhPath(path)) return BuildImportedScene(ReadBvh(path), path, clips);
   std::string error;
   std::unique_ptr<SceneDocument> scene(ImporterEntry()(path.c_str(), clips, &error));
   if (!scene) throw std::runtime_error(error);

@@ -1,5 +1,5 @@
-// Scene loading for the command-line host: scene documents directly, every other file through
-// the assimp importer module (vorn_assimp.so beside vorn), loaded on first use.
+// Scene loading for the command-line host: scene documents and BVH takes directly, every other
+// file through the assimp importer module (vorn_assimp.so beside vorn), loaded on first use.
 #pragma once
 
 #include <memory>

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
+#include <unordered_map>
 #include <utility>
 
 namespace vorn {
@@ -88,6 +89,116 @@ bool ReadDecimal(std::string_view w, float& out) {
 constexpr int kMaxDepth = 512;
 constexpr long kMaxKeys = 64L << 20;
 
+// ---- The skeleton's stand-in mesh --------------------------------------------------------
+// assimp gives a BVH take a mesh to show the skeleton: from each joint a four-sided pointer to
+// each child, a little eight-sided knob on each joint without children, every vertex bound
+// with weight 1 to the joint it belongs to, material "SkeletonMaterial". Users get it in their
+// files, so the reader makes the same, float for float.
+
+struct V3 {
+  float x = 0, y = 0, z = 0;
+};
+V3 operator-(V3 a, V3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+V3 operator-(V3 a) { return {-a.x, -a.y, -a.z}; }
+V3 operator*(V3 a, float f) { return {a.x * f, a.y * f, a.z * f}; }
+V3 Cross(V3 a, V3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+float Length(V3 a) { return std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z); }
+V3 Normalized(V3 a) {
+  const float l = Length(a);
+  if (l == 0) return a;
+  const float inv = 1.0f / l;
+  return a * inv;
+}
+
+class SkeletonMesh {
+ public:
+  explicit SkeletonMesh(import::Scene& scene) : scene_(scene) {}
+
+  void Build() {
+    Add(scene_.root);
+    import::Mesh& mesh = scene_.meshes.emplace_back();
+    // Face normals (not of unit length), then vertices equal in position and normal within one
+    // joint joined, first ones first, as the importer's join of identical vertices leaves them
+    // (siblings at one offset get the same pointers).
+    std::vector<V3> normals(points_.size());
+    for (size_t i = 0; i + 2 < points_.size(); i += 3)
+      normals[i] = normals[i + 1] = normals[i + 2] = Cross(points_[i + 2] - points_[i], points_[i + 1] - points_[i]);
+    std::vector<uint32_t> index(points_.size());
+    std::unordered_map<std::string, uint32_t> seen;
+    std::string key;
+    for (size_t i = 0; i < points_.size(); ++i) {
+      const float values[6] = {points_[i].x + 0.0f, points_[i].y + 0.0f, points_[i].z + 0.0f,
+                               normals[i].x + 0.0f, normals[i].y + 0.0f, normals[i].z + 0.0f};
+      key.assign(reinterpret_cast<const char*>(values), sizeof values);
+      key.append(reinterpret_cast<const char*>(&boneOf_[i]), sizeof boneOf_[i]);
+      const auto [it, added] = seen.try_emplace(key, uint32_t(mesh.positions.size()));
+      index[i] = it->second;
+      if (!added) continue;
+      mesh.positions.push_back({points_[i].x, points_[i].y, points_[i].z});
+      mesh.normals.push_back({normals[i].x, normals[i].y, normals[i].z});
+      bones_[boneOf_[i]].weights.push_back({it->second, 1.0f});
+    }
+    for (size_t i = 0; i + 2 < points_.size(); i += 3) mesh.triangles.push_back({index[i], index[i + 1], index[i + 2]});
+    mesh.bones = std::move(bones_);
+    scene_.root.meshes.push_back(0);
+    scene_.materials.emplace_back().name = "SkeletonMaterial";
+  }
+
+ private:
+  void Add(const import::Node& node) {
+    const V3 own{node.transform.m[0][3], node.transform.m[1][3], node.transform.m[2][3]};
+    // The joint's place at rest, summed from the joint up to the root (the order assimp's
+    // offsets show: each parent's inverse multiplied on the left).
+    path_.push_back(&node);
+    V3 world{};
+    for (size_t i = path_.size(); i-- > 0;) {
+      const import::Matrix4& t = path_[i]->transform;
+      world = i + 1 == path_.size() ? V3{t.m[0][3], t.m[1][3], t.m[2][3]}
+                                    : V3{world.x + t.m[0][3], world.y + t.m[1][3], world.z + t.m[2][3]};
+    }
+    const size_t first = points_.size();
+    if (!node.children.empty()) {
+      for (const import::Node& child : node.children) {
+        const V3 to{child.transform.m[0][3], child.transform.m[1][3], child.transform.m[2][3]};
+        const float distance = Length(to);
+        if (distance < 1e-6f) continue;
+        const V3 up = Normalized(to);
+        V3 orth{1, 0, 0};
+        if (std::fabs(up.x) > 0.99f) orth = {0, 1, 0};
+        const V3 front = Normalized(Cross(up, orth));
+        const V3 side = Normalized(Cross(front, up));
+        const V3 f = front * distance * 0.1f, b = -front * distance * 0.1f;
+        const V3 r = side * distance * 0.1f, l = -side * distance * 0.1f;
+        for (const V3& p : {b, to, l, l, to, f, f, to, r, r, to, b}) points_.push_back(p);
+      }
+    } else {
+      const float size = Length(own) * 0.18f;
+      const V3 px{size, 0, 0}, nx{-size, 0, 0}, py{0, size, 0}, ny{0, -size, 0}, pz{0, 0, size}, nz{0, 0, -size};
+      for (const V3& p : {nx, py, nz, py, px, nz, px, ny, nz, ny, nx, nz, nx, pz, py, py, pz, px, px, pz, ny, ny, pz, nx})
+        points_.push_back(p);
+    }
+    if (points_.size() > first) {
+      import::Bone& bone = bones_.emplace_back();
+      bone.name = node.name;
+      bone.offset.m[0][3] = -world.x;
+      bone.offset.m[1][3] = -world.y;
+      bone.offset.m[2][3] = -world.z;
+      for (size_t i = first; i < points_.size(); ++i) {
+        points_[i] = {points_[i].x + world.x, points_[i].y + world.y, points_[i].z + world.z};
+        boneOf_.push_back(uint32_t(bones_.size() - 1));
+      }
+    }
+    for (const import::Node& child : node.children) Add(child);
+    path_.pop_back();
+  }
+
+  import::Scene& scene_;
+  std::vector<V3> points_;         // three a face, in the mesh's space
+  std::vector<uint32_t> boneOf_;   // per point
+  std::vector<import::Bone> bones_;
+  std::vector<const import::Node*> path_;  // from the root to the joint being added
+};
+
 class Parser {
  public:
   Parser(std::string_view text, const std::string& name) : p_(text.data()), end_(text.data() + text.size()), name_(name) {}
@@ -115,6 +226,7 @@ class Parser {
     if (double(frames_) * double(order_.size()) > kMaxKeys)
       Fail(std::to_string(frames_) + " frames of " + std::to_string(order_.size()) + " joints are more keys than " +
            std::to_string(kMaxKeys) + ", the most read");
+    SkeletonMesh(scene).Build();
     if (frames_ > 0) ReadFrames(scene);
     return scene;
   }

@@ -107,8 +107,56 @@ TEST(BvhReaderTest, HierarchyBecomesNodesWithOffsetsAndNamedEndSites) {
   EXPECT_EQ(tip.name, "EndSite_Arm");
   EXPECT_EQ(tip.transform.m[1][3], -2);
   EXPECT_TRUE(tip.children.empty());
-  EXPECT_TRUE(s.meshes.empty());
-  EXPECT_TRUE(s.materials.empty());
+}
+
+// The skeleton's stand-in mesh: four faces from each joint to each child, eight round each End
+// Site, every vertex on one bone with weight 1.
+TEST(BvhReaderTest, SkeletonGetsAStandInMeshOnTheRoot) {
+  const import::Scene s = ParseBvh(kTake, "take.bvh");
+  ASSERT_EQ(s.meshes.size(), 1u);
+  EXPECT_EQ(s.root.meshes, std::vector<unsigned>{0});
+  ASSERT_EQ(s.materials.size(), 1u);
+  EXPECT_EQ(s.materials[0].name, "SkeletonMaterial");
+  const import::Mesh& m = s.meshes[0];
+  ASSERT_EQ(m.positions.size(), 96u);  // Hips 2 x 12, Chest 12, Arm 12, two End Sites 24 each
+  ASSERT_EQ(m.normals.size(), 96u);
+  ASSERT_EQ(m.triangles.size(), 32u);
+  ASSERT_EQ(m.bones.size(), 5u);
+  const char* names[] = {"Hips", "Chest", "EndSite_Chest", "Arm", "EndSite_Arm"};
+  const size_t counts[] = {24, 12, 24, 12, 24};
+  uint32_t next = 0;
+  for (size_t b = 0; b < 5; ++b) {
+    EXPECT_EQ(m.bones[b].name, names[b]);
+    ASSERT_EQ(m.bones[b].weights.size(), counts[b]);
+    for (const auto& [vertex, weight] : m.bones[b].weights) {
+      EXPECT_EQ(vertex, next++);
+      EXPECT_EQ(weight, 1);
+    }
+  }
+  // Offsets undo each joint's place at rest: Chest is at (1, 7.5, 3).
+  EXPECT_EQ(m.bones[1].offset.m[0][3], -1);
+  EXPECT_EQ(m.bones[1].offset.m[1][3], -7.5f);
+  EXPECT_EQ(m.bones[1].offset.m[2][3], -3);
+  // The first face points from Hips (1, 2, 3) to Chest, a tenth of the distance wide; its
+  // normal faces out of the pointer.
+  EXPECT_EQ(m.positions[1].y, 7.5f);
+  EXPECT_NEAR(m.positions[0].z, 3.55f, 1e-6f);
+  const import::Vec3& n = m.normals[0];
+  EXPECT_GT(n.x, 0);
+  EXPECT_LT(n.z, 0);
+  EXPECT_EQ(n.x, m.normals[2].x);
+  // Chest's End Site: a knob 0.18 of its offset (0, 2, 0) round (1, 9.5, 3).
+  EXPECT_EQ(m.positions[36].x, 1 - 0.36f);
+  EXPECT_EQ(m.positions[36].y, 9.5f);
+
+  // A second child at the first one's offset shares its pointer's vertices.
+  const import::Scene t = ParseBvh(Take("OFFSET 1 -5 0.25", "OFFSET 0 5.5 0"), "take.bvh");
+  const import::Mesh& j = t.meshes.at(0);
+  EXPECT_EQ(j.positions.size(), 84u);
+  EXPECT_EQ(j.triangles.size(), 32u);
+  EXPECT_EQ(j.triangles[4], j.triangles[0]);
+  EXPECT_EQ(j.bones[0].weights.size(), 12u);
+  EXPECT_EQ(j.bones[3].weights.front().first, 48u);
 }
 
 TEST(BvhReaderTest, MotionGivesOneKeyPerFrameInChannelOrder) {

@@ -1,7 +1,7 @@
 // The BVH reader against assimp's import of the same take: node names, hierarchy and transforms,
-// the animation and every key, equal to the last bit. assimp also makes a stand-in mesh of the
-// skeleton (pyramids between joints, a skin on them); the reader leaves it out, so meshes and
-// materials are not compared. More takes: set VORN_BVH_DIR to a folder of .bvh files.
+// the skeleton's stand-in mesh, the animation and every key equal to the last bit, and the .X
+// files exported from both equal byte for byte. More takes: set VORN_BVH_DIR to a folder of .bvh
+// files. Last, the app reads takes without assimp.
 #include <assimp/scene.h>
 #include <gtest/gtest.h>
 
@@ -9,10 +9,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
+#include "export/driver.h"
 #include "host/assimp_scene.h"
 #include "host/bvh_reader.h"
+#include "tests/support/temp_dir.h"
 
 namespace vorn {
 namespace {
@@ -67,12 +70,95 @@ int CompareKeys(const aiNodeAnim& a, const import::Channel& b) {
   return differ;
 }
 
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The scene exported with the settings, its clips in the clip list as the app puts them there;
+// the file's bytes.
+std::string ExportBytes(std::unique_ptr<SceneDocument> scene, const std::vector<ImportedClip>& clips,
+                        const std::string& settings, const std::string& dir) {
+  std::filesystem::create_directories(dir);
+  std::ofstream ini(dir + "/vorn_max_config.ini");
+  ini << "[Option]\n" << settings;
+  for (const std::string& s : ClipSettings(clips, dir + "/none.ini")) ini << s << "\n";
+  ini.close();
+  scene->SetDirectory(kHostPluginConfigDir, dir);
+  const std::string out = dir + "/out.x";
+  XDoExport(out.c_str(), nullptr, scene.get(), true, 0);
+  return ReadAll(out);
+}
+std::string ExportBvh(const std::string& path, const std::string& settings, const std::string& dir) {
+  std::vector<ImportedClip> clips;
+  auto scene = BuildImportedScene(ReadBvh(path), path, &clips);
+  return ExportBytes(std::move(scene), clips, settings, dir);
+}
+std::string ExportThroughAssimp(const std::string& path, const std::string& settings, const std::string& dir) {
+  std::vector<ImportedClip> clips;
+  auto scene = LoadAssimpScene(path, &clips);
+  return ExportBytes(std::move(scene), clips, settings, dir);
+}
+
+// The skeleton's stand-in mesh: every float as assimp's, except that a zero may have the other
+// sign (assimp's vertices pass through two general matrix inverses on the way, which leave
+// some zeros negative; the reader adds the joint's place instead).
+void CompareMesh(const aiMesh& a, const import::Mesh& b) {
+  ASSERT_EQ(a.mNumVertices, b.positions.size());
+  ASSERT_EQ(b.normals.size(), b.positions.size());
+  int differ = 0;
+  for (unsigned v = 0; v < a.mNumVertices; ++v) {
+    const aiVector3D& p = a.mVertices[v];
+    const aiVector3D& n = a.mNormals[v];
+    const import::Vec3& q = b.positions[v];
+    const import::Vec3& m = b.normals[v];
+    if (!(p.x == q.x && p.y == q.y && p.z == q.z) || !SameBits(n.x, m.x) || !SameBits(n.y, m.y) ||
+        !SameBits(n.z, m.z))
+      if (differ++ < 5) ADD_FAILURE() << "vertex " << v << " differs";
+  }
+  EXPECT_EQ(differ, 0);
+  ASSERT_EQ(a.mNumFaces, b.triangles.size());
+  for (unsigned f = 0; f < a.mNumFaces; ++f) {
+    ASSERT_EQ(a.mFaces[f].mNumIndices, 3u);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(a.mFaces[f].mIndices[k], b.triangles[f][size_t(k)]);
+  }
+  ASSERT_EQ(a.mNumBones, b.bones.size());
+  for (unsigned i = 0; i < a.mNumBones; ++i) {
+    const aiBone& ab = *a.mBones[i];
+    const import::Bone& bb = b.bones[i];
+    EXPECT_EQ(bb.name, ab.mName.C_Str());
+    for (int r = 0; r < 4; ++r)
+      for (int c = 0; c < 4; ++c) EXPECT_EQ(ab.mOffsetMatrix[r][c], bb.offset.m[r][c]) << bb.name << r << c;
+    ASSERT_EQ(ab.mNumWeights, bb.weights.size());
+    for (unsigned k = 0; k < ab.mNumWeights; ++k) {
+      EXPECT_EQ(ab.mWeights[k].mVertexId, bb.weights[k].first);
+      EXPECT_EQ(ab.mWeights[k].mWeight, bb.weights[k].second);
+    }
+  }
+}
+
 void CompareWithAssimp(const std::string& path) {
   SCOPED_TRACE(path);
   Assimp::Importer importer;
   const aiScene* a = ReadAssimpFile(importer, path);
   ASSERT_TRUE(a && a->mRootNode) << importer.GetErrorString();
   const import::Scene b = ReadBvh(path);
+
+  ASSERT_EQ(a->mNumMeshes, 1u);
+  ASSERT_EQ(b.meshes.size(), 1u);
+  CompareMesh(*a->mMeshes[0], b.meshes[0]);
+  ASSERT_EQ(b.materials.size(), 1u);
+  EXPECT_EQ(b.materials[0].name, a->mMaterials[0]->GetName().C_Str());
+
+  // Text and binary, keys sampled and as they are.
+  const testing::TempDir tmp;
+  for (const char* settings : {"XFileType=0\n", "XFileType=1\n", "XFileType=1\nKeyFrames=1\nKeyOptimizeLevel=0\n"}) {
+    SCOPED_TRACE(settings);
+    const std::string ours = ExportBvh(path, settings, tmp / "ours");
+    EXPECT_GT(ours.size(), 1000u);
+    EXPECT_TRUE(ours == ExportThroughAssimp(path, settings, tmp / "assimp")) << "the .X files differ";
+  }
+
   CompareNodes(*a->mRootNode, b.root);
   ASSERT_EQ(a->mNumAnimations, b.animations.size());
   for (unsigned i = 0; i < a->mNumAnimations; ++i) {
@@ -104,6 +190,32 @@ TEST(BvhAssimpTest, TakesInVornBvhDir) {
     ++files;
   }
   EXPECT_GT(files, 0) << "no .bvh files in " << dir;
+}
+
+// The app reads a take with the reader: beside a copy of vorn without the assimp module, a take
+// exports (the same file as in process) and a file for assimp does not.
+TEST(BvhApp, TakesExportWithoutTheAssimpModule) {
+  const testing::TempDir tmp;
+  namespace fs = std::filesystem;
+  fs::copy_file(VORN_EXE, tmp / "vorn");
+  fs::copy_file(VORN_PLUGIN, tmp / "vorn.dle");
+  ASSERT_FALSE(fs::exists(tmp / "vorn_assimp.so"));
+  auto run = [&](const std::string& args) {
+    const std::string cmd = "'" + (tmp / "vorn") + "' " + args + " --silent --config-dir '" + (tmp / "cfg") +
+                            "' </dev/null >/dev/null 2>'" + (tmp / "err.txt") + "'";
+    return std::system(cmd.c_str());
+  };
+  ASSERT_EQ(run("export '" + kTake + "' '" + (tmp / "take.x") + "' --set XFileType=1"), 0) << ReadAll(tmp / "err.txt");
+  EXPECT_EQ(ReadAll(tmp / "take.x"), ExportBvh(kTake, "XFileType=1\n", tmp / "inprocess"));
+
+  std::ofstream(tmp / "box.obj") << "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n";
+  EXPECT_NE(run("export '" + (tmp / "box.obj") + "' '" + (tmp / "box.x") + "'"), 0);
+  EXPECT_NE(ReadAll(tmp / "err.txt").find("vorn_assimp.so"), std::string::npos) << ReadAll(tmp / "err.txt");
+
+  std::ofstream(tmp / "cut.bvh") << ReadAll(kTake).substr(0, 2000);
+  EXPECT_NE(run("export '" + (tmp / "cut.bvh") + "' '" + (tmp / "cut.x") + "'"), 0);
+  EXPECT_NE(ReadAll(tmp / "err.txt").find("cut.bvh:"), std::string::npos) << ReadAll(tmp / "err.txt");
+  EXPECT_FALSE(fs::exists(tmp / "cut.x"));
 }
 
 }  // namespace
