@@ -1,6 +1,7 @@
 // Motion capture takes in the BVH format read into the records of an imported scene, as assimp
-// would give them, without assimp: one node per joint (End Sites become "EndSite_<joint>"), one
-// animation "Motion" with a key per frame, ticks = frames. Mapping: docs/importers.md.
+// gives them, without assimp: one node per joint (End Sites become "EndSite_<joint>"), assimp's
+// stand-in mesh of the skeleton, one animation "Motion" with a key per frame, ticks = frames.
+// Mapping: docs/importers.md.
 #pragma once
 
 #include <string>
