@@ -1,7 +1,7 @@
 // One pass over the text: the hierarchy into a flat joint list, then one line of channel values
-// per frame straight into the keys. Rotation keys are computed the way assimp computes them (a
-// product of float axis matrices in channel order, then the matrix's quaternion), so that the
-// two importers give the same keys to the last bit.
+// per frame straight into the keys. Rotation keys are computed in the order of float operations
+// that assimp's keys show (a product of float axis matrices in channel order, then the matrix's
+// quaternion), so that the two importers give the same keys to the last bit.
 #include "host/bvh_reader.h"
 
 #include <algorithm>
@@ -54,9 +54,10 @@ bool ReadDecimal(std::string_view w, float& out) {
   if (c > digits) {
     uint64_t whole = 0;
     if (std::from_chars(digits, c, whole).ec != std::errc()) {
-      if (std::from_chars(digits, e, f).ec != std::errc() || !std::isfinite(f)) return false;
+      const auto [end, ec] = std::from_chars(digits, e, f);
+      if (ec != std::errc() || end != e || !std::isfinite(f)) return false;
       out = negative ? -f : f;
-      return std::from_chars(digits, e, f).ptr == e;
+      return true;
     }
     f = float(whole);
   }

@@ -241,6 +241,9 @@ TEST(BvhReaderTest, LayoutVariantsRead) {
   EXPECT_EQ(b.animations[0].channels[0].positions[2].value.y, -5);
   EXPECT_EQ(b.animations[0].channels[0].positions[2].value.z, 6);
 
+  // Integer parts beyond 64 bits.
+  EXPECT_EQ(ParseBvh(Take("OFFSET 1 2 3", "OFFSET 100000000000000000000.5 2 3"), "take.bvh").root.transform.m[0][3], 1e20f);
+
   // Frame lines past the declared count are not read.
   const import::Scene c = ParseBvh(Take("Frames: 3", "Frames: 2"), "take.bvh");
   EXPECT_EQ(c.animations[0].channels[0].rotations.size(), 2u);
