@@ -115,8 +115,14 @@ class SkeletonMesh {
  public:
   explicit SkeletonMesh(import::Scene& scene) : scene_(scene) {}
 
-  void Build() {
-    Add(scene_.root);
+  // With several ROOTs the mesh goes on the first, so that the identity root above them stays
+  // a plain node (and is dropped as one).
+  void Build(bool severalRoots) {
+    if (severalRoots) {
+      for (const import::Node& root : scene_.root.children) Add(root);
+    } else {
+      Add(scene_.root);
+    }
     import::Mesh& mesh = scene_.meshes.emplace_back();
     // Face normals (not of unit length), then vertices equal in position and normal within one
     // joint joined, first ones first, as the importer's join of identical vertices leaves them
@@ -141,7 +147,7 @@ class SkeletonMesh {
     }
     for (size_t i = 0; i + 2 < points_.size(); i += 3) mesh.triangles.push_back({index[i], index[i + 1], index[i + 2]});
     mesh.bones = std::move(bones_);
-    scene_.root.meshes.push_back(0);
+    (severalRoots ? scene_.root.children.front() : scene_.root).meshes.push_back(0);
     scene_.materials.emplace_back().name = "SkeletonMaterial";
   }
 
@@ -227,7 +233,7 @@ class Parser {
     if (double(frames_) * double(order_.size()) > kMaxKeys)
       Fail(std::to_string(frames_) + " frames of " + std::to_string(order_.size()) + " joints are more keys than " +
            std::to_string(kMaxKeys) + ", the most read");
-    SkeletonMesh(scene).Build();
+    SkeletonMesh(scene).Build(roots_.size() > 1);
     if (frames_ > 0) ReadFrames(scene);
     return scene;
   }

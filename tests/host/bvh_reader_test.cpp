@@ -262,6 +262,10 @@ TEST(BvhReaderTest, SeveralRootsShareAnIdentityRoot) {
   EXPECT_EQ(s.root.children[0].name, "Hips");
   EXPECT_EQ(s.root.children[1].name, "Prop");
   EXPECT_EQ(s.root.transform.m[0][3], 0);
+  // The stand-in mesh on the first ROOT, with bones from both.
+  EXPECT_TRUE(s.root.meshes.empty());
+  EXPECT_EQ(s.root.children[0].meshes, std::vector<unsigned>{0});
+  EXPECT_EQ(s.meshes.at(0).bones.back().name, "Prop");
   ASSERT_EQ(s.animations.at(0).channels.size(), 4u);
   EXPECT_EQ(s.animations[0].channels[3].node, "Prop");
   EXPECT_EQ(s.animations[0].channels[3].positions.at(0).value.z, 9);
