@@ -541,6 +541,14 @@ class GltfReader {
   }
 
   void LoadMaterials() {
+    // Images carried in the file become embedded textures in image order, as assimp numbers them.
+    const json& images = Top("images");
+    for (size_t i = 0; i < images.size(); ++i) {
+      const std::string where = At("images", i);
+      const json& img = Element(images, i, where);
+      const std::string uri = String(img, "uri", where);
+      if (uri.empty() || uri.rfind("data:", 0) == 0) Embedded(i, img, uri, where);
+    }
     const json& materials = Top("materials");
     for (size_t i = 0; i < materials.size(); ++i) {
       const std::string where = At("materials", i);
@@ -697,14 +705,118 @@ class GltfReader {
       }
       const size_t material = Ref(prim, "material", "materials", pw);
       m.material = material == kNone ? DefaultMaterialIndex() : unsigned(material);
-      if (skin != kNone) Bones(skin, *attributes, pos.count, m, pw);
+      const size_t sets = skin == kNone ? 0 : ReadInfluences(*attributes, pos.count, pw);
+      const bool joined = Join(m, sets);
+      if (skin != kNone) Bones(skin, sets, pos.count, joined, m, pw);
       list.push_back(unsigned(scene_.meshes.size()));
       scene_.meshes.push_back(std::move(m));
     }
     return list;
   }
 
-  void Bones(size_t skin, const json& attributes, size_t count, import::Mesh& m, const std::string& where) {
+  // JOINTS_n and WEIGHTS_n of every set n into the scratch arrays, set by set; the set count.
+  size_t ReadInfluences(const json& attributes, size_t count, const std::string& where) {
+    size_t sets = 0;
+    while (attributes.contains("JOINTS_" + std::to_string(sets)) && attributes.contains("WEIGHTS_" + std::to_string(sets))) ++sets;
+    jointScratch_.resize(count * 4 * sets);
+    weightScratch_.resize(count * 4 * sets);
+    for (size_t s = 0; s < sets; ++s) {
+      const std::string jn = "JOINTS_" + std::to_string(s), wn = "WEIGHTS_" + std::to_string(s);
+      const Accessor ja = Attribute(attributes, jn.c_str(), count, where);
+      const Accessor wa = Attribute(attributes, wn.c_str(), count, where);
+      if (ja.components != 4 || wa.components != 4) Fail(where + ": " + jn + " and " + wn + " are not VEC4");
+      ReadIntegers(ja, jointScratch_.data() + s * count * 4);
+      ReadFloats(wa, 4, weightScratch_.data() + s * count * 4);
+    }
+    return sets;
+  }
+
+  // Attributes other than the position match within the join's tolerance: the two triangles of
+  // a face get flat normals that differ in the last bits.
+  static bool Close(const import::Vec3& a, const import::Vec3& b) {
+    const float x = a.x - b.x, y = a.y - b.y, z = a.z - b.z;
+    return x * x + y * y + z * z <= 1e-10f;
+  }
+
+  bool SameVertex(const import::Mesh& m, size_t sets, uint32_t a, uint32_t b) const {
+    const import::Vec3 &p = m.positions[a], &q = m.positions[b];
+    if (p.x != q.x || p.y != q.y || p.z != q.z || !Close(m.normals[a], m.normals[b])) return false;
+    for (const auto& uv : m.uvs)
+      if (!uv.empty() && !Close(uv[a], uv[b])) return false;
+    if (!m.colors.empty()) {
+      const import::Rgba &x = m.colors[a], &y = m.colors[b];
+      const float dr = x.r - y.r, dg = x.g - y.g, db = x.b - y.b, da = x.a - y.a;
+      if (dr * dr + dg * dg + db * db + da * da > 1e-10f) return false;
+    }
+    const size_t count = m.positions.size();
+    for (size_t s = 0; s < sets; ++s)
+      for (size_t c = 0; c < 4; ++c) {
+        const size_t i = (s * count + a) * 4 + c, k = (s * count + b) * 4 + c;
+        if (jointScratch_[i] != jointScratch_[k] || weightScratch_[i] != weightScratch_[k]) return false;
+      }
+    return true;
+  }
+
+  static uint32_t Hash(const import::Vec3& p) {
+    uint32_t h = 2166136261u;
+    for (float f : {p.x, p.y, p.z}) {
+      if (f == 0) f = 0;  // -0 and 0 are one position
+      uint32_t bits;
+      std::memcpy(&bits, &f, 4);
+      h = (h ^ bits) * 16777619u;
+    }
+    return h ^ (h >> 15);
+  }
+
+  template <class T>
+  void Gather(std::vector<T>& v) const {
+    if (v.empty()) return;
+    std::vector<T> out(source_.size());
+    for (size_t i = 0; i < source_.size(); ++i) out[i] = v[source_[i]];
+    v.swap(out);
+  }
+
+  // Unused vertices dropped and identical ones (every attribute equal) shared, the rest kept in
+  // order, as the importer's join gives them for assimp: unindexed primitives repeat their
+  // vertices. False when nothing changes; otherwise source_[new] is the file's vertex.
+  bool Join(import::Mesh& m, size_t sets) {
+    constexpr uint32_t kUnset = std::numeric_limits<uint32_t>::max(), kUsed = kUnset - 1;
+    const size_t n = m.positions.size();
+    remap_.assign(n, kUnset);
+    for (const auto& t : m.triangles)
+      for (uint32_t v : t) remap_[v] = kUsed;
+    source_.clear();
+    size_t capacity = 16;
+    while (capacity < 2 * n) capacity *= 2;
+    table_.assign(capacity, kUnset);
+    for (uint32_t v = 0; v < n; ++v) {
+      if (remap_[v] == kUnset) continue;
+      size_t h = Hash(m.positions[v]) & (capacity - 1);
+      uint32_t match = kUnset;
+      for (; table_[h] != kUnset; h = (h + 1) & (capacity - 1))
+        if (SameVertex(m, sets, source_[table_[h]], v)) {
+          match = table_[h];
+          break;
+        }
+      if (match == kUnset) {
+        match = uint32_t(source_.size());
+        source_.push_back(v);
+        table_[h] = match;
+      }
+      remap_[v] = match;
+    }
+    if (source_.size() == n) return false;  // all used, none shared: kept in order
+    for (auto& t : m.triangles)
+      for (uint32_t& v : t) v = remap_[v];
+    Gather(m.positions);
+    Gather(m.normals);
+    for (auto& uv : m.uvs) Gather(uv);
+    Gather(m.colors);
+    return true;
+  }
+
+  // One bone per joint; weights of the (joined) vertices from the influence scratch arrays.
+  void Bones(size_t skin, size_t sets, size_t count, bool joined, import::Mesh& m, const std::string& where) {
     const std::string sw = At("skins", skin);
     const json& s = Element(Top("skins"), skin, sw);
     const json& joints = Array(s, "joints", sw);
@@ -726,32 +838,35 @@ class GltfReader {
         for (int r = 0; r < 4; ++r)
           for (int c = 0; c < 4; ++c) bone.offset.m[r][c] = inverseBind[j * 16 + size_t(c) * 4 + size_t(r)];
     }
-    if (!attributes.contains("JOINTS_0") || !attributes.contains("WEIGHTS_0")) return;
-    const Accessor ja = Attribute(attributes, "JOINTS_0", count, where);
-    const Accessor wa = Attribute(attributes, "WEIGHTS_0", count, where);
-    if (ja.components != 4 || wa.components != 4) Fail(where + ": JOINTS_0 and WEIGHTS_0 are not VEC4");
-    jointScratch_.resize(count * 4);
-    weightScratch_.resize(count * 4);
-    ReadIntegers(ja, jointScratch_.data());
-    ReadFloats(wa, 4, weightScratch_.data());
+    const size_t vertices = m.positions.size();
     std::vector<size_t> perBone(joints.size(), 0);
-    for (size_t k = 0; k < count * 4; ++k) {
-      if (weightScratch_[k] <= 0) continue;
-      if (jointScratch_[k] >= joints.size()) Fail(where + ": joint index " + std::to_string(jointScratch_[k]) + " is out of range");
-      ++perBone[jointScratch_[k]];
+    for (int pass = 0; pass < 2; ++pass) {
+      for (size_t v = 0; v < vertices; ++v) {
+        const size_t old = joined ? source_[v] : v;
+        for (size_t k = 0; k < sets; ++k)
+          for (size_t c = 0; c < 4; ++c) {
+            const size_t i = (k * count + old) * 4 + c;
+            const float w = weightScratch_[i];
+            if (!(w > 0)) continue;
+            const uint32_t j = jointScratch_[i];
+            if (j >= joints.size()) Fail(where + ": joint index " + std::to_string(j) + " is out of range");
+            if (pass == 0)
+              ++perBone[j];
+            else
+              m.bones[j].weights.push_back({uint32_t(v), w});
+          }
+      }
+      if (pass == 0)
+        for (size_t j = 0; j < joints.size(); ++j) m.bones[j].weights.reserve(perBone[j]);
     }
-    for (size_t j = 0; j < joints.size(); ++j) m.bones[j].weights.reserve(perBone[j]);
-    for (size_t k = 0; k < count * 4; ++k)
-      if (weightScratch_[k] > 0) m.bones[jointScratch_[k]].weights.push_back({uint32_t(k / 4), weightScratch_[k]});
   }
 
   // ---- Nodes -----------------------------------------------------------------------------
 
   std::string NodeName(size_t index) const {
-    const json& n = Top("nodes")[index];
-    auto it = n.is_object() ? n.find("name") : n.end();
-    if (it != n.end() && it->is_string() && !it->get<std::string>().empty()) return it->get<std::string>();
-    return At("nodes", index);
+    const std::string where = At("nodes", index);
+    std::string name = String(Element(Top("nodes"), index, where), "name", where);
+    return name.empty() ? where : name;
   }
 
   struct Trs {
@@ -850,7 +965,7 @@ class GltfReader {
         if (input.components != 1) Fail(sw + ": input is not scalar");
         times_.resize(input.count);
         ReadFloats(input, 1, times_.data());
-        for (float t : times_) anim.duration = std::max(anim.duration, double(t) * 1000.0);
+        for (float t : times_) anim.duration = std::max(anim.duration, double(t * 1000.0f));
         const std::string path = String(*target, "path", cw);
         const size_t node = Ref(*target, "node", "nodes", cw);
         if (node == kNone || (path != "translation" && path != "rotation" && path != "scale")) continue;  // morph weights
@@ -885,9 +1000,9 @@ class GltfReader {
         else
           (path == "translation" ? channel.positions : channel.scalings).reserve(keys);
         for (size_t k = 0; k < input.count; ++k) {
-          const double time = double(times_[k]) * 1000.0;
+          const double time = double(times_[k] * 1000.0f);
           // A step holds its value until a millisecond before the next key.
-          if (step && k > 0) emit(std::max(time - 1.0, double(times_[k - 1]) * 1000.0), v + (k - 1) * step3);
+          if (step && k > 0) emit(std::max(time - 1.0, double(times_[k - 1] * 1000.0f)), v + (k - 1) * step3);
           emit(time, v + k * step3);
         }
       }
@@ -919,7 +1034,7 @@ class GltfReader {
   std::vector<int> state_;
   std::vector<Trs> trs_;
   // Scratch reused across primitives and channels.
-  std::vector<uint32_t> indices_, jointScratch_;
+  std::vector<uint32_t> indices_, jointScratch_, remap_, source_, table_;
   std::vector<float> weightScratch_, times_, values_;
 };
 
