@@ -152,6 +152,35 @@ TEST(GltfReaderTest, StripsAndFansAreTriangulatedPointsAndLinesDroppedMissingNor
   EXPECT_FLOAT_EQ(s.materials[0].diffuse.r, 1);
 }
 
+TEST(GltfReaderTest, RepeatedVerticesAreSharedAndUnusedOnesDropped) {
+  Doc d;
+  // Two triangles, unindexed: corners 2 and 3 are the same vertex; 5 differs from 0 only in its
+  // UV, and the indexed primitive leaves its vertex 3 unused.
+  const size_t pos = d.Floats({0, 0, 0, 1, 0, 0, 1, 1, 0, 1, 1, 0, 0, 1, 0, 0, 0, 0}, "VEC3", 3);
+  const size_t uv = d.Floats({0, 0, 1, 0, 1, 1, 1, 1, 0, 1, 0.5f, 0.5f}, "VEC2", 2);
+  const size_t joints = d.Accessor(std::vector<uint8_t>(24, 0), 5121, "VEC4", 6);
+  const size_t weights = d.Floats({1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, "VEC4", 4);
+  const size_t quad = d.Floats({0, 0, 0, 1, 0, 0, 1, 1, 0, 9, 9, 9}, "VEC3", 3);
+  const size_t idx = d.Accessor(std::vector<uint16_t>{0, 1, 2}, 5123, "SCALAR", 3);
+  d.j["meshes"] = {{{"primitives", {{{"attributes", {{"POSITION", pos}, {"TEXCOORD_0", uv}, {"JOINTS_0", joints}, {"WEIGHTS_0", weights}}}},
+                                    {{"attributes", {{"POSITION", quad}}}, {"indices", idx}}}}}};
+  d.j["skins"] = {{{"joints", {1}}}};
+  d.j["nodes"] = {{{"mesh", 0}, {"skin", 0}, {"children", {1}}}, {{"name", "Bone"}}};
+  const import::Scene s = d.Read();
+  ASSERT_EQ(s.meshes.size(), 2u);
+  const import::Mesh& m = s.meshes[0];
+  ASSERT_EQ(m.positions.size(), 5u);
+  EXPECT_EQ(m.triangles[0], (std::array<uint32_t, 3>{0, 1, 2}));
+  EXPECT_EQ(m.triangles[1], (std::array<uint32_t, 3>{2, 3, 4}));
+  EXPECT_FLOAT_EQ(m.uvs[0][4].x, 0.5f);
+  ASSERT_EQ(m.normals.size(), 5u);
+  // The weights follow the shared vertices.
+  ASSERT_EQ(m.bones.size(), 1u);
+  EXPECT_EQ(m.bones[0].weights.size(), 5u);
+  EXPECT_EQ(m.bones[0].weights.back().first, 4u);
+  EXPECT_EQ(s.meshes[1].positions.size(), 3u);
+}
+
 TEST(GltfReaderTest, NodesTakeMatricesOrTrsAndSeveralRootsHangUnderOne) {
   Doc d;
   const size_t mesh = AddQuadMesh(d);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <assimp/Importer.hpp>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -23,9 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// VORN_EXTRA_GLTF_DIR adds a folder of one's own (the bench models, say) to the comparison.
 std::vector<fs::path> GltfFiles() {
-  std::vector<fs::path> found;
-  for (const fs::path& root : {fs::path(VORN_MODELS_DIR), fs::path(VORN_SOURCE_DIR) / "tests/importers/gltf"}) {
+  std::vector<fs::path> found, roots = {fs::path(VORN_MODELS_DIR), fs::path(VORN_SOURCE_DIR) / "tests/importers/gltf"};
+  if (const char* extra = std::getenv("VORN_EXTRA_GLTF_DIR")) roots.push_back(extra);
+  for (const fs::path& root : roots) {
     if (!fs::exists(root)) continue;
     for (const auto& e : fs::recursive_directory_iterator(root))
       if (IsGltfPath(e.path().string())) found.push_back(e.path());
