@@ -1,6 +1,7 @@
 // Scenes in other formats (FBX, glTF, COLLADA, OBJ and whatever assimp reads) presented as a
-// host scene. The assimp scene is turned into the records of a scene document, so the exporter
-// sees the same kind of host as with a .json document. Mapping and losses: docs/importers.md.
+// host scene. The assimp scene becomes imported-scene records and those the records of a scene
+// document, so the exporter sees the same kind of host as with a .json document. Mapping and
+// losses: docs/importers.md.
 #pragma once
 
 #include <memory>
@@ -16,6 +17,9 @@ class Importer;
 }
 
 namespace vorn {
+
+// The assimp scene as imported-scene records.
+import::Scene ToImportedScene(const aiScene& scene);
 
 // Reads a file as the importer does (its settings and post-processing steps), so that tests
 // see sources as the importer sees them; null with the importer's error string set.
