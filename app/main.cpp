@@ -34,7 +34,7 @@ int Fail(int status, const std::string& message) {
 }
 
 struct ExportArgs {
-  std::string scene, output, configDir, plugin;
+  std::string scene, output, configDir, plugin, importer = "auto";
   std::vector<std::string> mapsDirs, sets;
   bool silent = false, yes = false, selected = false, timings = false;
 };
@@ -55,7 +55,7 @@ int RunExport(const ExportArgs& a) {
   std::unique_ptr<vorn::SceneDocument> scene;
   std::vector<vorn::ImportedClip> clips;
   try {
-    scene = vorn::app::LoadScene(a.scene, &clips);
+    scene = vorn::app::LoadScene(a.scene, &clips, a.importer == "assimp");
   } catch (const std::exception& e) {
     return Fail(2, e.what());
   }
@@ -185,6 +185,10 @@ int main(int argc, char** argv) {
   exp->add_option("--maps-dir", ea.mapsDirs, "texture folders searched after the scene's own folder");
   exp->add_option("--set", ea.sets, "override one setting, KEY=VALUE, as if the settings file held it");
   exp->add_option("--plugin", ea.plugin, "the exporter module (default: vorn.dle beside vorn)");
+  exp->add_option("--importer", ea.importer,
+                  "auto: .gltf and .glb through vorn's own reader, other files through assimp; assimp: every "
+                  "file through assimp")
+      ->check(CLI::IsMember({"auto", "assimp"}));
 
   std::string inspectPath;
   bool inspectJson = false;

@@ -5,6 +5,8 @@
 #include <stdexcept>
 
 #include "app/plugin_loader.h"
+#include "host/gltf_reader.h"
+#include "host/import_scene.h"
 
 namespace vorn::app {
 
@@ -25,9 +27,11 @@ LoadFn ImporterEntry() {
 
 }  // namespace
 
-std::unique_ptr<SceneDocument> LoadScene(const std::string& path, std::vector<ImportedClip>* clips) {
+std::unique_ptr<SceneDocument> LoadScene(const std::string& path, std::vector<ImportedClip>* clips, bool forceAssimp) {
   if (clips) clips->clear();
   if (IsSceneDocumentPath(path)) return LoadSceneDocument(path);
+  // glTF without assimp: the reader costs less than loading the module alone.
+  if (!forceAssimp && IsGltfPath(path)) return BuildImportedScene(ReadGltf(path), path, clips);
   std::string error;
   std::unique_ptr<SceneDocument> scene(ImporterEntry()(path.c_str(), clips, &error));
   if (!scene) throw std::runtime_error(error);

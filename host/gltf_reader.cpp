@@ -519,6 +519,7 @@ class GltfReader {
     auto found = embedded_.find(image);
     if (found != embedded_.end()) return found->second;
     import::Texture tex;
+    tex.fileName = String(img, "name", where);  // the name the image is written out under
     std::string mime = String(img, "mimeType", where);
     if (!uri.empty()) {
       std::string storage;

@@ -214,7 +214,7 @@ TEST(GltfReaderTest, MaterialsMapColoursTexturesAndAlpha) {
   const size_t imageView = d.View(std::vector<char>(png.begin(), png.end()));
   d.j["images"] = {{{"uri", "my%20texture.png"}},
                    {{"uri", "data:image/jpeg;base64," + Base64("jpegbytes")}},
-                   {{"bufferView", imageView}, {"mimeType", "image/png"}}};
+                   {{"bufferView", imageView}, {"mimeType", "image/png"}, {"name", "logo"}}};
   d.j["samplers"] = {{{"wrapS", 33071}, {"wrapT", 33648}}};
   d.j["textures"] = {{{"source", 0}, {"sampler", 0}}, {{"source", 1}}, {{"source", 2}}};
   d.j["materials"] = {
@@ -259,6 +259,7 @@ TEST(GltfReaderTest, MaterialsMapColoursTexturesAndAlpha) {
   EXPECT_EQ(s.textures[1].formatHint, "png");
   EXPECT_EQ(std::string(s.textures[1].data.begin(), s.textures[1].data.end()), png);
   EXPECT_EQ(s.textures[1].height, 0u);
+  EXPECT_EQ(s.textures[1].fileName, "logo");  // written out under the image's name
 }
 
 TEST(GltfReaderTest, SkinsGiveBoneOffsetsAndWeightsPerJoint) {

@@ -160,6 +160,7 @@ class Compare {
       const aiTexture& t = *a_.mTextures[index];
       const import::Texture& ot = o_.textures.at(size_t(index));
       EXPECT_EQ(t.mHeight, 0u);
+      EXPECT_EQ(t.mFilename.C_Str(), ot.fileName);
       EXPECT_EQ(std::string(t.achFormatHint), ot.formatHint);
       ASSERT_EQ(t.mWidth, ot.data.size());
       EXPECT_EQ(std::memcmp(t.pcData, ot.data.data(), ot.data.size()), 0);
@@ -316,7 +317,7 @@ TEST(GltfReaderAgainstAssimp, BothPathsExportTheSameFile) {
     for (const std::string& settings : {std::string("XFileType=0\n"), std::string("XFileType=0\nKeyFrames=1\nKeyType=1\n")}) {
       const std::string a = ExportScene(*theirs, theirClips, dir.path(), "assimp", settings);
       const std::string b = ExportScene(*ours, ourClips, dir.path(), "ours", settings);
-      ASSERT_FALSE(a.empty());
+      // Neither path writes a file without triangles, or text with infinite positions.
       if (a != b) {
         size_t at = 0;
         while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
