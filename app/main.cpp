@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
 
   ExportArgs ea;
   CLI::App* exp = app.add_subcommand("export", "export a scene into a .X file");
-  exp->add_option("scene", ea.scene, "a .json scene document, or a file assimp reads (.fbx, .gltf, .glb, .dae, .obj, ...)")
+  exp->add_option("scene", ea.scene, "a .json scene document, a .gltf or .glb file, or a file assimp reads (.fbx, .dae, .obj, ...)")
       ->required();
   exp->add_option("output", ea.output, "the .X file to write")->required();
   auto* silent = exp->add_flag("--silent", ea.silent, "silent export: no dialog, settings loaded but not saved");
