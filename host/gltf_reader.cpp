@@ -399,7 +399,8 @@ class GltfReader {
       const size_t offset = Uint(a, "byteOffset", 0, aw);
       CheckRange(bytes, offset, acc.stride, acc.count, elementSize, aw);
       acc.data = reinterpret_cast<const uint8_t*>(bytes.data()) + std::min(offset, bytes.size());
-    } else if (acc.count > (size_t(1) << 28)) {
+    } else if (acc.count > (size_t(1) << 28) / elementSize) {
+      // Without a buffer view nothing bounds the count but this: 256 MB of zeros at most.
       Fail(aw + ": count " + std::to_string(acc.count) + " without data is implausible");
     }
     if (const json* sparse = Object(a, "sparse", aw)) {
