@@ -628,7 +628,8 @@ class GltfReader {
       ReadIntegers(a, indices_.data());
       for (uint32_t i : indices_)
         if (i >= vertexCount)
-          Fail(where + ": vertex index " + std::to_string(i) + " is out of range (" + std::to_string(vertexCount) + " vertices)");
+          Fail(where + ": vertex index " + std::to_string(i) + " is out of range (" + std::to_string(vertexCount) +
+               " vertices; --importer assimp drops such faces)");
       n = a.count;
     } else {
       indices_.resize(n);
