@@ -34,7 +34,7 @@ int Fail(int status, const std::string& message) {
 }
 
 struct ExportArgs {
-  std::string scene, output, configDir, plugin;
+  std::string scene, output, configDir, plugin, importer = "auto";
   std::vector<std::string> mapsDirs, sets;
   bool silent = false, yes = false, selected = false, timings = false;
 };
@@ -55,7 +55,7 @@ int RunExport(const ExportArgs& a) {
   std::unique_ptr<vorn::SceneDocument> scene;
   std::vector<vorn::ImportedClip> clips;
   try {
-    scene = vorn::app::LoadScene(a.scene, &clips);
+    scene = vorn::app::LoadScene(a.scene, &clips, a.importer == "assimp");
   } catch (const std::exception& e) {
     return Fail(2, e.what());
   }
@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
 
   ExportArgs ea;
   CLI::App* exp = app.add_subcommand("export", "export a scene into a .X file");
-  exp->add_option("scene", ea.scene, "a .json scene document, or a file assimp reads (.fbx, .gltf, .glb, .dae, .obj, ...)")
+  exp->add_option("scene", ea.scene, "a .json scene document, a .gltf or .glb file, or a file assimp reads (.fbx, .dae, .obj, ...)")
       ->required();
   exp->add_option("output", ea.output, "the .X file to write")->required();
   auto* silent = exp->add_flag("--silent", ea.silent, "silent export: no dialog, settings loaded but not saved");
@@ -185,6 +185,10 @@ int main(int argc, char** argv) {
   exp->add_option("--maps-dir", ea.mapsDirs, "texture folders searched after the scene's own folder");
   exp->add_option("--set", ea.sets, "override one setting, KEY=VALUE, as if the settings file held it");
   exp->add_option("--plugin", ea.plugin, "the exporter module (default: vorn.dle beside vorn)");
+  exp->add_option("--importer", ea.importer,
+                  "auto: .gltf and .glb through vorn's own reader, other files through assimp; assimp: every "
+                  "file through assimp")
+      ->check(CLI::IsMember({"auto", "assimp"}));
 
   std::string inspectPath;
   bool inspectJson = false;

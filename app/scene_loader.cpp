@@ -6,6 +6,7 @@
 
 #include "app/plugin_loader.h"
 #include "host/bvh_reader.h"
+#include "host/gltf_reader.h"
 #include "host/import_scene.h"
 
 namespace vorn::app {
@@ -27,11 +28,13 @@ LoadFn ImporterEntry() {
 
 }  // namespace
 
-std::unique_ptr<SceneDocument> LoadScene(const std::string& path, std::vector<ImportedClip>* clips) {
+std::unique_ptr<SceneDocument> LoadScene(const std::string& path, std::vector<ImportedClip>* clips, bool forceAssimp) {
   if (clips) clips->clear();
   if (IsSceneDocumentPath(path)) return LoadSceneDocument(path);
+  // glTF without assimp: the reader costs less than loading the module alone.
+  if (!forceAssimp && IsGltfPath(path)) return BuildImportedScene(ReadGltf(path), path, clips);
   // Read without assimp, which costs more than the export on motion capture.
-  if (IsBvhPath(path)) return BuildImportedScene(ReadBvh(path), path, clips);
+  if (!forceAssimp && IsBvhPath(path)) return BuildImportedScene(ReadBvh(path), path, clips);
   std::string error;
   std::unique_ptr<SceneDocument> scene(ImporterEntry()(path.c_str(), clips, &error));
   if (!scene) throw std::runtime_error(error);

@@ -104,6 +104,34 @@ TEST_F(VornCli, BadInputGivesStatusTwoAndNoFile) {
   EXPECT_EQ(Run("export " + Example() + " " + Out() + " --silent --plugin /nonexistent.dle " + Cfg()), 2);
 }
 
+// glTF files need no assimp: a vorn without the importer module beside it still exports them,
+// and only --importer assimp asks for the module.
+TEST_F(VornCli, GltfIsReadWithoutTheAssimpModule) {
+  const fs::path bin = dir_ / "bin";
+  fs::create_directories(bin);
+  const fs::path exe = VORN_EXE;
+  fs::copy_file(exe, bin / "vorn");
+  fs::copy_file(exe.parent_path() / "vorn.dle", bin / "vorn.dle");
+  ASSERT_TRUE(fs::exists(exe.parent_path() / "vorn_assimp.so"));
+  const std::string gltf = std::string(VORN_SOURCE_DIR) + "/tests/importers/gltf/BoxTextured-glTF-Binary/BoxTextured.glb";
+  auto run = [&](const std::string& args) {
+    const std::string err = (dir_ / "stderr.txt").string();
+    const int rc = std::system(((bin / "vorn").string() + " " + args + " </dev/null >/dev/null 2>" + err).c_str());
+    stderr_ = Read(err);
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  };
+  ASSERT_EQ(run("export " + gltf + " " + Out() + " --silent --set XFileType=0 " + Cfg()), 0) << stderr_;
+  EXPECT_NE(Read(Out()).find("Mesh"), std::string::npos);
+  EXPECT_EQ(run("export " + gltf + " " + Out() + " --silent --importer assimp " + Cfg()), 2);
+  EXPECT_NE(stderr_.find("cannot load the importer module"), std::string::npos) << stderr_;
+  EXPECT_EQ(run("export " + gltf + " " + Out() + " --silent --importer nonsense " + Cfg()), 2);
+  // A file the reader refuses: status 2, the file and the fault named.
+  const std::string broken = std::string(VORN_SOURCE_DIR) + "/tests/importers/gltf/MissingBin/BoxTextured.gltf";
+  EXPECT_EQ(run("export " + broken + " " + (dir_ / "broken.x").string() + " --silent " + Cfg()), 2);
+  EXPECT_NE(stderr_.find("vorn: " + broken + ": buffers[0]: cannot read the buffer file"), std::string::npos) << stderr_;
+  EXPECT_FALSE(fs::exists(dir_ / "broken.x"));
+}
+
 TEST_F(VornCli, ExportWithoutAFileGivesStatusOneAndKeepsTheOldFile) {
   std::ofstream(Out()) << "previous";
   std::ofstream(dir_ / "hidden.json") << R"({"format": "vorn-scene", "nodes": [{"name": "A", "hidden": true,
