@@ -572,6 +572,19 @@ class Builder {
       prs->position = pos;
       prs->rotation = rot;
       prs->scale = scl;
+      // Keys as the clips will add them: each channel's keys and a start and an end per clip.
+      size_t counts[3] = {0, 0, 0};
+      for (const auto& [i, c] : channels) {
+        counts[0] += c->positions.size();
+        counts[1] += c->rotations.size();
+        counts[2] += c->scalings.size();
+      }
+      Controller* parts[3] = {pos, rot, scl};
+      for (int p = 0; p < 3; ++p) {
+        const size_t keys = counts[p] + 2 * s_.animations.size();
+        parts[p]->times.reserve(keys);
+        parts[p]->values.reserve(keys * size_t(parts[p]->width));
+      }
 
       const float restPos[3] = {node.staticPos.x, node.staticPos.y, node.staticPos.z};
       const float restRot[4] = {node.staticRot.x, node.staticRot.y, node.staticRot.z, node.staticRot.w};
