@@ -33,7 +33,7 @@ bool AppendOrExtend(std::vector<Key>& keys, const Key& key, bool reduce, float t
 
 void StoreKey(ExportContext& ctx, AnimationTrack& track, int32_t time, const Matrix3& m, bool reduce, float tol) {
   if (track.srt) {
-    const AffineParts p = DecompAffine(m);
+    const AffineParts p = DecompAffineWithoutStretchRotation(m);
     AddKey(track.rotationKeys, RotationKey{0, time, p.q}, reduce, tol);
     AddKey(track.positionKeys, VectorKey{2, time, p.t}, reduce, tol);
     AddKey(track.scaleKeys, VectorKey{1, time, p.k}, reduce, tol);
