@@ -12,6 +12,8 @@ namespace {
 
 // Keys are reserved up front only up to this many; longer clips grow their lists as they go.
 constexpr int64_t kMaxReserve = 1 << 16;
+// About 32 MiB of parents' inverse world transforms over all nodes; past it children ask the host.
+constexpr size_t kMaxSampledWorlds = (size_t{32} << 20) / (sizeof(Matrix3) + sizeof(TimeValue));
 
 Matrix3 CleanWorld(const ExportContext& ctx, const XNode* node, TimeValue t) {
   if (!node || !node->hostNode) return Matrix3{};
@@ -33,7 +35,7 @@ bool AppendOrExtend(std::vector<Key>& keys, const Key& key, bool reduce, float t
 
 void StoreKey(ExportContext& ctx, AnimationTrack& track, int32_t time, const Matrix3& m, bool reduce, float tol) {
   if (track.srt) {
-    const AffineParts p = DecompAffine(m);
+    const AffineParts p = DecompAffineWithoutStretchRotation(m);
     AddKey(track.rotationKeys, RotationKey{0, time, p.q}, reduce, tol);
     AddKey(track.positionKeys, VectorKey{2, time, p.t}, reduce, tol);
     AddKey(track.scaleKeys, VectorKey{1, time, p.k}, reduce, tol);
@@ -145,16 +147,26 @@ void AddKey(std::vector<RotationKey>& keys, const RotationKey& key, bool reduce,
   if (q.x * p.x + q.y * p.y + q.z * p.z + q.w * p.w < 0) q = Quat{-q.x, -q.y, -q.z, -q.w};
 }
 
-Matrix3 LocalTransformAt(const ExportContext& ctx, const XNode& node, TimeValue t) {
-  const Matrix3 w = CleanWorld(ctx, &node, t);
+namespace {
+
+// The local transform from the node's world transform w; parentInverse gives the parent's
+// inverse world transform at t when asked.
+template <class ParentInverse>
+Matrix3 LocalFromWorld(const ExportContext& ctx, const XNode& node, const Matrix3& w, ParentInverse parentInverse) {
   Matrix3 local = w;
   if (!ctx.options.WorldSpace) {
-    if (node.parent) local = w * Inverse(CleanWorld(ctx, node.parent, t));
+    if (node.parent) local = w * parentInverse();
   } else if (node.IsPlainMesh()) {
     // Its vertices are written in world space at export time: the key moves them from there.
     local = Inverse(node.transform) * w;
   }
   return ctx.conversion.Convert(local);
+}
+
+}  // namespace
+
+Matrix3 LocalTransformAt(const ExportContext& ctx, const XNode& node, TimeValue t) {
+  return LocalFromWorld(ctx, node, CleanWorld(ctx, &node, t), [&] { return Inverse(CleanWorld(ctx, node.parent, t)); });
 }
 
 bool SampleTransforms(ExportContext& ctx, XNode& node) {
@@ -163,6 +175,21 @@ bool SampleTransforms(ExportContext& ctx, XNode& node) {
   const bool reduce = o.KeyOptimizeLevel != 0;
   const float tol = KeyTolerance(o.KeyOptimizeLevel);
   const int64_t step = ctx.ticksPerSample > 0 ? ctx.ticksPerSample : 1;
+  // The parent was sampled before at the same times (pre-order, same clips): its inverse world
+  // transforms are the ones the host would give again. Any time that differs is asked anew.
+  const SampledInverseWorlds* parent = nullptr;
+  if (!o.WorldSpace && node.parent) {
+    auto it = ctx.sampledWorlds.find(node.parent);
+    if (it != ctx.sampledWorlds.end()) parent = &it->second;
+  }
+  SampledInverseWorlds* own = nullptr;
+  if (!o.WorldSpace && !node.children.empty() && ctx.sampledWorldEntries < kMaxSampledWorlds) {
+    own = &ctx.sampledWorlds[&node];
+    ctx.sampledWorldEntries -= own->times.size();
+    own->times.clear();
+    own->inverse.clear();
+  }
+  size_t index = 0;
   for (const AnimationClip& clip : ctx.clips) {
     const int64_t start = int64_t{clip.startKey} * ctx.ticksPerFrame;
     // A clip that ends before it starts would never finish: it is one sample at its start.
@@ -174,7 +201,18 @@ bool SampleTransforms(ExportContext& ctx, XNode& node) {
     Reserve(track, samples);
     for (int64_t i = 0; i < samples; ++i) {
       const int64_t t = std::min(length, i * step);
-      const Matrix3 m = LocalTransformAt(ctx, node, static_cast<TimeValue>(start + t));
+      const TimeValue at = static_cast<TimeValue>(start + t);
+      const Matrix3 w = CleanWorld(ctx, &node, at);
+      const Matrix3 m = LocalFromWorld(ctx, node, w, [&] {
+        if (parent && index < parent->times.size() && parent->times[index] == at) return parent->inverse[index];
+        return Inverse(CleanWorld(ctx, node.parent, at));
+      });
+      if (own && ctx.sampledWorldEntries < kMaxSampledWorlds) {
+        own->times.push_back(at);
+        own->inverse.push_back(Inverse(w));
+        ++ctx.sampledWorldEntries;
+      }
+      ++index;
       const int64_t k = o.Timeline ? i * o.TimelineCustom : t;
       StoreKey(ctx, track, static_cast<int32_t>(k), m, reduce, tol);
     }

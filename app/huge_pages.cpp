@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include "app/input_size.h"
+
 namespace vorn::app {
 
 namespace {
@@ -28,12 +30,14 @@ constexpr const char* kTunable = "glibc.malloc.hugetlb=1";
 // faults cost about a third of it (measured: 0.73 s against 0.50 s for the binary export);
 // huge pages make them 512 times fewer. glibc reads its tunables only at start, hence the
 // restart. The sanitizers bring their own allocator, for which the tunable means nothing.
-void RestartWithHugePages(char** argv) {
+void RestartWithHugePages(int argc, char** argv) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  (void)argc;
   (void)argv;
 #else
   const char* current = std::getenv("GLIBC_TUNABLES");
   if (current && std::strstr(current, "glibc.malloc.hugetlb")) return;
+  if (CommandInputBytes(argc, argv) < kHugePagesInputBytes) return;
   if (!HugePagesOnAdvice()) return;
   const std::string value = current && *current ? std::string(current) + ":" + kTunable : kTunable;
   if (setenv("GLIBC_TUNABLES", value.c_str(), 1) != 0) return;

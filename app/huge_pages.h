@@ -4,7 +4,12 @@
 namespace vorn::app {
 
 // Restarts the process once with glibc's heap advising transparent huge pages, where the
-// system leaves huge pages to the program's advice. Returns only when it did not restart.
-void RestartWithHugePages(char** argv);
+// system leaves huge pages to the program's advice and the command reads at least
+// kHugePagesInputBytes. Returns only when it did not restart.
+void RestartWithHugePages(int argc, char** argv);
+
+// Below this much input the restart costs more than the page faults it saves (measured:
+// 0.2 MB of FBX about 8 ms slower with it, 0.7 MB even, 1.1 MB and more 60 to 100 ms faster).
+inline constexpr unsigned long long kHugePagesInputBytes = 1ull << 20;
 
 }  // namespace vorn::app

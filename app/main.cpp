@@ -167,7 +167,7 @@ int RunTemplates(bool binary) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vorn::app::RestartWithHugePages(argv);
+  vorn::app::RestartWithHugePages(argc, argv);
   CLI::App app{"vorn: exports scenes to DirectX .X files through the Vorn exporter module"};
   app.set_version_flag("--version", std::string("vorn 2.2.8"));
   app.require_subcommand(1);

@@ -202,13 +202,14 @@ void OrthogonalFactor(const M3 a, M3 q) {
 }
 
 // Eigen-decomposition of a symmetric matrix by Jacobi rotations: s = v diag(k) v^T,
-// the columns of v being the eigenvectors.
+// the columns of v being the eigenvectors (not kept without kVectors: k is the same).
+template <bool kVectors>
 void SymmetricEigen(const M3 s, double k[3], M3 v) {
   M3 a;
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) {
       a[i][j] = s[i][j];
-      v[i][j] = i == j ? 1.0 : 0.0;
+      if constexpr (kVectors) v[i][j] = i == j ? 1.0 : 0.0;
     }
   for (int sweep = 0; sweep < 50; ++sweep) {
     double off = std::fabs(a[0][1]) + std::fabs(a[0][2]) + std::fabs(a[1][2]);
@@ -229,7 +230,8 @@ void SymmetricEigen(const M3 s, double k[3], M3 v) {
           a[p][r] = c * apr - sn * aqr;
           a[q][r] = sn * apr + c * aqr;
         }
-        for (int r = 0; r < 3; ++r) {
+        if constexpr (kVectors)
+          for (int r = 0; r < 3; ++r) {
           double vrp = v[r][p], vrq = v[r][q];
           v[r][p] = c * vrp - sn * vrq;
           v[r][q] = sn * vrp + c * vrq;
@@ -254,7 +256,10 @@ bool IsMirrored(const Matrix3& m) {
   return Det(a) < 0;
 }
 
-AffineParts DecompAffine(const Matrix3& m) {
+namespace {
+
+template <bool kStretchRotation>
+AffineParts Decompose(const Matrix3& m) {
   AffineParts parts;
   parts.t = m.row[3];
   M3 a;
@@ -278,16 +283,24 @@ AffineParts DecompAffine(const Matrix3& m) {
     for (int j = i + 1; j < 3; ++j) s[i][j] = s[j][i] = 0.5 * (s[i][j] + s[j][i]);
   double k[3];
   M3 v;
-  SymmetricEigen(s, k, v);
-  if (Det(v) < 0)
-    for (auto& r : v) r[2] = -r[2];
-  // S = U^-1 K U with U = v^T (rows of U are the stretch axes).
-  M3 u;
-  Transpose(v, u);
+  SymmetricEigen<kStretchRotation>(s, k, v);
   parts.q = MatrixToQuat(FromM3(q));
-  parts.u = MatrixToQuat(FromM3(u));
   parts.k = Point3{float(k[0]), float(k[1]), float(k[2])};
+  if constexpr (kStretchRotation) {
+    if (Det(v) < 0)
+      for (auto& r : v) r[2] = -r[2];
+    // S = U^-1 K U with U = v^T (rows of U are the stretch axes).
+    M3 u;
+    Transpose(v, u);
+    parts.u = MatrixToQuat(FromM3(u));
+  }
   return parts;
 }
+
+}  // namespace
+
+AffineParts DecompAffine(const Matrix3& m) { return Decompose<true>(m); }
+AffineParts DecompAffineWithoutStretchRotation(const Matrix3& m) { return Decompose<false>(m); }
+
 
 }  // namespace vorn

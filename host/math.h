@@ -119,6 +119,9 @@ struct AffineParts {
   float f = 1;   // sign of the determinant
 };
 AffineParts DecompAffine(const Matrix3& m);
+// The same t, q, k and f without the stretch rotation (u stays the identity): for keys, which
+// have no place for it.
+AffineParts DecompAffineWithoutStretchRotation(const Matrix3& m);
 // True when the 3x3 part turns space inside out; the same test DecompAffine makes for f.
 bool IsMirrored(const Matrix3& m);
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <unordered_map>
 #include <span>
+#include <thread>
 #include <vector>
 
 #include "host/host_scene.h"
@@ -153,6 +154,14 @@ struct Samples {
   std::vector<Matrix3> matrices;
 };
 
+// A keyed node's local transforms at the times asked so far, rising. Sampling the nodes one
+// after another asks every ancestor again at each time; this answers without its keys.
+struct LocalTimeline {
+  std::vector<TimeValue> times;
+  std::vector<Matrix3> matrices;
+  size_t next = 0;  // where the next time asked is expected
+};
+
 struct Node final : HostNode {
   std::string name;
   uint32_t handle = 0;
@@ -170,6 +179,7 @@ struct Node final : HostNode {
   const Controller* controller = nullptr;
   const Material* material = nullptr;
   std::unique_ptr<Samples> samples;
+  mutable LocalTimeline timeline;  // touched by the document's evaluating thread only
 };
 
 struct ParamEntry {
@@ -250,6 +260,10 @@ struct Data {
   mutable std::unordered_map<const Object*, std::unique_ptr<Object>> evaluated;
   mutable std::unordered_map<const Object*, std::unique_ptr<Object>> temporaries;
   std::vector<std::unique_ptr<HostBitmap>> bitmaps;  // open until CloseBitmap
+
+  // The first thread to evaluate a transform keeps the nodes' timelines; others use the memo.
+  mutable std::atomic<std::thread::id> evaluator{};
+  mutable size_t timelineEntries = 0;
 };
 
 // Pipeline and geometry (scene_document_eval.cpp).
@@ -262,8 +276,9 @@ void MakeBoneMesh(float length, float width, TriMesh& out);
 
 // Controllers (scene_document_eval.cpp).
 Matrix3 LocalTransform(const Node& n, TimeValue t);
-// The same, remembered per thread for the last time asked: a node's world transform and then
-// its parent's at one time evaluate each ancestor's keys once.
+// The same, remembered: on the evaluating thread in the node's timeline (up to a memory
+// budget), elsewhere per thread for the last time asked, so that a node's world transform and
+// then its parent's at one time evaluate each ancestor's keys once.
 Matrix3 CachedLocalTransform(const Data& d, const Node& n, TimeValue t);
 
 // Maps (scene_document_output.cpp).

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <thread>
 #include <tuple>
 
 #include "host/scene_document_data.h"
@@ -262,10 +263,53 @@ Matrix3 LocalTransform(const Node& n, TimeValue t) {
   return ScaleMatrix(s) * QuatToMatrix(q) * TransMatrix(p);
 }
 
+namespace {
+
+// About 32 MiB of timelines per document; later times are evaluated each time asked.
+constexpr size_t kMaxTimelineEntries = (size_t{32} << 20) / (sizeof(Matrix3) + sizeof(TimeValue));
+
+bool EvaluatingThread(const Data& d) {
+  const std::thread::id me = std::this_thread::get_id();
+  std::thread::id owner = d.evaluator.load(std::memory_order_relaxed);
+  if (owner == me) return true;
+  if (owner != std::thread::id{}) return false;
+  return d.evaluator.compare_exchange_strong(owner, me, std::memory_order_relaxed);
+}
+
+Matrix3 TimelineTransform(const Data& d, const Node& n, TimeValue t) {
+  LocalTimeline& tl = n.timeline;
+  const size_t size = tl.times.size();
+  const size_t i = tl.next;
+  if (i < size && tl.times[i] == t) {
+    tl.next = i + 1;
+    return tl.matrices[i];
+  }
+  if (size > 0 && t <= tl.times.back()) {
+    const size_t k = size_t(std::lower_bound(tl.times.begin(), tl.times.end(), t) - tl.times.begin());
+    if (tl.times[k] == t) {
+      tl.next = k + 1;
+      return tl.matrices[k];
+    }
+    return LocalTransform(n, t);  // between times kept: they stay in order
+  }
+  const Matrix3 m = LocalTransform(n, t);
+  if (d.timelineEntries < kMaxTimelineEntries) {
+    tl.times.push_back(t);
+    tl.matrices.push_back(m);
+    ++d.timelineEntries;
+  }
+  tl.next = tl.times.size();
+  return m;
+}
+
+}  // namespace
+
 Matrix3 CachedLocalTransform(const Data& d, const Node& n, TimeValue t) {
   const Controller* c = n.controller;
   const bool keyed = n.samples || (c && (Drives(c->position) || Drives(c->rotation) || Drives(c->scale)));
   if (!keyed) return n.transform;
+  if (n.samples) return LocalTransform(n, t);  // a look-up already
+  if (EvaluatingThread(d)) return TimelineTransform(d, n, t);
   // Direct-mapped by node address; the document's serial tells a node from one freed before it.
   struct Entry {
     const Node* node = nullptr;

@@ -38,6 +38,13 @@ struct ExportProgress {
   bool StartPhase(uint32_t units, float fromPercent, uint32_t increments);
 };
 
+// The inverse world transforms a sampled node had at its sample times, in sampling order: its
+// children's samples at the same times divide by them (anim/animation_sampler.cpp).
+struct SampledInverseWorlds {
+  std::vector<TimeValue> times;
+  std::vector<Matrix3> inverse;
+};
+
 struct ExportContext {
   // What every stage reads: the settings of this export (after the dialog and the driver's
   // corrections), its clips, its coordinate conversion and its texture search folders.
@@ -71,6 +78,9 @@ struct ExportContext {
   std::set<platform::FileId> sourceFiles;
   // Names given so far to files written beside the .X, each with what it holds.
   std::unordered_map<std::string, std::string> namesGiven;
+  // Kept for nodes with children while under a memory budget; entries over all nodes.
+  std::unordered_map<const XNode*, SampledInverseWorlds> sampledWorlds;
+  size_t sampledWorldEntries = 0;
 };
 
 // The record a node's material entry stands for (a reference resolves into the shared list);

@@ -1,6 +1,7 @@
 #include "anim/animation_sampler.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "export/driver.h"
 #include "export/settings.h"
@@ -229,6 +230,48 @@ TEST_F(Sampler, LocalTransformsAreParentRelativeConvertedAndUnmirrored) {
   const AnimationTrack& turner = Sample("Turner")[0];
   const Matrix3 expect = ctx_->conversion.Convert(RotateZMatrix(34.0f * kPi / 180.0f));
   EXPECT_TRUE(Equals(turner.matrixKeys[1].value, expect, 1e-5f)) << "K^-1 L K";
+}
+
+TEST_F(Sampler, ChildrenOfASampledParentGetTheKeysTheHostGives) {
+  // The parent's world transforms are kept from its own sampling; every child key must be the
+  // one computed from the host alone, bit for bit: parent sampled first, a child sampled before
+  // its parent, and clips of other lengths and steps after the parent was sampled.
+  const std::string scene = R"({"format": "vorn-scene", "version": 1, "scene": {"animationRange": [0, 3200]},
+    "nodes": [{"name": "Hip", "object": {"type": "dummy"},
+      "controller": {"position": {"keys": [[0, 0, 0, 0], [1600, 30, 5, 2]]},
+                     "rotation": {"keys": [[0, 0, 0, 0, 1], [1600, 0, 0.6, 0, 0.8]]}},
+      "children": [{"name": "Knee", "object": {"type": "dummy"}, "transform": {"translation": [0, -4, 0]},
+        "controller": {"rotation": {"keys": [[0, 0, 0, 0, 1], [800, 0.3, 0, 0, 0.9539392], [1600, 0, 0, 0, 1]]}},
+        "children": [{"name": "Foot", "object": {"type": "dummy"}, "transform": {"translation": [0, -4, 1]}}]}]}]})";
+  auto check = [&](const std::string& name) {
+    const XNode& n = Node(name);
+    ASSERT_EQ(n.tracks.size(), ctx_->clips.size());
+    for (size_t c = 0; c < n.tracks.size(); ++c) {
+      const AnimationTrack& track = n.tracks[c];
+      ASSERT_FALSE(track.matrixKeys.empty());
+      for (const MatrixKey& k : track.matrixKeys) {
+        const Matrix3 expect = LocalTransformAt(*ctx_, n, ctx_->clips[c].startKey * ctx_->ticksPerFrame + k.time);
+        EXPECT_EQ(0, std::memcmp(&k.value, &expect, sizeof expect)) << name << " at " << k.time;
+      }
+    }
+  };
+  Build(scene, "KeyType=0\nKeyOptimizeLevel=0\n", {{"A", 0, 10}, {"B", 0, 10}});
+  for (const char* name : {"Hip", "Knee", "Foot"}) Sample(name);
+  for (const char* name : {"Knee", "Foot"}) check(name);
+  Build(scene, "KeyType=0\nKeyOptimizeLevel=0\n", {{"A", 0, 10}});
+  Sample("Foot");
+  Sample("Knee");
+  check("Foot");
+  check("Knee");
+  // The knee sampled again over other times: the foot must not divide by the old ones.
+  ctx_->clips = {{"C", 3, 7}};
+  ctx_->ticksPerSample = 80;
+  Sample("Knee");
+  Sample("Foot");
+  check("Foot");
+  ctx_->clips = {{"D", 0, 4}};
+  Sample("Foot");
+  check("Foot");
 }
 
 TEST_F(Sampler, WorldSpaceGivesAStillPlainMeshIdentityKeys) {

@@ -81,6 +81,12 @@ TEST(DecompAffine, RebuildsRotationStretchAndMirror) {
     EXPECT_EQ(IsMirrored(m), p.f < 0) << "the quick test must agree with the decomposition";
     ExpectNear(Rebuild(p, true), m, 1e-4f);
     EXPECT_GT(Rebuild(p, false).Determinant(), 0.0f);
+    // Keys take the parts without the stretch rotation: they must be the same bits.
+    AffineParts k = DecompAffineWithoutStretchRotation(m);
+    EXPECT_EQ(k.t, p.t);
+    EXPECT_EQ(k.k, p.k);
+    EXPECT_EQ(k.f, p.f);
+    EXPECT_TRUE(k.q.x == p.q.x && k.q.y == p.q.y && k.q.z == p.q.z && k.q.w == p.q.w);
   }
 }
 

@@ -11,6 +11,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #define STB_IMAGE_IMPLEMENTATION
@@ -215,6 +217,43 @@ TEST(SceneDocumentTest, RememberedTransformsBelongToTheirDocumentAndTime) {
       EXPECT_NEAR(doc->NodeTM(c, t).Translation().y, 1.0f, 1e-6f);
     }
   }
+}
+
+TEST(SceneDocumentTest, KeptLocalTransformsAnswerAsTheKeysDoInAnyOrderAndOnAnyThread) {
+  // A chain of three turning and moving nodes; asked node after node over rising times (as the
+  // sampler asks), then going back, between kept times, repeating, and from another thread.
+  const std::string text = R"({"nodes": [{"name": "A", "controller": {
+      "position": {"keys": [[0, 0, 0, 0], [300, 7, 1, 2], [900, -3, 4, 0.5]]},
+      "rotation": {"keys": [[0, 0, 0, 0, 1], [600, 0, 0.7071068, 0, 0.7071068]]}},
+    "children": [{"name": "B", "controller": {
+      "rotation": {"keys": [[0, 0, 0, 0, 1], [500, 0.5, 0.5, 0.5, 0.5]]},
+      "scale": {"keys": [[0, 1, 1, 1], [900, 2, 0.5, 1]]}},
+      "transform": {"translation": [0, 3, 0]},
+      "children": [{"name": "C", "transform": {"translation": [1, 0, 0]},
+        "controller": {"position": {"keys": [[100, 1, 0, 0], [800, 1, 5, 0]]}}}]}]}]})";
+  auto doc = Load(text);
+  auto reference = Load(text);
+  std::vector<const HostNode*> nodes = {doc->FindNode("A"), doc->FindNode("B"), doc->FindNode("C")};
+  std::vector<const HostNode*> refNodes = {reference->FindNode("A"), reference->FindNode("B"), reference->FindNode("C")};
+  // The reference document answers on a thread of its own, through no timeline.
+  auto expected = [&](size_t i, TimeValue t) {
+    Matrix3 m;
+    std::thread([&] { m = reference->NodeTM(refNodes[i], t); }).join();
+    return m;
+  };
+  std::vector<std::pair<size_t, TimeValue>> asked;
+  for (size_t i = 0; i < nodes.size(); ++i)
+    for (TimeValue t = 0; t <= 900; t += 50) asked.push_back({i, t});
+  for (TimeValue t : {900, 0, 25, 425, 425, 1000, 450}) asked.push_back({2, t});
+  for (auto [i, t] : asked) {
+    const Matrix3 m = doc->NodeTM(nodes[i], t);
+    EXPECT_EQ(m, expected(i, t)) << "node " << i << " t " << t;
+    EXPECT_EQ(doc->NodeTM(nodes[i], t), m);
+  }
+  Matrix3 elsewhere;
+  std::thread([&] { elsewhere = doc->NodeTM(nodes[2], 333); }).join();
+  EXPECT_EQ(elsewhere, expected(2, 333));
+  EXPECT_EQ(doc->NodeTM(nodes[2], 333), elsewhere);
 }
 
 // ---- Pipeline -------------------------------------------------------------------------------
