@@ -46,26 +46,23 @@ int CompareKeys(const aiNodeAnim& a, const import::Channel& b) {
     ADD_FAILURE() << b.node << ": key counts differ";
     return 1;
   }
-  for (unsigned k = 0; k < a.mNumPositionKeys; ++k) {
-    const aiVectorKey& p = a.mPositionKeys[k];
-    const import::VectorKey& q = b.positions[k];
-    if (p.mTime != q.time || !SameBits(p.mValue.x, q.value.x) || !SameBits(p.mValue.y, q.value.y) ||
-        !SameBits(p.mValue.z, q.value.z))
-      report("position", k);
-  }
+  auto vectors = [&](const char* kind, const aiVectorKey* keys, const std::vector<import::VectorKey>& ours) {
+    for (unsigned k = 0; k < ours.size(); ++k) {
+      const aiVectorKey& p = keys[k];
+      const import::VectorKey& q = ours[k];
+      if (p.mTime != q.time || !SameBits(p.mValue.x, q.value.x) || !SameBits(p.mValue.y, q.value.y) ||
+          !SameBits(p.mValue.z, q.value.z))
+        report(kind, k);
+    }
+  };
+  vectors("position", a.mPositionKeys, b.positions);
+  vectors("scaling", a.mScalingKeys, b.scalings);
   for (unsigned k = 0; k < a.mNumRotationKeys; ++k) {
     const aiQuatKey& p = a.mRotationKeys[k];
     const import::QuatKey& q = b.rotations[k];
     if (p.mTime != q.time || !SameBits(p.mValue.w, q.value.w) || !SameBits(p.mValue.x, q.value.x) ||
         !SameBits(p.mValue.y, q.value.y) || !SameBits(p.mValue.z, q.value.z))
       report("rotation", k);
-  }
-  for (unsigned k = 0; k < a.mNumScalingKeys; ++k) {
-    const aiVectorKey& p = a.mScalingKeys[k];
-    const import::VectorKey& q = b.scalings[k];
-    if (p.mTime != q.time || !SameBits(p.mValue.x, q.value.x) || !SameBits(p.mValue.y, q.value.y) ||
-        !SameBits(p.mValue.z, q.value.z))
-      report("scaling", k);
   }
   return differ;
 }
