@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "host/import_scene.h"
+#include "host/parallel.h"
 #include "host/scene_document_data.h"
 #include "platform/atomic_file.h"
 
@@ -533,7 +534,7 @@ class Builder {
   // the first and last values as assimp does outside the keys, or the rest value when the
   // animation leaves the component alone, so clips do not bleed into one another.
   template <class Key, class Value>
-  void ClipKeys(Controller& c, unsigned anim, const Key* keys, size_t count, const float* rest, Value&& value) {
+  void ClipKeys(Controller& c, unsigned anim, const Key* keys, size_t count, const float* rest, Value&& value) const {
     const Interval span = clipTicks_[anim];
     float v[4];
     if (count == 0) {
@@ -550,70 +551,95 @@ class Builder {
     if (c.times.back() < span.end) AddKey(c, span.end, v);
   }
 
+  // One animated node's controllers and how its keys are turned.
+  struct KeyJob {
+    Node* node;
+    const std::vector<std::pair<unsigned, const import::Channel*>>* channels;
+    Matrix3 after, turn;
+    float k;
+    Controller *pos, *rot, *scl;
+  };
+
   void MakeControllers() {
+    // Controllers are made here in one order; their keys are filled below, node by node, on
+    // two cores when there are enough of them (motion capture has hundreds of thousands).
+    std::vector<KeyJob> jobs;
+    size_t totalKeys = 0;
     for (const auto& [an, channels] : animated_) {
       auto found = nodes_.find(an);
       if (found == nodes_.end()) continue;
       Node& node = *found->second;
+      KeyJob job{&node, &channels, after_[&node], {}, 1, nullptr, nullptr, nullptr};
       // Under a folded root A = k Q: p -> p A, R -> R Q, s -> s k; then presented Z-up.
-      const Matrix3 after = after_[&node];
-      float k = 1;
-      if (!IsSimilarity(after, &k)) k = 1;
-      Matrix3 turn = after;
-      for (int i = 0; i < 3; ++i) turn.row[i] = turn.row[i] / k;
-      turn.row[3] = {0, 0, 0};
+      if (!IsSimilarity(job.after, &job.k)) job.k = 1;
+      job.turn = job.after;
+      for (int i = 0; i < 3; ++i) job.turn.row[i] = job.turn.row[i] / job.k;
+      job.turn.row[3] = {0, 0, 0};
 
       Controller* prs = NewController(Controller::Value::Transform, kPrsControllerClass, 1);
       prs->hasValue = false;
       prs->keyInterface = false;
-      Controller* pos = NewController(Controller::Value::Position, kLinearPositionClass, 3);
-      Controller* rot = NewController(Controller::Value::Rotation, kLinearRotationClass, 4);
-      Controller* scl = NewController(Controller::Value::Scale, kLinearScaleClass, 3);
-      prs->position = pos;
-      prs->rotation = rot;
-      prs->scale = scl;
-      // Keys as the clips will add them: each channel's keys and a start and an end per clip.
-      size_t counts[3] = {0, 0, 0};
-      for (const auto& [i, c] : channels) {
-        counts[0] += c->positions.size();
-        counts[1] += c->rotations.size();
-        counts[2] += c->scalings.size();
-      }
-      Controller* parts[3] = {pos, rot, scl};
-      for (int p = 0; p < 3; ++p) {
-        const size_t keys = counts[p] + 2 * s_.animations.size();
-        parts[p]->times.reserve(keys);
-        parts[p]->values.reserve(keys * size_t(parts[p]->width));
-      }
-
-      const float restPos[3] = {node.staticPos.x, node.staticPos.y, node.staticPos.z};
-      const float restRot[4] = {node.staticRot.x, node.staticRot.y, node.staticRot.z, node.staticRot.w};
-      const float restScale[3] = {node.staticScale.x, node.staticScale.y, node.staticScale.z};
-      for (unsigned anim = 0; anim < s_.animations.size(); ++anim) {
-        const import::Channel* ch = nullptr;
-        for (const auto& [i, c] : channels)
-          if (i == anim) ch = c;
-        if (!ch) {
-          ClipKeys(*pos, anim, static_cast<const import::VectorKey*>(nullptr), 0, restPos, [](const Vec3&, float*) {});
-          ClipKeys(*rot, anim, static_cast<const import::QuatKey*>(nullptr), 0, restRot,
-                   [](const import::Quaternion&, float*) {});
-          ClipKeys(*scl, anim, static_cast<const import::VectorKey*>(nullptr), 0, restScale, [](const Vec3&, float*) {});
-          continue;
-        }
-        ClipKeys(*pos, anim, ch->positions.data(), ch->positions.size(), restPos, [&](const Vec3& p, float* v) {
-          const Point3 q = ToPoint(p) * after * kPresentation;
-          v[0] = q.x, v[1] = q.y, v[2] = q.z;
-        });
-        ClipKeys(*rot, anim, ch->rotations.data(), ch->rotations.size(), restRot,
-                 [&](const import::Quaternion& q, float* v) {
-          const Quat r = MatrixToQuat(Present(QuatToMatrix(ToQuat(q)) * turn));
-          v[0] = r.x, v[1] = r.y, v[2] = r.z, v[3] = r.w;
-        });
-        ClipKeys(*scl, anim, ch->scalings.data(), ch->scalings.size(), restScale, [&](const Vec3& s, float* v) {
-          v[0] = s.x * k, v[1] = s.z * k, v[2] = s.y * k;  // the turn exchanges the Y and Z scales
-        });
-      }
+      job.pos = NewController(Controller::Value::Position, kLinearPositionClass, 3);
+      job.rot = NewController(Controller::Value::Rotation, kLinearRotationClass, 4);
+      job.scl = NewController(Controller::Value::Scale, kLinearScaleClass, 3);
+      prs->position = job.pos;
+      prs->rotation = job.rot;
+      prs->scale = job.scl;
       node.controller = prs;
+      for (const auto& [i, c] : channels) totalKeys += c->positions.size() + c->rotations.size() + c->scalings.size();
+      jobs.push_back(job);
+    }
+    ForEachHalf(jobs.size(), WorthTwoCores(totalKeys), [&](size_t begin, size_t end) {
+      for (size_t j = begin; j < end; ++j) FillKeys(jobs[j]);
+    });
+  }
+
+  void FillKeys(const KeyJob& job) const {
+    const Node& node = *job.node;
+    Controller *pos = job.pos, *rot = job.rot, *scl = job.scl;
+    // Keys as the clips will add them: each channel's keys and a start and an end per clip.
+    size_t counts[3] = {0, 0, 0};
+    for (const auto& [i, c] : *job.channels) {
+      counts[0] += c->positions.size();
+      counts[1] += c->rotations.size();
+      counts[2] += c->scalings.size();
+    }
+    Controller* parts[3] = {pos, rot, scl};
+    for (int p = 0; p < 3; ++p) {
+      const size_t keys = counts[p] + 2 * s_.animations.size();
+      parts[p]->times.reserve(keys);
+      parts[p]->values.reserve(keys * size_t(parts[p]->width));
+    }
+
+    const Matrix3& after = job.after;
+    const Matrix3& turn = job.turn;
+    const float k = job.k;
+    const float restPos[3] = {node.staticPos.x, node.staticPos.y, node.staticPos.z};
+    const float restRot[4] = {node.staticRot.x, node.staticRot.y, node.staticRot.z, node.staticRot.w};
+    const float restScale[3] = {node.staticScale.x, node.staticScale.y, node.staticScale.z};
+    for (unsigned anim = 0; anim < s_.animations.size(); ++anim) {
+      const import::Channel* ch = nullptr;
+      for (const auto& [i, c] : *job.channels)
+        if (i == anim) ch = c;
+      if (!ch) {
+        ClipKeys(*pos, anim, static_cast<const import::VectorKey*>(nullptr), 0, restPos, [](const Vec3&, float*) {});
+        ClipKeys(*rot, anim, static_cast<const import::QuatKey*>(nullptr), 0, restRot,
+                 [](const import::Quaternion&, float*) {});
+        ClipKeys(*scl, anim, static_cast<const import::VectorKey*>(nullptr), 0, restScale, [](const Vec3&, float*) {});
+        continue;
+      }
+      ClipKeys(*pos, anim, ch->positions.data(), ch->positions.size(), restPos, [&](const Vec3& p, float* v) {
+        const Point3 q = ToPoint(p) * after * kPresentation;
+        v[0] = q.x, v[1] = q.y, v[2] = q.z;
+      });
+      ClipKeys(*rot, anim, ch->rotations.data(), ch->rotations.size(), restRot,
+               [&](const import::Quaternion& q, float* v) {
+        const Quat r = MatrixToQuat(Present(QuatToMatrix(ToQuat(q)) * turn));
+        v[0] = r.x, v[1] = r.y, v[2] = r.z, v[3] = r.w;
+      });
+      ClipKeys(*scl, anim, ch->scalings.data(), ch->scalings.size(), restScale, [&](const Vec3& s, float* v) {
+        v[0] = s.x * k, v[1] = s.z * k, v[2] = s.y * k;  // the turn exchanges the Y and Z scales
+      });
     }
   }
 
