@@ -5,7 +5,7 @@ namespace vorn::app {
 
 // Restarts the process once with glibc's heap advising transparent huge pages, where the
 // system leaves huge pages to the program's advice and the command reads at least
-// kHugePagesInputBytes. Returns only when it did not restart.
+// kHugePagesInputBytes or converts textures. Returns only when it did not restart.
 void RestartWithHugePages(int argc, char** argv);
 
 // Below this much input the restart costs more than the page faults it saves (measured:

@@ -4,10 +4,14 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
 #include <string_view>
+
+#include "platform/file_system.h"
+#include "platform/ini_file.h"
 
 namespace vorn::app {
 
@@ -69,7 +73,8 @@ uint64_t CommandInputBytes(int argc, const char* const* argv) {
   for (++i; i < argc; ++i) {
     const std::string_view a = argv[i];
     if (a.size() > 1 && a[0] == '-') {
-      const bool takesValue = a == "--config-dir" || a == "--maps-dir" || a == "--set" || a == "--plugin";
+      const bool takesValue =
+          a == "--config-dir" || a == "--maps-dir" || a == "--set" || a == "--plugin" || a == "--importer";
       if (takesValue) ++i;
       continue;
     }
@@ -79,6 +84,32 @@ uint64_t CommandInputBytes(int argc, const char* const* argv) {
     return bytes + SidecarBytes(path, bytes);
   }
   return 0;
+}
+
+bool CommandConvertsTextures(int argc, const char* const* argv) {
+  int i = 1;
+  while (i < argc && argv[i][0] == '-') ++i;
+  if (i >= argc || std::string_view(argv[i]) != "export") return false;
+  std::string configDir;
+  const char* convert = nullptr;  // the last --set of the key wins, as in the export
+  constexpr std::string_view kKey = "TextureConvert=";
+  for (++i; i < argc; ++i) {
+    std::string_view a = argv[i], value;
+    if ((a == "--set" || a == "--config-dir") && i + 1 < argc) {
+      value = argv[++i];
+    } else if (a.starts_with("--set=") || a.starts_with("--config-dir=")) {
+      value = a.substr(a.find('=') + 1);
+      a = a.substr(0, a.find('='));
+    } else {
+      continue;
+    }
+    if (a == "--config-dir") configDir = std::string(value);
+    else if (value.starts_with(kKey)) convert = value.data() + kKey.size();
+  }
+  if (convert) return std::atoi(convert) != 0;
+  if (configDir.empty()) configDir = platform::UserConfigDirectory();
+  platform::IniFile ini;
+  return ini.Load(configDir + "/vorn_max_config.ini") && ini.GetInt("Option", "TextureConvert", 0) != 0;
 }
 
 }  // namespace vorn::app
