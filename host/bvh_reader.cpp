@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "platform/mapped_file.h"
+
 namespace vorn {
 
 namespace {
@@ -521,19 +523,9 @@ bool IsBvhPath(const std::string& path) {
 import::Scene ParseBvh(std::string_view text, const std::string& name) { return Parser(text, name).Run(); }
 
 import::Scene ReadBvh(const std::string& path) {
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) throw std::runtime_error(path + ": cannot open the file");
-  std::string text;
-  if (std::fseek(f, 0, SEEK_END) == 0) {
-    const long size = std::ftell(f);
-    if (size > 0) text.resize(size_t(size));
-    std::rewind(f);
-  }
-  const size_t got = std::fread(text.data(), 1, text.size(), f);
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed || got != text.size()) throw std::runtime_error(path + ": cannot read the file");
-  return ParseBvh(text, path);
+  platform::MappedFile file;
+  if (!file.Open(path)) throw std::runtime_error(path + ": cannot open the file");
+  return ParseBvh(file.Bytes(), path);
 }
 
 }  // namespace vorn

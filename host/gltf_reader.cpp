@@ -2,11 +2,6 @@
 // it is used; anything out of place throws with the file's name, never reads out of bounds.
 #include "host/gltf_reader.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -16,8 +11,11 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+
+#include "platform/mapped_file.h"
 
 namespace vorn {
 
@@ -40,20 +38,6 @@ std::string Lower(std::string s) {
 uint32_t Le32(const char* p) {
   const auto* b = reinterpret_cast<const unsigned char*>(p);
   return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-}
-
-bool ReadWholeFile(const std::string& path, std::string& out) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  bool ok = std::fseek(f, 0, SEEK_END) == 0;
-  const long size = ok ? std::ftell(f) : -1;
-  ok = ok && size >= 0 && std::fseek(f, 0, SEEK_SET) == 0;
-  if (ok) {
-    out.resize(size_t(size));
-    ok = std::fread(out.data(), 1, out.size(), f) == out.size();
-  }
-  std::fclose(f);
-  return ok;
 }
 
 std::string PercentDecode(const std::string& s) {
@@ -338,8 +322,9 @@ class GltfReader {
         data = DataUri(uri, owned_[i], where);
       } else {
         const std::string file = (dir_ / PercentDecode(uri)).string();
-        if (!ReadWholeFile(file, owned_[i])) Fail(where + ": cannot read the buffer file " + file);
-        data = owned_[i];
+        auto& mapped = files_.emplace_back(std::make_unique<platform::MappedFile>());
+        if (!mapped->Open(file)) Fail(where + ": cannot read the buffer file " + file);
+        data = mapped->Bytes();
       }
       if (data.size() < length)
         Fail(where + ": holds " + std::to_string(data.size()) + " bytes, less than its byteLength " + std::to_string(length));
@@ -1034,6 +1019,7 @@ class GltfReader {
   std::string_view bin_;
   bool hasBin_ = false;
   std::vector<std::string> owned_;
+  std::vector<std::unique_ptr<platform::MappedFile>> files_;
   std::vector<std::string_view> buffers_;
   import::Scene scene_;
   size_t defaultMaterial_ = kNone;
@@ -1063,27 +1049,9 @@ import::Scene ReadGltfBytes(std::string_view bytes, const std::string& path) {
 }
 
 import::Scene ReadGltf(const std::string& path) {
-  // Mapped rather than read: a .glb is mostly vertex data, and copying it into fresh memory
-  // costs page faults and a copy of the whole file before any of it is read.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    void* map = ::mmap(nullptr, size_t(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-    ::close(fd);
-    if (map != MAP_FAILED) {
-      struct Unmap {
-        void* p;
-        size_t n;
-        ~Unmap() { ::munmap(p, n); }
-      } unmap{map, size_t(st.st_size)};
-      return ReadGltfBytes(std::string_view(static_cast<const char*>(map), size_t(st.st_size)), path);
-    }
-  } else if (fd >= 0) {
-    ::close(fd);
-  }
-  std::string bytes;
-  if (!ReadWholeFile(path, bytes)) throw std::runtime_error(path + ": cannot read the file");
-  return ReadGltfBytes(bytes, path);
+  platform::MappedFile file;
+  if (!file.Open(path)) throw std::runtime_error(path + ": cannot read the file");
+  return ReadGltfBytes(file.Bytes(), path);
 }
 
 }  // namespace vorn

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "platform/atomic_file.h"
+#include "platform/mapped_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace vorn::platform {
@@ -221,6 +223,31 @@ TEST(FileSystem, UserConfigFolderFollowsXdgThenHome) {
   EXPECT_TRUE(DirectoryExists(fromXdg));
   EXPECT_EQ(fromHome, dir / "home/.config/vorn");
   EXPECT_TRUE(DirectoryExists(fromHome));
+}
+
+// Readers take whole files through MappedFile: mapped, or read through where mapping fails.
+TEST(MappedFile, GivesTheBytesOfFilesPipesAndEmptyFilesAndRefusesWhatItCannotRead) {
+  testing::TempDir dir;
+  const std::string text = std::string(70000, 'x') + "end";
+  WriteText(dir / "big.txt", text);
+  WriteText(dir / "empty.txt", "");
+  MappedFile file;
+  ASSERT_TRUE(file.Open(dir / "big.txt"));
+  EXPECT_EQ(file.Bytes(), text);
+  ASSERT_TRUE(file.Open(dir / "empty.txt"));
+  EXPECT_TRUE(file.Bytes().empty());
+
+  // A pipe cannot be mapped: its bytes are read through, more than one read's worth.
+  const std::string fifo = dir / "pipe";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] { WriteText(fifo, text); });
+  ASSERT_TRUE(file.Open(fifo));
+  writer.join();
+  EXPECT_EQ(file.Bytes(), text);
+
+  EXPECT_FALSE(file.Open(dir / "missing.txt"));
+  EXPECT_TRUE(file.Bytes().empty());
+  EXPECT_FALSE(file.Open(dir.path()));
 }
 
 }  // namespace
