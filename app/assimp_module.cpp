@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/assimp_scene.h"
+#include "importers/assimp_scene.h"
 
 extern "C" __attribute__((visibility("default"))) vorn::SceneDocument* VornLoadAssimpScene(
     const char* path, std::vector<vorn::ImportedClip>* clips, std::string* error) {

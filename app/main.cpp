@@ -14,7 +14,7 @@
 #include "app/plugin_loader.h"
 #include "app/scene_loader.h"
 #include "app/terminal_dialog.h"
-#include "host/assimp_scene.h"
+#include "importers/assimp_scene.h"
 #include "host/scene_document.h"
 #include "platform/console_ui.h"
 #include "platform/file_system.h"

@@ -5,9 +5,9 @@
 #include <stdexcept>
 
 #include "app/plugin_loader.h"
-#include "host/bvh_reader.h"
-#include "host/gltf_reader.h"
-#include "host/import_scene.h"
+#include "importers/bvh_reader.h"
+#include "importers/gltf_reader.h"
+#include "importers/import_scene.h"
 
 namespace vorn::app {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/assimp_scene.h"
+#include "importers/assimp_scene.h"
 
 namespace vorn::app {
 

@@ -1,7 +1,7 @@
 # cmake -DSOURCE_DIR=<root> -P check_layers.cmake: fails when a file includes a header of its
 # own layer's peers or of a layer above it. The order, lowest first; folders joined by "|"
 # share a layer and must not include one another.
-set(layers platform host xformat model scene "mesh|skin|anim" material xfile ui export app)
+set(layers platform host xformat importers model scene "mesh|skin|anim" material xfile ui export app)
 
 set(rank 0)
 foreach(layer ${layers})

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "host/bvh_reader.h"
+#include "importers/bvh_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "host/gltf_reader.h"
+#include "importers/gltf_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {

@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "host/assimp_scene.h"
+#include "importers/assimp_scene.h"
 #include "tests/support/temp_dir.h"
 #include "xformat/inspect.h"
 #include "xformat/xfile_reader.h"

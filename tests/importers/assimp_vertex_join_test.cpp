@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <string>
 
-#include "host/assimp_scene.h"
-#include "host/assimp_vertex_join.h"
+#include "importers/assimp_scene.h"
+#include "importers/assimp_vertex_join.h"
 
 namespace vorn {
 namespace {

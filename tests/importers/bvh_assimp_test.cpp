@@ -13,8 +13,8 @@
 #include <string>
 
 #include "export/driver.h"
-#include "host/assimp_scene.h"
-#include "host/bvh_reader.h"
+#include "importers/assimp_scene.h"
+#include "importers/bvh_reader.h"
 #include "tests/support/temp_dir.h"
 
 namespace vorn {

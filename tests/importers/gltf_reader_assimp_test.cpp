@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "export/driver.h"
-#include "host/assimp_scene.h"
-#include "host/gltf_reader.h"
+#include "importers/assimp_scene.h"
+#include "importers/gltf_reader.h"
 #include "tests/support/temp_dir.h"
 
 namespace vorn {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "export/driver.h"
-#include "host/assimp_scene.h"
+#include "importers/assimp_scene.h"
 #include "scene/node_tree.h"
 #include "tests/support/dx_loader.h"
 #include "tests/support/temp_dir.h"

@@ -2,7 +2,7 @@
 // per frame straight into the keys. Rotation keys are computed in the order of float operations
 // that assimp's keys show (a product of float axis matrices in channel order, then the matrix's
 // quaternion), so that the two importers give the same keys to the last bit.
-#include "host/bvh_reader.h"
+#include "importers/bvh_reader.h"
 
 #include <algorithm>
 #include <charconv>

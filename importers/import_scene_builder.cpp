@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <unordered_map>
 
-#include "host/import_scene.h"
+#include "importers/import_scene.h"
 #include "host/parallel.h"
 #include "host/scene_document_data.h"
 #include "platform/atomic_file.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/import_scene.h"
+#include "importers/import_scene.h"
 #include "host/scene_document.h"
 
 struct aiScene;

@@ -1,4 +1,4 @@
-#include "host/assimp_vertex_join.h"
+#include "importers/assimp_vertex_join.h"
 
 #include <assimp/Importer.hpp>
 #include <assimp/mesh.h>

@@ -1,7 +1,7 @@
 // The glTF reader on small files made here: how accessors, primitives, nodes, materials, skins
 // and animations become import records, and that every kind of malformed file is refused with
 // a message naming it.
-#include "host/gltf_reader.h"
+#include "importers/gltf_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Reads a file through assimp and hands its scene over as imported-scene records; the records
 // are made into the host's by BuildImportedScene, as for the readers of our own.
-#include "host/assimp_scene.h"
+#include "importers/assimp_scene.h"
 
 #include <assimp/config.h>
 #include <assimp/postprocess.h>
@@ -11,7 +11,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "host/assimp_vertex_join.h"
+#include "importers/assimp_vertex_join.h"
 
 namespace vorn {
 

@@ -1,13 +1,13 @@
 // The parts of the importer the command-line host needs before, or without, assimp: which
 // loader a file goes to, and the settings an imported scene's clips give. They live apart from
-// host/assimp_scene.cpp so that the host starts without loading assimp.
+// importers/assimp_scene.cpp so that the host starts without loading assimp.
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "host/assimp_scene.h"
+#include "importers/assimp_scene.h"
 #include "platform/ini_file.h"
 
 namespace vorn {

@@ -1,6 +1,6 @@
 // BVH takes as the reader turns them into imported-scene records: the hierarchy and its End
 // Sites, keys per frame in channel order, and the messages for malformed files.
-#include "host/bvh_reader.h"
+#include "importers/bvh_reader.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "host/import_scene.h"
+#include "importers/import_scene.h"
 
 namespace vorn {
 

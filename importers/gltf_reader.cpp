@@ -1,6 +1,6 @@
 // Reads glTF 2.0 into import::Scene. Every index and byte range the file gives is checked before
 // it is used; anything out of place throws with the file's name, never reads out of bounds.
-#include "host/gltf_reader.h"
+#include "importers/gltf_reader.h"
 
 #include <algorithm>
 #include <array>
