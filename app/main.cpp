@@ -83,7 +83,9 @@ int RunExport(const ExportArgs& a) {
       if (eq == std::string::npos || eq == 0) return Fail(2, "--set needs KEY=VALUE, not '" + s + "'");
       ini.Set("Option", s.substr(0, eq), s.substr(eq + 1));
     }
-    if (!ini.Save(overlayDir + "/" + kSettingsFile)) return Fail(2, "cannot write the settings overrides");
+    // A scratch copy, not flushed to disk as the settings file is: that costs more than a small export.
+    if (!vorn::platform::WriteScratchFile(overlayDir + "/" + kSettingsFile, ini.Text()))
+      return Fail(2, "cannot write the settings overrides");
     settingsDir = overlayDir;
   }
   scene->SetDirectory(vorn::kHostPluginConfigDir, settingsDir);

@@ -130,6 +130,21 @@ bool TruncateFile(const std::string& path) {
   return ::close(fd) == 0;
 }
 
+bool WriteScratchFile(const std::string& path, std::string_view bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const bool ok = ::close(fd) == 0 && done == bytes.size();
+  if (!ok) ::unlink(path.c_str());
+  return ok;
+}
+
 std::optional<std::string> LongPathName(const std::string& path) {
   if (path.empty()) return std::nullopt;
   // A link as the last part stays a link: the file is written in place of it, not where it points.

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/atomic_file.h"
@@ -52,6 +53,10 @@ void ReportNotWritten(const std::string& path, int error);
 // Opens the file for writing and closes it, leaving it empty. Not atomic: to replace a file's
 // content, write the new content whole with WriteFileAtomic or IniFile::Save instead.
 bool TruncateFile(const std::string& path);
+
+// Creates a new file holding bytes, for this run only: not flushed to disk, since nothing is lost
+// when it is lost. Fails on an existing file; a partly written file is removed.
+bool WriteScratchFile(const std::string& path, std::string_view bytes);
 
 // The absolute canonical form of path when the file exists, or when its folder exists or the file
 // is a symbolic link (then the folder's canonical form followed by the file name). Nothing when neither exists or the result

@@ -37,6 +37,14 @@ TEST(FileSystem, AttributesAndFolderCreation) {
   ASSERT_TRUE(TruncateFile(dir / "f"));
   EXPECT_EQ(ReadText(dir / "f"), "");
   EXPECT_FALSE(TruncateFile(dir / "none/f"));
+
+  // A scratch file is new and whole, or not there at all.
+  ASSERT_TRUE(WriteScratchFile(dir / "s", "[Option]\nXFileType=0\n"));
+  EXPECT_EQ(ReadText(dir / "s"), "[Option]\nXFileType=0\n");
+  EXPECT_FALSE(WriteScratchFile(dir / "s", "other"));
+  EXPECT_EQ(ReadText(dir / "s"), "[Option]\nXFileType=0\n");
+  EXPECT_FALSE(WriteScratchFile(dir / "none/s", "x"));
+  EXPECT_FALSE(PathExists(dir / "none/s"));
 }
 
 TEST(FileSystem, ListingIsSortedAndMarksFolders) {
