@@ -1,5 +1,5 @@
-// One pass over the text: the hierarchy into a flat joint list, then one line of channel values
-// per frame straight into the keys. Rotation keys are computed in the order of float operations
+// The hierarchy into a flat joint list, then one line of channel values per frame straight into
+// the keys, the two halves of a long take side by side. Rotation keys are computed in the order of float operations
 // that assimp's keys show (a product of float axis matrices in channel order, then the matrix's
 // quaternion), so that the two importers give the same keys to the last bit.
 #include "importers/bvh_reader.h"
@@ -8,10 +8,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <unordered_map>
 #include <utility>
 
+#include "host/parallel.h"
 #include "platform/mapped_file.h"
 
 namespace vorn {
@@ -241,8 +243,9 @@ class Parser {
   }
 
  private:
-  [[noreturn]] void Fail(const std::string& what) const {
-    throw std::runtime_error(name_ + ":" + std::to_string(line_) + ": " + what);
+  [[noreturn]] void Fail(const std::string& what) const { FailAt(line_, what); }
+  [[noreturn]] void FailAt(long line, const std::string& what) const {
+    throw std::runtime_error(name_ + ":" + std::to_string(line) + ": " + what);
   }
   static std::string Quote(std::string_view w) {
     if (w.empty()) return "the end of the file";
@@ -427,76 +430,92 @@ class Parser {
   }
 
   void ReadFrames(import::Scene& scene) {
+    // Every frame's line is found first, so that the values of the two halves of the take can be
+    // read side by side, each key written at its frame's place.
+    struct FrameLine {
+      const char* begin;
+      long line;
+    };
+    std::vector<FrameLine> lines;
+    // No more lines are reserved than the rest of the text can hold (two bytes a value at least).
+    const size_t room = size_t(end_ - p_) / 2 / size_t(std::max(valuesPerFrame_, 1)) + 1;
+    lines.reserve(std::min(size_t(frames_), room));
+    for (long f = 0; f < frames_; ++f) {
+      for (;;) {  // blank lines between frames are skipped
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\r')) ++p_;
+        if (p_ == end_)
+          Fail("the file ends after " + std::to_string(f) + " of " + std::to_string(frames_) + " frames");
+        if (*p_ != '\n') break;
+        ++line_;
+        ++p_;
+      }
+      lines.push_back({p_, line_});
+      const void* nl = std::memchr(p_, '\n', size_t(end_ - p_));
+      p_ = nl ? static_cast<const char*>(nl) + 1 : end_;
+      ++line_;
+    }
+
     import::Animation& anim = scene.animations.emplace_back();
     anim.name = "Motion";
     anim.ticksPerSecond = 1.0 / double(frameTime_);
     anim.duration = double(frames_ - 1);
-    // No more keys are reserved than the rest of the text can hold (two bytes a value at least).
-    const size_t room = size_t(end_ - p_) / 2 / size_t(std::max(valuesPerFrame_, 1)) + 1;
-    const size_t reserve = std::min(size_t(frames_), room);
+    const size_t frames = size_t(frames_);
     anim.channels.resize(order_.size());
     std::vector<bool> moves(order_.size());
     for (size_t i = 0; i < order_.size(); ++i) {
       const Joint& j = joints_[size_t(order_[i])];
       import::Channel& ch = anim.channels[i];
       ch.node = j.name;
-      ch.rotations.reserve(reserve);
+      ch.rotations.resize(frames);
       moves[i] = std::any_of(j.channels.begin(), j.channels.end(), [](const ChannelSlot& c) { return !c.rotation; });
       if (moves[i]) {
-        ch.positions.reserve(reserve);
+        ch.positions.resize(frames);
       } else {
         ch.positions.push_back({0, {j.offset[0], j.offset[1], j.offset[2]}});
       }
       ch.scalings.push_back({0, {1, 1, 1}});
     }
 
-    std::vector<float> values(static_cast<size_t>(valuesPerFrame_));
-    for (long f = 0; f < frames_; ++f) {
-      ReadFrameLine(f, values.data());
-      const double time = double(f);
-      for (size_t i = 0; i < order_.size(); ++i) {
-        const Joint& j = joints_[size_t(order_[i])];
-        const float* v = values.data() + j.firstValue;
-        import::Channel& ch = anim.channels[i];
-        ch.rotations.push_back({time, FrameRotation(j, v)});
-        if (moves[i]) {
-          // An axis without a channel keeps the joint's offset.
-          float pos[3] = {j.offset[0], j.offset[1], j.offset[2]};
-          for (size_t c = 0; c < j.channels.size(); ++c)
-            if (!j.channels[c].rotation) pos[int(j.channels[c].axis)] = v[c];
-          ch.positions.push_back({time, {pos[0], pos[1], pos[2]}});
+    // A fault in the first half is thrown rather than one in the second: the earliest wins.
+    ForEachHalf(frames, WorthTwoCores(frames * size_t(valuesPerFrame_)), [&](size_t first, size_t last) {
+      std::vector<float> values(static_cast<size_t>(valuesPerFrame_));
+      for (size_t f = first; f < last; ++f) {
+        ReadFrameLine(lines[f].begin, lines[f].line, long(f), values.data());
+        const double time = double(f);
+        for (size_t i = 0; i < order_.size(); ++i) {
+          const Joint& j = joints_[size_t(order_[i])];
+          const float* v = values.data() + j.firstValue;
+          import::Channel& ch = anim.channels[i];
+          ch.rotations[f] = {time, FrameRotation(j, v)};
+          if (moves[i]) {
+            // An axis without a channel keeps the joint's offset.
+            float pos[3] = {j.offset[0], j.offset[1], j.offset[2]};
+            for (size_t c = 0; c < j.channels.size(); ++c)
+              if (!j.channels[c].rotation) pos[int(j.channels[c].axis)] = v[c];
+            ch.positions[f] = {time, {pos[0], pos[1], pos[2]}};
+          }
         }
       }
-    }
+    });
   }
 
-  // One frame's values from its own line; blank lines between frames are skipped.
-  void ReadFrameLine(long frame, float* values) {
-    for (;;) {
-      while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\r')) ++p_;
-      if (p_ == end_)
-        Fail("the file ends after " + std::to_string(frame) + " of " + std::to_string(frames_) + " frames");
-      if (*p_ != '\n') break;
-      ++line_;
-      ++p_;
-    }
+  // One frame's values from its line, which starts with a value at p. Changes no state: the
+  // two halves of a take are read at once.
+  void ReadFrameLine(const char* p, long line, long frame, float* values) const {
     for (int i = 0; i < valuesPerFrame_; ++i) {
-      while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\r')) ++p_;
-      if (p_ == end_ || *p_ == '\n')
-        Fail("frame " + std::to_string(frame + 1) + " has " + std::to_string(i) + " values, the hierarchy has " +
-             std::to_string(valuesPerFrame_) + " channels");
-      const char* b = p_;
-      while (p_ < end_ && !(*p_ == ' ' || *p_ == '\t' || *p_ == '\r' || *p_ == '\n')) ++p_;
-      values[i] = ParseFloat({b, size_t(p_ - b)}, "a channel value");
+      while (p < end_ && (*p == ' ' || *p == '\t' || *p == '\r')) ++p;
+      if (p == end_ || *p == '\n')
+        FailAt(line, "frame " + std::to_string(frame + 1) + " has " + std::to_string(i) +
+                         " values, the hierarchy has " + std::to_string(valuesPerFrame_) + " channels");
+      const char* b = p;
+      while (p < end_ && !(*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')) ++p;
+      const std::string_view w(b, size_t(p - b));
+      if (!ReadDecimal(w, values[i])) FailAt(line, "expected a channel value, found " + Quote(w));
     }
-    while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\r')) ++p_;
-    if (p_ < end_ && *p_ != '\n')
-      Fail("frame " + std::to_string(frame + 1) + " has more values than the hierarchy's " +
-           std::to_string(valuesPerFrame_) + " channels");
-    if (p_ < end_) {
-      ++p_;
-      ++line_;
-    }
+    while (p < end_ && (*p == ' ' || *p == '\t' || *p == '\r')) ++p;
+    if (p < end_ && *p != '\n')
+      FailAt(line, "frame " + std::to_string(frame + 1) + " has more values than the hierarchy's " +
+                       std::to_string(valuesPerFrame_) + " channels");
   }
 
   const char* p_;

@@ -316,6 +316,42 @@ TEST(BvhReaderTest, MalformedFilesNameFileLineAndFault) {
   }
 }
 
+// A take long enough to be read on two cores: kTake's three frames over and over.
+TEST(BvhReaderTest, LongTakesReadInHalvesKeepFrameOrderAndTheEarliestFault) {
+  const std::string head = std::string(kTake).substr(0, std::string(kTake).find("Frames: 3"));
+  const std::string frames[3] = {"0 0 0 0 0 0 10 0 0 0 20 0\n", "1 2 3 30 0 0 0 0 90 0 0 0\n",
+                                 "4.5 -5 6 0 0 90 0 90 0 0 0 -30\n"};
+  constexpr int kFrames = 9000;
+  const int firstFrameLine = 28;
+  auto take = [&](int badA, int badB) {
+    std::string t = head + "Frames: " + std::to_string(kFrames) + "\nFrame Time: 0.04\n";
+    for (int f = 0; f < kFrames; ++f) t += f == badA || f == badB ? "1 2 x 0 0 0 0 0 0 0 0 0\n" : frames[f % 3];
+    return t;
+  };
+  const import::Scene scene = ParseBvh(take(-1, -1), "take.bvh");
+  ASSERT_EQ(scene.animations.size(), 1u);
+  for (const import::Channel& ch : scene.animations[0].channels) {
+    ASSERT_EQ(ch.rotations.size(), size_t(kFrames)) << ch.node;
+    for (int f = 0; f < kFrames; ++f) {
+      const import::QuatKey& k = ch.rotations[size_t(f)];
+      const import::QuatKey& first = ch.rotations[size_t(f % 3)];
+      ASSERT_EQ(k.time, double(f)) << ch.node;
+      ASSERT_TRUE(k.value.w == first.value.w && k.value.x == first.value.x && k.value.y == first.value.y &&
+                  k.value.z == first.value.z)
+          << ch.node << " frame " << f;
+    }
+  }
+  const import::Channel& hips = scene.animations[0].channels[0];
+  ASSERT_EQ(hips.positions.size(), size_t(kFrames));
+  EXPECT_EQ(hips.positions[8000].value.x, 4.5f);  // 8000 % 3 == 2
+
+  auto fault = [&](int frame) {
+    return "take.bvh:" + std::to_string(firstFrameLine + frame) + ": expected a channel value, found \"x\"";
+  };
+  EXPECT_EQ(Error(take(8000, -1)), fault(8000));
+  EXPECT_EQ(Error(take(10, 8000)), fault(10));
+}
+
 TEST(BvhReaderTest, FileNamesByExtension) {
   EXPECT_TRUE(IsBvhPath("walk.bvh"));
   EXPECT_TRUE(IsBvhPath("/takes/WALK.BVH"));
