@@ -137,8 +137,15 @@ void TriangulatePolygon(const Vec3* pos, const uint32_t* idx, int max, std::vect
     }
     out.push_back(t);
   }
-  for (size_t i = first; i < out.size(); ++i)
-    for (uint32_t& v : out[i]) v = idx[v];
+  // A triangle starting where the one before it starts is turned to start at its last corner,
+  // so that no two in a row share their first vertex (assimp's polygon marking).
+  uint32_t last = std::numeric_limits<uint32_t>::max();
+  for (size_t i = first; i < out.size(); ++i) {
+    Triangle& t = out[i];
+    for (uint32_t& v : t) v = idx[v];
+    if (t[0] == last) t = {t[2], t[0], t[1]};
+    last = t[0];
+  }
 }
 
 uint32_t PositionHash(const Vec3& p) {

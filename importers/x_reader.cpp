@@ -12,10 +12,12 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 #include "importers/x_mesh_build.h"
 #include "platform/mapped_file.h"
+#include "xformat/mszip.h"
 #include "xformat/standard_templates.h"
 #include "xformat/xfile_reader.h"
 
@@ -253,6 +255,52 @@ class Values {
   const std::string& where_;
 };
 
+// The line number assimp's parser has reached at the start of a text line: one per '\n' before
+// it, and one more for each comment (and the header's line) ended by "\r\n", whose '\r' it
+// counts as a line end of its own. Lines are asked for in increasing order.
+class AssimpLines {
+ public:
+  // body: the text after the 16-byte header; headerLine: whether the rest of the header's line
+  // is skipped (plain text, not compressed text).
+  AssimpLines(std::string_view body, bool headerLine) : text_(body) {
+    if (headerLine) SkipComment();
+  }
+
+  int At(uint32_t line) {
+    while (line_ < line && pos_ < text_.size()) {
+      // one line: a comment in it (outside strings) runs to its end
+      bool quoted = false;
+      while (pos_ < text_.size() && text_[pos_] != '\n') {
+        const char c = text_[pos_];
+        if (c == '"') quoted = !quoted;
+        if (!quoted && (c == '#' || (c == '/' && pos_ + 1 < text_.size() && text_[pos_ + 1] == '/'))) {
+          SkipComment();
+          break;
+        }
+        ++pos_;
+      }
+      if (pos_ < text_.size() && text_[pos_] == '\n') ++pos_;
+      ++line_;
+    }
+    return int(line) - 1 + extra_;
+  }
+
+ private:
+  // To the comment's line end, counting a '\r' there; the '\n' after it is left to the line.
+  void SkipComment() {
+    while (pos_ < text_.size() && text_[pos_] != '\n' && text_[pos_] != '\r') ++pos_;
+    if (pos_ < text_.size() && text_[pos_] == '\r') {
+      ++extra_;
+      ++pos_;
+    }
+  }
+
+  std::string_view text_;
+  size_t pos_ = 0;
+  uint32_t line_ = 1;
+  int extra_ = 0;
+};
+
 class TreeReader {
  public:
   TreeReader(const XFileTree& tree, const std::string& path) : tree_(tree), path_(path) {
@@ -271,10 +319,13 @@ class TreeReader {
     }
   }
 
-  // assimp counts lines from the end of the header's line, twice when it ends in "\r\n", and
-  // in binary files not at all.
-  void SetCrlfHeader(bool crlf) {
-    lineBias_ = tree_.encoding == "txt" ? (crlf ? 0 : -1) : tree_.encoding == "tzip" ? -1 : 0;
+  // Unnamed materials are named by the line assimp has counted to (none in binary files).
+  void SetText(std::string_view body, bool headerLine) { lines_.emplace(body, headerLine); }
+  bool HasUnnamedMaterial() const {
+    for (const XTreeObject& o : tree_.objects)
+      if (!o.isReference && o.templateIndex >= 0 && kinds_[size_t(o.templateIndex)] == Kind::Material && o.name.empty())
+        return true;
+    return false;
   }
 
   Parsed Run() {
@@ -472,7 +523,7 @@ class TreeReader {
   SourceMaterial Material(uint32_t o) {
     SourceMaterial mat;
     mat.name = Obj(o).name;
-    if (mat.name.empty()) mat.name = "material" + std::to_string(std::max(0, int(Obj(o).line) + lineBias_));
+    if (mat.name.empty()) mat.name = "material" + std::to_string(lines_ && Obj(o).line > 0 ? lines_->At(Obj(o).line) : 0);
     Values v(tree_.Data(Obj(o)), Where(o));
     v.Floats(&mat.diffuse.r, 4);
     mat.power = v.F32();
@@ -552,7 +603,7 @@ class TreeReader {
   const XFileTree& tree_;
   const std::string& path_;
   std::vector<Kind> kinds_;
-  int lineBias_ = 0;
+  std::optional<AssimpLines> lines_;
   Parsed out_;
 };
 
@@ -667,7 +718,10 @@ class Converter {
     if (p_.hasRoot) CreateNode(p_.root, scene_.root);
     CreateAnimations();
     if (!p_.globalMeshes.empty()) {
-      if (!p_.hasRoot) scene_.root.name = "$dummy_node";
+      if (!p_.hasRoot) {
+        scene_.root.name = "$dummy_node";
+        MakeLeftHanded(scene_.root.transform);
+      }
       CreateMeshes(p_.globalMeshes, scene_.root);
     } else if (!p_.hasRoot) {
       throw std::runtime_error("the file holds no frame and no mesh");
@@ -854,9 +908,13 @@ import::Scene ReadXBytes(std::string_view bytes, const std::string& path) {
   const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
   if (!ReadXFile(data, bytes.size(), options, &tree, &error)) throw std::runtime_error(path + ": " + error);
   TreeReader reader(tree, path);
-  // assimp counts the header's line end twice when it is "\r\n"
-  const size_t end = bytes.find_first_of("\r\n", 16);
-  reader.SetCrlfHeader(end != std::string_view::npos && bytes[end] == '\r' && end + 1 < bytes.size() && bytes[end + 1] == '\n');
+  std::vector<uint8_t> inflated;
+  if (tree.encoding == "txt") {
+    reader.SetText(bytes.substr(16), true);
+  } else if (tree.encoding == "tzip" && reader.HasUnnamedMaterial()) {
+    if (MszipDecompress(data, bytes.size(), &inflated, &error))
+      reader.SetText({reinterpret_cast<const char*>(inflated.data()), inflated.size()}, false);
+  }
   Parsed parsed = reader.Run();
   try {
     return Converter(parsed).Run();

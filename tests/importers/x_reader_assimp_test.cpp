@@ -203,8 +203,13 @@ void CompareFile(const fs::path& file) {
   SCOPED_TRACE(file.string());
   Assimp::Importer importer;
   const aiScene* theirs = ReadAssimpFile(importer, file.string());
-  ASSERT_TRUE(theirs && theirs->mRootNode) << importer.GetErrorString();
   const import::Scene ours = ReadX(file.string());
+  if (!theirs || !theirs->mRootNode) {
+    // assimp refuses a file of frames and animation without meshes; its frames still export.
+    EXPECT_NE(std::string(importer.GetErrorString()).find("mNumMeshes is 0"), std::string::npos) << importer.GetErrorString();
+    EXPECT_TRUE(ours.meshes.empty());
+    return;
+  }
   Compare(*theirs, ours).Run();
 
   std::vector<ImportedClip> theirClips, ourClips;
