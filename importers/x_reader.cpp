@@ -163,45 +163,27 @@ enum class Kind : uint8_t {
 struct KindName {
   const char* name;
   Kind kind;
-  bool standardLayout;  // its data is read, so its members must be the standard ones
 };
 constexpr KindName kKinds[] = {
-    {"Frame", Kind::Frame, false},
-    {"FrameTransformMatrix", Kind::FrameTransformMatrix, true},
-    {"Mesh", Kind::Mesh, true},
-    {"MeshNormals", Kind::MeshNormals, true},
-    {"MeshTextureCoords", Kind::MeshTextureCoords, true},
-    {"MeshVertexColors", Kind::MeshVertexColors, true},
-    {"MeshMaterialList", Kind::MeshMaterialList, true},
-    {"Material", Kind::Material, true},
-    {"TextureFilename", Kind::TextureFilename, false},
-    {"NormalmapFilename", Kind::NormalmapFilename, false},
-    {"SkinWeights", Kind::SkinWeights, true},
-    {"AnimTicksPerSecond", Kind::AnimTicksPerSecond, true},
-    {"AnimationSet", Kind::AnimationSet, false},
-    {"Animation", Kind::Animation, false},
-    {"AnimationKey", Kind::AnimationKey, true},
+    {"Frame", Kind::Frame},
+    {"FrameTransformMatrix", Kind::FrameTransformMatrix},
+    {"Mesh", Kind::Mesh},
+    {"MeshNormals", Kind::MeshNormals},
+    {"MeshTextureCoords", Kind::MeshTextureCoords},
+    {"MeshVertexColors", Kind::MeshVertexColors},
+    {"MeshMaterialList", Kind::MeshMaterialList},
+    {"Material", Kind::Material},
+    {"TextureFilename", Kind::TextureFilename},
+    {"NormalmapFilename", Kind::NormalmapFilename},
+    {"SkinWeights", Kind::SkinWeights},
+    {"AnimTicksPerSecond", Kind::AnimTicksPerSecond},
+    {"AnimationSet", Kind::AnimationSet},
+    {"Animation", Kind::Animation},
+    {"AnimationKey", Kind::AnimationKey},
 };
 
-bool SameLayout(const TemplateRegistry& ra, const XTemplate& a, const TemplateRegistry& rb, const XTemplate& b,
-                int depth = 0) {
-  if (a.members.size() != b.members.size() || depth > 16) return false;
-  for (size_t i = 0; i < a.members.size(); ++i) {
-    const XTemplateMember &x = a.members[i], &y = b.members[i];
-    if (x.type != y.type || x.isArray != y.isArray || x.dimCount != y.dimCount) return false;
-    for (uint32_t d = 0; d < x.dimCount; ++d) {
-      const XArrayDim &dx = a.dims[x.firstDim + d], &dy = b.dims[y.firstDim + d];
-      if (dx.size != dy.size || dx.member != dy.member) return false;
-    }
-    if (x.type == XMemberType::Template &&
-        !SameLayout(ra, ra.At(size_t(x.templateIndex)), rb, rb.At(size_t(y.templateIndex)), depth + 1))
-      return false;
-  }
-  return true;
-}
-
 // An object's data bytes, read value by value in template order; bounds are checked (the reader
-// made them fit the template, which was checked to be the standard one).
+// made them fit the template).
 class Values {
  public:
   Values(std::span<const uint8_t> bytes, const std::string& where) : p_(bytes.data()), left_(bytes.size()), where_(where) {}
@@ -304,16 +286,16 @@ class AssimpLines {
 class TreeReader {
  public:
   TreeReader(const XFileTree& tree, const std::string& path) : tree_(tree), path_(path) {
+    // Data objects take the first template of their name, the standard one where there is one;
+    // a file's own file-name template must hold the name first.
     kinds_.assign(tree.templates.Count(), Kind::Other);
-    const TemplateRegistry& standard = StandardRegistry();
     for (size_t i = 0; i < tree.templates.Count(); ++i) {
       const XTemplate& t = tree.templates.At(i);
       for (const KindName& k : kKinds) {
-        if (t.name != k.name) continue;
-        const XTemplate* s = standard.Find(std::string_view(k.name));
-        const bool stringMember = !t.members.empty() && t.members[0].type == XMemberType::String && !t.members[0].isArray;
-        const bool fits = k.standardLayout ? s && SameLayout(tree.templates, t, standard, *s) : k.kind == Kind::TextureFilename || k.kind == Kind::NormalmapFilename ? stringMember : true;
-        if (!fits) Fail("template " + t.name + " is not the standard one, its data cannot be read");
+        if (t.name != k.name || tree.templates.IndexOf(std::string_view(t.name)) != int32_t(i)) continue;
+        if (k.kind == Kind::NormalmapFilename &&
+            (t.members.empty() || t.members[0].type != XMemberType::String || t.members[0].isArray))
+          Fail("template " + t.name + " does not start with the file name");
         kinds_[i] = k.kind;
       }
     }
@@ -802,8 +784,6 @@ class Converter {
       const SourceMesh& src = p_.meshes[index];
       std::vector<SourceMaterial>& materials = p_.materialsOf[index];
       ConvertMaterials(materials);
-      if (!src.faceMaterials.empty() && materials.empty())
-        throw std::runtime_error("a mesh's material list holds no material");
       const size_t count = std::max<size_t>(materials.size(), 1);
       for (size_t b = 0; b < count; ++b) {
         faces.clear();
