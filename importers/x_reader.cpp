@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -19,7 +18,6 @@
 #include "importers/x_mesh_build.h"
 #include "platform/mapped_file.h"
 #include "xformat/mszip.h"
-#include "xformat/standard_templates.h"
 #include "xformat/xfile_reader.h"
 
 namespace vorn {
@@ -125,11 +123,21 @@ constexpr KindName kKinds[] = {
     {"AnimationKey", Kind::AnimationKey},
 };
 
+// "Mesh 'body' (line 12)": an object as messages name it.
+std::string ObjectWhere(const XFileTree& tree, uint32_t o) {
+  const XTreeObject& x = tree.objects[o];
+  std::string w = x.isReference ? std::string("reference") : tree.templates.At(size_t(x.templateIndex)).name;
+  if (!x.name.empty()) w += " '" + x.name + "'";
+  if (x.line > 0) w += " (line " + std::to_string(x.line) + ")";
+  return w;
+}
+
 // An object's data bytes, read value by value in template order; bounds are checked (the reader
 // made them fit the template).
 class Values {
  public:
-  Values(std::span<const uint8_t> bytes, const std::string& where) : p_(bytes.data()), left_(bytes.size()), where_(where) {}
+  Values(const XFileTree& tree, uint32_t o)
+      : p_(tree.Data(tree.objects[o]).data()), left_(tree.Data(tree.objects[o]).size()), tree_(tree), object_(o) {}
 
   uint32_t U32() {
     uint32_t v;
@@ -175,11 +183,12 @@ class Values {
     left_ -= n;
     return at;
   }
-  [[noreturn]] void Short() const { throw std::runtime_error(where_ + ": its data ends early"); }
+  [[noreturn]] void Short() const { throw std::runtime_error(ObjectWhere(tree_, object_) + ": its data ends early"); }
 
   const uint8_t* p_;
   size_t left_;
-  const std::string& where_;
+  const XFileTree& tree_;
+  uint32_t object_;
 };
 
 // The line number assimp's parser has reached at the start of a text line: one per '\n' before
@@ -264,7 +273,7 @@ class TreeReader {
           break;
         case Kind::Material: out_.globalMaterials.push_back(Material(o)); break;
         case Kind::AnimTicksPerSecond: {
-          Values v(tree_.Data(Obj(o)), Where(o));
+          Values v(tree_, o);
           out_.ticksPerSecond = v.U32();
           break;
         }
@@ -281,13 +290,7 @@ class TreeReader {
     const XTreeObject& x = Obj(o);
     return x.isReference || x.templateIndex < 0 ? Kind::Other : kinds_[size_t(x.templateIndex)];
   }
-  std::string Where(uint32_t o) const {
-    const XTreeObject& x = Obj(o);
-    std::string w = x.isReference ? std::string("reference") : tree_.templates.At(size_t(x.templateIndex)).name;
-    if (!x.name.empty()) w += " '" + x.name + "'";
-    if (x.line > 0) w += " (line " + std::to_string(x.line) + ")";
-    return w;
-  }
+  std::string Where(uint32_t o) const { return ObjectWhere(tree_, o); }
   [[noreturn]] void Fail(const std::string& what) const { throw std::runtime_error(path_ + ": " + what); }
   [[noreturn]] void Fail(uint32_t o, const std::string& what) const { Fail(Where(o) + ": " + what); }
 
@@ -298,7 +301,7 @@ class TreeReader {
       switch (KindOf(c)) {
         case Kind::Frame: Frame(c, &node); break;
         case Kind::FrameTransformMatrix: {
-          Values v(tree_.Data(Obj(c)), Where(c));
+          Values v(tree_, c);
           node.transform = v.Matrix();
           break;
         }
@@ -324,10 +327,9 @@ class TreeReader {
   }
 
   size_t Mesh(uint32_t o) {
-    const std::string where = Where(o);
     SourceMesh m;
     std::vector<SourceMaterial> materials;
-    Values v(tree_.Data(Obj(o)), where);
+    Values v(tree_, o);
     const uint32_t vertices = v.U32();
     if (size_t{vertices} * 12 > v.Left()) Fail(o, "its data ends early");
     m.positions.resize(vertices);
@@ -355,7 +357,7 @@ class TreeReader {
         case Kind::MeshNormals: Normals(c, m); break;
         case Kind::MeshTextureCoords: {
           if (m.uvSets == kMaxSets) Fail(c, "more than 8 sets of texture coordinates");
-          Values t(tree_.Data(Obj(c)), Where(c));
+          Values t(tree_, c);
           const uint32_t n = t.U32();
           if (n != vertices) Fail(c, std::to_string(n) + " texture coordinates for " + std::to_string(vertices) + " vertices");
           auto& set = m.uvs[m.uvSets++];
@@ -365,7 +367,7 @@ class TreeReader {
         }
         case Kind::MeshVertexColors: {
           if (m.colorSets == kMaxSets) Fail(c, "more than 8 sets of vertex colours");
-          Values t(tree_.Data(Obj(c)), Where(c));
+          Values t(tree_, c);
           const uint32_t n = t.U32();
           if (n != vertices) Fail(c, std::to_string(n) + " vertex colours for " + std::to_string(vertices) + " vertices");
           auto& set = m.colors[m.colorSets++];
@@ -394,7 +396,7 @@ class TreeReader {
   }
 
   void Normals(uint32_t o, SourceMesh& m) {
-    Values v(tree_.Data(Obj(o)), Where(o));
+    Values v(tree_, o);
     const uint32_t count = v.U32();
     if (size_t{count} * 12 > v.Left()) Fail(o, "its data ends early");
     m.normals.resize(count);
@@ -421,7 +423,7 @@ class TreeReader {
   }
 
   void MaterialList(uint32_t o, SourceMesh& m, std::vector<SourceMaterial>& materials) {
-    Values v(tree_.Data(Obj(o)), Where(o));
+    Values v(tree_, o);
     v.U32();  // the material count; the materials that follow count
     const uint32_t n = v.U32();
     const uint32_t faces = m.FaceCount();
@@ -451,7 +453,7 @@ class TreeReader {
     SourceMaterial mat;
     mat.name = Obj(o).name;
     if (mat.name.empty()) mat.name = "material" + std::to_string(lines_ && Obj(o).line > 0 ? lines_->At(Obj(o).line) : 0);
-    Values v(tree_.Data(Obj(o)), Where(o));
+    Values v(tree_, o);
     v.Floats(&mat.diffuse.r, 4);
     mat.power = v.F32();
     mat.specular = v.Vector();
@@ -459,7 +461,7 @@ class TreeReader {
     for (uint32_t c = Obj(o).firstChild; c != kNoObject; c = Obj(c).nextSibling) {
       const Kind k = KindOf(c);
       if (k != Kind::TextureFilename && k != Kind::NormalmapFilename) continue;
-      Values t(tree_.Data(Obj(c)), Where(c));
+      Values t(tree_, c);
       std::string file = t.Str();
       // Some exporters double every backslash.
       for (size_t at; (at = file.find("\\\\")) != std::string::npos;) file.replace(at, 2, "\\");
@@ -470,7 +472,7 @@ class TreeReader {
 
   SourceBone Skin(uint32_t o, uint32_t vertices) {
     SourceBone b;
-    Values v(tree_.Data(Obj(o)), Where(o));
+    Values v(tree_, o);
     b.name = v.Str();
     const uint32_t n = v.U32();
     if (size_t{n} * 8 > v.Left()) Fail(o, "its data ends early");
@@ -504,7 +506,7 @@ class TreeReader {
   }
 
   void Keys(uint32_t o, SourceChannel& ch) {
-    Values v(tree_.Data(Obj(o)), Where(o));
+    Values v(tree_, o);
     const uint32_t type = v.U32();
     const uint32_t n = v.U32();
     if (type > 4) Fail(o, "unknown key type " + std::to_string(type));
