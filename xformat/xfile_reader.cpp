@@ -346,6 +346,9 @@ bool ReadXFile(const uint8_t* data, size_t size, const XReadOptions& options, XF
     body = inflated.data();
     bodySize = inflated.size();
   }
+  // The data bytes come to about the body's size in either encoding; growing to it copies them
+  // several times over.
+  tree->data.reserve(bodySize);
   XTokenizer tokens(body, bodySize, header.binary, header.floatBits);
   Reader reader(tokens, *tree, options, body, bodySize);
   if (!reader.Run()) {
