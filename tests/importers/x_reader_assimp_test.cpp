@@ -258,5 +258,27 @@ TEST(XReaderAgainstAssimp, FilesVornWritesReadAsThroughAssimp) {
   }
 }
 
+// The app reads .X files with the reader: beside a copy of vorn without the assimp module a
+// file exports, the same as through assimp with the module; a broken file is refused by name.
+TEST(XReaderApp, ExportsWithoutTheAssimpModuleAsThroughAssimp) {
+  const testing::TempDir tmp;
+  fs::copy_file(VORN_EXE, tmp / "vorn");
+  fs::copy_file(VORN_PLUGIN, tmp / "vorn.dle");
+  auto run = [&](const std::string& vorn, const std::string& args) {
+    const std::string cmd = "'" + vorn + "' export " + args + " --silent --set XFileType=0 --config-dir '" + (tmp / "cfg") +
+                            "' </dev/null >/dev/null 2>'" + (tmp / "err.txt") + "'";
+    return std::system(cmd.c_str());
+  };
+  const std::string model = std::string(VORN_SOURCE_DIR) + "/tests/importers/x/skinned.x";
+  ASSERT_EQ(run(tmp / "vorn", "'" + model + "' '" + (tmp / "ours.x") + "'"), 0) << testing::ReadText(tmp / "err.txt");
+  ASSERT_EQ(run(VORN_EXE, "'" + model + "' '" + (tmp / "assimp.x") + "' --importer assimp"), 0) << testing::ReadText(tmp / "err.txt");
+  EXPECT_EQ(testing::ReadText(tmp / "ours.x"), testing::ReadText(tmp / "assimp.x"));
+
+  testing::WriteText(tmp / "cut.x", testing::ReadText(model).substr(0, 1500));
+  EXPECT_NE(run(tmp / "vorn", "'" + (tmp / "cut.x") + "' '" + (tmp / "cut-out.x") + "'"), 0);
+  EXPECT_NE(testing::ReadText(tmp / "err.txt").find("cut.x: "), std::string::npos) << testing::ReadText(tmp / "err.txt");
+  EXPECT_FALSE(fs::exists(tmp / "cut-out.x"));
+}
+
 }  // namespace
 }  // namespace vorn
