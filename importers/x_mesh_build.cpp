@@ -196,7 +196,92 @@ void Gather(const std::vector<T>& from, const std::vector<uint32_t>& keep, std::
 
 }  // namespace
 
-import::Mesh BuildMesh(const SourceMesh& s, std::span<const uint32_t> faces, uint32_t cornerCount, unsigned material) {
+namespace {
+
+// The rest of assimp's steps on one mesh of corners: normals made where the file has none (a
+// vertex takes the last triangle's), the join (used vertices in order, each shared with the
+// first earlier one at the same position whose other attributes are within 1e-5), the bones.
+import::Mesh Finish(const SourceMesh& s, Corners& c, std::vector<Triangle> triangles, const std::vector<char>& used,
+                    bool makeNormals, bool hasNormals, unsigned material) {
+  const uint32_t count = uint32_t(c.positions.size());
+  if (makeNormals)
+    for (const Triangle& t : triangles) {
+      const Vec3 p0 = c.positions[t[0]];
+      const Vec3 normal = NormalizedSafe(Cross(Sub(c.positions[t[1]], p0), Sub(c.positions[t[2]], p0)));
+      for (uint32_t v : t) c.normals[v] = normal;
+    }
+
+  constexpr uint32_t kUnset = std::numeric_limits<uint32_t>::max();
+  std::vector<uint32_t> remap(count, kUnset), keep;
+  std::vector<char> unique(count, 0);
+  size_t capacity = 16;
+  while (capacity < 2 * size_t{count}) capacity *= 2;
+  std::vector<uint32_t> table(capacity, kUnset);
+  keep.reserve(count);
+  for (uint32_t v = 0; v < count; ++v) {
+    if (!used[v]) continue;
+    size_t h = PositionHash(c.positions[v]) & (capacity - 1);
+    uint32_t match = kUnset;
+    for (; table[h] != kUnset; h = (h + 1) & (capacity - 1))
+      if (SameVertex(c, s, keep[table[h]], v)) {
+        match = table[h];
+        break;
+      }
+    if (match == kUnset) {
+      match = uint32_t(keep.size());
+      keep.push_back(v);
+      table[h] = match;
+      unique[v] = 1;
+    }
+    remap[v] = match;
+  }
+
+  import::Mesh m;
+  m.material = material;
+  Gather(c.positions, keep, m.positions);
+  if (hasNormals) Gather(c.normals, keep, m.normals);
+  for (unsigned k = 0; k < s.uvSets; ++k) Gather(c.uvs[k], keep, m.uvs[k]);
+  if (s.colorSets > 0) Gather(c.colors[0], keep, m.colors);
+  m.triangles = std::move(triangles);
+  for (Triangle& t : m.triangles)
+    for (uint32_t& v : t) v = remap[v];
+
+  // A bone keeps the weights of the vertices it moves that survive the join; a bone without
+  // any is dropped.
+  std::vector<float> byVertex;
+  for (const SourceBone& b : s.bones) {
+    byVertex.assign(s.positions.size(), 0.0f);
+    for (size_t k = 0; k < b.vertices.size(); ++k) byVertex[b.vertices[k]] = b.weights[k];
+    import::Bone bone;
+    for (uint32_t v = 0; v < count; ++v) {
+      const float w = byVertex[c.source[v]];
+      if (w > 0 && unique[v]) bone.weights.push_back({remap[v], w});
+    }
+    if (bone.weights.empty()) continue;
+    bone.name = b.name;
+    bone.offset = b.offset;
+    auto& o = bone.offset.m;
+    for (float* x : {&o[0][2], &o[1][2], &o[3][2], &o[2][0], &o[2][1], &o[2][3]}) *x = -*x;
+    m.bones.push_back(std::move(bone));
+  }
+  return m;
+}
+
+// The corners in the given order, a copy each time one is named.
+Corners Pick(const Corners& c, const SourceMesh& s, const std::vector<uint32_t>& order) {
+  Corners out;
+  Gather(c.positions, order, out.positions);
+  Gather(c.normals, order, out.normals);
+  Gather(c.source, order, out.source);
+  for (unsigned k = 0; k < s.uvSets; ++k) Gather(c.uvs[k], order, out.uvs[k]);
+  for (unsigned k = 0; k < s.colorSets; ++k) Gather(c.colors[k], order, out.colors[k]);
+  return out;
+}
+
+}  // namespace
+
+std::vector<import::Mesh> BuildMeshes(const SourceMesh& s, std::span<const uint32_t> faces, uint32_t cornerCount,
+                                      unsigned material) {
   // A vertex per corner, mirrored along Z into right-handed space; V counted from the bottom.
   Corners c;
   const bool fileNormals = !s.normals.empty();
@@ -222,10 +307,10 @@ import::Mesh BuildMesh(const SourceMesh& s, std::span<const uint32_t> faces, uin
       for (unsigned k = 0; k < s.colorSets; ++k) c.colors[k][n] = s.colors[k][v];
     }
 
-  // Winding reversed with the mirror, then triangulated. Points and lines are dropped.
+  // Winding reversed with the mirror, then triangulated; points and lines kept apart.
   std::vector<Triangle> triangles;
   triangles.reserve(cornerCount / 3 + 1);
-  std::vector<uint32_t> idx;
+  std::vector<uint32_t> points, lines, idx;
   std::vector<Vec2> pts;
   std::vector<char> done;
   uint32_t base = 0;
@@ -234,80 +319,49 @@ import::Mesh BuildMesh(const SourceMesh& s, std::span<const uint32_t> faces, uin
     idx.resize(size);
     for (uint32_t i = 0; i < size; ++i) idx[i] = base + size - 1 - i;
     base += size;
-    if (size == 3)
+    if (size == 1)
+      points.push_back(idx[0]);
+    else if (size == 2)
+      lines.insert(lines.end(), {idx[0], idx[1]});
+    else if (size == 3)
       triangles.push_back({idx[0], idx[1], idx[2]});
     else if (size == 4)
       TriangulateQuad(c.positions.data(), idx.data(), triangles);
-    else if (size > 4)
+    else
       TriangulatePolygon(c.positions.data(), idx.data(), int(size), pts, done, triangles);
   }
 
-  // Without normals in the file each vertex takes the normal of the last triangle using it.
-  if (!fileNormals)
-    for (const Triangle& t : triangles) {
-      const Vec3 p0 = c.positions[t[0]];
-      const Vec3 normal = NormalizedSafe(Cross(Sub(c.positions[t[1]], p0), Sub(c.positions[t[2]], p0)));
-      for (uint32_t v : t) c.normals[v] = normal;
-    }
-
-  // The join: used vertices in order, each shared with the first earlier one at the same
-  // position whose other attributes are within 1e-5.
-  constexpr uint32_t kUnset = std::numeric_limits<uint32_t>::max(), kUsed = kUnset - 1;
-  std::vector<uint32_t> remap(cornerCount, kUnset), keep;
-  std::vector<char> unique(cornerCount, 0);
-  for (const Triangle& t : triangles)
-    for (uint32_t v : t) remap[v] = kUsed;
-  size_t capacity = 16;
-  while (capacity < 2 * size_t{cornerCount}) capacity *= 2;
-  std::vector<uint32_t> table(capacity, kUnset);
-  keep.reserve(cornerCount);
-  for (uint32_t v = 0; v < cornerCount; ++v) {
-    if (remap[v] == kUnset) continue;
-    size_t h = PositionHash(c.positions[v]) & (capacity - 1);
-    uint32_t match = kUnset;
-    for (; table[h] != kUnset; h = (h + 1) & (capacity - 1))
-      if (SameVertex(c, s, keep[table[h]], v)) {
-        match = table[h];
-        break;
+  std::vector<import::Mesh> out;
+  const int kinds = !points.empty() + !lines.empty() + !triangles.empty();
+  if (kinds <= 1) {
+    std::vector<char> used(cornerCount, 0);
+    for (const Triangle& t : triangles)
+      for (uint32_t v : t) used[v] = 1;
+    for (uint32_t v : points) used[v] = 1;
+    for (uint32_t v : lines) used[v] = 1;
+    const bool hasTriangles = !triangles.empty();
+    out.push_back(Finish(s, c, std::move(triangles), used, hasTriangles && !fileNormals, hasTriangles || fileNormals, material));
+    return out;
+  }
+  // Faces of different kinds make a mesh each, points, lines, then triangles, with a vertex of
+  // their own per corner, as assimp sorts them.
+  for (const std::vector<uint32_t>* list : {&points, &lines}) {
+    if (list->empty()) continue;
+    Corners part = Pick(c, s, *list);
+    out.push_back(Finish(s, part, {}, std::vector<char>(list->size(), 1), false, fileNormals, material));
+  }
+  if (!triangles.empty()) {
+    std::vector<uint32_t> order;
+    order.reserve(triangles.size() * 3);
+    for (Triangle& t : triangles)
+      for (uint32_t& v : t) {
+        order.push_back(v);
+        v = uint32_t(order.size() - 1);
       }
-    if (match == kUnset) {
-      match = uint32_t(keep.size());
-      keep.push_back(v);
-      table[h] = match;
-      unique[v] = 1;
-    }
-    remap[v] = match;
+    Corners part = Pick(c, s, order);
+    out.push_back(Finish(s, part, std::move(triangles), std::vector<char>(order.size(), 1), !fileNormals, true, material));
   }
-
-  import::Mesh m;
-  m.material = material;
-  Gather(c.positions, keep, m.positions);
-  Gather(c.normals, keep, m.normals);
-  for (unsigned k = 0; k < s.uvSets; ++k) Gather(c.uvs[k], keep, m.uvs[k]);
-  if (s.colorSets > 0) Gather(c.colors[0], keep, m.colors);
-  m.triangles = std::move(triangles);
-  for (Triangle& t : m.triangles)
-    for (uint32_t& v : t) v = remap[v];
-
-  // A bone keeps the weights of the vertices it moves that survive the join; a bone without
-  // any is dropped.
-  std::vector<float> byVertex;
-  for (const SourceBone& b : s.bones) {
-    byVertex.assign(s.positions.size(), 0.0f);
-    for (size_t k = 0; k < b.vertices.size(); ++k) byVertex[b.vertices[k]] = b.weights[k];
-    import::Bone bone;
-    for (uint32_t v = 0; v < cornerCount; ++v) {
-      const float w = byVertex[c.source[v]];
-      if (w > 0 && unique[v]) bone.weights.push_back({remap[v], w});
-    }
-    if (bone.weights.empty()) continue;
-    bone.name = b.name;
-    bone.offset = b.offset;
-    auto& o = bone.offset.m;
-    for (float* x : {&o[0][2], &o[1][2], &o[3][2], &o[2][0], &o[2][1], &o[2][3]}) *x = -*x;
-    m.bones.push_back(std::move(bone));
-  }
-  return m;
+  return out;
 }
 
 }  // namespace vorn::xfile_import

@@ -39,8 +39,10 @@ struct SourceMesh {
   uint32_t FaceCount() const { return faceStart.empty() ? 0 : uint32_t(faceStart.size() - 1); }
 };
 
-// The imported mesh of the given faces (in that order); `material` is its scene material.
-import::Mesh BuildMesh(const SourceMesh& source, std::span<const uint32_t> faces, uint32_t cornerCount,
-                       unsigned material);
+// The imported meshes of the given faces (in that order): one, or where faces of one or two
+// corners are mixed with larger ones, a mesh of points, of lines and of triangles, in that
+// order. `material` is their scene material.
+std::vector<import::Mesh> BuildMeshes(const SourceMesh& source, std::span<const uint32_t> faces, uint32_t cornerCount,
+                                      unsigned material);
 
 }  // namespace vorn::xfile_import

@@ -342,6 +342,7 @@ class TreeReader {
     for (uint32_t f = 0; f < faces; ++f) {
       const uint32_t n = v.U32();
       if (n > v.Left() / 4) Fail(o, "its data ends early");
+      if (n == 0) Fail(o, "face " + std::to_string(f) + " has no corners");
       for (uint32_t k = 0; k < n; ++k) {
         const uint32_t index = v.U32();
         if (index >= vertices)
@@ -668,8 +669,10 @@ class Converter {
           }
         if (corners == 0) continue;
         const unsigned material = src.faceMaterials.empty() ? 0u : unsigned(materials[b].sceneIndex);
-        node.meshes.push_back(unsigned(scene_.meshes.size()));
-        scene_.meshes.push_back(BuildMesh(src, faces, corners, material));
+        for (import::Mesh& m : BuildMeshes(src, faces, corners, material)) {
+          node.meshes.push_back(unsigned(scene_.meshes.size()));
+          scene_.meshes.push_back(std::move(m));
+        }
       }
     }
   }

@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     const vorn::import::Scene s = vorn::ReadXBytes(std::string_view(reinterpret_cast<const char*>(data), size), "fuzz.x");
     for (const auto& m : s.meshes) {
-      if (m.material >= s.materials.size() || m.normals.size() != m.positions.size()) __builtin_trap();
+      if (m.material >= s.materials.size() || (!m.normals.empty() && m.normals.size() != m.positions.size())) __builtin_trap();
       for (const auto& t : m.triangles)
         for (uint32_t v : t)
           if (v >= m.positions.size()) __builtin_trap();

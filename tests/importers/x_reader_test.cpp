@@ -38,6 +38,7 @@ TEST(XReaderRefuses, MalformedFilesWithTheFileAndTheFault) {
       {kHeader + "Frame F {\n Frame G {\n", "file ends inside"},
       {kHeader + "Bogus B { 1; }\n", "unknown template Bogus"},
       {TriangleFile("1;3;0,1,3;;"), "face 0 uses vertex 3, the mesh has 3"},
+      {TriangleFile("2;3;0,1,2;,0;;"), "face 1 has no corners"},
       {TriangleFile("1;3;0,1,2;;", "MeshNormals { 1; 0.0;0.0;1.0;; 1; 3;0,0,1;; }\n"), "uses normal 1, there are 1"},
       {TriangleFile("1;3;0,1,2;;", "MeshNormals { 1; 0.0;0.0;1.0;; 2; 3;0,0,0;, 3;0,0,0;; }\n"), "2 normal faces for 1 faces"},
       {TriangleFile("1;3;0,1,2;;", "MeshNormals { 1; 0.0;0.0;1.0;; 1; 2;0,0;; }\n"), "normal face 0 has 2 corners"},
