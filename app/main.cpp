@@ -188,8 +188,8 @@ int main(int argc, char** argv) {
   exp->add_option("--set", ea.sets, "override one setting, KEY=VALUE, as if the settings file held it");
   exp->add_option("--plugin", ea.plugin, "the exporter module (default: vorn.dle beside vorn)");
   exp->add_option("--importer", ea.importer,
-                  "auto: .gltf and .glb through vorn's own reader, other files through assimp; assimp: every "
-                  "file through assimp")
+                  "auto: .gltf, .glb, .bvh and .x through vorn's own readers, other files through assimp; "
+                  "assimp: every file through assimp")
       ->check(CLI::IsMember({"auto", "assimp"}));
 
   std::string inspectPath;

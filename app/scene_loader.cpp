@@ -8,6 +8,7 @@
 #include "importers/bvh_reader.h"
 #include "importers/gltf_reader.h"
 #include "importers/import_scene.h"
+#include "importers/x_reader.h"
 
 namespace vorn::app {
 
@@ -35,6 +36,8 @@ std::unique_ptr<SceneDocument> LoadScene(const std::string& path, std::vector<Im
   if (!forceAssimp && IsGltfPath(path)) return BuildImportedScene(ReadGltf(path), path, clips);
   // Read without assimp, which costs more than the export on motion capture.
   if (!forceAssimp && IsBvhPath(path)) return BuildImportedScene(ReadBvh(path), path, clips);
+  // .X through the format library's reader: loading assimp alone costs more than the whole read.
+  if (!forceAssimp && IsXPath(path)) return BuildImportedScene(ReadX(path), path, clips);
   std::string error;
   std::unique_ptr<SceneDocument> scene(ImporterEntry()(path.c_str(), clips, &error));
   if (!scene) throw std::runtime_error(error);

@@ -1,5 +1,6 @@
 #include "xformat/tokenizer.h"
 
+#include <array>
 #include <cstring>
 
 namespace vorn {
@@ -13,14 +14,18 @@ uint32_t Load32(const uint8_t* p) {
 
 bool IsSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
-// Characters that end a bare word of the text encoding.
-bool IsDelimiter(uint8_t c) {
-  return IsSpace(c) || c == ',' || c == ';' || c == '{' || c == '}' || c == '[' || c == ']' ||
-         c == '(' || c == ')' || c == '<' || c == '>' || c == '"' || c == '#' || c == 0;
-}
+// Characters that end a bare word of the text encoding, as a table: every number and name of
+// a text file is scanned through it.
+constexpr std::array<bool, 256> kDelimiters = [] {
+  std::array<bool, 256> t{};
+  for (uint8_t c : {' ', '\t', '\r', '\n', '\f', '\v', ',', ';', '{', '}', '[', ']', '(', ')', '<', '>', '"', '#', '\0'})
+    t[c] = true;
+  return t;
+}();
+bool IsDelimiter(uint8_t c) { return kDelimiters[c]; }
 
-bool EqualNoCase(std::string_view a, const char* b) {
-  size_t n = std::strlen(b);
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  const size_t n = b.size();
   if (a.size() != n) return false;
   for (size_t i = 0; i < n; ++i) {
     char x = a[i], y = b[i];
@@ -31,7 +36,7 @@ bool EqualNoCase(std::string_view a, const char* b) {
 }
 
 struct Keyword {
-  const char* upper;
+  std::string_view upper;
   XTok kind;
 };
 
@@ -251,12 +256,15 @@ bool XTokenizer::NextText(XToken* t) {
     t->kind = XTok::Dot;
     return true;
   }
-  for (const Keyword& k : kKeywords) {
-    if (EqualNoCase(word, k.upper)) {
-      t->kind = k.kind;
-      return true;
+  // Keywords are letters; numbers, the most common words, skip the search.
+  const uint8_t first = word.empty() ? 0 : static_cast<uint8_t>(word[0]);
+  if ((first | 0x20) >= 'a' && (first | 0x20) <= 'z')
+    for (const Keyword& k : kKeywords) {
+      if (EqualNoCase(word, k.upper)) {
+        t->kind = k.kind;
+        return true;
+      }
     }
-  }
   t->kind = XTok::Name;
   t->text = word;
   return true;

@@ -14,8 +14,8 @@ namespace {
 
 class Reader {
  public:
-  Reader(XTokenizer& tokens, XFileTree& tree, const XReadOptions& options, size_t inputSize)
-      : tokens_(tokens), tree_(tree), options_(options), inputSize_(inputSize) {}
+  Reader(XTokenizer& tokens, XFileTree& tree, const XReadOptions& options, const uint8_t* body, size_t inputSize)
+      : tokens_(tokens), tree_(tree), options_(options), body_(body), inputSize_(inputSize) {}
 
   bool Run();
   const std::string& Error() const { return error_; }
@@ -67,10 +67,25 @@ class Reader {
     tree_.data.insert(tree_.data.end(), b, b + n);
   }
 
+  // Line of the byte at offset, counted on from the last call (offsets only grow).
+  uint32_t LineAt(size_t offset) {
+    for (const uint8_t* p = body_ + lineOffset_; p < body_ + offset;) {
+      const void* nl = std::memchr(p, '\n', static_cast<size_t>(body_ + offset - p));
+      if (!nl) break;
+      ++line_;
+      p = static_cast<const uint8_t*>(nl) + 1;
+    }
+    lineOffset_ = offset;
+    return line_;
+  }
+
   XTokenizer& tokens_;
   XFileTree& tree_;
   const XReadOptions& options_;
+  const uint8_t* body_;
   size_t inputSize_;
+  size_t lineOffset_ = 0;
+  uint32_t line_ = 1;
   std::string error_;
   std::string context_;  // "Mesh 'Box'" of the object whose data is being read
   // the binary list being consumed
@@ -130,6 +145,7 @@ bool Reader::ParseObject(uint32_t parent, uint32_t depth) {
   const uint32_t self = tree_.AddObject(parent, index, name, nullptr, 0);
   tree_.objects[self].hasObjectId = hasId;
   tree_.objects[self].objectId = id;
+  if (!tokens_.Binary()) tree_.objects[self].line = LineAt(tokens_.Offset() - 1);
   context_ = templateName + (name.empty() ? "" : " '" + name + "'");
   const size_t start = tree_.data.size();
   listKind_ = XTok::End;
@@ -237,7 +253,11 @@ bool Reader::ReadFloat(XMemberType type) {
     const char* first = t.text.data();
     const char* last = first + t.text.size();
     std::from_chars_result r;
-    if (type == XMemberType::Float) {
+    if (type == XMemberType::Float && options_.textFloat) {
+      if (!options_.textFloat(first, last, &f)) return Fail("not a number: \"" + std::string(t.text) + "\" in " + context_);
+      r = {last, std::errc()};
+      isFloat = true;
+    } else if (type == XMemberType::Float) {
       r = std::from_chars(first, last, f);
       isFloat = true;
     } else {
@@ -326,8 +346,11 @@ bool ReadXFile(const uint8_t* data, size_t size, const XReadOptions& options, XF
     body = inflated.data();
     bodySize = inflated.size();
   }
+  // The data bytes come to about the body's size in either encoding; growing to it copies them
+  // several times over.
+  tree->data.reserve(bodySize);
   XTokenizer tokens(body, bodySize, header.binary, header.floatBits);
-  Reader reader(tokens, *tree, options, bodySize);
+  Reader reader(tokens, *tree, options, body, bodySize);
   if (!reader.Run()) {
     if (error) *error = reader.Error();
     return false;

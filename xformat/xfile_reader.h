@@ -15,6 +15,10 @@ struct XReadOptions {
   // Templates known before the file's own definitions: null means the three standard blocks.
   const TemplateRegistry* templates = nullptr;
   uint32_t maxDepth = 256;  // object nesting
+  // How the text encoding's FLOAT values become floats; null: correctly rounded. A reader that
+  // must give another program's values to the bit passes that program's conversion. False
+  // refuses the number.
+  bool (*textFloat)(const char* first, const char* last, float* value) = nullptr;
 };
 
 // False with a message naming the fault and where it is. Memory use is bounded by a small

@@ -23,6 +23,7 @@ struct XTreeObject {
   bool isReference = false;
   bool hasObjectId = false;  // an instance GUID after the name (other exporters' files)
   Guid objectId;
+  uint32_t line = 0;  // text encodings: the line of the object's '{', from 1; 0 for binary
   uint64_t dataOffset = 0;  // into XFileTree::data, or into its own block
   uint64_t dataSize = 0;
   int32_t block = -1;  // index into XFileTree::blocks when the bytes have a block of their own

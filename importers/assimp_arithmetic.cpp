@@ -1,0 +1,150 @@
+#include "importers/assimp_arithmetic.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace vorn::assimp_arithmetic {
+
+using import::Matrix4;
+using import::Quaternion;
+using import::Vec3;
+
+namespace {
+
+constexpr double kFractionScale[16] = {0.0,   0.1,   0.01,   0.001,   0.0001,   0.00001,   0.000001,   0.0000001,
+                                       1e-8, 1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool NoCaseStarts(const char* c, const char* e, const char* word) {
+  for (; *word; ++word, ++c)
+    if (c == e || std::tolower(static_cast<unsigned char>(*c)) != *word) return false;
+  return true;
+}
+
+}  // namespace
+
+bool TextFloat(const char* c, const char* e, float* out) {
+  const bool negative = c < e && *c == '-';
+  if (c < e && (*c == '-' || *c == '+')) ++c;
+  if (NoCaseStarts(c, e, "nan") && e - c == 3) {
+    *out = std::numeric_limits<float>::quiet_NaN();
+    return true;
+  }
+  if (NoCaseStarts(c, e, "inf") && (e - c == 3 || (e - c == 8 && NoCaseStarts(c, e, "infinity")))) {
+    *out = negative ? -std::numeric_limits<float>::infinity() : std::numeric_limits<float>::infinity();
+    return true;
+  }
+  const bool fraction = c + 1 < e && *c == '.' && IsDigit(c[1]);
+  if (!(c < e && IsDigit(*c)) && !fraction) return false;
+  float f = 0;
+  if (*c != '.') {
+    uint64_t whole = 0;
+    bool overflow = false;
+    for (; c < e && IsDigit(*c); ++c) {
+      const uint64_t next = whole * 10 + uint64_t(*c - '0');
+      overflow |= next < whole;
+      whole = next;
+    }
+    f = overflow ? 0.0f : float(whole);  // assimp gives up on the value and reads on
+  }
+  if (c + 1 < e && *c == '.' && IsDigit(c[1])) {
+    ++c;
+    uint64_t digits = 0;
+    unsigned n = 0;
+    for (; c < e && IsDigit(*c); ++c)
+      if (n < 15) digits = digits * 10 + uint64_t(*c - '0'), ++n;
+    f += float(double(digits) * kFractionScale[n]);
+  } else if (c < e && *c == '.') {
+    ++c;
+  }
+  if (c < e && (*c == 'e' || *c == 'E')) {
+    ++c;
+    const bool down = c < e && *c == '-';
+    if (c < e && (*c == '-' || *c == '+')) ++c;
+    if (!(c < e && IsDigit(*c))) return false;
+    uint64_t power = 0;
+    for (; c < e && IsDigit(*c); ++c) power = std::min<uint64_t>(power * 10 + uint64_t(*c - '0'), 100000);
+    f *= std::pow(10.0f, down ? -float(power) : float(power));
+  }
+  if (c != e) return false;
+  *out = negative ? -f : f;
+  return true;
+}
+
+Quaternion FromMatrix(const Matrix3& m) {
+  Quaternion q;
+  const float t = m.a1 + m.b2 + m.c3;
+  if (t > 0) {
+    const float s = std::sqrt(1 + t) * 2.0f;
+    q.x = (m.c2 - m.b3) / s;
+    q.y = (m.a3 - m.c1) / s;
+    q.z = (m.b1 - m.a2) / s;
+    q.w = 0.25f * s;
+  } else if (m.a1 > m.b2 && m.a1 > m.c3) {
+    const float s = std::sqrt(1.0f + m.a1 - m.b2 - m.c3) * 2.0f;
+    q.x = 0.25f * s;
+    q.y = (m.b1 + m.a2) / s;
+    q.z = (m.a3 + m.c1) / s;
+    q.w = (m.c2 - m.b3) / s;
+  } else if (m.b2 > m.c3) {
+    const float s = std::sqrt(1.0f + m.b2 - m.a1 - m.c3) * 2.0f;
+    q.x = (m.b1 + m.a2) / s;
+    q.y = 0.25f * s;
+    q.z = (m.c2 + m.b3) / s;
+    q.w = (m.a3 - m.c1) / s;
+  } else {
+    const float s = std::sqrt(1.0f + m.c3 - m.a1 - m.b2) * 2.0f;
+    q.x = (m.a3 + m.c1) / s;
+    q.y = (m.c2 + m.b3) / s;
+    q.z = 0.25f * s;
+    q.w = (m.b1 - m.a2) / s;
+  }
+  return q;
+}
+
+Matrix3 ToMatrix(const Quaternion& q) {
+  const float x = q.x, y = q.y, z = q.z, w = q.w;
+  return {1.0f - 2.0f * (y * y + z * z), 2.0f * (x * y - z * w),        2.0f * (x * z + y * w),
+          2.0f * (x * y + z * w),        1.0f - 2.0f * (x * x + z * z), 2.0f * (y * z - x * w),
+          2.0f * (x * z - y * w),        2.0f * (y * z + x * w),        1.0f - 2.0f * (x * x + y * y)};
+}
+
+float Length3(float x, float y, float z) { return std::sqrt(x * x + y * y + z * z); }
+
+namespace {
+
+float Determinant(const Matrix4& t) {
+  const auto& m = t.m;
+  const float a1 = m[0][0], a2 = m[0][1], a3 = m[0][2], a4 = m[0][3], b1 = m[1][0], b2 = m[1][1], b3 = m[1][2],
+              b4 = m[1][3], c1 = m[2][0], c2 = m[2][1], c3 = m[2][2], c4 = m[2][3], d1 = m[3][0], d2 = m[3][1],
+              d3 = m[3][2], d4 = m[3][3];
+  return a1 * b2 * c3 * d4 - a1 * b2 * c4 * d3 + a1 * b3 * c4 * d2 - a1 * b3 * c2 * d4 + a1 * b4 * c2 * d3 -
+         a1 * b4 * c3 * d2 - a2 * b3 * c4 * d1 + a2 * b3 * c1 * d4 - a2 * b4 * c1 * d3 + a2 * b4 * c3 * d1 -
+         a2 * b1 * c3 * d4 + a2 * b1 * c4 * d3 + a3 * b4 * c1 * d2 - a3 * b4 * c2 * d1 + a3 * b1 * c2 * d4 -
+         a3 * b1 * c4 * d2 + a3 * b2 * c4 * d1 - a3 * b2 * c1 * d4 - a4 * b1 * c2 * d3 + a4 * b1 * c3 * d2 -
+         a4 * b2 * c3 * d1 + a4 * b2 * c1 * d3 - a4 * b3 * c1 * d2 + a4 * b3 * c2 * d1;
+}
+
+}  // namespace
+
+void Decompose(const Matrix4& t, Vec3& scaling, Quaternion& rotation, Vec3& position) {
+  const auto& m = t.m;
+  position = {m[0][3], m[1][3], m[2][3]};
+  Vec3 cols[3] = {{m[0][0], m[1][0], m[2][0]}, {m[0][1], m[1][1], m[2][1]}, {m[0][2], m[1][2], m[2][2]}};
+  scaling = {Length3(cols[0].x, cols[0].y, cols[0].z), Length3(cols[1].x, cols[1].y, cols[1].z),
+             Length3(cols[2].x, cols[2].y, cols[2].z)};
+  if (Determinant(t) < 0) scaling = {-scaling.x, -scaling.y, -scaling.z};
+  const float s[3] = {scaling.x, scaling.y, scaling.z};
+  for (int i = 0; i < 3; ++i)
+    if (s[i] != 0) {
+      const float inv = 1.0f / s[i];
+      cols[i] = {cols[i].x * inv, cols[i].y * inv, cols[i].z * inv};
+    }
+  rotation = FromMatrix({cols[0].x, cols[1].x, cols[2].x, cols[0].y, cols[1].y, cols[2].y, cols[0].z, cols[1].z, cols[2].z});
+}
+
+}  // namespace vorn::assimp_arithmetic
