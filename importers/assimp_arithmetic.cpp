@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -42,6 +43,7 @@ bool TextFloat(const char* c, const char* e, float* out) {
   if (!(c < e && IsDigit(*c)) && !fraction) return false;
   float f = 0;
   if (*c != '.') {
+    const char* digits = c;
     uint64_t whole = 0;
     bool overflow = false;
     for (; c < e && IsDigit(*c); ++c) {
@@ -49,7 +51,14 @@ bool TextFloat(const char* c, const char* e, float* out) {
       overflow |= next < whole;
       whole = next;
     }
-    f = overflow ? 0.0f : float(whole);  // assimp gives up on the value and reads on
+    if (overflow) {
+      // assimp loses such a value; the nearest float is what was meant.
+      const auto [end, ec] = std::from_chars(digits, e, f);
+      if (ec != std::errc() || end != e) return false;
+      *out = negative ? -f : f;
+      return true;
+    }
+    f = float(whole);
   }
   if (c + 1 < e && *c == '.' && IsDigit(c[1])) {
     ++c;

@@ -9,7 +9,8 @@ namespace vorn::assimp_arithmetic {
 
 // A text number as assimp reads it: the whole part and up to 15 fraction digits read as integers
 // and added in float, which is not always the float nearest the text. "nan", "inf" and an
-// exponent are read; false for anything else or for characters after the number.
+// exponent are read; a whole part too long for 64 bits is read as the nearest float. False for
+// anything else or for characters after the number.
 bool TextFloat(const char* first, const char* last, float* out);
 
 // Rows a, b, c; columns 1, 2, 3.

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "host/parallel.h"
+#include "importers/assimp_arithmetic.h"
 #include "platform/mapped_file.h"
 
 namespace vorn {
@@ -36,57 +37,12 @@ struct Joint {
   std::vector<int> children;
 };
 
-// A decimal number as assimp reads it, so that both importers give the same floats: the integer
-// part and up to 15 digits of the fraction each read as an integer, the fraction scaled in double
-// precision, the two added in float (not always the float nearest to the text, one unit in the
-// last place off at times). std::from_chars<float> is the fallback for integer parts too long.
-constexpr double kFractionScale[] = {1.0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
-                                     1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
+// A decimal number as assimp reads it, so that both importers give the same floats; a take
+// holds finite numbers only.
 bool ReadDecimal(std::string_view w, float& out) {
-  const char* c = w.data();
-  const char* e = c + w.size();
-  const bool negative = c < e && *c == '-';
-  if (c < e && (*c == '-' || *c == '+')) ++c;
-  const char* digits = c;
-  while (c < e && IsDigit(*c)) ++c;
-  const bool hasFraction = c + 1 < e && *c == '.' && IsDigit(c[1]);
-  if (c == digits && !hasFraction) return false;
   float f = 0;
-  if (c > digits) {
-    uint64_t whole = 0;
-    if (std::from_chars(digits, c, whole).ec != std::errc()) {
-      const auto [end, ec] = std::from_chars(digits, e, f);
-      if (ec != std::errc() || end != e || !std::isfinite(f)) return false;
-      out = negative ? -f : f;
-      return true;
-    }
-    f = float(whole);
-  }
-  if (hasFraction) {
-    const char* b = ++c;
-    while (c < e && IsDigit(*c)) ++c;
-    const size_t n = std::min<size_t>(size_t(c - b), std::size(kFractionScale) - 1);
-    uint64_t fraction = 0;
-    std::from_chars(b, b + n, fraction);
-    f += float(double(fraction) * kFractionScale[n]);
-  } else if (c < e && *c == '.') {
-    ++c;  // "1." is 1
-  }
-  if (c < e && (*c == 'e' || *c == 'E')) {
-    ++c;
-    const bool down = c < e && *c == '-';
-    if (c < e && (*c == '-' || *c == '+')) ++c;
-    const char* b = c;
-    while (c < e && IsDigit(*c)) ++c;
-    unsigned power = 0;
-    if (c == b || std::from_chars(b, c, power).ec != std::errc() || power > 1000) return false;
-    f *= std::pow(10.0f, down ? -float(power) : float(power));
-  }
-  if (c != e || !std::isfinite(f)) return false;
-  out = negative ? -f : f;
+  if (!assimp_arithmetic::TextFloat(w.data(), w.data() + w.size(), &f) || !std::isfinite(f)) return false;
+  out = f;
   return true;
 }
 
