@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "importers/vertex_join.h"
 #include "platform/mapped_file.h"
 
 namespace vorn {
@@ -764,43 +765,26 @@ class GltfReader {
   template <class T>
   void Gather(std::vector<T>& v) const {
     if (v.empty()) return;
-    std::vector<T> out(source_.size());
-    for (size_t i = 0; i < source_.size(); ++i) out[i] = v[source_[i]];
+    const std::vector<uint32_t>& keep = join_.keep;
+    std::vector<T> out(keep.size());
+    for (size_t i = 0; i < keep.size(); ++i) out[i] = v[keep[i]];
     v.swap(out);
   }
 
   // Unused vertices dropped and identical ones (every attribute equal) shared, the rest kept in
   // order, as the importer's join gives them for assimp: unindexed primitives repeat their
-  // vertices. False when nothing changes; otherwise source_[new] is the file's vertex.
+  // vertices. False when nothing changes; otherwise join_.keep[new] is the file's vertex.
   bool Join(import::Mesh& m, size_t sets) {
-    constexpr uint32_t kUnset = std::numeric_limits<uint32_t>::max(), kUsed = kUnset - 1;
     const size_t n = m.positions.size();
-    remap_.assign(n, kUnset);
+    used_.assign(n, 0);
     for (const auto& t : m.triangles)
-      for (uint32_t v : t) remap_[v] = kUsed;
-    source_.clear();
-    size_t capacity = 16;
-    while (capacity < 2 * n) capacity *= 2;
-    table_.assign(capacity, kUnset);
-    for (uint32_t v = 0; v < n; ++v) {
-      if (remap_[v] == kUnset) continue;
-      size_t h = Hash(m.positions[v]) & (capacity - 1);
-      uint32_t match = kUnset;
-      for (; table_[h] != kUnset; h = (h + 1) & (capacity - 1))
-        if (SameVertex(m, sets, source_[table_[h]], v)) {
-          match = table_[h];
-          break;
-        }
-      if (match == kUnset) {
-        match = uint32_t(source_.size());
-        source_.push_back(v);
-        table_[h] = match;
-      }
-      remap_[v] = match;
-    }
-    if (source_.size() == n) return false;  // all used, none shared: kept in order
+      for (uint32_t v : t) used_[v] = 1;
+    join_.Run(
+        uint32_t(n), [&](uint32_t v) { return used_[v] != 0; }, [&](uint32_t v) { return Hash(m.positions[v]); },
+        [&](uint32_t kept, uint32_t v) { return SameVertex(m, sets, kept, v); });
+    if (join_.keep.size() == n) return false;  // all used, none shared: kept in order
     for (auto& t : m.triangles)
-      for (uint32_t& v : t) v = remap_[v];
+      for (uint32_t& v : t) v = join_.remap[v];
     Gather(m.positions);
     Gather(m.normals);
     for (auto& uv : m.uvs) Gather(uv);
@@ -835,7 +819,7 @@ class GltfReader {
     std::vector<size_t> perBone(joints.size(), 0);
     for (int pass = 0; pass < 2; ++pass) {
       for (size_t v = 0; v < vertices; ++v) {
-        const size_t old = joined ? source_[v] : v;
+        const size_t old = joined ? join_.keep[v] : v;
         for (size_t k = 0; k < sets; ++k)
           for (size_t c = 0; c < 4; ++c) {
             const size_t i = (k * count + old) * 4 + c;
@@ -1028,7 +1012,9 @@ class GltfReader {
   std::vector<int> state_;
   std::vector<Trs> trs_;
   // Scratch reused across primitives and channels.
-  std::vector<uint32_t> indices_, jointScratch_, remap_, source_, table_;
+  std::vector<uint32_t> indices_, jointScratch_;
+  std::vector<char> used_;
+  VertexJoin join_;
   std::vector<float> weightScratch_, times_, values_;
 };
 

@@ -5,6 +5,8 @@
 #include <limits>
 #include <utility>
 
+#include "importers/vertex_join.h"
+
 namespace vorn::xfile_import {
 
 namespace {
@@ -211,30 +213,12 @@ import::Mesh Finish(const SourceMesh& s, Corners& c, std::vector<Triangle> trian
       for (uint32_t v : t) c.normals[v] = normal;
     }
 
-  constexpr uint32_t kUnset = std::numeric_limits<uint32_t>::max();
-  std::vector<uint32_t> remap(count, kUnset), keep;
-  std::vector<char> unique(count, 0);
-  size_t capacity = 16;
-  while (capacity < 2 * size_t{count}) capacity *= 2;
-  std::vector<uint32_t> table(capacity, kUnset);
-  keep.reserve(count);
-  for (uint32_t v = 0; v < count; ++v) {
-    if (!used[v]) continue;
-    size_t h = PositionHash(c.positions[v]) & (capacity - 1);
-    uint32_t match = kUnset;
-    for (; table[h] != kUnset; h = (h + 1) & (capacity - 1))
-      if (SameVertex(c, s, keep[table[h]], v)) {
-        match = table[h];
-        break;
-      }
-    if (match == kUnset) {
-      match = uint32_t(keep.size());
-      keep.push_back(v);
-      table[h] = match;
-      unique[v] = 1;
-    }
-    remap[v] = match;
-  }
+  VertexJoin join;
+  join.Run(
+      count, [&](uint32_t v) { return used[v] != 0; }, [&](uint32_t v) { return PositionHash(c.positions[v]); },
+      [&](uint32_t kept, uint32_t v) { return SameVertex(c, s, kept, v); });
+  const std::vector<uint32_t>& remap = join.remap;
+  const std::vector<uint32_t>& keep = join.keep;
 
   import::Mesh m;
   m.material = material;
@@ -255,7 +239,7 @@ import::Mesh Finish(const SourceMesh& s, Corners& c, std::vector<Triangle> trian
     import::Bone bone;
     for (uint32_t v = 0; v < count; ++v) {
       const float w = byVertex[c.source[v]];
-      if (w > 0 && unique[v]) bone.weights.push_back({remap[v], w});
+      if (w > 0 && remap[v] != VertexJoin::kUnset && keep[remap[v]] == v) bone.weights.push_back({remap[v], w});
     }
     if (bone.weights.empty()) continue;
     bone.name = b.name;

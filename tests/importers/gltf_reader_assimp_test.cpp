@@ -20,6 +20,7 @@
 #include "export/driver.h"
 #include "importers/assimp_scene.h"
 #include "importers/gltf_reader.h"
+#include "tests/importers/export_scene.h"
 #include "tests/support/temp_dir.h"
 
 namespace vorn {
@@ -275,24 +276,10 @@ TEST(GltfReaderAgainstAssimp, EveryFileReadsAsAssimpReadsItOrIsRefusedForAReason
   EXPECT_GT(compared, 15u);
 }
 
+using testing::ExportScene;
+
 // Both paths exported with the same settings give the same bytes: the reader's records go
 // through the same builder as assimp's, so a difference is a mapping fault in the reader.
-std::string ExportScene(SceneDocument& scene, const std::vector<ImportedClip>& clips, const fs::path& dir,
-                        const std::string& name, const std::string& settings) {
-  const fs::path cfg = dir / ("cfg-" + name);
-  fs::create_directories(cfg);
-  {
-    std::ofstream ini(cfg / "vorn_max_config.ini");
-    ini << "[Option]\n" << settings;
-    for (const std::string& s : ClipSettings(clips, (cfg / "none.ini").string())) ini << s << "\n";
-  }
-  scene.SetDirectory(kHostPluginConfigDir, cfg.string());
-  const fs::path out = dir / name / "scene.x";
-  fs::create_directories(out.parent_path());
-  XDoExport(out.string().c_str(), nullptr, &scene, true, 0);
-  return testing::ReadText(out.string());
-}
-
 TEST(GltfReaderAgainstAssimp, BothPathsExportTheSameFile) {
   size_t compared = 0;
   for (const fs::path& file : GltfFiles()) {

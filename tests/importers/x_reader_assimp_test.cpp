@@ -18,6 +18,7 @@
 #include "export/driver.h"
 #include "importers/assimp_scene.h"
 #include "importers/x_reader.h"
+#include "tests/importers/export_scene.h"
 #include "tests/support/temp_dir.h"
 
 namespace vorn {
@@ -186,21 +187,7 @@ class Compare {
   int differ_ = 0;
 };
 
-std::string ExportScene(SceneDocument& scene, const std::vector<ImportedClip>& clips, const fs::path& dir,
-                        const std::string& name, const std::string& settings) {
-  const fs::path cfg = dir / ("cfg-" + name);
-  fs::create_directories(cfg);
-  {
-    std::ofstream ini(cfg / "vorn_max_config.ini");
-    ini << "[Option]\n" << settings;
-    for (const std::string& s : ClipSettings(clips, (cfg / "none.ini").string())) ini << s << "\n";
-  }
-  scene.SetDirectory(kHostPluginConfigDir, cfg.string());
-  const fs::path out = dir / name / "scene.x";
-  fs::create_directories(out.parent_path());
-  XDoExport(out.string().c_str(), nullptr, &scene, true, 0);
-  return testing::ReadText(out.string());
-}
+using testing::ExportScene;
 
 // Records and exported files of one file, through both paths.
 void CompareFile(const fs::path& file) {
