@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "importers/assimp_decimal.h"
+#include "importers/assimp_math.h"
 #include "platform/mapped_file.h"
 
 namespace vorn {
@@ -34,58 +36,9 @@ struct Joint {
   std::vector<int> children;
 };
 
-// A decimal number as assimp reads it, so that both importers give the same floats: the integer
-// part and up to 15 digits of the fraction each read as an integer, the fraction scaled in double
-// precision, the two added in float (not always the float nearest to the text, one unit in the
-// last place off at times). std::from_chars<float> is the fallback for integer parts too long.
-constexpr double kFractionScale[] = {1.0,   1e-1,  1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
-                                     1e-8,  1e-9,  1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 bool ReadDecimal(std::string_view w, float& out) {
-  const char* c = w.data();
-  const char* e = c + w.size();
-  const bool negative = c < e && *c == '-';
-  if (c < e && (*c == '-' || *c == '+')) ++c;
-  const char* digits = c;
-  while (c < e && IsDigit(*c)) ++c;
-  const bool hasFraction = c + 1 < e && *c == '.' && IsDigit(c[1]);
-  if (c == digits && !hasFraction) return false;
-  float f = 0;
-  if (c > digits) {
-    uint64_t whole = 0;
-    if (std::from_chars(digits, c, whole).ec != std::errc()) {
-      const auto [end, ec] = std::from_chars(digits, e, f);
-      if (ec != std::errc() || end != e || !std::isfinite(f)) return false;
-      out = negative ? -f : f;
-      return true;
-    }
-    f = float(whole);
-  }
-  if (hasFraction) {
-    const char* b = ++c;
-    while (c < e && IsDigit(*c)) ++c;
-    const size_t n = std::min<size_t>(size_t(c - b), std::size(kFractionScale) - 1);
-    uint64_t fraction = 0;
-    std::from_chars(b, b + n, fraction);
-    f += float(double(fraction) * kFractionScale[n]);
-  } else if (c < e && *c == '.') {
-    ++c;  // "1." is 1
-  }
-  if (c < e && (*c == 'e' || *c == 'E')) {
-    ++c;
-    const bool down = c < e && *c == '-';
-    if (c < e && (*c == '-' || *c == '+')) ++c;
-    const char* b = c;
-    while (c < e && IsDigit(*c)) ++c;
-    unsigned power = 0;
-    if (c == b || std::from_chars(b, c, power).ec != std::errc() || power > 1000) return false;
-    f *= std::pow(10.0f, down ? -float(power) : float(power));
-  }
-  if (c != e || !std::isfinite(f)) return false;
-  out = negative ? -f : f;
-  return true;
+  const char* e = w.data() + w.size();
+  return ParseAssimpDecimal(w.data(), e, out) == e && !w.empty();
 }
 
 // Deeper nesting than any skeleton has; the bound keeps recursion over the tree safe.
@@ -378,37 +331,6 @@ class Parser {
     r[v][v] = c;
   }
 
-  static import::Quaternion MatrixQuat(const float m[3][3]) {
-    import::Quaternion q;
-    const float t = m[0][0] + m[1][1] + m[2][2];
-    if (t > 0) {
-      const float s = std::sqrt(1 + t) * 2.0f;
-      q.x = (m[2][1] - m[1][2]) / s;
-      q.y = (m[0][2] - m[2][0]) / s;
-      q.z = (m[1][0] - m[0][1]) / s;
-      q.w = 0.25f * s;
-    } else if (m[0][0] > m[1][1] && m[0][0] > m[2][2]) {
-      const float s = std::sqrt(1.0f + m[0][0] - m[1][1] - m[2][2]) * 2.0f;
-      q.x = 0.25f * s;
-      q.y = (m[1][0] + m[0][1]) / s;
-      q.z = (m[0][2] + m[2][0]) / s;
-      q.w = (m[2][1] - m[1][2]) / s;
-    } else if (m[1][1] > m[2][2]) {
-      const float s = std::sqrt(1.0f + m[1][1] - m[0][0] - m[2][2]) * 2.0f;
-      q.x = (m[1][0] + m[0][1]) / s;
-      q.y = 0.25f * s;
-      q.z = (m[2][1] + m[1][2]) / s;
-      q.w = (m[0][2] - m[2][0]) / s;
-    } else {
-      const float s = std::sqrt(1.0f + m[2][2] - m[0][0] - m[1][1]) * 2.0f;
-      q.x = (m[0][2] + m[2][0]) / s;
-      q.y = (m[2][1] + m[1][2]) / s;
-      q.z = 0.25f * s;
-      q.w = (m[1][0] - m[0][1]) / s;
-    }
-    return q;
-  }
-
   // The joint's rotation on one frame: the axis rotations in channel order, each applied on the
   // right of those before it.
   static import::Quaternion FrameRotation(const Joint& j, const float* values) {
@@ -423,7 +345,7 @@ class Parser {
       std::copy(&p[0][0], &p[0][0] + 9, &m[0][0]);
       any = true;
     }
-    return any ? MatrixQuat(m) : import::Quaternion{};
+    return any ? import::QuaternionFromRotation(m) : import::Quaternion{};
   }
 
   void ReadFrames(import::Scene& scene) {
