@@ -74,6 +74,61 @@ int QuadStart(const import::Vec3* v) {
   return 0;
 }
 
+// Ear clipping for polygons of five or more corners: projected on the plane its normal (Newell)
+// is most upright to, turned counter-clockwise, each ear cut off in turn. Corners at one
+// position (a bridge to a hole) do not block an ear. Appends triangles of corner numbers
+// c0 + k, in the polygon's own winding.
+void ClipEars(const std::vector<import::Vec3>& p, uint32_t c0, std::vector<std::array<uint32_t, 3>>& out,
+              std::vector<float>& xs, std::vector<float>& ys, std::vector<uint32_t>& ring) {
+  const size_t n = p.size();
+  double nx = 0, ny = 0, nz = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const import::Vec3 &a = p[i], &b = p[(i + 1) % n];
+    nx += (double(a.y) - b.y) * (double(a.z) + b.z);
+    ny += (double(a.z) - b.z) * (double(a.x) + b.x);
+    nz += (double(a.x) - b.x) * (double(a.y) + b.y);
+  }
+  const double ax = std::fabs(nx), ay = std::fabs(ny), az = std::fabs(nz);
+  const int drop = ax >= ay && ax >= az ? 0 : ay >= az ? 1 : 2;
+  const double sign = (drop == 0 ? nx : drop == 1 ? ny : nz) < 0 ? -1 : 1;
+  xs.resize(n);
+  ys.resize(n);
+  for (size_t i = 0; i < n; ++i) {
+    const float u = drop == 0 ? p[i].y : drop == 1 ? p[i].z : p[i].x;
+    const float v = drop == 0 ? p[i].z : drop == 1 ? p[i].x : p[i].y;
+    xs[i] = float(sign) * u;  // counter-clockwise seen from the normal's side
+    ys[i] = v;
+  }
+  auto cross = [&](uint32_t a, uint32_t b, uint32_t c) {
+    return (double(xs[b]) - xs[a]) * (double(ys[c]) - ys[a]) - (double(ys[b]) - ys[a]) * (double(xs[c]) - xs[a]);
+  };
+  auto samePoint = [&](uint32_t a, uint32_t b) { return xs[a] == xs[b] && ys[a] == ys[b]; };
+  ring.resize(n);
+  for (uint32_t i = 0; i < n; ++i) ring[i] = i;
+  size_t at = 0, misses = 0;
+  while (ring.size() > 3) {
+    const size_t m = ring.size();
+    const uint32_t a = ring[(at + m - 1) % m], b = ring[at % m], c = ring[(at + 1) % m];
+    bool ear = cross(a, b, c) > 0;
+    for (size_t k = 0; ear && k < m; ++k) {
+      const uint32_t q = ring[k];
+      if (q == a || q == b || q == c || samePoint(q, a) || samePoint(q, b) || samePoint(q, c)) continue;
+      if (cross(a, b, q) >= 0 && cross(b, c, q) >= 0 && cross(c, a, q) >= 0) ear = false;
+    }
+    // A polygon that crosses itself may have no ear left: cut the next corner anyway.
+    if (ear || misses > m) {
+      out.push_back({c0 + a, c0 + b, c0 + c});
+      ring.erase(ring.begin() + ptrdiff_t(at % m));
+      at = at % m == 0 ? 0 : (at % m) - 1;
+      misses = 0;
+    } else {
+      at = (at + 1) % m;
+      ++misses;
+    }
+  }
+  out.push_back({c0 + ring[0], c0 + ring[1], c0 + ring[2]});
+}
+
 }  // namespace
 
 const std::vector<unsigned>& Reader::InstanceMeshes(pugi::xml_node instance, const std::string& where) {
@@ -267,6 +322,9 @@ std::vector<unsigned> Reader::BuildMeshes(pugi::xml_node geometry, pugi::xml_nod
     // ---- Triangles over corners
     std::vector<std::array<uint32_t, 3>> triangles;
     std::vector<char> used(corners, 0);
+    std::vector<import::Vec3> polygon;
+    std::vector<float> xs, ys;
+    std::vector<uint32_t> ring;
     size_t start = 0;
     auto position = [&](size_t corner) {
       const uint32_t i = ints_[corner * stride + positionOffset];
@@ -281,8 +339,12 @@ std::vector<unsigned> Reader::BuildMeshes(pugi::xml_node geometry, pugi::xml_nod
         for (uint32_t k = 0; k + 2 < n; ++k)
           triangles.push_back(k % 2 ? std::array<uint32_t, 3>{c0 + k + 1, c0 + k, c0 + k + 2}
                                     : std::array<uint32_t, 3>{c0 + k, c0 + k + 1, c0 + k + 2});
-      } else if (fans || n > 4) {
+      } else if (fans) {
         for (uint32_t k = 1; k + 1 < n; ++k) triangles.push_back({c0, c0 + k, c0 + k + 1});
+      } else if (n > 4) {
+        polygon.resize(n);
+        for (uint32_t k = 0; k < n; ++k) polygon[k] = position(c0 + k);
+        ClipEars(polygon, c0, triangles, xs, ys, ring);
       } else if (n == 4) {
         const import::Vec3 q[4] = {position(c0), position(c0 + 1), position(c0 + 2), position(c0 + 3)};
         const uint32_t s = uint32_t(QuadStart(q));

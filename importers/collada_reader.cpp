@@ -373,8 +373,8 @@ void Reader::LoadMaterials() {
         } else if (const pugi::xml_node t = e.child("texture")) {
           out = {1, 1, 1, 1};
           // Every texture an archive holds is embedded once per use, as assimp does.
-          const import::MaterialMap m = TextureMap(effect, t, where);
-          if (map) *map = m;
+          const import::MaterialMap found = TextureMap(effect, t, where);
+          if (map) *map = found;
         }
       };
       if (name == "emission") {
