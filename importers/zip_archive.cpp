@@ -26,18 +26,28 @@ uint64_t Le64(const char* p) { return uint64_t(Le32(p)) | uint64_t(Le32(p + 4)) 
 // Inflated members are bounded so that a forged size cannot ask for more memory than any scene needs.
 constexpr uint64_t kMaxMemberSize = uint64_t(1) << 32;
 
-bool SameName(std::string_view a, std::string_view b) {
-  auto strip = [](std::string_view s) {
-    while (s.substr(0, 2) == "./") s.remove_prefix(2);
-    while (!s.empty() && s.front() == '/') s.remove_prefix(1);
-    return s;
+// A member path with "." and ".." segments resolved, '/' between parts, lower case.
+std::string Normalized(std::string_view name) {
+  std::vector<std::string> parts;
+  std::string part;
+  auto flush = [&] {
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    part.clear();
   };
-  a = strip(a);
-  b = strip(b);
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           const char p = x == '\\' ? '/' : x, q = y == '\\' ? '/' : y;
-           return std::tolower(static_cast<unsigned char>(p)) == std::tolower(static_cast<unsigned char>(q));
-         });
+  for (char c : name) {
+    if (c == '/' || c == '\\')
+      flush();
+    else
+      part.push_back(char(std::tolower(static_cast<unsigned char>(c))));
+  }
+  flush();
+  std::string out;
+  for (const std::string& p : parts) out += (out.empty() ? "" : "/") + p;
+  return out;
 }
 
 }  // namespace
@@ -115,8 +125,9 @@ ZipArchive::ZipArchive(std::string_view bytes, const std::string& label) : bytes
 const ZipArchive::Entry* ZipArchive::Find(std::string_view name) const {
   for (const Entry& e : entries_)
     if (e.name == name) return &e;
+  const std::string wanted = Normalized(name);
   for (const Entry& e : entries_)
-    if (SameName(e.name, name)) return &e;
+    if (Normalized(e.name) == wanted) return &e;
   return nullptr;
 }
 

@@ -23,7 +23,7 @@ class ZipArchive {
   ZipArchive(std::string_view bytes, const std::string& label);
 
   const std::vector<Entry>& Entries() const { return entries_; }
-  // The entry of that name (exact, or ignoring case and a leading "./"); null when there is none.
+  // The entry of that name: exact, or with "." and ".." resolved and case ignored; null when none.
   const Entry* Find(std::string_view name) const;
   // The entry's contents, inflated and checked against its CRC; throws for an unknown method,
   // a member running past the end of the archive, or data that does not inflate to its size.
