@@ -58,7 +58,8 @@ class Reader {
   pugi::xml_node Resolve(std::string_view url, const char* what, const std::string& where) const;
   const Source& GetSource(std::string_view url, const std::string& where);
   void ParseFloats(const char* text, std::vector<float>& out, const std::string& where) const;
-  void ParseUints(const char* text, std::vector<uint32_t>& out, const std::string& where) const;
+  // Appends to `out` with `append`, replaces its contents otherwise.
+  void ParseUints(const char* text, std::vector<uint32_t>& out, const std::string& where, bool append = false) const;
   // The node's transform from its transform elements; `override`, when given, replaces the
   // values of the elements it holds (animation).
   import::Matrix4 NodeTransform(pugi::xml_node node, const std::map<pugi::xml_node_struct*, std::vector<float>>* override,

@@ -292,15 +292,15 @@ std::vector<unsigned> Reader::BuildMeshes(pugi::xml_node geometry, pugi::xml_nod
     // ---- Corners and polygons
     ints_.clear();
     std::vector<uint32_t> sizes;  // corners per polygon (strip, fan)
-    std::vector<uint32_t> one;
     for (pugi::xml_node p = prim.first_child(); p; p = p.next_sibling()) {
       const std::string_view name = p.name();
       pugi::xml_node list = name == "p" ? p : name == "ph" ? p.child("p") : pugi::xml_node();
       if (!list) continue;
-      ParseUints(list.child_value(), one, pw + " <p>");
-      if (one.size() % stride) Fail(pw + ": <p> holds " + std::to_string(one.size()) + " indices, not a multiple of " + std::to_string(stride));
-      ints_.insert(ints_.end(), one.begin(), one.end());
-      if (type == "polygons" || strips || fans) sizes.push_back(uint32_t(one.size() / stride));
+      const size_t before = ints_.size();
+      ParseUints(list.child_value(), ints_, pw + " <p>", true);
+      const size_t read = ints_.size() - before;
+      if (read % stride) Fail(pw + ": <p> holds " + std::to_string(read) + " indices, not a multiple of " + std::to_string(stride));
+      if (type == "polygons" || strips || fans) sizes.push_back(uint32_t(read / stride));
     }
     const size_t corners = ints_.size() / std::max(stride, 1u);
     if (type == "triangles") {

@@ -100,7 +100,10 @@ void Reader::Load() {
     archiveText_ = archive_->Read(*entry);
     text = archiveText_;
   }
-  const pugi::xml_parse_result r = doc_.load_buffer(text.data(), text.size(), pugi::parse_default & ~pugi::parse_eol);
+  constexpr unsigned kOptions = pugi::parse_default & ~pugi::parse_eol;
+  // The inflated document is ours to parse in place; a mapped file is copied by the parser.
+  const pugi::xml_parse_result r = archive_ ? doc_.load_buffer_inplace(archiveText_.data(), archiveText_.size(), kOptions)
+                                            : doc_.load_buffer(text.data(), text.size(), kOptions);
   if (!r) {
     const size_t at = std::min(size_t(std::max<ptrdiff_t>(r.offset, 0)), text.size());
     const size_t line = size_t(std::count(text.begin(), text.begin() + ptrdiff_t(at), '\n')) + 1;
@@ -143,6 +146,7 @@ void Reader::ParseFloats(const char* text, std::vector<float>& out, const std::s
   out.clear();
   const char* p = text;
   const char* e = p + std::strlen(p);
+  out.reserve(size_t(e - p) / 2 + 1);  // pages the numbers do not fill are never touched
   while (true) {
     while (p < e && IsSpace(*p)) ++p;
     if (p == e) break;
@@ -155,9 +159,10 @@ void Reader::ParseFloats(const char* text, std::vector<float>& out, const std::s
   }
 }
 
-void Reader::ParseUints(const char* text, std::vector<uint32_t>& out, const std::string& where) const {
-  out.clear();
+void Reader::ParseUints(const char* text, std::vector<uint32_t>& out, const std::string& where, bool append) const {
+  if (!append) out.clear();
   const char* p = text;
+  out.reserve(out.size() + std::strlen(p) / 2 + 1);
   while (true) {
     while (IsSpace(*p)) ++p;
     if (!*p) break;
@@ -251,6 +256,7 @@ void Reader::ReadAsset() {
 
 int Reader::Embedded(const std::string& file) {
   if (!archive_) return -1;
+  if (auto it = embedded_.find(file); it != embedded_.end()) return it->second;
   // Images inside the archive are found relative to the root document.
   std::string name = file;
   if (name.rfind("file://", 0) == 0) name.erase(0, 7);
@@ -258,15 +264,20 @@ int Reader::Embedded(const std::string& file) {
   const ZipArchive::Entry* entry =
       slash == std::string::npos ? archive_->Find(name) : archive_->Find(rootInArchive_.substr(0, slash + 1) + name);
   if (!entry) entry = archive_->Find(name);
-  if (!entry) return -1;
-  import::Texture tex;
-  tex.fileName = file;
-  const size_t dot = file.find_last_of('.');
-  tex.formatHint = dot == std::string::npos ? "" : Lower(file.substr(dot + 1));
-  const std::string data = archive_->Read(*entry);
-  tex.data.assign(data.begin(), data.end());
-  scene_.textures.push_back(std::move(tex));
-  return int(scene_.textures.size() - 1);
+  int index = -1;
+  if (entry) {
+    import::Texture tex;
+    tex.fileName = file;
+    const size_t dot = file.find_last_of('.');
+    tex.formatHint = dot == std::string::npos ? "" : Lower(file.substr(dot + 1));
+    if (entry->size > (uint64_t(1) << 31)) Fail("zip member " + entry->name + ": too large");
+    tex.data.resize(size_t(entry->size));
+    archive_->ReadInto(*entry, reinterpret_cast<char*>(tex.data.data()));
+    scene_.textures.push_back(std::move(tex));
+    index = int(scene_.textures.size() - 1);
+  }
+  embedded_.emplace(file, index);
+  return index;
 }
 
 // A <texture texture="..."> through its sampler and surface to the image's file.
@@ -372,9 +383,7 @@ void Reader::LoadMaterials() {
           for (size_t i = 0; i < 4 && i < v.size(); ++i) (&out.r)[i] = v[i];
         } else if (const pugi::xml_node t = e.child("texture")) {
           out = {1, 1, 1, 1};
-          // Every texture an archive holds is embedded once per use, as assimp does.
-          const import::MaterialMap found = TextureMap(effect, t, where);
-          if (map) *map = found;
+          if (map) *map = TextureMap(effect, t, where);
         }
       };
       if (name == "emission") {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
@@ -132,6 +133,13 @@ const ZipArchive::Entry* ZipArchive::Find(std::string_view name) const {
 }
 
 std::string ZipArchive::Read(const Entry& entry) const {
+  if (entry.size > kMaxMemberSize) Fail("zip member " + entry.name + ": too large");
+  std::string out(size_t(entry.size), '\0');
+  ReadInto(entry, out.data());
+  return out;
+}
+
+void ZipArchive::ReadInto(const Entry& entry, char* out) const {
   const std::string where = "zip member " + entry.name;
   if (entry.localHeader > bytes_.size() || bytes_.size() - entry.localHeader < 30 ||
       Le32(bytes_.data() + entry.localHeader) != 0x04034b50)
@@ -141,23 +149,20 @@ std::string ZipArchive::Read(const Entry& entry) const {
   if (start > bytes_.size() || entry.packedSize > bytes_.size() - start) Fail(where + ": runs past the end of the archive");
   if (entry.size > kMaxMemberSize) Fail(where + ": too large");
   const char* data = bytes_.data() + start;
-  std::string out;
   if (entry.method == 0) {
     if (entry.packedSize != entry.size) Fail(where + ": stored sizes disagree");
-    out.assign(data, size_t(entry.size));
+    std::memcpy(out, data, size_t(entry.size));
   } else if (entry.method == 8) {
-    out.resize(size_t(entry.size));
     std::unique_ptr<libdeflate_decompressor, void (*)(libdeflate_decompressor*)> d(libdeflate_alloc_decompressor(),
                                                                                    libdeflate_free_decompressor);
     if (!d) throw std::bad_alloc();
-    if (libdeflate_deflate_decompress(d.get(), data, size_t(entry.packedSize), out.data(), out.size(), nullptr) !=
+    if (libdeflate_deflate_decompress(d.get(), data, size_t(entry.packedSize), out, size_t(entry.size), nullptr) !=
         LIBDEFLATE_SUCCESS)
       Fail(where + ": the compressed data is damaged or cut short");
   } else {
     Fail(where + ": compression method " + std::to_string(entry.method) + " is not supported (only stored and deflate)");
   }
-  if (libdeflate_crc32(0, out.data(), out.size()) != entry.crc) Fail(where + ": checksum mismatch (damaged archive)");
-  return out;
+  if (libdeflate_crc32(0, out, size_t(entry.size)) != entry.crc) Fail(where + ": checksum mismatch (damaged archive)");
 }
 
 }  // namespace vorn

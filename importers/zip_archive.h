@@ -28,6 +28,8 @@ class ZipArchive {
   // The entry's contents, inflated and checked against its CRC; throws for an unknown method,
   // a member running past the end of the archive, or data that does not inflate to its size.
   std::string Read(const Entry& entry) const;
+  // The same into `out`, which must hold entry.size bytes.
+  void ReadInto(const Entry& entry, char* out) const;
 
  private:
   [[noreturn]] void Fail(const std::string& what) const;
