@@ -95,7 +95,7 @@ class Reader {
 
   std::string_view input_;
   std::string path_;
-  std::string archiveText_;  // the root document inflated from a .zae
+  std::unique_ptr<char[]> archiveText_;  // the root document inflated from a .zae
   std::unique_ptr<ZipArchive> archive_;
   std::string rootInArchive_;
   pugi::xml_document doc_;

@@ -58,8 +58,23 @@ uint32_t HashPosition(const import::Vec3& p) {
   return h ^ (h >> 15);
 }
 
+import::Vec3 Cross(const import::Vec3& a, const import::Vec3& b) {
+  return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+float Dot(const import::Vec3& a, const import::Vec3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+
 // The fan's first corner for a quad: the corner whose inner angle exceeds half a turn, if any.
 int QuadStart(const import::Vec3* v) {
+  // Plainly convex quads (each corner turning the same way by more than a tenth of a degree or
+  // so) have no such corner; the angle sums below are for the rest.
+  const import::Vec3 n = Cross(Sub(v[2], v[0]), Sub(v[3], v[1]));
+  const float nl = Length(n);
+  bool convex = nl > 0;
+  for (int i = 0; convex && i < 4; ++i) {
+    const import::Vec3 in = Sub(v[i], v[(i + 3) % 4]), out = Sub(v[(i + 1) % 4], v[i]);
+    convex = Dot(Cross(in, out), n) > 2e-3f * Length(in) * Length(out) * nl;
+  }
+  if (convex) return 0;
   for (int i = 0; i < 4; ++i) {
     const import::Vec3& c = v[i];
     import::Vec3 left = Sub(v[(i + 3) % 4], c), diag = Sub(v[(i + 2) % 4], c), right = Sub(v[(i + 1) % 4], c);

@@ -97,12 +97,15 @@ void Reader::Load() {
     }
     const ZipArchive::Entry* entry = archive_->Find(rootInArchive_);
     if (!entry) Fail("the archive has no " + rootInArchive_ + ", which its manifest names");
-    archiveText_ = archive_->Read(*entry);
-    text = archiveText_;
+    // Not zero-filled first: inflating writes every byte.
+    if (entry->size > (uint64_t(1) << 32)) Fail("zip member " + entry->name + ": too large");
+    archiveText_.reset(new char[size_t(entry->size)]);
+    archive_->ReadInto(*entry, archiveText_.get());
+    text = std::string_view(archiveText_.get(), size_t(entry->size));
   }
   constexpr unsigned kOptions = pugi::parse_default & ~pugi::parse_eol;
   // The inflated document is ours to parse in place; a mapped file is copied by the parser.
-  const pugi::xml_parse_result r = archive_ ? doc_.load_buffer_inplace(archiveText_.data(), archiveText_.size(), kOptions)
+  const pugi::xml_parse_result r = archive_ ? doc_.load_buffer_inplace(archiveText_.get(), text.size(), kOptions)
                                             : doc_.load_buffer(text.data(), text.size(), kOptions);
   if (!r) {
     const size_t at = std::min(size_t(std::max<ptrdiff_t>(r.offset, 0)), text.size());
