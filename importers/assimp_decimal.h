@@ -28,7 +28,9 @@ inline const char* ParseAssimpDecimal(const char* c, const char* e, float& out, 
   float f = 0;
   if (c > digits) {
     uint64_t whole = 0;
-    if (std::from_chars(digits, c, whole).ec != std::errc()) {
+    if (c - digits <= 19) {
+      for (const char* d = digits; d < c; ++d) whole = whole * 10 + uint64_t(*d - '0');
+    } else if (std::from_chars(digits, c, whole).ec != std::errc()) {
       const auto [end, ec] = std::from_chars(digits, e, f);
       if (ec != std::errc() || !std::isfinite(f)) return nullptr;
       out = negative ? -f : f;
@@ -41,7 +43,7 @@ inline const char* ParseAssimpDecimal(const char* c, const char* e, float& out, 
     while (c < e && digit(*c)) ++c;
     const size_t n = c - b < ptrdiff_t(std::size(kFractionScale)) ? size_t(c - b) : std::size(kFractionScale) - 1;
     uint64_t fraction = 0;
-    std::from_chars(b, b + n, fraction);
+    for (size_t k = 0; k < n; ++k) fraction = fraction * 10 + uint64_t(b[k] - '0');
     f += float(double(fraction) * kFractionScale[n]);
   } else if (c < e && *c == '.') {
     ++c;  // "1." is 1

@@ -171,11 +171,8 @@ void Reader::ParseUints(const char* text, std::vector<uint32_t>& out, const std:
     if (!*p) break;
     uint64_t v = 0;
     const char* b = p;
-    while (*p >= '0' && *p <= '9') {
-      v = v * 10 + uint64_t(*p - '0');
-      if (v > 0xffffffffu) Fail(where + ": an index is too large");
-      ++p;
-    }
+    while (*p >= '0' && *p <= '9' && p - b < 11) v = v * 10 + uint64_t(*p++ - '0');
+    if (v > 0xffffffffu || (*p >= '0' && *p <= '9')) Fail(where + ": an index is too large");
     if (p == b || (*p && !IsSpace(*p))) {
       // -1 stands for "none" in skin joint indices.
       if (p == b && *p == '-' && p[1] == '1' && (!p[2] || IsSpace(p[2]))) {
