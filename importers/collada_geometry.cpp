@@ -89,13 +89,16 @@ int QuadStart(const import::Vec3* v) {
   return 0;
 }
 
-// Ear clipping for polygons of five or more corners: projected on the plane its normal (Newell)
-// is most upright to, turned counter-clockwise, each ear cut off in turn. Corners at one
-// position (a bridge to a hole) do not block an ear. Appends triangles of corner numbers
-// c0 + k, in the polygon's own winding.
+// Ear clipping for polygons of five or more corners, in the order assimp's triangles show:
+// projected on the plane the polygon's normal (Newell) is most upright to and turned
+// counter-clockwise, the sweep goes on from each ear cut to the next corner not yet cut, a
+// corner at the position of one of the ear's own does not block it (a bridge to a hole), and
+// the last three corners make the last triangle. Ears at odd corners are written starting at
+// their next corner, and the last triangle of an odd polygon starting at its last corner, as
+// assimp writes them. Appends triangles of corner numbers c0 + k.
 void ClipEars(const std::vector<import::Vec3>& p, uint32_t c0, std::vector<std::array<uint32_t, 3>>& out,
-              std::vector<float>& xs, std::vector<float>& ys, std::vector<uint32_t>& ring) {
-  const size_t n = p.size();
+              std::vector<float>& xs, std::vector<float>& ys, std::vector<uint32_t>& done) {
+  const uint32_t n = uint32_t(p.size());
   double nx = 0, ny = 0, nz = 0;
   for (size_t i = 0; i < n; ++i) {
     const import::Vec3 &a = p[i], &b = p[(i + 1) % n];
@@ -105,43 +108,65 @@ void ClipEars(const std::vector<import::Vec3>& p, uint32_t c0, std::vector<std::
   }
   const double ax = std::fabs(nx), ay = std::fabs(ny), az = std::fabs(nz);
   const int drop = ax >= ay && ax >= az ? 0 : ay >= az ? 1 : 2;
-  const double sign = (drop == 0 ? nx : drop == 1 ? ny : nz) < 0 ? -1 : 1;
   xs.resize(n);
   ys.resize(n);
+  double area = 0;
   for (size_t i = 0; i < n; ++i) {
-    const float u = drop == 0 ? p[i].y : drop == 1 ? p[i].z : p[i].x;
-    const float v = drop == 0 ? p[i].z : drop == 1 ? p[i].x : p[i].y;
-    xs[i] = float(sign) * u;  // counter-clockwise seen from the normal's side
-    ys[i] = v;
+    xs[i] = drop == 0 ? p[i].y : drop == 1 ? p[i].z : p[i].x;
+    ys[i] = drop == 0 ? p[i].z : drop == 1 ? p[i].x : p[i].y;
   }
-  auto cross = [&](uint32_t a, uint32_t b, uint32_t c) {
-    return (double(xs[b]) - xs[a]) * (double(ys[c]) - ys[a]) - (double(ys[b]) - ys[a]) * (double(xs[c]) - xs[a]);
+  for (size_t i = 0; i < n; ++i) area += double(xs[i]) * ys[(i + 1) % n] - double(xs[(i + 1) % n]) * ys[i];
+  if (area < 0)
+    for (float& x : xs) x = -x;
+  // p on the left of the line from a to b.
+  auto left = [&](uint32_t a, uint32_t b, uint32_t q) {
+    return (xs[b] - xs[a]) * (ys[q] - ys[a]) - (xs[q] - xs[a]) * (ys[b] - ys[a]) > 0;
   };
-  auto samePoint = [&](uint32_t a, uint32_t b) { return xs[a] == xs[b] && ys[a] == ys[b]; };
-  ring.resize(n);
-  for (uint32_t i = 0; i < n; ++i) ring[i] = i;
-  size_t at = 0, misses = 0;
-  while (ring.size() > 3) {
-    const size_t m = ring.size();
-    const uint32_t a = ring[(at + m - 1) % m], b = ring[at % m], c = ring[(at + 1) % m];
-    bool ear = cross(a, b, c) > 0;
-    for (size_t k = 0; ear && k < m; ++k) {
-      const uint32_t q = ring[k];
-      if (q == a || q == b || q == c || samePoint(q, a) || samePoint(q, b) || samePoint(q, c)) continue;
-      if (cross(a, b, q) >= 0 && cross(b, c, q) >= 0 && cross(c, a, q) >= 0) ear = false;
+  auto inside = [&](uint32_t a, uint32_t b, uint32_t c, uint32_t q) {
+    const float v0x = xs[c] - xs[a], v0y = ys[c] - ys[a], v1x = xs[b] - xs[a], v1y = ys[b] - ys[a];
+    const float v2x = xs[q] - xs[a], v2y = ys[q] - ys[a];
+    const float d00 = v0x * v0x + v0y * v0y, d01 = v0x * v1x + v0y * v1y, d02 = v0x * v2x + v0y * v2y;
+    const float d11 = v1x * v1x + v1y * v1y, d12 = v1x * v2x + v1y * v2y;
+    const float det = d00 * d11 - d01 * d01;
+    if (det == 0) return false;
+    const float inv = 1 / det, u = (d11 * d02 - d01 * d12) * inv, v = (d00 * d12 - d01 * d02) * inv;
+    return u > 0 && v > 0 && u + v < 1;
+  };
+  auto same = [&](uint32_t a, uint32_t b) { return xs[a] == xs[b] && ys[a] == ys[b]; };
+  done.assign(n, 0);
+  uint32_t left_ = n, prev = n - 1, next = 0;
+  while (left_ > 3) {
+    uint32_t ear = next;
+    int wraps = 0;
+    while (true) {
+      next = ear + 1;
+      for (;; ++next) {
+        if (next >= n) next = 0;
+        if (!done[next]) break;
+      }
+      if (next < ear && ++wraps == 2) break;
+      bool ok = !left(prev, next, ear);
+      for (uint32_t q = 0; ok && q < n; ++q)
+        if (!same(q, prev) && !same(q, ear) && !same(q, next) && inside(prev, ear, next, q)) ok = false;
+      if (ok) break;
+      prev = ear;
+      ear = next;
     }
-    // A polygon that crosses itself may have no ear left: cut the next corner anyway.
-    if (ear || misses > m) {
-      out.push_back({c0 + a, c0 + b, c0 + c});
-      ring.erase(ring.begin() + ptrdiff_t(at % m));
-      at = at % m == 0 ? 0 : (at % m) - 1;
-      misses = 0;
-    } else {
-      at = (at + 1) % m;
-      ++misses;
-    }
+    // No ear in two sweeps (the polygon crosses itself): cut the corner reached anyway.
+    if (ear % 2)
+      out.push_back({c0 + next, c0 + prev, c0 + ear});
+    else
+      out.push_back({c0 + prev, c0 + ear, c0 + next});
+    done[ear] = 1;
+    --left_;
   }
-  out.push_back({c0 + ring[0], c0 + ring[1], c0 + ring[2]});
+  uint32_t r[3], k = 0;
+  for (uint32_t i = 0; i < n && k < 3; ++i)
+    if (!done[i]) r[k++] = i;
+  if (n % 2)
+    out.push_back({c0 + r[2], c0 + r[0], c0 + r[1]});
+  else
+    out.push_back({c0 + r[0], c0 + r[1], c0 + r[2]});
 }
 
 }  // namespace
@@ -339,7 +364,7 @@ std::vector<unsigned> Reader::BuildMeshes(pugi::xml_node geometry, pugi::xml_nod
     std::vector<char> used(corners, 0);
     std::vector<import::Vec3> polygon;
     std::vector<float> xs, ys;
-    std::vector<uint32_t> ring;
+    std::vector<uint32_t> done;
     size_t start = 0;
     auto position = [&](size_t corner) {
       const uint32_t i = ints_[corner * stride + positionOffset];
@@ -359,7 +384,7 @@ std::vector<unsigned> Reader::BuildMeshes(pugi::xml_node geometry, pugi::xml_nod
       } else if (n > 4) {
         polygon.resize(n);
         for (uint32_t k = 0; k < n; ++k) polygon[k] = position(c0 + k);
-        ClipEars(polygon, c0, triangles, xs, ys, ring);
+        ClipEars(polygon, c0, triangles, xs, ys, done);
       } else if (n == 4) {
         const import::Vec3 q[4] = {position(c0), position(c0 + 1), position(c0 + 2), position(c0 + 3)};
         const uint32_t s = uint32_t(QuadStart(q));

@@ -130,7 +130,7 @@ TEST(ColladaReader, PolygonsBecomeTrianglesOverSharedVertices) {
   EXPECT_EQ(s.materials[0].name, "DefaultMaterial");
 
   // A concave hexagon (an L) is cut into four triangles that cover it exactly once.
-  s = Read(Doc(Geometry("0 0 0  2 0 0  2 1 0  1 1 0  1 2 0  0 2 0", 6,
+  s = Read(Doc(Geometry("0 0 0  3 0 0  3 1 0  1 1 0  1 3 0  0 3 0", 6,
                         "<polygons count=\"1\"><input semantic=\"VERTEX\" source=\"#v\" offset=\"0\"/><p>0 1 2 3 4 5</p></polygons>"),
                kMeshNode));
   ASSERT_EQ(s.meshes[0].triangles.size(), 4u);
@@ -141,7 +141,7 @@ TEST(ColladaReader, PolygonsBecomeTrianglesOverSharedVertices) {
     EXPECT_GT(z, 0) << "every triangle keeps the polygon's winding";
     area += z / 2;
   }
-  EXPECT_FLOAT_EQ(area, 3);
+  EXPECT_FLOAT_EQ(area, 5);
 
   // Strips alternate their winding; lines are dropped.
   s = Read(Doc(Geometry(kQuad, 4,
