@@ -18,8 +18,9 @@
 
 namespace vorn::collada {
 
-// A <source>: its float or name array read through the accessor. Element i's k-th named
-// component is at values[offset + i * stride + picks[k]], all checked to lie inside the array.
+// A <source>: its float or name array read through the accessor. Element i's k-th component
+// (one per accessor parameter, 16 for a matrix) is at floats[offset + i * stride + picks[k]],
+// all checked to lie inside the array.
 struct Source {
   std::vector<float> floats;
   std::vector<std::string> names;
@@ -87,7 +88,7 @@ class Reader {
   void BuildScene();
   void MakeNode(pugi::xml_node node, import::Node& out, int depth);
   unsigned DefaultMaterial();
-  import::MaterialMap TextureMap(pugi::xml_node effect, pugi::xml_node texture, const std::string& where);
+  import::MaterialMap TextureMap(pugi::xml_node effect, pugi::xml_node texture);
   int Embedded(const std::string& file);
 
   std::vector<unsigned> BuildMeshes(pugi::xml_node geometry, pugi::xml_node skin, const Bindings& bindings,

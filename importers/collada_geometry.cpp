@@ -196,19 +196,16 @@ const std::vector<unsigned>& Reader::InstanceMeshes(pugi::xml_node instance, con
     for (pugi::xml_node v : m.children("bind_vertex_input"))
       b.texcoordSets.emplace_back(v.attribute("semantic").value(), v.attribute("input_set").as_uint());
   }
+  // One set of meshes per geometry (or controller) and the materials its primitives resolve to.
   std::string key(url);
-  std::vector<unsigned> materials;
   for (pugi::xml_node prim : target.child("mesh").children()) {
     const std::string_view name = prim.name();
-    if (name == "triangles" || name == "polylist" || name == "polygons" || name == "tristrips" || name == "trifans") {
-      materials.push_back(MaterialIndex(bindings, prim.attribute("material").value()));
-      key += "|" + std::to_string(materials.back());
-    }
+    if (name == "triangles" || name == "polylist" || name == "polygons" || name == "tristrips" || name == "trifans")
+      key += "|" + std::to_string(MaterialIndex(bindings, prim.attribute("material").value()));
   }
   auto found = instances_.find(key);
   if (found != instances_.end()) return found->second;
   std::vector<unsigned> meshes = BuildMeshes(target, skin, bindings, "geometry \"" + std::string(target.attribute("id").value()) + "\"");
-  (void)materials;
   return instances_.emplace(key, std::move(meshes)).first->second;
 }
 

@@ -281,7 +281,7 @@ int Reader::Embedded(const std::string& file) {
 }
 
 // A <texture texture="..."> through its sampler and surface to the image's file.
-import::MaterialMap Reader::TextureMap(pugi::xml_node effect, pugi::xml_node texture, const std::string& where) {
+import::MaterialMap Reader::TextureMap(pugi::xml_node effect, pugi::xml_node texture) {
   import::MaterialMap map;
   std::string ref = texture.attribute("texture").value();
   const pugi::xml_node profile = effect.child("profile_COMMON");
@@ -326,7 +326,6 @@ import::MaterialMap Reader::TextureMap(pugi::xml_node effect, pugi::xml_node tex
   size_t d = texcoord.size();
   while (d > 0 && std::isdigit(static_cast<unsigned char>(texcoord[d - 1]))) --d;
   if (d < texcoord.size() && texcoord.size() - d < 4) map.uvSet = unsigned(std::stoul(texcoord.substr(d)));
-  (void)where;
   // Maya's wrap flags, where an exporter writes them.
   const pugi::xml_node maya = texture.child("extra").find_child_by_attribute("technique", "profile", "MAYA");
   auto flag = [&](const char* name) {
@@ -383,7 +382,7 @@ void Reader::LoadMaterials() {
           for (size_t i = 0; i < 4 && i < v.size(); ++i) (&out.r)[i] = v[i];
         } else if (const pugi::xml_node t = e.child("texture")) {
           out = {1, 1, 1, 1};
-          if (map) *map = TextureMap(effect, t, where);
+          if (map) *map = TextureMap(effect, t);
         }
       };
       if (name == "emission") {
@@ -457,7 +456,6 @@ unsigned Reader::MaterialIndex(const Bindings& bindings, std::string_view symbol
           if (semantic == shading.child("diffuse").child("texture").attribute("texcoord").value()) mat.diffuseMap.uvSet = set;
     }
   }
-  mat.baseColorMap = import::MaterialMap{};
   return found->second;
 }
 
