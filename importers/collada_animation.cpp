@@ -29,8 +29,13 @@ float Sample(const Source& input, const Source& output, size_t k, float t) {
   if (n == 0) return 0;
   if (t <= input.At(0, 0)) return output.At(0, k);
   if (t >= input.At(n - 1, 0)) return output.At(n - 1, k);
-  size_t i = 0;
-  while (i + 2 < n && input.At(i + 1, 0) <= t) ++i;
+  // The last key at or before t, by bisection: channels may hold many thousands of keys.
+  size_t lo = 0, hi = n - 1;
+  while (hi - lo > 1) {
+    const size_t mid = lo + (hi - lo) / 2;
+    (input.At(mid, 0) <= t ? lo : hi) = mid;
+  }
+  const size_t i = lo;
   const float t0 = input.At(i, 0), t1 = input.At(i + 1, 0);
   const float a = output.At(i, k), b = output.At(i + 1, k);
   if (!(t1 > t0)) return a;
@@ -62,6 +67,9 @@ void Decompose(const import::Matrix4& m, import::Vec3& position, import::Quatern
   rotation = import::QuaternionFromRotation(rot);
   scaling = {s[0], s[1], s[2]};
 }
+
+// Keys per node, inserted ones included: far more than any take has, few enough to hold.
+constexpr size_t kMaxKeys = size_t(1) << 22;
 
 struct NodeChannels {
   pugi::xml_node node;
@@ -155,7 +163,7 @@ void Reader::LoadAnimations() {
     anim.name = "animation";
   anim.ticksPerSecond = 1000;
   std::vector<float> times, values;
-  std::map<pugi::xml_node_struct*, std::vector<float>> override;
+  std::map<pugi::xml_node_struct*, std::vector<float>> base, override;
   for (const NodeChannels& nc : nodes) {
     const std::string where = "node \"" + NodeName(nc.node) + "\"";
     times.clear();
@@ -169,25 +177,34 @@ void Reader::LoadAnimations() {
       for (size_t i = 0; i + 1 < t.input->count; ++i) {
         const float delta = std::fabs(t.output->At(i + 1, k) - t.output->At(i, k));
         if (!(delta >= 180)) continue;
-        const int steps = int(std::min(std::ceil(delta / 90.0f), 1e5f));
+        const float steps = std::ceil(delta / 90.0f);
+        if (!(steps + float(times.size()) < float(kMaxKeys)))
+          Fail(where + ": a rotation of " + std::to_string(delta) + " degrees between two keys asks for too many keys");
         const float t0 = t.input->At(i, 0), t1 = t.input->At(i + 1, 0);
-        for (int s = 1; s < steps; ++s) times.push_back(t0 + (t1 - t0) * (float(s) / float(steps)));
+        for (int s = 1; s < int(steps); ++s) times.push_back(t0 + (t1 - t0) * (float(s) / steps));
       }
     }
     std::sort(times.begin(), times.end());
     times.erase(std::unique(times.begin(), times.end()), times.end());
+    if (times.size() > kMaxKeys) Fail(where + ": more than " + std::to_string(kMaxKeys) + " keys");
+    // Every transform element's own values, read once; the channels replace some at each time.
+    base.clear();
+    for (pugi::xml_node e : nc.node.children()) {
+      const size_t size = ElementSize(e.name());
+      if (!size) continue;
+      std::vector<float>& v = base[e.internal_object()];
+      ParseFloats(e.child_value(), v, where);
+      if (v.size() < size) v.resize(size);
+    }
     import::Channel& ch = anim.channels.emplace_back();
     ch.node = NodeName(nc.node);
     ch.positions.reserve(times.size());
     ch.rotations.reserve(times.size());
     ch.scalings.reserve(times.size());
     for (const float t : times) {
-      override.clear();
+      override = base;
       for (const ChannelTarget& target : nc.targets) {
-        auto [slot, fresh] = override.try_emplace(target.element.internal_object());
-        if (fresh) ParseFloats(target.element.child_value(), slot->second, where);
-        std::vector<float>& v = slot->second;
-        v.resize(std::max(v.size(), ElementSize(target.element.name())));
+        std::vector<float>& v = override[target.element.internal_object()];
         if (target.component >= 0)
           v[size_t(target.component)] = Sample(*target.input, *target.output, 0, t);
         else

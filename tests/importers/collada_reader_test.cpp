@@ -241,6 +241,13 @@ TEST(ColladaReader, ArchivesReadTheRootTheManifestNamesAndEmbedTheirImages) {
   EXPECT_EQ(Read(doc).materials[0].diffuseMap.file, "./tex a.png");
 }
 
+// A channel turning 10^30 degrees between two keys: keys a quarter turn apart cannot be made.
+const std::string kRunawayTurn =
+    "<library_animations><animation id=\"a\"><source id=\"i\"><float_array id=\"ia\" count=\"2\">0 1</float_array>"
+    "</source><source id=\"o\"><float_array id=\"oa\" count=\"2\">0 1e30</float_array></source><sampler id=\"s\">"
+    "<input semantic=\"INPUT\" source=\"#i\"/><input semantic=\"OUTPUT\" source=\"#o\"/></sampler>"
+    "<channel source=\"#s\" target=\"n/r.ANGLE\"/></animation></library_animations>";
+
 TEST(ColladaReader, MalformedFilesAreRefusedWithTheFileAndTheFault) {
   struct Case {
     const char* what;
@@ -268,6 +275,9 @@ TEST(ColladaReader, MalformedFilesAreRefusedWithTheFileAndTheFault) {
       {"a node instancing itself", Doc("<library_nodes><node id=\"loop\"><instance_node url=\"#loop\"/></node></library_nodes>",
                                        "<node id=\"n\"><instance_node url=\"#loop\"/></node>"),
        "nest deeper than"},
+      {"a turn too large to key", Doc(Geometry(kQuad, 4, kQuadList) + kRunawayTurn,
+                                      "<node id=\"n\"><rotate sid=\"r\">0 0 1 0</rotate><instance_geometry url=\"#g\"/></node>"),
+       "asks for too many keys"},
       {"zip cut short", zae.substr(0, zae.size() - 10), "no zip directory"},
       {"zip member damaged", badCrc, "checksum mismatch"},
       {"zip without a document", Zip({{"readme.txt", "x"}}), "the archive holds no .dae document"},
