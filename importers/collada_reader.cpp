@@ -14,6 +14,7 @@
 #include "importers/assimp_decimal.h"
 #include "importers/assimp_math.h"
 #include "importers/collada_document.h"
+#include "importers/skeleton_stand_in.h"
 #include "platform/mapped_file.h"
 
 namespace vorn {
@@ -603,6 +604,7 @@ import::Scene Reader::Run() {
   LoadMaterials();
   BuildScene();
   LoadAnimations();
+  AddSkeletonStandIn(scene_);  // a scene of nodes alone, as assimp gives it
   return std::move(scene_);
 }
 

@@ -51,16 +51,17 @@ const std::map<std::string, std::string> kOnlyWeRead = {
 };
 
 // Files both read into different records, and why; these are compared with a tolerance.
-enum class Differs { Polygons, NoMeshes };
+enum class Differs { Polygons, SignedZeros };
 const std::map<std::string, Differs> kDiffer = {
     // A polygon with a hole joined by a bridge (corners at one position twice): the same
     // triangles, but past the bridge assimp writes some of them from another corner, so their
     // vertex order and face normals differ in the last bit.
     {"ConcavePolygon.dae", Differs::Polygons},
-    // A scene without meshes: assimp adds a stand-in mesh drawing the node tree as a skeleton;
-    // the reader gives the nodes alone (cameras and lights are not exported either way).
-    {"cameras.dae", Differs::NoMeshes},
-    {"lights.dae", Differs::NoMeshes},
+    // A scene without meshes: both add a stand-in mesh drawing the node tree as a skeleton; its
+    // points and bone offsets are the same but for the sign of some zeros (a product in
+    // another order), which the export does not show.
+    {"cameras.dae", Differs::SignedZeros},
+    {"lights.dae", Differs::SignedZeros},
 };
 
 std::string Text(const import::Matrix4& m) {
@@ -204,12 +205,6 @@ TEST(ColladaReaderAgainstAssimp, EveryFileReadsAsAssimpReadsItOrDiffersForAReaso
     EXPECT_FALSE(kOnlyWeRead.count(name)) << "assimp reads it though listed as refused";
     const import::Scene theirs = ToImportedScene(*s);
     auto differs = kDiffer.find(name);
-    if (differs != kDiffer.end() && differs->second == Differs::NoMeshes) {
-      EXPECT_TRUE(ours.meshes.empty());
-      EXPECT_EQ(theirs.meshes.size(), 1u) << "the stand-in skeleton";
-      SameTree(theirs.root, ours.root, false);
-      continue;
-    }
     const bool isExact = differs == kDiffer.end();
     SameTree(theirs.root, ours.root, true);
     ASSERT_EQ(theirs.meshes.size(), ours.meshes.size());
@@ -258,7 +253,8 @@ TEST(ColladaReaderAgainstAssimp, BothPathsExportTheSameFile) {
   size_t compared = 0;
   for (const fs::path& file : ColladaFiles()) {
     const std::string name = file.filename().string();
-    if (kOnlyWeRead.count(name) || kDiffer.count(name)) continue;  // the test above says how they differ
+    // The test above says how these differ; zeros of another sign are not seen in the file.
+    if (kOnlyWeRead.count(name) || (kDiffer.count(name) && kDiffer.at(name) != Differs::SignedZeros)) continue;
     SCOPED_TRACE(file.string());
     std::vector<ImportedClip> theirClips, ourClips;
     std::unique_ptr<SceneDocument> theirs = LoadAssimpScene(file.string(), &theirClips);

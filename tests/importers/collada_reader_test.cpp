@@ -179,6 +179,26 @@ TEST(ColladaReader, SkinBonesAreJointNodesWithOffsetTimesBindShape) {
   EXPECT_EQ(s.meshes[0].bones[1].weights, (std::vector<std::pair<uint32_t, float>>{{2, 0.5f}}));
 }
 
+TEST(ColladaReader, ASceneOfNodesAloneGetsTheSkeletonStandIn) {
+  const import::Scene s = Read(Doc("", "<node id=\"hip\"><translate>0 1 0</translate><node id=\"knee\"><translate>0 -2 0"
+                                       "</translate></node></node>"));
+  ASSERT_EQ(s.meshes.size(), 1u);
+  EXPECT_EQ(s.root.meshes, std::vector<unsigned>{0});
+  EXPECT_EQ(s.materials.at(s.meshes[0].material).name, "SkeletonMaterial");
+  // The root has one child pointer (4 faces), the hip one to the knee, the knee a knob (8).
+  EXPECT_EQ(s.meshes[0].triangles.size(), 16u);
+  ASSERT_EQ(s.meshes[0].bones.size(), 3u);
+  EXPECT_EQ(s.meshes[0].bones[1].name, "hip");
+  EXPECT_EQ(s.meshes[0].bones[2].name, "knee");
+  EXPECT_FLOAT_EQ(s.meshes[0].bones[2].offset.m[1][3], 1);  // the knee rests at y = -1
+  // The hip's pointer ends at the knee.
+  bool reachesKnee = false;
+  for (const import::Vec3& p : s.meshes[0].positions) reachesKnee |= p.x == 0 && p.y == -1 && p.z == 0;
+  EXPECT_TRUE(reachesKnee);
+  // A scene with a mesh gets none.
+  EXPECT_EQ(Read(Doc(Geometry(kQuad, 4, kQuadList), kMeshNode)).meshes.size(), 1u);
+}
+
 TEST(ColladaReader, ChannelsOnTransformElementsBecomeKeysInMilliseconds) {
   const std::string animation =
       "<library_animations><animation id=\"a\" name=\"Walk\"><source id=\"in\"><float_array id=\"ina\" count=\"2\">0 2"
