@@ -26,7 +26,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kMaxDepth = 1000;             // node nesting, instance_node included
-constexpr size_t kMaxNodes = size_t(1) << 20;  // nodes instanced over and over
+constexpr size_t kMaxNodes = size_t(1) << 18;  // nodes instanced over and over; bounds the skeleton stand-in too
 
 bool IsSpace(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 

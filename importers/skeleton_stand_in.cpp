@@ -4,7 +4,7 @@
 
 #include <cmath>
 #include <cstring>
-#include <map>
+#include <algorithm>
 #include <tuple>
 #include <vector>
 
@@ -67,20 +67,35 @@ class Builder {
     Add(scene_.root, import::Matrix4{});
     import::Mesh& mesh = scene_.meshes.emplace_back();
     // Face normals (not of unit length); vertices equal in position and normal within one
-    // bone shared, first ones first.
-    std::map<std::tuple<float, float, float, float, float, float, uint32_t>, uint32_t> seen;
-    std::vector<uint32_t> index(points_.size());
-    for (size_t i = 0; i < points_.size(); ++i) {
-      const size_t f = i - i % 3;
-      const V3 n = Cross(points_[f + 2] - points_[f], points_[f + 1] - points_[f]);
-      const V3& p = points_[i];
-      const auto key = std::make_tuple(p.x + 0.0f, p.y + 0.0f, p.z + 0.0f, n.x + 0.0f, n.y + 0.0f, n.z + 0.0f, boneOf_[i]);
-      const auto [it, added] = seen.try_emplace(key, uint32_t(mesh.positions.size()));
-      index[i] = it->second;
-      if (!added) continue;
-      mesh.positions.push_back({p.x, p.y, p.z});
-      mesh.normals.push_back({n.x, n.y, n.z});
-      bones_[boneOf_[i]].weights.push_back({it->second, 1.0f});
+    // bone shared, first ones first. A bone's points lie together, so equal ones are found by
+    // sorting each bone's range rather than hashing the whole mesh.
+    std::vector<V3> normals(points_.size());
+    for (size_t f = 0; f + 2 < points_.size(); f += 3)
+      normals[f] = normals[f + 1] = normals[f + 2] = Cross(points_[f + 2] - points_[f], points_[f + 1] - points_[f]);
+    auto key = [&](uint32_t i) {
+      const V3 &p = points_[i], &n = normals[i];
+      return std::make_tuple(p.x + 0.0f, p.y + 0.0f, p.z + 0.0f, n.x + 0.0f, n.y + 0.0f, n.z + 0.0f);
+    };
+    std::vector<uint32_t> index(points_.size()), order, firstOf(points_.size());
+    for (size_t first = 0; first < points_.size();) {
+      size_t last = first;
+      while (last < points_.size() && boneOf_[last] == boneOf_[first]) ++last;
+      order.resize(last - first);
+      for (size_t i = first; i < last; ++i) order[i - first] = uint32_t(i);
+      std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return key(a) < key(b); });
+      for (size_t k = 0; k < order.size(); ++k)
+        firstOf[order[k]] = k > 0 && key(order[k]) == key(order[k - 1]) ? firstOf[order[k - 1]] : order[k];
+      for (size_t i = first; i < last; ++i) {
+        if (firstOf[i] != i) {
+          index[i] = index[firstOf[i]];
+          continue;
+        }
+        index[i] = uint32_t(mesh.positions.size());
+        mesh.positions.push_back({points_[i].x, points_[i].y, points_[i].z});
+        mesh.normals.push_back({normals[i].x, normals[i].y, normals[i].z});
+        bones_[boneOf_[i]].weights.push_back({index[i], 1.0f});
+      }
+      first = last;
     }
     for (size_t i = 0; i + 2 < points_.size(); i += 3) mesh.triangles.push_back({index[i], index[i + 1], index[i + 2]});
     mesh.bones = std::move(bones_);
