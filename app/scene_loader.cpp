@@ -6,6 +6,7 @@
 
 #include "app/plugin_loader.h"
 #include "importers/bvh_reader.h"
+#include "importers/collada_reader.h"
 #include "importers/gltf_reader.h"
 #include "importers/import_scene.h"
 #include "importers/x_reader.h"
@@ -38,6 +39,8 @@ std::unique_ptr<SceneDocument> LoadScene(const std::string& path, std::vector<Im
   if (!forceAssimp && IsBvhPath(path)) return BuildImportedScene(ReadBvh(path), path, clips);
   // .X through the format library's reader: loading assimp alone costs more than the whole read.
   if (!forceAssimp && IsXPath(path)) return BuildImportedScene(ReadX(path), path, clips);
+  // COLLADA too: loading the module and assimp's import cost several times our whole export.
+  if (!forceAssimp && IsColladaPath(path)) return BuildImportedScene(ReadCollada(path), path, clips);
   std::string error;
   std::unique_ptr<SceneDocument> scene(ImporterEntry()(path.c_str(), clips, &error));
   if (!scene) throw std::runtime_error(error);

@@ -15,11 +15,6 @@ using import::Vec3;
 
 namespace {
 
-constexpr double kFractionScale[16] = {0.0,   0.1,   0.01,   0.001,   0.0001,   0.00001,   0.000001,   0.0000001,
-                                       1e-8, 1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 bool NoCaseStarts(const char* c, const char* e, const char* word) {
   for (; *word; ++word, ++c)
     if (c == e || std::tolower(static_cast<unsigned char>(*c)) != *word) return false;
@@ -30,89 +25,24 @@ bool NoCaseStarts(const char* c, const char* e, const char* word) {
 
 bool TextFloat(const char* c, const char* e, float* out) {
   const bool negative = c < e && *c == '-';
-  if (c < e && (*c == '-' || *c == '+')) ++c;
-  if (NoCaseStarts(c, e, "nan") && e - c == 3) {
+  const char* word = c < e && (*c == '-' || *c == '+') ? c + 1 : c;
+  if (NoCaseStarts(word, e, "nan") && e - word == 3) {
     *out = std::numeric_limits<float>::quiet_NaN();
     return true;
   }
-  if (NoCaseStarts(c, e, "inf") && (e - c == 3 || (e - c == 8 && NoCaseStarts(c, e, "infinity")))) {
+  if (NoCaseStarts(word, e, "inf") && (e - word == 3 || (e - word == 8 && NoCaseStarts(word, e, "infinity")))) {
     *out = negative ? -std::numeric_limits<float>::infinity() : std::numeric_limits<float>::infinity();
     return true;
   }
-  const bool fraction = c + 1 < e && *c == '.' && IsDigit(c[1]);
-  if (!(c < e && IsDigit(*c)) && !fraction) return false;
   float f = 0;
-  if (*c != '.') {
-    const char* digits = c;
-    uint64_t whole = 0;
-    bool overflow = false;
-    for (; c < e && IsDigit(*c); ++c) {
-      const uint64_t next = whole * 10 + uint64_t(*c - '0');
-      overflow |= next < whole;
-      whole = next;
-    }
-    if (overflow) {
-      // assimp loses such a value; the nearest float is what was meant.
-      const auto [end, ec] = std::from_chars(digits, e, f);
-      if (ec != std::errc() || end != e) return false;
-      *out = negative ? -f : f;
-      return true;
-    }
-    f = float(whole);
-  }
-  if (c + 1 < e && *c == '.' && IsDigit(c[1])) {
-    ++c;
-    uint64_t digits = 0;
-    unsigned n = 0;
-    for (; c < e && IsDigit(*c); ++c)
-      if (n < 15) digits = digits * 10 + uint64_t(*c - '0'), ++n;
-    f += float(double(digits) * kFractionScale[n]);
-  } else if (c < e && *c == '.') {
-    ++c;
-  }
-  if (c < e && (*c == 'e' || *c == 'E')) {
-    ++c;
-    const bool down = c < e && *c == '-';
-    if (c < e && (*c == '-' || *c == '+')) ++c;
-    if (!(c < e && IsDigit(*c))) return false;
-    uint64_t power = 0;
-    for (; c < e && IsDigit(*c); ++c) power = std::min<uint64_t>(power * 10 + uint64_t(*c - '0'), 100000);
-    f *= std::pow(10.0f, down ? -float(power) : float(power));
-  }
-  if (c != e) return false;
-  *out = negative ? -f : f;
+  if (ParseAssimpDecimal(c, e, f) != e || c == e) return false;
+  *out = f;
   return true;
 }
 
 Quaternion FromMatrix(const Matrix3& m) {
-  Quaternion q;
-  const float t = m.a1 + m.b2 + m.c3;
-  if (t > 0) {
-    const float s = std::sqrt(1 + t) * 2.0f;
-    q.x = (m.c2 - m.b3) / s;
-    q.y = (m.a3 - m.c1) / s;
-    q.z = (m.b1 - m.a2) / s;
-    q.w = 0.25f * s;
-  } else if (m.a1 > m.b2 && m.a1 > m.c3) {
-    const float s = std::sqrt(1.0f + m.a1 - m.b2 - m.c3) * 2.0f;
-    q.x = 0.25f * s;
-    q.y = (m.b1 + m.a2) / s;
-    q.z = (m.a3 + m.c1) / s;
-    q.w = (m.c2 - m.b3) / s;
-  } else if (m.b2 > m.c3) {
-    const float s = std::sqrt(1.0f + m.b2 - m.a1 - m.c3) * 2.0f;
-    q.x = (m.b1 + m.a2) / s;
-    q.y = 0.25f * s;
-    q.z = (m.c2 + m.b3) / s;
-    q.w = (m.a3 - m.c1) / s;
-  } else {
-    const float s = std::sqrt(1.0f + m.c3 - m.a1 - m.b2) * 2.0f;
-    q.x = (m.a3 + m.c1) / s;
-    q.y = (m.c2 + m.b3) / s;
-    q.z = 0.25f * s;
-    q.w = (m.b1 - m.a2) / s;
-  }
-  return q;
+  const float rows[3][3] = {{m.a1, m.a2, m.a3}, {m.b1, m.b2, m.b3}, {m.c1, m.c2, m.c3}};
+  return import::QuaternionFromRotation(rows);
 }
 
 Matrix3 ToMatrix(const Quaternion& q) {

@@ -3,14 +3,17 @@
 // each with assimp's operations in assimp's order. Matrices act on column vectors (import_scene.h).
 #pragma once
 
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <iterator>
+
 #include "importers/import_scene.h"
 
 namespace vorn::assimp_arithmetic {
 
-// A text number as assimp reads it: the whole part and up to 15 fraction digits read as integers
-// and added in float, which is not always the float nearest the text. "nan", "inf" and an
-// exponent are read; a whole part too long for 64 bits is read as the nearest float. False for
-// anything else or for characters after the number.
+// A whole text number as assimp's .X import reads it: ParseAssimpDecimal below, and "nan" and
+// "inf". False for anything else or for characters after the number.
 bool TextFloat(const char* first, const char* last, float* out);
 
 // Rows a, b, c; columns 1, 2, 3.
@@ -25,3 +28,115 @@ float Length3(float x, float y, float z);
 void Decompose(const import::Matrix4& t, import::Vec3& scaling, import::Quaternion& rotation, import::Vec3& position);
 
 }  // namespace vorn::assimp_arithmetic
+
+// Decimal numbers read as assimp reads them, so that our readers give assimp's floats to the last
+// bit: the integer part and up to 15 digits of the fraction each read as an integer, the fraction
+// scaled in double precision, the two added in float (not always the float nearest to the text,
+// one unit in the last place off at times); an exponent multiplies by a float power of ten.
+namespace vorn {
+
+// Reads one number at p (sign, digits, fraction, exponent) and returns the end of what it read,
+// or nullptr when p does not start a number. With `comma`, a ',' followed by a digit is taken as
+// the decimal point, as some exporters write it. Integer parts too long for 64 bits fall back to
+// std::from_chars over the rest.
+inline const char* ParseAssimpDecimal(const char* c, const char* e, float& out, bool comma = false) {
+  constexpr double kFractionScale[] = {1.0,  1e-1, 1e-2, 1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
+                                       1e-8, 1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
+  auto digit = [](char ch) { return ch >= '0' && ch <= '9'; };
+  const bool negative = c < e && *c == '-';
+  if (c < e && (*c == '-' || *c == '+')) ++c;
+  const char* digits = c;
+  while (c < e && digit(*c)) ++c;
+  const bool hasFraction = c + 1 < e && (*c == '.' || (comma && *c == ',')) && digit(c[1]);
+  if (c == digits && !hasFraction) return nullptr;
+  float f = 0;
+  if (c > digits) {
+    uint64_t whole = 0;
+    if (c - digits <= 19) {
+      for (const char* d = digits; d < c; ++d) whole = whole * 10 + uint64_t(*d - '0');
+    } else if (std::from_chars(digits, c, whole).ec != std::errc()) {
+      const auto [end, ec] = std::from_chars(digits, e, f);
+      if (ec != std::errc() || !std::isfinite(f)) return nullptr;
+      out = negative ? -f : f;
+      return end;
+    }
+    f = float(whole);
+  }
+  if (hasFraction) {
+    const char* b = ++c;
+    while (c < e && digit(*c)) ++c;
+    const size_t n = c - b < ptrdiff_t(std::size(kFractionScale)) ? size_t(c - b) : std::size(kFractionScale) - 1;
+    uint64_t fraction = 0;
+    for (size_t k = 0; k < n; ++k) fraction = fraction * 10 + uint64_t(b[k] - '0');
+    f += float(double(fraction) * kFractionScale[n]);
+  } else if (c < e && *c == '.') {
+    ++c;  // "1." is 1
+  }
+  if (c < e && (*c == 'e' || *c == 'E')) {
+    const char* mark = c;
+    ++c;
+    const bool down = c < e && *c == '-';
+    if (c < e && (*c == '-' || *c == '+')) ++c;
+    const char* b = c;
+    while (c < e && digit(*c)) ++c;
+    unsigned power = 0;
+    if (c == b) {
+      c = mark;  // "2e" is 2 followed by something else
+    } else {
+      if (std::from_chars(b, c, power).ec != std::errc() || power > 1000) return nullptr;
+      f *= std::pow(10.0f, down ? -float(power) : float(power));
+    }
+  }
+  if (!std::isfinite(f)) return nullptr;
+  out = negative ? -f : f;
+  return c;
+}
+
+}  // namespace vorn
+
+// Matrix and quaternion operations in the order of float operations assimp's results show, for
+// readers that compute transforms and keys themselves and must give assimp's values to the last bit.
+namespace vorn::import {
+
+// a × b, each element summed left to right in float.
+inline Matrix4 Multiply(const Matrix4& a, const Matrix4& b) {
+  Matrix4 r;
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j)
+      r.m[i][j] = a.m[i][0] * b.m[0][j] + a.m[i][1] * b.m[1][j] + a.m[i][2] * b.m[2][j] + a.m[i][3] * b.m[3][j];
+  return r;
+}
+
+// The quaternion of a rotation matrix (row-major, column vectors).
+inline Quaternion QuaternionFromRotation(const float m[3][3]) {
+  Quaternion q;
+  const float t = m[0][0] + m[1][1] + m[2][2];
+  if (t > 0) {
+    const float s = std::sqrt(1 + t) * 2.0f;
+    q.x = (m[2][1] - m[1][2]) / s;
+    q.y = (m[0][2] - m[2][0]) / s;
+    q.z = (m[1][0] - m[0][1]) / s;
+    q.w = 0.25f * s;
+  } else if (m[0][0] > m[1][1] && m[0][0] > m[2][2]) {
+    const float s = std::sqrt(1.0f + m[0][0] - m[1][1] - m[2][2]) * 2.0f;
+    q.x = 0.25f * s;
+    q.y = (m[1][0] + m[0][1]) / s;
+    q.z = (m[0][2] + m[2][0]) / s;
+    q.w = (m[2][1] - m[1][2]) / s;
+  } else if (m[1][1] > m[2][2]) {
+    const float s = std::sqrt(1.0f + m[1][1] - m[0][0] - m[2][2]) * 2.0f;
+    q.x = (m[1][0] + m[0][1]) / s;
+    q.y = 0.25f * s;
+    q.z = (m[2][1] + m[1][2]) / s;
+    q.w = (m[0][2] - m[2][0]) / s;
+  } else {
+    const float s = std::sqrt(1.0f + m[2][2] - m[0][0] - m[1][1]) * 2.0f;
+    q.x = (m[0][2] + m[2][0]) / s;
+    q.y = (m[2][1] + m[1][2]) / s;
+    q.z = 0.25f * s;
+    q.w = (m[1][0] - m[0][1]) / s;
+  }
+  return q;
+}
+
+}  // namespace vorn::import

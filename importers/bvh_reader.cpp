@@ -37,13 +37,10 @@ struct Joint {
   std::vector<int> children;
 };
 
-// A decimal number as assimp reads it, so that both importers give the same floats; a take
-// holds finite numbers only.
+// A decimal number as assimp reads it, so that both importers give the same floats.
 bool ReadDecimal(std::string_view w, float& out) {
-  float f = 0;
-  if (!assimp_arithmetic::TextFloat(w.data(), w.data() + w.size(), &f) || !std::isfinite(f)) return false;
-  out = f;
-  return true;
+  const char* e = w.data() + w.size();
+  return ParseAssimpDecimal(w.data(), e, out) == e && !w.empty();
 }
 
 // Deeper nesting than any skeleton has; the bound keeps recursion over the tree safe.
@@ -337,37 +334,6 @@ class Parser {
     r[v][v] = c;
   }
 
-  static import::Quaternion MatrixQuat(const float m[3][3]) {
-    import::Quaternion q;
-    const float t = m[0][0] + m[1][1] + m[2][2];
-    if (t > 0) {
-      const float s = std::sqrt(1 + t) * 2.0f;
-      q.x = (m[2][1] - m[1][2]) / s;
-      q.y = (m[0][2] - m[2][0]) / s;
-      q.z = (m[1][0] - m[0][1]) / s;
-      q.w = 0.25f * s;
-    } else if (m[0][0] > m[1][1] && m[0][0] > m[2][2]) {
-      const float s = std::sqrt(1.0f + m[0][0] - m[1][1] - m[2][2]) * 2.0f;
-      q.x = 0.25f * s;
-      q.y = (m[1][0] + m[0][1]) / s;
-      q.z = (m[0][2] + m[2][0]) / s;
-      q.w = (m[2][1] - m[1][2]) / s;
-    } else if (m[1][1] > m[2][2]) {
-      const float s = std::sqrt(1.0f + m[1][1] - m[0][0] - m[2][2]) * 2.0f;
-      q.x = (m[1][0] + m[0][1]) / s;
-      q.y = 0.25f * s;
-      q.z = (m[2][1] + m[1][2]) / s;
-      q.w = (m[0][2] - m[2][0]) / s;
-    } else {
-      const float s = std::sqrt(1.0f + m[2][2] - m[0][0] - m[1][1]) * 2.0f;
-      q.x = (m[0][2] + m[2][0]) / s;
-      q.y = (m[2][1] + m[1][2]) / s;
-      q.z = 0.25f * s;
-      q.w = (m[1][0] - m[0][1]) / s;
-    }
-    return q;
-  }
-
   // The joint's rotation on one frame: the axis rotations in channel order, each applied on the
   // right of those before it.
   static import::Quaternion FrameRotation(const Joint& j, const float* values) {
@@ -382,7 +348,7 @@ class Parser {
       std::copy(&p[0][0], &p[0][0] + 9, &m[0][0]);
       any = true;
     }
-    return any ? MatrixQuat(m) : import::Quaternion{};
+    return any ? import::QuaternionFromRotation(m) : import::Quaternion{};
   }
 
   void ReadFrames(import::Scene& scene) {

@@ -6,14 +6,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <stdexcept>
+#include <string_view>
 #include <unordered_map>
 
 #include "importers/import_scene.h"
 #include "host/parallel.h"
 #include "host/scene_document_data.h"
-#include "platform/atomic_file.h"
 
 namespace vorn {
 
@@ -104,6 +105,16 @@ EmbeddedFolder& Embedded() {
   return folder;
 }
 
+// The embedded folder is the process's scratch space, removed at exit: plain writes, no flush
+// to disk (two fsyncs per texture cost more than the rest of a small model's import).
+bool WriteScratch(const std::string& path, std::initializer_list<std::string_view> parts) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = true;
+  for (std::string_view part : parts) ok = ok && std::fwrite(part.data(), 1, part.size(), f) == part.size();
+  return std::fclose(f) == 0 && ok;
+}
+
 // Uncompressed texels as a 32-bit TGA, top row first (texels are already B, G, R, A).
 bool WriteTga(const std::string& path, const import::Texture& t) {
   unsigned char header[18] = {};
@@ -114,10 +125,9 @@ bool WriteTga(const std::string& path, const import::Texture& t) {
   header[15] = static_cast<unsigned char>(t.height >> 8);
   header[16] = 32;
   header[17] = 0x28;
-  platform::AtomicFileWriter out(path);
-  out.Write(header, sizeof header);
-  out.Write(t.data.data(), std::min(t.data.size(), size_t(t.width) * t.height * 4));
-  return out.Commit();
+  return WriteScratch(path, {std::string_view(reinterpret_cast<const char*>(header), sizeof header),
+                             std::string_view(reinterpret_cast<const char*>(t.data.data()),
+                                              std::min(t.data.size(), size_t(t.width) * t.height * 4))});
 }
 
 class Builder {
@@ -208,8 +218,7 @@ class Builder {
       std::string ext = !t.formatHint.empty() ? t.formatHint : "bin";
       if (ext == "jpeg") ext = "jpg";
       out = folder + "/" + stem + "." + ext;
-      if (!platform::WriteFileAtomic(out, std::string_view(reinterpret_cast<const char*>(t.data.data()), t.data.size())))
-        out.clear();
+      if (!WriteScratch(out, {std::string_view(reinterpret_cast<const char*>(t.data.data()), t.data.size())})) out.clear();
     } else {
       out = folder + "/" + stem + ".tga";
       if (!WriteTga(out, t)) out.clear();

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the conformance checks need.
 # Packages already present are left alone, so a second run costs nothing.
 set -euo pipefail
-pkgs=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev nlohmann-json3-dev libstb-dev libcli11-dev
+pkgs=(cmake ninja-build g++ pkg-config zlib1g-dev libdeflate-dev nlohmann-json3-dev libpugixml-dev libstb-dev libcli11-dev
       libncurses-dev libassimp-dev assimp-utils libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
       tmux blender python3-numpy)
 if [ "${VORN_CONFORMANCE:-1}" = 1 ]; then
