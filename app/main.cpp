@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
   exp->add_option("--set", ea.sets, "override one setting, KEY=VALUE, as if the settings file held it");
   exp->add_option("--plugin", ea.plugin, "the exporter module (default: vorn.dle beside vorn)");
   exp->add_option("--importer", ea.importer,
-                  "auto: .gltf, .glb, .bvh and .x through vorn's own readers, other files through assimp; "
+                  "auto: .gltf, .glb, .bvh, .x, .dae and .zae through vorn's own readers, other files through assimp; "
                   "assimp: every file through assimp")
       ->check(CLI::IsMember({"auto", "assimp"}));
 
