@@ -19,6 +19,7 @@
 #include "export/driver.h"
 #include "importers/assimp_scene.h"
 #include "importers/collada_reader.h"
+#include "tests/importers/export_scene.h"
 #include "tests/support/temp_dir.h"
 
 namespace vorn {
@@ -233,22 +234,6 @@ TEST(ColladaReaderAgainstAssimp, EveryFileReadsAsAssimpReadsItOrDiffersForAReaso
 
 // Both paths exported with the same settings give the same bytes: the reader's records go
 // through the same builder as assimp's, so a difference is a mapping fault in the reader.
-std::string ExportScene(SceneDocument& scene, const std::vector<ImportedClip>& clips, const fs::path& dir,
-                        const std::string& name, const std::string& settings) {
-  const fs::path cfg = dir / ("cfg-" + name);
-  fs::create_directories(cfg);
-  {
-    std::ofstream ini(cfg / "vorn_max_config.ini");
-    ini << "[Option]\n" << settings;
-    for (const std::string& s : ClipSettings(clips, (cfg / "none.ini").string())) ini << s << "\n";
-  }
-  scene.SetDirectory(kHostPluginConfigDir, cfg.string());
-  const fs::path out = dir / name / "scene.x";
-  fs::create_directories(out.parent_path());
-  XDoExport(out.string().c_str(), nullptr, &scene, true, 0);
-  return testing::ReadText(out.string());
-}
-
 TEST(ColladaReaderAgainstAssimp, BothPathsExportTheSameFile) {
   size_t compared = 0;
   for (const fs::path& file : ColladaFiles()) {
@@ -259,25 +244,7 @@ TEST(ColladaReaderAgainstAssimp, BothPathsExportTheSameFile) {
     std::vector<ImportedClip> theirClips, ourClips;
     std::unique_ptr<SceneDocument> theirs = LoadAssimpScene(file.string(), &theirClips);
     std::unique_ptr<SceneDocument> ours = BuildImportedScene(ReadCollada(file.string()), file.string(), &ourClips);
-    ASSERT_EQ(theirClips.size(), ourClips.size());
-    for (size_t i = 0; i < ourClips.size(); ++i) {
-      EXPECT_EQ(theirClips[i].name, ourClips[i].name);
-      EXPECT_EQ(theirClips[i].startFrame, ourClips[i].startFrame);
-      EXPECT_EQ(theirClips[i].endFrame, ourClips[i].endFrame);
-    }
-    testing::TempDir dir;
-    // Text shows a difference where it is; key frames take another path than sampled keys.
-    for (const std::string& settings : {std::string("XFileType=0\n"), std::string("XFileType=0\nKeyFrames=1\nKeyType=1\n")}) {
-      const std::string a = ExportScene(*theirs, theirClips, dir.path(), "assimp", settings);
-      const std::string b = ExportScene(*ours, ourClips, dir.path(), "ours", settings);
-      if (a != b) {
-        size_t at = 0;
-        while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
-        const size_t from = a.rfind('\n', at) == std::string::npos ? 0 : a.rfind('\n', at) + 1;
-        ADD_FAILURE() << settings << "the files differ at byte " << at << ":\nassimp: " << a.substr(from, 160)
-                      << "\nours:   " << b.substr(from, 160);
-      }
-    }
+    testing::ExpectSameExports(*theirs, theirClips, *ours, ourClips, false);
     ++compared;
   }
   EXPECT_GE(compared, 5u);

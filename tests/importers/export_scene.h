@@ -2,6 +2,8 @@
 // import paths give.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -31,6 +33,34 @@ inline std::string ExportScene(SceneDocument& scene, const std::vector<ImportedC
   std::filesystem::create_directories(out.parent_path());
   XDoExport(out.string().c_str(), nullptr, &scene, true, 0);
   return ReadText(out.string());
+}
+
+// The two scenes, from one file through assimp and through a reader of ours, give the same clips
+// and the same text files, sampled and with the sources' key frames (another path than sampling).
+// With mustWrite, no file from both is a fault too.
+inline void ExpectSameExports(SceneDocument& theirs, const std::vector<ImportedClip>& theirClips, SceneDocument& ours,
+                              const std::vector<ImportedClip>& ourClips, bool mustWrite) {
+  ASSERT_EQ(theirClips.size(), ourClips.size());
+  for (size_t i = 0; i < ourClips.size(); ++i) {
+    EXPECT_EQ(theirClips[i].name, ourClips[i].name);
+    EXPECT_EQ(theirClips[i].startFrame, ourClips[i].startFrame);
+    EXPECT_EQ(theirClips[i].endFrame, ourClips[i].endFrame);
+  }
+  TempDir dir;
+  for (const std::string settings : {"XFileType=0\n", "XFileType=0\nKeyFrames=1\nKeyType=1\n"}) {
+    const std::string a = ExportScene(theirs, theirClips, dir.path(), "assimp", settings);
+    const std::string b = ExportScene(ours, ourClips, dir.path(), "ours", settings);
+    if (mustWrite) {
+      ASSERT_GT(a.size(), 100u) << settings;
+    }
+    if (a != b) {  // the line where they part, which text shows
+      size_t at = 0;
+      while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+      const size_t from = a.rfind('\n', at) == std::string::npos ? 0 : a.rfind('\n', at) + 1;
+      ADD_FAILURE() << settings << "the files differ at byte " << at << ":\nassimp: " << a.substr(from, 160)
+                    << "\nours:   " << b.substr(from, 160);
+    }
+  }
 }
 
 }  // namespace vorn::testing
