@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "importers/assimp_arithmetic.h"
+#include "importers/vertex_join.h"
 #include "importers/collada_document.h"
 
 namespace vorn::collada {
@@ -45,17 +46,6 @@ import::Vec3 Sub(const import::Vec3& a, const import::Vec3& b) { return {a.x - b
 bool Close(const import::Vec3& a, const import::Vec3& b) {
   const float x = a.x - b.x, y = a.y - b.y, z = a.z - b.z;
   return x * x + y * y + z * z <= 1e-10f;
-}
-
-uint32_t HashPosition(const import::Vec3& p) {
-  uint32_t h = 2166136261u;
-  for (float f : {p.x, p.y, p.z}) {
-    if (f == 0) f = 0;  // -0 and 0 are one position
-    uint32_t bits;
-    std::memcpy(&bits, &f, 4);
-    h = (h ^ bits) * 16777619u;
-  }
-  return h ^ (h >> 15);
 }
 
 import::Vec3 Cross(const import::Vec3& a, const import::Vec3& b) {
@@ -462,10 +452,6 @@ std::vector<unsigned> Reader::BuildMeshes(pugi::xml_node geometry, pugi::xml_nod
 
     // ---- The join: vertices with the same position and the other attributes within 1e-5 shared
     {
-      std::vector<uint32_t> remap(n, kNone), source;
-      size_t capacity = 16;
-      while (capacity < 2 * n) capacity *= 2;
-      std::vector<uint32_t> table(capacity, kNone);
       auto same = [&](uint32_t a, uint32_t b) {
         const import::Vec3 &p = m.positions[a], &q = m.positions[b];
         if (p.x != q.x || p.y != q.y || p.z != q.z || !Close(m.normals[a], m.normals[b])) return false;
@@ -478,21 +464,11 @@ std::vector<unsigned> Reader::BuildMeshes(pugi::xml_node geometry, pugi::xml_nod
         }
         return !skin || influences.Same(positionIndex[a], positionIndex[b]);
       };
-      for (uint32_t v = 0; v < n; ++v) {
-        size_t h = HashPosition(m.positions[v]) & (capacity - 1);
-        uint32_t match = kNone;
-        for (; table[h] != kNone; h = (h + 1) & (capacity - 1))
-          if (same(source[table[h]], v)) {
-            match = table[h];
-            break;
-          }
-        if (match == kNone) {
-          match = uint32_t(source.size());
-          source.push_back(v);
-          table[h] = match;
-        }
-        remap[v] = match;
-      }
+      VertexJoin join;
+      join.Run(
+          uint32_t(n), [](uint32_t) { return true; }, [&](uint32_t v) { return PositionHash(m.positions[v]); }, same);
+      const std::vector<uint32_t>& remap = join.remap;
+      const std::vector<uint32_t>& source = join.keep;
       if (source.size() != n) {
         for (auto& t : m.triangles)
           for (uint32_t& v : t) v = remap[v];

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "importers/assimp_arithmetic.h"
+#include "importers/uri_path.h"
 #include "importers/collada_document.h"
 #include "importers/skeleton_stand_in.h"
 #include "platform/mapped_file.h"
@@ -47,21 +48,6 @@ float LeadingFloat(const char* text) {
   float v = 0;
   ParseAssimpDecimal(t.data(), t.data() + t.size(), v);
   return v;
-}
-
-std::string PercentDecode(const std::string& s) {
-  std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
-      out.push_back(char(std::stoi(s.substr(i + 1, 2), nullptr, 16)));
-      i += 2;
-    } else {
-      out.push_back(s[i]);
-    }
-  }
-  return out;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <stdexcept>
 
 #include "importers/vertex_join.h"
+#include "importers/uri_path.h"
 #include "platform/mapped_file.h"
 
 namespace vorn {
@@ -39,21 +40,6 @@ std::string Lower(std::string s) {
 uint32_t Le32(const char* p) {
   const auto* b = reinterpret_cast<const unsigned char*>(p);
   return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
-}
-
-std::string PercentDecode(const std::string& s) {
-  std::string out;
-  out.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
-      out.push_back(char(std::stoi(s.substr(i + 1, 2), nullptr, 16)));
-      i += 2;
-    } else {
-      out.push_back(s[i]);
-    }
-  }
-  return out;
 }
 
 // Component count of an accessor type; 0 for types this reader has no use for.
@@ -751,17 +737,6 @@ class GltfReader {
     return true;
   }
 
-  static uint32_t Hash(const import::Vec3& p) {
-    uint32_t h = 2166136261u;
-    for (float f : {p.x, p.y, p.z}) {
-      if (f == 0) f = 0;  // -0 and 0 are one position
-      uint32_t bits;
-      std::memcpy(&bits, &f, 4);
-      h = (h ^ bits) * 16777619u;
-    }
-    return h ^ (h >> 15);
-  }
-
   template <class T>
   void Gather(std::vector<T>& v) const {
     if (v.empty()) return;
@@ -780,7 +755,7 @@ class GltfReader {
     for (const auto& t : m.triangles)
       for (uint32_t v : t) used_[v] = 1;
     join_.Run(
-        uint32_t(n), [&](uint32_t v) { return used_[v] != 0; }, [&](uint32_t v) { return Hash(m.positions[v]); },
+        uint32_t(n), [&](uint32_t v) { return used_[v] != 0; }, [&](uint32_t v) { return PositionHash(m.positions[v]); },
         [&](uint32_t kept, uint32_t v) { return SameVertex(m, sets, kept, v); });
     if (join_.keep.size() == n) return false;  // all used, none shared: kept in order
     for (auto& t : m.triangles)

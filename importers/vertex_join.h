@@ -3,10 +3,25 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
+#include "importers/import_scene.h"
+
 namespace vorn {
+
+// A hash of a position for the join: -0 and 0 hash alike, as they are one position.
+inline uint32_t PositionHash(const import::Vec3& p) {
+  uint32_t h = 2166136261u;
+  for (float f : {p.x, p.y, p.z}) {
+    if (f == 0) f = 0;
+    uint32_t bits;
+    std::memcpy(&bits, &f, 4);
+    h = (h ^ bits) * 16777619u;
+  }
+  return h ^ (h >> 15);
+}
 
 class VertexJoin {
  public:

@@ -150,17 +150,6 @@ void TriangulatePolygon(const Vec3* pos, const uint32_t* idx, int max, std::vect
   }
 }
 
-uint32_t PositionHash(const Vec3& p) {
-  uint32_t h = 2166136261u;
-  for (float f : {p.x, p.y, p.z}) {
-    if (f == 0) f = 0;  // -0 and 0 are one position
-    uint32_t bits;
-    std::memcpy(&bits, &f, 4);
-    h = (h ^ bits) * 16777619u;
-  }
-  return h ^ (h >> 15);
-}
-
 constexpr float kSquareEpsilon = 1e-5f * 1e-5f;
 
 bool Close(const Vec3& a, const Vec3& b) {
