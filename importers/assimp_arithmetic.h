@@ -140,3 +140,22 @@ inline Quaternion QuaternionFromRotation(const float m[3][3]) {
 }
 
 }  // namespace vorn::import
+
+namespace vorn::assimp_arithmetic {
+
+// Face normals for a mesh whose file gives none, as assimp makes them: each vertex takes the
+// normal of the last triangle that uses it.
+inline void FaceNormals(import::Mesh& m) {
+  m.normals.assign(m.positions.size(), import::Vec3{});
+  for (const auto& t : m.triangles) {
+    const import::Vec3 a = m.positions[t[0]], b = m.positions[t[1]], c = m.positions[t[2]];
+    const float ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
+    const float vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
+    import::Vec3 n{uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
+    const float len = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
+    if (len > 0) n = {n.x / len, n.y / len, n.z / len};
+    for (uint32_t v : t) m.normals[v] = n;
+  }
+}
+
+}  // namespace vorn::assimp_arithmetic

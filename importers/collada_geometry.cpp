@@ -436,19 +436,7 @@ std::vector<unsigned> Reader::BuildMeshes(pugi::xml_node geometry, pugi::xml_nod
     m.triangles.resize(triangles.size());
     for (size_t t = 0; t < triangles.size(); ++t)
       for (int k = 0; k < 3; ++k) m.triangles[t][size_t(k)] = cornerVertex[triangles[t][size_t(k)]];
-    if (!hasNormal) {
-      // Face normals, as assimp makes them where the file has none.
-      m.normals.assign(n, import::Vec3{});
-      for (const auto& t : m.triangles) {
-        const import::Vec3 a = m.positions[t[0]], b = m.positions[t[1]], c = m.positions[t[2]];
-        const float ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
-        const float vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
-        import::Vec3 nn{uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
-        const float len = std::sqrt(nn.x * nn.x + nn.y * nn.y + nn.z * nn.z);
-        if (len > 0) nn = {nn.x / len, nn.y / len, nn.z / len};
-        for (uint32_t v : t) m.normals[v] = nn;
-      }
-    }
+    if (!hasNormal) assimp_arithmetic::FaceNormals(m);
 
     // ---- The join: vertices with the same position and the other attributes within 1e-5 shared
     {

@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "importers/assimp_arithmetic.h"
 #include "importers/vertex_join.h"
 #include "importers/uri_path.h"
 #include "platform/mapped_file.h"
@@ -623,19 +624,6 @@ class GltfReader {
     return true;
   }
 
-  // Face normals where the file gives none: each vertex takes the last face's that uses it.
-  static void FaceNormals(import::Mesh& m) {
-    m.normals.assign(m.positions.size(), import::Vec3{});
-    for (const auto& t : m.triangles) {
-      const import::Vec3 a = m.positions[t[0]], b = m.positions[t[1]], c = m.positions[t[2]];
-      const float ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
-      const float vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
-      import::Vec3 n{uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
-      const float len = std::sqrt(n.x * n.x + n.y * n.y + n.z * n.z);
-      if (len > 0) n = {n.x / len, n.y / len, n.z / len};
-      for (uint32_t v : t) m.normals[v] = n;
-    }
-  }
 
   const Accessor Attribute(const json& attributes, const char* name, size_t count, const std::string& where) const {
     const size_t ref = Uint(attributes, name, kNone, where);
@@ -666,7 +654,7 @@ class GltfReader {
       if (attributes->contains("NORMAL")) {
         ReadRecords(Attribute(*attributes, "NORMAL", pos.count, pw), 3, m.normals);
       } else {
-        FaceNormals(m);
+        assimp_arithmetic::FaceNormals(m);
       }
       for (unsigned set = 0; set < 8; ++set) {
         const std::string name = "TEXCOORD_" + std::to_string(set);
