@@ -65,6 +65,8 @@ uint32_t WalkFlatElements(const XTemplate& element, DataCursor& c, Visitor& v, u
 //                                                            string or structure array
 //   void ArrayEnd(uint32_t count, uint32_t depth)            after an array member
 //   void MemberBegin(uint32_t depth)                         before every member
+// and, optionally, uint32_t Structures(element, cursor, n, depth): writes what the calls above
+// would for the first elements of a structure array it can take whole, and says how many.
 // Returns false with *error naming the member when the bytes do not fit.
 template <class Visitor>
 bool WalkData(const TemplateRegistry& registry, const XTemplate& tpl, DataCursor& c, Visitor& v,
@@ -128,7 +130,10 @@ bool WalkData(const TemplateRegistry& registry, const XTemplate& tpl, DataCursor
                     std::to_string(count * static_cast<uint64_t>(element.fixedSize)) + " bytes, " +
                     std::to_string(c.left) + " left");
       uint32_t k = 0;
-      if constexpr (requires { Visitor::kFlatLists; }) k = WalkFlatElements(element, c, v, n);
+      if constexpr (requires { v.Structures(element, c, n, depth); })
+        k = v.Structures(element, c, n, depth);
+      else if constexpr (requires { Visitor::kFlatLists; })
+        k = WalkFlatElements(element, c, v, n);
       for (; k < n; ++k) {
         if (!WalkData(registry, element, c, v, depth + 1, error)) {
           if (error) *error = "member " + m.name + "[" + std::to_string(k) + "]." + *error;

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 #include "xformat/data_walker.h"
 #include "xformat/template_ids.h"
@@ -92,6 +93,49 @@ struct TextVisitor {
     for (size_t i = 0; i < length; ++i) p[i] = text[i] == '"' ? '\'' : static_cast<uint8_t>(text[i]);
     out.Commit(length);
     out.Put('"');
+  }
+  // Arrays of small number structures (Vector, Coords2d, MeshFace) are most of a mesh's text:
+  // written here element by element, in the walker's own order, rather than member by member
+  // through it. Returns the elements written; the walker goes on from there (and names a fault).
+  uint32_t Structures(const XTemplate& element, DataCursor& c, uint32_t n, uint32_t depth) {
+    const auto& ms = element.members;
+    auto number = [](XMemberType t) { return t == XMemberType::Float || t == XMemberType::Dword; };
+    if (element.fixedSize > 0 && !ms.empty()) {
+      XMemberType types[8];
+      if (ms.size() > std::size(types)) return 0;
+      for (size_t i = 0; i < ms.size(); ++i) {
+        if (ms[i].isArray || !number(ms[i].type)) return 0;
+        types[i] = ms[i].type;
+      }
+      // the walker checked that n elements fit
+      for (uint32_t k = 0; k < n; ++k) {
+        for (size_t i = 0; i < ms.size(); ++i, c.p += 4) {
+          One(types[i], c.p);
+          out.Put(';');
+        }
+        ElementEnd(k + 1 == n, depth);
+      }
+      c.left -= size_t{n} * static_cast<size_t>(element.fixedSize);
+      return n;
+    }
+    if (ms.size() != 2 || ms[0].isArray || ms[0].type != XMemberType::Dword || !ms[1].isArray ||
+        ms[1].type != XMemberType::Dword || ms[1].dimCount != 1 || element.dims[ms[1].firstDim].member != 0)
+      return 0;
+    uint32_t k = 0;
+    for (; k < n; ++k) {
+      uint32_t count;
+      if (c.left < 4) break;
+      std::memcpy(&count, c.p, 4);
+      if (uint64_t{count} * 4 > c.left - 4) break;
+      Integer(count);
+      out.Put(';');
+      Values(XMemberType::Dword, c.p + 4, count);
+      out.Put(';');
+      c.p += 4 + size_t{count} * 4;
+      c.left -= 4 + size_t{count} * 4;
+      ElementEnd(k + 1 == n, depth);
+    }
+    return k;
   }
   void MemberEnd(uint32_t) { out.Put(';'); }
   void ElementEnd(bool last, uint32_t depth) {
