@@ -34,7 +34,15 @@ std::unique_ptr<SceneDocument> LoadScene(const std::string& path, std::vector<Im
   if (clips) clips->clear();
   if (IsSceneDocumentPath(path)) return LoadSceneDocument(path);
   // glTF without assimp: the reader costs less than loading the module alone.
-  if (!forceAssimp && IsGltfPath(path)) return BuildImportedScene(ReadGltf(path), path, clips);
+  // glTF 1.x and compressed meshes are assimp's to read; if it cannot either, both say why.
+  std::string notRead;
+  if (!forceAssimp && IsGltfPath(path)) {
+    try {
+      return BuildImportedScene(ReadGltf(path), path, clips);
+    } catch (const GltfNotRead& e) {
+      notRead = e.what();
+    }
+  }
   // Read without assimp, which costs more than the export on motion capture.
   if (!forceAssimp && IsBvhPath(path)) return BuildImportedScene(ReadBvh(path), path, clips);
   // .X through the format library's reader: loading assimp alone costs more than the whole read.
@@ -42,8 +50,15 @@ std::unique_ptr<SceneDocument> LoadScene(const std::string& path, std::vector<Im
   // COLLADA too: loading the module and assimp's import cost several times our whole export.
   if (!forceAssimp && IsColladaPath(path)) return BuildImportedScene(ReadCollada(path), path, clips);
   std::string error;
-  std::unique_ptr<SceneDocument> scene(ImporterEntry()(path.c_str(), clips, &error));
-  if (!scene) throw std::runtime_error(error);
+  LoadFn load;
+  try {
+    load = ImporterEntry();
+  } catch (const std::exception& e) {
+    if (notRead.empty()) throw;
+    throw std::runtime_error(notRead + "; " + e.what());
+  }
+  std::unique_ptr<SceneDocument> scene(load(path.c_str(), clips, &error));
+  if (!scene) throw std::runtime_error(notRead.empty() ? error : notRead + "; assimp: " + error);
   return scene;
 }
 

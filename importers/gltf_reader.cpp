@@ -144,6 +144,7 @@ class GltfReader {
 
  private:
   [[noreturn]] void Fail(const std::string& what) const { throw std::runtime_error(path_ + ": " + what); }
+  [[noreturn]] void NotRead(const std::string& what) const { throw GltfNotRead(path_ + ": " + what); }
 
   // ---- JSON access, type-checked ---------------------------------------------------------
 
@@ -213,7 +214,7 @@ class GltfReader {
     if (bytes_.size() >= 4 && bytes_.substr(0, 4) == "glTF") {
       if (bytes_.size() < 20) Fail("the binary glTF header is cut short");
       const uint32_t version = Le32(bytes_.data() + 4), length = Le32(bytes_.data() + 8);
-      if (version != 2) Fail("binary glTF version " + std::to_string(version) + " is not 2");
+      if (version != 2) NotRead("binary glTF version " + std::to_string(version) + " is not 2");
       if (length > bytes_.size() || length < 20) Fail("the binary glTF file is cut short");
       size_t at = 12;
       bool first = true;
@@ -239,8 +240,11 @@ class GltfReader {
     if (!doc_.is_object()) Fail("the document is not a JSON object");
     const json* asset = Object(doc_, "asset", "the document");
     if (!asset) Fail("no \"asset\" object: not a glTF file");
+    // glTF 1.0 files wrote the version as a string or, early on, as a number.
+    const auto v = asset->find("version");
+    if (v != asset->end() && v->is_number()) NotRead("glTF version " + v->dump() + " is not 2.x");
     const std::string version = String(*asset, "version", "asset");
-    if (version.empty() || version[0] != '2') Fail("glTF version \"" + version + "\" is not 2.x");
+    if (version.empty() || version[0] != '2') NotRead("glTF version \"" + version + "\" is not 2.x");
   }
 
   void CheckExtensions() {
@@ -251,7 +255,7 @@ class GltfReader {
       if (name == "KHR_materials_pbrSpecularGlossiness" || name == "KHR_texture_transform" ||
           name == "KHR_mesh_quantization" || name == "KHR_materials_unlit")
         continue;
-      Fail("the file requires the extension " + name + ", which this reader does not read (try --importer assimp)");
+      NotRead("the file requires the extension " + name + ", which this reader does not read");
     }
   }
 

@@ -130,6 +130,26 @@ TEST_F(VornCli, GltfIsReadWithoutTheAssimpModule) {
   EXPECT_EQ(run("export " + broken + " " + (dir_ / "broken.x").string() + " --silent " + Cfg()), 2);
   EXPECT_NE(stderr_.find("vorn: " + broken + ": buffers[0]: cannot read the buffer file"), std::string::npos) << stderr_;
   EXPECT_FALSE(fs::exists(dir_ / "broken.x"));
+  // glTF 1.0 is assimp's to read: without the module, both reasons are given.
+  const std::string v1 = std::string(VORN_SOURCE_DIR) + "/tests/importers/gltf/IncorrectVertexArrays/Cube_v1.gltf";
+  EXPECT_EQ(run("export " + v1 + " " + (dir_ / "v1.x").string() + " --silent " + Cfg()), 2);
+  EXPECT_NE(stderr_.find("glTF version \"1.0\" is not 2.x; cannot load the importer module"), std::string::npos)
+      << stderr_;
+}
+
+// What our glTF reader leaves to assimp (glTF 1.0, required extensions it does not read) is
+// exported through assimp without being asked.
+TEST_F(VornCli, GltfOurReaderDoesNotReadGoesToAssimp) {
+  const std::string v1 = std::string(VORN_SOURCE_DIR) + "/tests/importers/gltf/IncorrectVertexArrays/Cube_v1.gltf";
+  ASSERT_EQ(Run("export " + v1 + " " + Out() + " --silent --set XFileType=0 " + Cfg()), 0) << stderr_;
+  EXPECT_NE(Read(Out()).find("Mesh "), std::string::npos);
+  // assimp reads this one as an empty scene: nothing to export (status 1), not our refusal (2).
+  const fs::path draco = dir_ / "draco.gltf";
+  std::ofstream(draco) << R"({"asset": {"version": "2.0"}, "extensionsRequired": ["KHR_draco_mesh_compression"],
+                             "extensionsUsed": ["KHR_draco_mesh_compression"], "scenes": [{"nodes": []}]})";
+  EXPECT_EQ(Run("export " + draco.string() + " " + (dir_ / "draco.x").string() + " --silent " + Cfg()), 1) << stderr_;
+  EXPECT_EQ(stderr_.find("requires the extension"), std::string::npos) << stderr_;
+  EXPECT_FALSE(fs::exists(dir_ / "draco.x"));
 }
 
 TEST_F(VornCli, ExportWithoutAFileGivesStatusOneAndKeepsTheOldFile) {
