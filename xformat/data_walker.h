@@ -15,6 +15,13 @@ struct DataCursor {
   size_t left;
 };
 
+// A count followed by that many DWORDs: the shape of MeshFace.
+inline bool IsCountedDwords(const XTemplate& element) {
+  const auto& ms = element.members;
+  return ms.size() == 2 && !ms[0].isArray && ms[0].type == XMemberType::Dword && ms[1].isArray &&
+         ms[1].type == XMemberType::Dword && ms[1].dimCount == 1 && element.dims[ms[1].firstDim].member == 0;
+}
+
 // A visitor that declares kFlatLists sees only Value and Values calls that matter, so a run of
 // same-typed values may reach it as one Values call. Arrays of the two element shapes that make
 // up big meshes are walked that way: structures of 4-byte members of one type (Vector,
@@ -36,9 +43,7 @@ uint32_t WalkFlatElements(const XTemplate& element, DataCursor& c, Visitor& v, u
     c.left -= bytes;
     return n;
   }
-  if (ms.size() != 2 || ms[0].isArray || ms[0].type != XMemberType::Dword || !ms[1].isArray ||
-      ms[1].type != XMemberType::Dword || ms[1].dimCount != 1 || element.dims[ms[1].firstDim].member != 0)
-    return 0;
+  if (!IsCountedDwords(element)) return 0;
   // The elements lie one after another, so a run of them is one run of DWORDs.
   uint32_t k = 0;
   size_t bytes = 0;

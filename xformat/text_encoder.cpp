@@ -118,9 +118,7 @@ struct TextVisitor {
       c.left -= size_t{n} * static_cast<size_t>(element.fixedSize);
       return n;
     }
-    if (ms.size() != 2 || ms[0].isArray || ms[0].type != XMemberType::Dword || !ms[1].isArray ||
-        ms[1].type != XMemberType::Dword || ms[1].dimCount != 1 || element.dims[ms[1].firstDim].member != 0)
-      return 0;
+    if (!IsCountedDwords(element)) return 0;
     uint32_t k = 0;
     for (; k < n; ++k) {
       uint32_t count;

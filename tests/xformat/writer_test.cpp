@@ -77,6 +77,29 @@ TEST(XFileWriter, TextEncodingFollowsThePublishedGrammar) {
   EXPECT_EQ(text.find("e+"), std::string::npos);
 }
 
+// The mesh arrays are written by a path of their own: the text must stay the grammar's, with
+// a face of more than 16 corners broken after every 16 as any long list is.
+TEST(XFileWriter, TextMeshArraysKeepTheirLayout) {
+  XFileWriter writer;
+  ASSERT_TRUE(testing::RegisterTemplateBlocks(writer));
+  ASSERT_TRUE(writer.Open("/tmp/unused.x", XFileFormat::Text));
+  DataBytes mesh;
+  mesh.Dword(2).Floats({1, -2.5f, 0, 0.1f, 3, 1e-5f}).Dword(2).Dword(3).Dword(0).Dword(1).Dword(0).Dword(18);
+  for (uint32_t i = 0; i < 18; ++i) mesh.Dword(i % 2);
+  XObjectHandle m = testing::Add(writer, {}, kMeshGuid, "M", mesh);
+  ASSERT_FALSE(m.IsFailed()) << writer.Error();
+  testing::Add(writer, m, kMeshTextureCoordsGuid, nullptr, DataBytes().Dword(2).Floats({0.5f, 1, 0, 0.25f}));
+  ByteBuffer out;
+  std::string error;
+  ASSERT_TRUE(writer.Encode(out, &error)) << error;
+  const std::string text(reinterpret_cast<const char*>(out.Data()), out.Size());
+  EXPECT_NE(text.find("\nMesh M {\n 2;\n 1.0;-2.5;0.0;,\n 0.1;3.0;0.00001;;\n 2;\n 3;0,1,0;,\n "
+                      "18;0,1,0,1,0,1,0,1,0,1,0,1,0,1,0,1,\n 0,1;;\n MeshTextureCoords {\n  2;\n"
+                      "  0.5;1.0;,\n  0.0;0.25;;\n }\n}"),
+            std::string::npos)
+      << text.substr(text.find("Mesh M"));
+}
+
 TEST(FormatFloat, ShortestFixedTextThatReadsBackToTheSameBits) {
   struct Case {
     float value;
