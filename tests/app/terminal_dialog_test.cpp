@@ -30,24 +30,27 @@ class TerminalDialog : public ::testing::Test {
   void SetUp() override {
     if (std::system("command -v tmux >/dev/null 2>&1") != 0) GTEST_SKIP() << "tmux not available";
     session_ = "vorn-e2e-" + std::to_string(getpid());
+    // A server of its own: tests run side by side, and a shared server that exits as one test's
+    // last session ends fails another test's new session.
+    tmux_ = "tmux -L " + session_ + " ";
     fs::create_directories(dir_ / "cfg");
   }
   void TearDown() override {
     if (session_.empty()) return;
-    (void)std::system(("tmux kill-session -t " + session_ + " >/dev/null 2>&1").c_str());
+    (void)std::system((tmux_ + "kill-server >/dev/null 2>&1").c_str());
   }
 
   void Start() {
-    (void)std::system(("tmux kill-session -t " + session_ + " >/dev/null 2>&1").c_str());
+    (void)std::system((tmux_ + "kill-session -t " + session_ + " >/dev/null 2>&1").c_str());
     fs::remove(dir_ / "status");
     const std::string cmd = std::string(VORN_EXE) + " export " + Quote(Scene()) + " " + Quote(Out()) +
                             " --config-dir " + Quote((dir_ / "cfg").string()) + "; echo $? >" + Quote((dir_ / "status").string()) + "; sleep 60";
-    const std::string tmux = "tmux new-session -d -s " + session_ + " -x 80 -y 24 " + Quote(cmd);
+    const std::string tmux = tmux_ + "new-session -d -s " + session_ + " -x 80 -y 24 " + Quote(cmd);
     ASSERT_EQ(std::system(tmux.c_str()), 0);
   }
   std::string Screen() {
     const std::string file = (dir_ / "screen").string();
-    (void)std::system(("tmux capture-pane -p -t " + session_ + " >" + Quote(file)).c_str());
+    (void)std::system((tmux_ + "capture-pane -p -t " + session_ + " >" + Quote(file)).c_str());
     return Read(file);
   }
   // Polls until done() holds. The limit is only there so that a broken dialog fails the test;
@@ -67,7 +70,7 @@ class TerminalDialog : public ::testing::Test {
   // tmux key names: "Tab", "Enter", "Space", "Escape", or literal text with -l. Keys queue up in
   // the terminal and are read in order, so nothing waits between them.
   void Keys(const std::string& keys, bool literal = false) {
-    ASSERT_EQ(std::system(("tmux send-keys -t " + session_ + (literal ? " -l " : " ") + keys).c_str()), 0);
+    ASSERT_EQ(std::system((tmux_ + "send-keys -t " + session_ + (literal ? " -l " : " ") + keys).c_str()), 0);
   }
   int Status() {
     std::string status;
@@ -157,6 +160,7 @@ class TerminalDialog : public ::testing::Test {
   }
 
   std::string session_;
+  std::string tmux_;
   vorn::testing::TempDir temp_;
   fs::path dir_{temp_.path()};
 };
