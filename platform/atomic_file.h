@@ -13,8 +13,8 @@ namespace vorn::platform {
 // written outside its folder; a settings file is written through the link to where it really lives.
 enum class LinkPolicy { kReplaceLink, kFollowLink };
 
-// Buffered output to a temporary file in the target's folder. Commit() flushes, syncs and renames it
-// over the target; destroying the writer without a successful Commit() removes the temporary, so an
+// Buffered output to a temporary file in the target's folder. Commit() flushes it and renames it over
+// the target; destroying the writer without a successful Commit() removes the temporary, so an
 // existing target is only ever replaced by a complete file. Where the file system allows, the
 // temporary has no name until Commit(), so a killed process leaves nothing behind.
 class AtomicFileWriter {
