@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "host/parallel.h"
 #include "model/export_context.h"
 #include "model/export_settings.h"
 #include "scene/transforms.h"
@@ -33,7 +34,8 @@ bool AppendOrExtend(std::vector<Key>& keys, const Key& key, bool reduce, float t
   return true;
 }
 
-void StoreKey(ExportContext& ctx, AnimationTrack& track, int32_t time, const Matrix3& m, bool reduce, float tol) {
+// Touches only the track: may run on the second core (StoreLater).
+void StoreKey(AnimationTrack& track, int32_t time, const Matrix3& m, bool reduce, float tol) {
   if (track.srt) {
     const AffineParts p = DecompAffineWithoutStretchRotation(m);
     AddKey(track.rotationKeys, RotationKey{0, time, p.q}, reduce, tol);
@@ -42,7 +44,27 @@ void StoreKey(ExportContext& ctx, AnimationTrack& track, int32_t time, const Mat
   } else {
     AddKey(track.matrixKeys, MatrixKey{3, time, m}, reduce, tol);
   }
-  AdvanceProgress(ctx);
+}
+
+// Below this many samples a track's keys are stored at once: handing them over costs more.
+constexpr size_t kStoreLaterMinimum = 64;
+
+struct TimedTransform {
+  int32_t time;
+  Matrix3 local;
+};
+
+// A track's sampled transforms become its keys on the second core while the host is asked for
+// the next ones. The track must stay where it is until the jobs are waited for.
+void StoreLater(BackgroundJobs& jobs, AnimationTrack& track, std::vector<TimedTransform> samples, bool reduce,
+                float tol) {
+  const size_t weight = samples.size();
+  jobs.Add(
+      [&track, samples = std::move(samples), reduce, tol] {
+        for (const TimedTransform& s : samples) StoreKey(track, s.time, s.local, reduce, tol);
+        return track.KeyCount();
+      },
+      weight);
 }
 
 void Reserve(AnimationTrack& track, int64_t keys) {
@@ -190,6 +212,8 @@ bool SampleTransforms(ExportContext& ctx, XNode& node) {
     own->inverse.clear();
   }
   size_t index = 0;
+  node.tracks.reserve(ctx.clips.size());  // tracks stored later must not move
+  std::vector<TimedTransform> later;
   for (const AnimationClip& clip : ctx.clips) {
     const int64_t start = int64_t{clip.startKey} * ctx.ticksPerFrame;
     // A clip that ends before it starts would never finish: it is one sample at its start.
@@ -199,6 +223,8 @@ bool SampleTransforms(ExportContext& ctx, XNode& node) {
     const int64_t q = length / step;
     const int64_t samples = q + 1 + (q * step < length ? 1 : 0);
     Reserve(track, samples);
+    const bool storeLater = ctx.background && samples >= int64_t{kStoreLaterMinimum};
+    if (storeLater) later.reserve(static_cast<size_t>(samples));
     for (int64_t i = 0; i < samples; ++i) {
       const int64_t t = std::min(length, i * step);
       const TimeValue at = static_cast<TimeValue>(start + t);
@@ -214,9 +240,17 @@ bool SampleTransforms(ExportContext& ctx, XNode& node) {
       }
       ++index;
       const int64_t k = o.Timeline ? i * o.TimelineCustom : t;
-      StoreKey(ctx, track, static_cast<int32_t>(k), m, reduce, tol);
+      if (storeLater)
+        later.push_back({static_cast<int32_t>(k), m});
+      else
+        StoreKey(track, static_cast<int32_t>(k), m, reduce, tol);
+      AdvanceProgress(ctx);
     }
-    ctx.progress.writeUnits += static_cast<uint32_t>(track.KeyCount());
+    if (storeLater)
+      StoreLater(*ctx.background, track, std::move(later), reduce, tol);
+    else
+      ctx.progress.writeUnits += static_cast<uint32_t>(track.KeyCount());
+    later = {};
   }
   return true;
 }
@@ -238,7 +272,8 @@ bool ExtractKeyFrames(ExportContext& ctx, XNode& node) {
       const Matrix3 m = LocalTransformAt(ctx, node, tau);
       const int32_t rel = tau - track.startTick;
       const int32_t k = o.Timeline ? (rel / tpf) * o.TimelineCustom : rel;
-      StoreKey(ctx, track, k, m, reduce, tol);
+      StoreKey(track, k, m, reduce, tol);
+      AdvanceProgress(ctx);
     }
     ctx.progress.writeUnits += static_cast<uint32_t>(track.KeyCount());
   }

@@ -1,9 +1,12 @@
 #include "export/driver.h"
 
+#include "host/parallel.h"
+
 #include <algorithm>
 
 #include "anim/animation_sampler.h"
 #include "export/settings.h"
+#include "host/parallel.h"
 #include "material/material_converter.h"
 #include "material/texture_files.h"
 #include "mesh/mesh_builder.h"
@@ -245,7 +248,11 @@ int XDoExport(const char* outputPath, void* exportInterface, HostScene* host, bo
       write = false;
     } else {
       p.writeUnits = 2;
+      BackgroundJobs keys(ctx->secondCore && SecondCoreAvailable());
+      ctx->background = &keys;
       BuildExportedNodes(*ctx);
+      p.writeUnits += static_cast<uint32_t>(keys.Wait());
+      ctx->background = nullptr;
       host->ProgressUpdate(static_cast<int>(p.phaseEndPercent), true, "");
     }
   }

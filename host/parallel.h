@@ -1,8 +1,13 @@
-// Work split over two cores, for the loops over every vertex or face of a big mesh.
+// Work split over two cores: the loops over every vertex or face of a big mesh, and jobs that
+// a second core takes while the export thread goes on.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <exception>
+#include <functional>
+#include <mutex>
 #include <thread>
 
 namespace vorn {
@@ -41,5 +46,43 @@ void ForEachHalf(size_t count, bool threaded, Fn&& fn) {
   other.join();
   if (failure) std::rethrow_exception(failure);
 }
+
+// Jobs a second thread runs while the caller goes on asking the host for more (which only the
+// caller may do). Each job touches only what it was given and returns a count; Wait() runs what
+// is still queued on the caller's core too and returns the counts' sum. Not threaded, Add runs
+// the job at once. A job's weight (its elements, say) bounds what waits in the queue: past
+// kMaxQueuedWeight the caller runs the oldest job itself before queueing another.
+class BackgroundJobs {
+ public:
+  static constexpr size_t kMaxQueuedWeight = size_t{1} << 20;
+
+  explicit BackgroundJobs(bool threaded) : threaded_(threaded) {}
+  BackgroundJobs(const BackgroundJobs&) = delete;
+  BackgroundJobs& operator=(const BackgroundJobs&) = delete;
+  ~BackgroundJobs();
+
+  void Add(std::function<size_t()> job, size_t weight);
+  // Rethrows the first failure of a job; the others have run or been dropped by then.
+  size_t Wait();
+
+ private:
+  struct Job {
+    std::function<size_t()> run;
+    size_t weight;
+  };
+  bool RunOne(std::unique_lock<std::mutex>& lock);
+  void Serve();
+
+  const bool threaded_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Job> queue_;
+  size_t queuedWeight_ = 0;
+  size_t running_ = 0;
+  size_t sum_ = 0;
+  bool stop_ = false;
+  std::exception_ptr failure_;
+  std::thread thread_;
+};
 
 }  // namespace vorn

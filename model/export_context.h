@@ -23,6 +23,8 @@ namespace vorn {
 
 // The host's progress display over one export: the estimated units of work of each phase and
 // where the display stands. A phase maps its units onto a fixed number of display increments.
+class BackgroundJobs;
+
 struct ExportProgress {
   uint32_t buildUnits = 0;
   uint32_t writeUnits = 0;
@@ -62,6 +64,9 @@ struct ExportContext {
   HostScene* host = nullptr;
   bool exportSelected = false;
   bool secondCore = true;  // big meshes build on two cores; off, the same work runs on one
+  // Where sampled animation becomes keys beside the sampling; none: at once. Its jobs return
+  // units of writing (ExportProgress::writeUnits) and are waited for before anything is written.
+  BackgroundJobs* background = nullptr;
   std::string outputDirectory;
   ExportProgress progress;
   std::vector<std::unique_ptr<XMaterial>> materials;  // shared records, Plain only

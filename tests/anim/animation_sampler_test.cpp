@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "export/driver.h"
+#include "host/parallel.h"
 #include "export/settings.h"
 #include "scene/node_tree.h"
 #include "scene/transforms.h"
@@ -93,6 +94,42 @@ TEST_F(Sampler, OneSamplePerFrameFromTheClipStart) {
   EXPECT_EQ(ctx_->progress.writeUnits, 11u + 9u) << "every key is a unit of writing";
   Sample("Mover");
   EXPECT_EQ(Node("Mover").tracks.size(), 2u) << "sampling again replaces the tracks";
+}
+
+TEST_F(Sampler, KeysStoredOnTheSecondCoreAreThoseStoredAtOnce) {
+  // Long clips (past the hand-over minimum) and a short one, in both key types: every track's
+  // keys and the units of writing must not depend on where they were made.
+  for (const char* keyType : {"KeyType=0\n", "KeyType=1\n"}) {
+    Build(kScene, std::string("KeyOptimizeLevel=3\n") + keyType, {{"A", 0, 200}, {"B", 0, 3}, {"C", 20, 120}});
+    ctx_->ticksPerSample = 20;
+    const char* names[] = {"Mover", "Turner", "Rider", "Mirror", "Still"};
+    std::vector<std::vector<AnimationTrack>> atOnce;
+    for (const char* n : names) atOnce.push_back(Sample(n));
+    const uint32_t units = ctx_->progress.writeUnits;
+
+    ctx_->progress.writeUnits = 0;
+    ctx_->sampledWorlds.clear();
+    ctx_->sampledWorldEntries = 0;
+    BackgroundJobs jobs(true);
+    ctx_->background = &jobs;
+    for (const char* n : names) SampleNodeAnimation(*ctx_, Node(n));
+    ctx_->progress.writeUnits += static_cast<uint32_t>(jobs.Wait());
+    ctx_->background = nullptr;
+    EXPECT_EQ(ctx_->progress.writeUnits, units);
+    for (size_t i = 0; i < std::size(names); ++i) {
+      const std::vector<AnimationTrack>& later = Node(names[i]).tracks;
+      ASSERT_EQ(later.size(), atOnce[i].size());
+      for (size_t t = 0; t < later.size(); ++t) {
+        SCOPED_TRACE(std::string(names[i]) + " track " + std::to_string(t) + " " + keyType);
+        const AnimationTrack &a = atOnce[i][t], &b = later[t];
+        ASSERT_EQ(a.KeyCount(), b.KeyCount());
+        EXPECT_EQ(std::memcmp(a.matrixKeys.data(), b.matrixKeys.data(), a.matrixKeys.size() * sizeof(MatrixKey)), 0);
+        EXPECT_EQ(std::memcmp(a.rotationKeys.data(), b.rotationKeys.data(), a.rotationKeys.size() * sizeof(RotationKey)), 0);
+        EXPECT_EQ(std::memcmp(a.positionKeys.data(), b.positionKeys.data(), a.positionKeys.size() * sizeof(VectorKey)), 0);
+        EXPECT_EQ(std::memcmp(a.scaleKeys.data(), b.scaleKeys.data(), a.scaleKeys.size() * sizeof(VectorKey)), 0);
+      }
+    }
+  }
 }
 
 TEST_F(Sampler, TheLastSampleFallsOnTheClipsExactEnd) {
