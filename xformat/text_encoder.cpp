@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "host/parallel.h"
 #include "xformat/data_walker.h"
 #include "xformat/template_ids.h"
 #include "xformat/template_serialisers.h"
@@ -16,11 +17,16 @@ namespace {
 
 constexpr uint32_t kMaxIndent = 64;
 constexpr uint32_t kValuesPerLine = 16;
+// From this many elements the second half of a structure array is written on the second core.
+constexpr uint32_t kSideMinimum = 1024;
 
 struct TextVisitor {
   ByteBuffer& out;
   uint32_t indent = 0;
   bool finite = true;
+  // The second core and the buffer it writes into, kept from one array to the next.
+  BackgroundJobs* jobs = nullptr;
+  ByteBuffer* side = nullptr;
   // Set while writing an object whose string names a frame (the bone of a SkinWeights): the
   // string follows the frame's name as written.
   const TextNameMap* frameNames = nullptr;
@@ -72,8 +78,32 @@ struct TextVisitor {
   }
   void Value(XMemberType type, const uint8_t* bytes) { One(type, bytes); }
   void Values(XMemberType type, const uint8_t* bytes, uint32_t count) {
+    // A long list's second half, cut at a line's start, is written beside the first.
+    const uint32_t split = jobs && count >= 2 * kSideMinimum ? count / 2 / kValuesPerLine * kValuesPerLine : count;
+    bool sideFinite = true;
+    if (split < count) {
+      side->Clear();
+      jobs->Add(
+          [this, type, bytes, split, count, &sideFinite] {
+            TextVisitor w{*side};
+            w.indent = indent;
+            w.ValueRange(type, bytes, split, count, count);
+            sideFinite = w.finite;
+            return size_t{0};
+          },
+          count - split);
+    }
+    ValueRange(type, bytes, 0, split, count);
+    if (split < count) {
+      jobs->Wait();
+      out.Append(side->Data(), side->Size());
+      finite = finite && sideFinite;
+    }
+  }
+  // Values [from, to) of a list of count.
+  void ValueRange(XMemberType type, const uint8_t* bytes, uint32_t from, uint32_t to, uint32_t count) {
     const size_t size = PrimitiveSize(type);
-    for (uint32_t k = 0; k < count; ++k) {
+    for (uint32_t k = from; k < to; ++k) {
       if (k) {
         out.Put(',');
         if (k % kValuesPerLine == 0 && count > kValuesPerLine) NewLine();
@@ -107,20 +137,79 @@ struct TextVisitor {
         if (ms[i].isArray || !number(ms[i].type)) return 0;
         types[i] = ms[i].type;
       }
-      // the walker checked that n elements fit
-      for (uint32_t k = 0; k < n; ++k) {
-        for (size_t i = 0; i < ms.size(); ++i, c.p += 4) {
-          One(types[i], c.p);
-          out.Put(';');
-        }
-        ElementEnd(k + 1 == n, depth);
+      // The walker checked that n elements fit. An element's text does not depend on where it
+      // stands, so a long array's second half is written beside the first and appended.
+      const size_t members = ms.size(), size = static_cast<size_t>(element.fixedSize);
+      const uint32_t split = jobs && n >= kSideMinimum ? n / 2 : n;
+      bool sideFinite = true;
+      if (split < n) {
+        side->Clear();
+        jobs->Add(
+            [this, &types, members, from = c.p + split * size, split, n, depth, &sideFinite] {
+              TextVisitor w{*side};
+              w.indent = indent;
+              w.Fixed(types, members, from, split, n, n, depth);
+              sideFinite = w.finite;
+              return size_t{0};
+            },
+            n - split);
       }
-      c.left -= size_t{n} * static_cast<size_t>(element.fixedSize);
+      Fixed(types, members, c.p, 0, split, n, depth);
+      if (split < n) {
+        jobs->Wait();
+        out.Append(side->Data(), side->Size());
+        finite = finite && sideFinite;
+      }
+      c.p += n * size;
+      c.left -= n * size;
       return n;
     }
     if (!IsCountedDwords(element)) return 0;
-    uint32_t k = 0;
-    for (; k < n; ++k) {
+    // Faces differ in length: the first half is measured (checked as it is written) to find
+    // where the second begins.
+    uint32_t split = n;
+    DataCursor rest = c;
+    if (jobs && n >= kSideMinimum) {
+      split = n / 2;
+      for (uint32_t k = 0; k < split; ++k)
+        if (!SkipCounted(rest)) {
+          split = n;
+          break;
+        }
+    }
+    uint32_t sideWritten = 0;
+    DataCursor sideEnd = rest;
+    if (split < n) {
+      side->Clear();
+      jobs->Add(
+          [this, split, n, depth, &sideWritten, &sideEnd] {
+            TextVisitor w{*side};
+            w.indent = indent;
+            sideWritten = w.Counted(sideEnd, split, n, n, depth);
+            return size_t{0};
+          },
+          n - split);
+    }
+    const uint32_t written = Counted(c, 0, split, n, depth);
+    if (split == n) return written;
+    jobs->Wait();
+    out.Append(side->Data(), side->Size());
+    c = sideEnd;
+    return split + sideWritten;
+  }
+  static bool SkipCounted(DataCursor& c) {
+    uint32_t count;
+    if (c.left < 4) return false;
+    std::memcpy(&count, c.p, 4);
+    if (uint64_t{count} * 4 > c.left - 4) return false;
+    c.p += 4 + size_t{count} * 4;
+    c.left -= 4 + size_t{count} * 4;
+    return true;
+  }
+  // Elements [from, to) of n counted DWORD lists at c; stops before one that does not fit.
+  uint32_t Counted(DataCursor& c, uint32_t from, uint32_t to, uint32_t n, uint32_t depth) {
+    uint32_t k = from;
+    for (; k < to; ++k) {
       uint32_t count;
       if (c.left < 4) break;
       std::memcpy(&count, c.p, 4);
@@ -133,7 +222,18 @@ struct TextVisitor {
       c.left -= 4 + size_t{count} * 4;
       ElementEnd(k + 1 == n, depth);
     }
-    return k;
+    return k - from;
+  }
+  // Elements [from, to) of an array of n elements of 4-byte numbers, the first at p.
+  void Fixed(const XMemberType* types, size_t members, const uint8_t* p, uint32_t from, uint32_t to, uint32_t n,
+             uint32_t depth) {
+    for (uint32_t k = from; k < to; ++k) {
+      for (size_t i = 0; i < members; ++i, p += 4) {
+        One(types[i], p);
+        out.Put(';');
+      }
+      ElementEnd(k + 1 == n, depth);
+    }
   }
   void MemberEnd(uint32_t) { out.Put(';'); }
   void ElementEnd(bool last, uint32_t depth) {
@@ -153,7 +253,7 @@ std::string Describe(const XFileTree& tree, const XTreeObject& o) {
 
 }  // namespace
 
-bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std::string* error) {
+bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std::string* error, bool secondCore) {
   out.Put('\n');
   if (embedTemplates) {
     std::string text;
@@ -163,6 +263,12 @@ bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std
   const TextNameMap names(tree);
   const int32_t skinWeights = tree.templates.IndexOf(kSkinWeightsGuid);
   TextVisitor v{out};
+  BackgroundJobs jobs(secondCore && SecondCoreAvailable());
+  ByteBuffer side;
+  if (secondCore && SecondCoreAvailable()) {
+    v.jobs = &jobs;
+    v.side = &side;
+  }
   // pre-order walk with an explicit stack, so deep hierarchies cannot exhaust the call stack
   std::vector<uint32_t> open;
   uint32_t current = tree.firstTop;

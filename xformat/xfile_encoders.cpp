@@ -111,7 +111,7 @@ bool EncodeXFile(const XFileTree& tree, XFileFormat format, const XEncodeOptions
   switch (format) {
     case XFileFormat::Text:
       out.Append("xof 0303txt 0032", 16);
-      return EncodeText(tree, options.embedTemplates, out, error);
+      return EncodeText(tree, options.embedTemplates, out, error, options.secondCore);
     case XFileFormat::Binary:
       out.Append("xof 0303bin 0032", 16);
       return EncodeBinaryBody(tree, options.embedTemplates, out, error);

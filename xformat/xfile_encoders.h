@@ -23,6 +23,7 @@ struct XEncodeOptions {
   // per cent in size
   int compressionLevel = 1;
   bool chainBlocks = false;  // let MSZIP blocks refer into the previous block
+  bool secondCore = true;    // the text encoding's long arrays on two cores (the same bytes)
 };
 
 // Encodes the whole tree, header included. False with a message when something cannot be
@@ -64,6 +65,8 @@ class TextNameMap {
 // sized, when given, learns the stream's length before its first byte is written.
 bool EncodeBinaryBody(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std::string* error,
                       const std::function<void(uint64_t)>& sized = {});
-bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std::string* error);
+// With secondCore, long arrays of small structures are written on two cores; the bytes are the same.
+bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std::string* error,
+                bool secondCore = true);
 
 }  // namespace vorn

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -98,6 +99,47 @@ TEST(XFileWriter, TextMeshArraysKeepTheirLayout) {
                       "  0.5;1.0;,\n  0.0;0.25;;\n }\n}"),
             std::string::npos)
       << text.substr(text.find("Mesh M"));
+}
+
+// Long arrays are written on two cores: vertices (fixed-size elements), faces of different
+// lengths and a material list each cross the point where the second core takes over.
+TEST(XFileWriter, TextOnTwoCoresIsTheTextOnOne) {
+  auto encode = [](bool secondCore, float poison, std::string* error) {
+    XFileWriter writer;
+    EXPECT_TRUE(testing::RegisterTemplateBlocks(writer));
+    EXPECT_TRUE(writer.Open("/tmp/unused.x", XFileFormat::Text));
+    XEncodeOptions options;
+    options.secondCore = secondCore;
+    writer.SetEncodeOptions(options);
+    constexpr uint32_t kVertices = 5001, kFaces = 4003;
+    DataBytes mesh;
+    mesh.Dword(kVertices);
+    for (uint32_t v = 0; v < kVertices; ++v)
+      mesh.Floats({v == 4000 ? poison : float(v) * 0.37f, -float(v) / 7.0f, 1e-7f * float(v)});
+    mesh.Dword(kFaces);
+    for (uint32_t f = 0; f < kFaces; ++f) {
+      const uint32_t corners = 3 + f % 19;  // past 16 a face breaks its line
+      mesh.Dword(corners);
+      for (uint32_t k = 0; k < corners; ++k) mesh.Dword((f + k) % kVertices);
+    }
+    XObjectHandle m = testing::Add(writer, {}, kMeshGuid, "M", mesh);
+    DataBytes list;
+    list.Dword(1).Dword(kFaces);
+    for (uint32_t f = 0; f < kFaces; ++f) list.Dword(0);
+    testing::Add(writer, m, kMeshMaterialListGuid, nullptr, list);
+    ByteBuffer out;
+    const bool ok = writer.Encode(out, error);
+    return ok ? std::string(reinterpret_cast<const char*>(out.Data()), out.Size()) : std::string();
+  };
+  std::string e1, e2;
+  const std::string one = encode(false, 2.5f, &e1), two = encode(true, 2.5f, &e2);
+  ASSERT_FALSE(one.empty()) << e1;
+  EXPECT_TRUE(one == two) << "the texts differ from byte " << std::mismatch(one.begin(), one.end(), two.begin()).first - one.begin();
+  // A float that cannot be written, in the half the second core writes, fails the same way.
+  EXPECT_TRUE(encode(false, NAN, &e1).empty());
+  EXPECT_TRUE(encode(true, NAN, &e2).empty());
+  EXPECT_EQ(e1, e2);
+  EXPECT_NE(e2.find("not finite"), std::string::npos) << e2;
 }
 
 TEST(FormatFloat, ShortestFixedTextThatReadsBackToTheSameBits) {
