@@ -1,7 +1,6 @@
 #include "importers/assimp_arithmetic.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -15,9 +14,11 @@ using import::Vec3;
 
 namespace {
 
+// word is lower-case letters; setting bit 5 lowers an ASCII letter and maps nothing else onto
+// one (this runs for every number of a text file: no locale call).
 bool NoCaseStarts(const char* c, const char* e, const char* word) {
   for (; *word; ++word, ++c)
-    if (c == e || std::tolower(static_cast<unsigned char>(*c)) != *word) return false;
+    if (c == e || (*c | 0x20) != *word) return false;
   return true;
 }
 
