@@ -20,6 +20,18 @@ constexpr uint32_t kValuesPerLine = 16;
 // From this many elements the second half of a structure array is written on the second core.
 constexpr uint32_t kSideMinimum = 1024;
 
+// Waits for the second core however a scope is left: its job refers to the scope's locals.
+struct SideWait {
+  BackgroundJobs* jobs;
+  ~SideWait() {
+    if (!jobs) return;
+    try {
+      jobs->Wait();
+    } catch (...) {  // the scope is already being left by a failure of its own
+    }
+  }
+};
+
 struct TextVisitor {
   ByteBuffer& out;
   uint32_t indent = 0;
@@ -93,6 +105,7 @@ struct TextVisitor {
           },
           count - split);
     }
+    SideWait guard{split < count ? jobs : nullptr};
     ValueRange(type, bytes, 0, split, count);
     if (split < count) {
       jobs->Wait();
@@ -154,6 +167,7 @@ struct TextVisitor {
             },
             n - split);
       }
+      SideWait guard{split < n ? jobs : nullptr};
       Fixed(types, members, c.p, 0, split, n, depth);
       if (split < n) {
         jobs->Wait();
@@ -190,6 +204,7 @@ struct TextVisitor {
           },
           n - split);
     }
+    SideWait guard{split < n ? jobs : nullptr};
     const uint32_t written = Counted(c, 0, split, n, depth);
     if (split == n) return written;
     jobs->Wait();
