@@ -1,7 +1,5 @@
 #include "export/driver.h"
 
-#include "host/parallel.h"
-
 #include <algorithm>
 
 #include "anim/animation_sampler.h"

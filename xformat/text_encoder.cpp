@@ -92,26 +92,10 @@ struct TextVisitor {
   void Values(XMemberType type, const uint8_t* bytes, uint32_t count) {
     // A long list's second half, cut at a line's start, is written beside the first.
     const uint32_t split = jobs && count >= 2 * kSideMinimum ? count / 2 / kValuesPerLine * kValuesPerLine : count;
-    bool sideFinite = true;
-    if (split < count) {
-      side->Clear();
-      jobs->Add(
-          [this, type, bytes, split, count, &sideFinite] {
-            TextVisitor w{*side};
-            w.indent = indent;
-            w.ValueRange(type, bytes, split, count, count);
-            sideFinite = w.finite;
-            return size_t{0};
-          },
-          count - split);
-    }
-    SideWait guard{split < count ? jobs : nullptr};
-    ValueRange(type, bytes, 0, split, count);
-    if (split < count) {
-      jobs->Wait();
-      out.Append(side->Data(), side->Size());
-      finite = finite && sideFinite;
-    }
+    if (split == count) return ValueRange(type, bytes, 0, count, count);
+    Beside(
+        count - split, [&] { ValueRange(type, bytes, 0, split, count); },
+        [&](TextVisitor& w) { w.ValueRange(type, bytes, split, count, count); });
   }
   // Values [from, to) of a list of count.
   void ValueRange(XMemberType type, const uint8_t* bytes, uint32_t from, uint32_t to, uint32_t count) {
@@ -154,25 +138,12 @@ struct TextVisitor {
       // stands, so a long array's second half is written beside the first and appended.
       const size_t members = ms.size(), size = static_cast<size_t>(element.fixedSize);
       const uint32_t split = jobs && n >= kSideMinimum ? n / 2 : n;
-      bool sideFinite = true;
-      if (split < n) {
-        side->Clear();
-        jobs->Add(
-            [this, &types, members, from = c.p + split * size, split, n, depth, &sideFinite] {
-              TextVisitor w{*side};
-              w.indent = indent;
-              w.Fixed(types, members, from, split, n, n, depth);
-              sideFinite = w.finite;
-              return size_t{0};
-            },
-            n - split);
-      }
-      SideWait guard{split < n ? jobs : nullptr};
-      Fixed(types, members, c.p, 0, split, n, depth);
-      if (split < n) {
-        jobs->Wait();
-        out.Append(side->Data(), side->Size());
-        finite = finite && sideFinite;
+      if (split == n) {
+        Fixed(types, members, c.p, 0, n, n, depth);
+      } else {
+        Beside(
+            n - split, [&] { Fixed(types, members, c.p, 0, split, n, depth); },
+            [&](TextVisitor& w) { w.Fixed(types, members, c.p + split * size, split, n, n, depth); });
       }
       c.p += n * size;
       c.left -= n * size;
@@ -191,25 +162,12 @@ struct TextVisitor {
           break;
         }
     }
+    if (split == n) return Counted(c, 0, n, n, depth);
     uint32_t sideWritten = 0;
-    DataCursor sideEnd = rest;
-    if (split < n) {
-      side->Clear();
-      jobs->Add(
-          [this, split, n, depth, &sideWritten, &sideEnd] {
-            TextVisitor w{*side};
-            w.indent = indent;
-            sideWritten = w.Counted(sideEnd, split, n, n, depth);
-            return size_t{0};
-          },
-          n - split);
-    }
-    SideWait guard{split < n ? jobs : nullptr};
-    const uint32_t written = Counted(c, 0, split, n, depth);
-    if (split == n) return written;
-    jobs->Wait();
-    out.Append(side->Data(), side->Size());
-    c = sideEnd;
+    Beside(
+        n - split, [&] { Counted(c, 0, split, n, depth); },
+        [&](TextVisitor& w) { sideWritten = w.Counted(rest, split, n, n, depth); });
+    c = rest;
     return split + sideWritten;
   }
   static bool SkipCounted(DataCursor& c) {
@@ -238,6 +196,28 @@ struct TextVisitor {
       ElementEnd(k + 1 == n, depth);
     }
     return k - from;
+  }
+  // first() writes here while second(w) writes on the second core into the side buffer, whose
+  // text is then appended; weight is the elements second writes.
+  template <class First, class Second>
+  void Beside(size_t weight, First first, Second second) {
+    side->Clear();
+    bool sideFinite = true;
+    jobs->Add(
+        [this, &second, &sideFinite] {
+          TextVisitor w{*side};
+          w.indent = indent;
+          second(w);
+          sideFinite = w.finite;
+          return size_t{0};
+        },
+        weight);
+    SideWait guard{jobs};  // the job refers to this frame, however it is left
+    first();
+    guard.jobs = nullptr;
+    jobs->Wait();
+    out.Append(side->Data(), side->Size());
+    finite = finite && sideFinite;
   }
   // Elements [from, to) of an array of n elements of 4-byte numbers, the first at p.
   void Fixed(const XMemberType* types, size_t members, const uint8_t* p, uint32_t from, uint32_t to, uint32_t n,
