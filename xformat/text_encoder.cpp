@@ -7,6 +7,7 @@
 
 #include "host/parallel.h"
 #include "xformat/data_walker.h"
+#include "xformat/shortest_float.h"
 #include "xformat/template_ids.h"
 #include "xformat/template_serialisers.h"
 #include "xformat/xfile_encoders.h"
@@ -17,6 +18,8 @@ namespace {
 
 constexpr uint32_t kMaxIndent = 64;
 constexpr uint32_t kValuesPerLine = 16;
+// The longest text of a Float (with its decimal point) or a Dword.
+constexpr size_t kNumberMaxChars = kShortestFloatMaxChars + 2;
 // From this many elements the second half of a structure array is written on the second core.
 constexpr uint32_t kSideMinimum = 1024;
 
@@ -187,13 +190,26 @@ struct TextVisitor {
       if (c.left < 4) break;
       std::memcpy(&count, c.p, 4);
       if (uint64_t{count} * 4 > c.left - 4) break;
-      Integer(count);
-      out.Put(';');
-      Values(XMemberType::Dword, c.p + 4, count);
-      out.Put(';');
+      if (count <= kValuesPerLine) {  // a face: one line, written straight into reserved room
+        char* const begin = reinterpret_cast<char*>(out.Reserve((count + 1) * 11 + 3 + kMaxIndent));
+        char* w = std::to_chars(begin, begin + 10, count).ptr;
+        *w++ = ';';
+        for (uint32_t i = 0; i < count; ++i) {
+          if (i) *w++ = ',';
+          w = Number(XMemberType::Dword, c.p + 4 + 4 * i, w);
+        }
+        *w++ = ';';
+        w = ElementEnd(k + 1 == n, depth, w);
+        out.Commit(static_cast<size_t>(w - begin));
+      } else {
+        Integer(count);
+        out.Put(';');
+        Values(XMemberType::Dword, c.p + 4, count);
+        out.Put(';');
+        ElementEnd(k + 1 == n, depth);
+      }
       c.p += 4 + size_t{count} * 4;
       c.left -= 4 + size_t{count} * 4;
-      ElementEnd(k + 1 == n, depth);
     }
     return k - from;
   }
@@ -219,22 +235,47 @@ struct TextVisitor {
     out.Append(side->Data(), side->Size());
     finite = finite && sideFinite;
   }
-  // Elements [from, to) of an array of n elements of 4-byte numbers, the first at p.
+  // Elements [from, to) of an array of n elements of 4-byte numbers, the first at p. Each
+  // element is written straight into room reserved for its longest text.
   void Fixed(const XMemberType* types, size_t members, const uint8_t* p, uint32_t from, uint32_t to, uint32_t n,
              uint32_t depth) {
+    const size_t most = members * (kNumberMaxChars + 1) + 2 + kMaxIndent;
     for (uint32_t k = from; k < to; ++k) {
+      char* const begin = reinterpret_cast<char*>(out.Reserve(most));
+      char* w = begin;
       for (size_t i = 0; i < members; ++i, p += 4) {
-        One(types[i], p);
-        out.Put(';');
+        w = Number(types[i], p, w);
+        *w++ = ';';
       }
-      ElementEnd(k + 1 == n, depth);
+      w = ElementEnd(k + 1 == n, depth, w);
+      out.Commit(static_cast<size_t>(w - begin));
     }
+  }
+  // A Float or Dword member's text at w.
+  char* Number(XMemberType type, const uint8_t* p, char* w) {
+    if (type == XMemberType::Dword) {
+      uint32_t v;
+      std::memcpy(&v, p, 4);
+      return std::to_chars(w, w + 10, v).ptr;
+    }
+    float v;
+    std::memcpy(&v, p, 4);
+    if (!std::isfinite(v)) finite = false;
+    return w + FormatFloat(v, w);
   }
   void MemberEnd(uint32_t) { out.Put(';'); }
   void ElementEnd(bool last, uint32_t depth) {
-    if (last) return;
-    out.Put(',');
-    if (depth == 0) NewLine();
+    char* p = reinterpret_cast<char*>(out.Reserve(2 + kMaxIndent));
+    out.Commit(static_cast<size_t>(ElementEnd(last, depth, p) - p));
+  }
+  char* ElementEnd(bool last, uint32_t depth, char* w) const {
+    if (last) return w;
+    *w++ = ',';
+    if (depth != 0) return w;
+    const uint32_t n = indent < kMaxIndent ? indent : kMaxIndent;
+    *w++ = '\n';
+    std::memset(w, ' ', n);
+    return w + n;
   }
   void ArrayEnd(uint32_t, uint32_t) { out.Put(';'); }
 };

@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "xformat/mszip.h"
+#include "xformat/shortest_float.h"
 
 namespace vorn {
 
@@ -42,8 +43,7 @@ std::vector<int32_t> TemplatesUsed(const XFileTree& tree) {
 
 size_t FormatFloat(float value, char* out) {
   // The DirectX text parser takes neither exponents nor numbers without a decimal point.
-  auto r = std::to_chars(out, out + 60, value, std::chars_format::fixed);
-  return EnsurePoint(out, r.ptr);
+  return static_cast<size_t>(WriteShortestFixed(value, out, true) - out);
 }
 
 size_t FormatDouble(double value, char* out) {

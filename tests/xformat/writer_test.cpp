@@ -3,14 +3,17 @@
 #include <charconv>
 #include <cmath>
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <random>
+#include <string_view>
 
 #include "tests/xformat/sample_scene.h"
 #include "tests/support/temp_dir.h"
 #include "xformat/inspect.h"
 #include "xformat/mszip.h"
+#include "xformat/shortest_float.h"
 #include "xformat/xfile_encoders.h"
 #include "xformat/xfile_reader.h"
 #include "xformat/xfile_writer.h"
@@ -140,6 +143,31 @@ TEST(XFileWriter, TextOnTwoCoresIsTheTextOnOne) {
   EXPECT_TRUE(encode(true, NAN, &e2).empty());
   EXPECT_EQ(e1, e2);
   EXPECT_NE(e2.find("not finite"), std::string::npos) << e2;
+}
+
+// The text is the library's fixed shortest text, written by a method of our own: compared on
+// every exponent's edge mantissas (infinities and NaN among them) and a sweep through the bit patterns (VORN_FLOAT_STRIDE=1
+// sweeps all of them, a few minutes).
+TEST(FormatFloat, SameTextAsTheLibrarysFixedShortest) {
+  uint64_t stride = 65521;
+  if (const char* s = std::getenv("VORN_FLOAT_STRIDE")) stride = std::max<uint64_t>(1, std::strtoull(s, nullptr, 10));
+  std::vector<uint32_t> patterns;
+  for (uint32_t e = 0; e < 255; ++e)
+    for (uint32_t m : {0u, 1u, 2u, 3u, 5u, 0x400000u, 0x7ffffeu, 0x7fffffu})
+      for (uint32_t sign : {0u, 1u}) patterns.push_back(sign << 31 | e << 23 | m);
+  for (uint64_t u = 0; u < (uint64_t{1} << 32); u += stride) patterns.push_back(static_cast<uint32_t>(u));
+  size_t compared = 0;
+  for (uint32_t bits : patterns) {
+    float f;
+    std::memcpy(&f, &bits, 4);
+    char ours[64], theirs[64];
+    const std::string_view a(ours, static_cast<size_t>(WriteShortestFixed(f, ours) - ours));
+    const std::string_view b(theirs, static_cast<size_t>(std::to_chars(theirs, theirs + 64, f, std::chars_format::fixed).ptr - theirs));
+    ASSERT_EQ(a, b) << "bits " << std::hex << bits;
+    ASSERT_LE(a.size(), size_t(kShortestFloatMaxChars));
+    ++compared;
+  }
+  EXPECT_GT(compared, 60000u);
 }
 
 TEST(FormatFloat, ShortestFixedTextThatReadsBackToTheSameBits) {

@@ -1,0 +1,228 @@
+// Shortest digits by Ulf Adams' Ryu method for 32-bit floats (PLDI 2018): the interval of
+// decimals that round to the value is scaled by a power of ten through 64-bit reciprocal
+// tables, and digits are removed while both ends of the interval still differ.
+#include "xformat/shortest_float.h"
+
+#include <array>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+
+namespace vorn {
+
+namespace {
+
+__extension__ typedef unsigned __int128 Uint128;
+
+constexpr int kInverseBits = 59, kPowerBits = 61;
+
+// Bits of 5^e, for 0 <= e <= 3528.
+constexpr int Pow5Bits(int e) { return static_cast<int>((static_cast<uint32_t>(e) * 1217359u) >> 19) + 1; }
+// floor(log10(2^e)) and floor(log10(5^e)), for the exponents a float has.
+constexpr uint32_t Log10Pow2(int e) { return (static_cast<uint32_t>(e) * 78913u) >> 18; }
+constexpr uint32_t Log10Pow5(int e) { return (static_cast<uint32_t>(e) * 732923u) >> 20; }
+
+constexpr Uint128 Pow5(int e) {
+  Uint128 p = 1;
+  for (int i = 0; i < e; ++i) p *= 5;
+  return p;
+}
+
+// floor(2^(bits(5^q) - 1 + 59) / 5^q) + 1: 5^-q scaled into 59 bits, rounded up.
+constexpr std::array<uint64_t, 31> kInverse = [] {
+  std::array<uint64_t, 31> t{};
+  for (int q = 0; q < 31; ++q) {
+    const int shift = Pow5Bits(q) - 1 + kInverseBits;
+    // 2^128 itself does not fit; 5^q never divides it, so the floor is that of 2^128 - 1.
+    const Uint128 numerator = shift == 128 ? ~Uint128{0} : Uint128{1} << shift;
+    t[static_cast<size_t>(q)] = static_cast<uint64_t>(numerator / Pow5(q)) + 1;
+  }
+  return t;
+}();
+
+// 5^i in its top 61 bits.
+constexpr std::array<uint64_t, 48> kPower = [] {
+  std::array<uint64_t, 48> t{};
+  for (int i = 0; i < 48; ++i) {
+    const int bits = Pow5Bits(i);
+    const Uint128 p = Pow5(i);
+    t[static_cast<size_t>(i)] =
+        static_cast<uint64_t>(bits >= kPowerBits ? p >> (bits - kPowerBits) : p << (kPowerBits - bits));
+  }
+  return t;
+}();
+
+uint32_t MulShift(uint32_t m, uint64_t factor, int shift) {
+  return static_cast<uint32_t>((Uint128{m} * factor) >> shift);
+}
+
+bool MultipleOfPow5(uint32_t value, uint32_t p) {
+  uint32_t count = 0;
+  for (; value % 5 == 0; value /= 5) ++count;
+  return count >= p;
+}
+
+bool MultipleOfPow2(uint32_t value, uint32_t p) { return (value & ((1u << p) - 1)) == 0; }
+
+// The value's shortest digits and the power of ten they are scaled by.
+struct Decimal {
+  uint32_t digits;
+  int exponent;
+};
+
+Decimal Shortest(uint32_t mantissa, uint32_t biased) {
+  int e2;
+  uint32_t m2;
+  if (biased == 0) {
+    e2 = 1 - 127 - 23 - 2;
+    m2 = mantissa;
+  } else {
+    e2 = static_cast<int>(biased) - 127 - 23 - 2;
+    m2 = (1u << 23) | mantissa;
+  }
+  const bool acceptBounds = (m2 & 1) == 0;  // ties go to the even mantissa
+  const uint32_t mv = 4 * m2, mp = 4 * m2 + 2;
+  const uint32_t mmShift = mantissa != 0 || biased <= 1;  // the gap below a power of two is half
+  const uint32_t mm = 4 * m2 - 1 - mmShift;
+
+  uint32_t vr, vp, vm;
+  int e10;
+  bool vmTrailingZeros = false, vrTrailingZeros = false;
+  uint32_t lastRemoved = 0;
+  if (e2 >= 0) {
+    const uint32_t q = Log10Pow2(e2);
+    e10 = static_cast<int>(q);
+    const int k = kInverseBits + Pow5Bits(static_cast<int>(q)) - 1;
+    const int i = -e2 + static_cast<int>(q) + k;
+    vr = MulShift(mv, kInverse[q], i);
+    vp = MulShift(mp, kInverse[q], i);
+    vm = MulShift(mm, kInverse[q], i);
+    if (q != 0 && (vp - 1) / 10 <= vm / 10) {
+      const int l = kInverseBits + Pow5Bits(static_cast<int>(q) - 1) - 1;
+      lastRemoved = MulShift(mv, kInverse[q - 1], -e2 + static_cast<int>(q) - 1 + l) % 10;
+    }
+    if (q <= 9) {
+      if (mv % 5 == 0)
+        vrTrailingZeros = MultipleOfPow5(mv, q);
+      else if (acceptBounds)
+        vmTrailingZeros = MultipleOfPow5(mm, q);
+      else
+        vp -= MultipleOfPow5(mp, q);
+    }
+  } else {
+    const uint32_t q = Log10Pow5(-e2);
+    e10 = static_cast<int>(q) + e2;
+    const int i = -e2 - static_cast<int>(q);
+    const int k = Pow5Bits(i) - kPowerBits;
+    int j = static_cast<int>(q) - k;
+    vr = MulShift(mv, kPower[static_cast<size_t>(i)], j);
+    vp = MulShift(mp, kPower[static_cast<size_t>(i)], j);
+    vm = MulShift(mm, kPower[static_cast<size_t>(i)], j);
+    if (q != 0 && (vp - 1) / 10 <= vm / 10) {
+      j = static_cast<int>(q) - 1 - (Pow5Bits(i + 1) - kPowerBits);
+      lastRemoved = MulShift(mv, kPower[static_cast<size_t>(i + 1)], j) % 10;
+    }
+    if (q <= 1) {
+      vrTrailingZeros = true;
+      if (acceptBounds)
+        vmTrailingZeros = mmShift == 1;
+      else
+        --vp;
+    } else if (q < 31) {
+      vrTrailingZeros = MultipleOfPow2(mv, q - 1);
+    }
+  }
+
+  int removed = 0;
+  uint32_t digits;
+  if (vmTrailingZeros || vrTrailingZeros) {
+    // Rare: an end of the interval is itself a short decimal.
+    while (vp / 10 > vm / 10) {
+      vmTrailingZeros &= vm % 10 == 0;
+      vrTrailingZeros &= lastRemoved == 0;
+      lastRemoved = vr % 10;
+      vr /= 10, vp /= 10, vm /= 10;
+      ++removed;
+    }
+    if (vmTrailingZeros)
+      while (vm % 10 == 0) {
+        vrTrailingZeros &= lastRemoved == 0;
+        lastRemoved = vr % 10;
+        vr /= 10, vp /= 10, vm /= 10;
+        ++removed;
+      }
+    if (vrTrailingZeros && lastRemoved == 5 && vr % 2 == 0) lastRemoved = 4;  // exactly half: to even
+    digits = vr + ((vr == vm && (!acceptBounds || !vmTrailingZeros)) || lastRemoved >= 5);
+  } else {
+    while (vp / 10 > vm / 10) {
+      lastRemoved = vr % 10;
+      vr /= 10, vp /= 10, vm /= 10;
+      ++removed;
+    }
+    digits = vr + (vr == vm || lastRemoved >= 5);
+  }
+  return {digits, e10 + removed};
+}
+
+// The exact value of an integral float.
+char* WriteIntegral(uint32_t mantissa, uint32_t biased, char* out) {
+  const uint32_t m2 = biased == 0 ? mantissa : (1u << 23) | mantissa;
+  const int shift = (biased == 0 ? 1 : static_cast<int>(biased)) - 127 - 23;
+  if (shift < 40) {
+    const uint64_t v = shift >= 0 ? uint64_t{m2} << shift : uint64_t{m2} >> -shift;
+    return std::to_chars(out, out + 24, v).ptr;
+  }
+  Uint128 v = Uint128{m2} << shift;
+  char digits[40];
+  char* p = digits + sizeof digits;
+  for (; v != 0; v /= 10) *--p = static_cast<char>('0' + static_cast<int>(v % 10));
+  const size_t n = static_cast<size_t>(digits + sizeof digits - p);
+  std::memcpy(out, p, n);
+  return out + n;
+}
+
+// Digits with a decimal point among or before them.
+char* WriteFraction(const Decimal& d, char* out) {
+  char digits[10];
+  const int n = static_cast<int>(std::to_chars(digits, digits + sizeof digits, d.digits).ptr - digits);
+  const int whole = n + d.exponent;  // digits before the point
+  if (whole > 0) {
+    std::memcpy(out, digits, static_cast<size_t>(whole));
+    out[whole] = '.';
+    std::memcpy(out + whole + 1, digits + whole, static_cast<size_t>(n - whole));
+    return out + n + 1;
+  }
+  out[0] = '0';
+  out[1] = '.';
+  std::memset(out + 2, '0', static_cast<size_t>(-whole));
+  std::memcpy(out + 2 - whole, digits, static_cast<size_t>(n));
+  return out + 2 - whole + n;
+}
+
+}  // namespace
+
+char* WriteShortestFixed(float value, char* out, bool point) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, 4);
+  const uint32_t mantissa = bits & ((1u << 23) - 1), biased = (bits >> 23) & 0xff;
+  if (biased == 0xff) {
+    out = std::to_chars(out, out + 8, value).ptr;
+  } else {
+    if (bits >> 31) *out++ = '-';
+    if (mantissa != 0 || biased != 0) {
+      const Decimal d = Shortest(mantissa, biased);
+      if (d.exponent < 0) return WriteFraction(d, out);
+      out = WriteIntegral(mantissa, biased, out);
+    } else {
+      *out++ = '0';
+    }
+  }
+  if (point) {
+    out[0] = '.';
+    out[1] = '0';
+    out += 2;
+  }
+  return out;
+}
+
+}  // namespace vorn

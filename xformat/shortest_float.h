@@ -1,0 +1,17 @@
+// The shortest decimal text of a float that reads back to the same bits, in fixed notation
+// (no exponent): the characters std::to_chars(first, last, value, std::chars_format::fixed)
+// writes, at a fraction of its cost (the text encoding's floats are most of its work).
+#pragma once
+
+namespace vorn {
+
+// The longest text: a sign, "0.", 44 zeros and one digit, or a sign and 39 digits (and ".0").
+constexpr int kShortestFloatMaxChars = 50;
+
+// Writes the value's text at out (no terminator) and returns its end; with `point`, a text
+// without a decimal point gets ".0". Integral values of 2^24 and more are written exactly, as
+// every digit string of their length is equally short and the exact one is nearest. Infinities
+// and NaN are written as the library writes them.
+char* WriteShortestFixed(float value, char* out, bool point = false);
+
+}  // namespace vorn
