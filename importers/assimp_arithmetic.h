@@ -55,9 +55,10 @@ inline const char* ParseAssimpDecimal(const char* c, const char* e, float& out, 
     if (c - digits <= 19) {
       for (const char* d = digits; d < c; ++d) whole = whole * 10 + uint64_t(*d - '0');
     } else if (std::from_chars(digits, c, whole).ec != std::errc()) {
-      const auto [end, ec] = std::from_chars(digits, e, f);
-      if (ec != std::errc() || !std::isfinite(f)) return nullptr;
-      out = negative ? -f : f;
+      float g;  // apart from f, which then stays in a register
+      const auto [end, ec] = std::from_chars(digits, e, g);
+      if (ec != std::errc() || !std::isfinite(g)) return nullptr;
+      out = negative ? -g : g;
       return end;
     }
     f = float(whole);

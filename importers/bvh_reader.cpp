@@ -319,19 +319,25 @@ class Parser {
     for (size_t i = 0; i < j.children.size(); ++i) Build(j.children[i], node.children[i]);
   }
 
-  // Rotation about one axis by degrees, as a row-major 3x3 for column vectors.
-  static void AxisMatrix(Axis axis, float degrees, float r[3][3]) {
+  // m times the rotation about one axis by degrees (row-major, column vectors), the turned
+  // plane u -> v known at compile time so that the product stays in registers. Every product
+  // and sum of the general 3x3 product is kept, zeros too: their signs reach the keys.
+  template <int U, int V>
+  static void Turn(float m[3][3], float degrees) {
     // Degrees times pi, then over 180, in float: the rounding assimp's keys show.
     const float a = degrees * 3.14159265358979323846f / 180.0f;
-    const float c = std::cos(a), s = std::sin(a);
+    // Joints at rest are common in a take; sin and cos of a zero are exact (the sign of zero kept).
+    const float c = a == 0 ? 1.0f : std::cos(a), s = a == 0 ? a : std::sin(a);
+    float r[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    r[U][U] = c;
+    r[U][V] = -s;
+    r[V][U] = s;
+    r[V][V] = c;
+    float p[3][3];
     for (int i = 0; i < 3; ++i)
-      for (int k = 0; k < 3; ++k) r[i][k] = i == k ? 1.0f : 0.0f;
-    const int u = axis == Axis::X ? 1 : axis == Axis::Y ? 2 : 0;  // the plane turned: u -> v
-    const int v = axis == Axis::X ? 2 : axis == Axis::Y ? 0 : 1;
-    r[u][u] = c;
-    r[u][v] = -s;
-    r[v][u] = s;
-    r[v][v] = c;
+      for (int k = 0; k < 3; ++k) p[i][k] = m[i][0] * r[0][k] + m[i][1] * r[1][k] + m[i][2] * r[2][k];
+    for (int i = 0; i < 3; ++i)
+      for (int k = 0; k < 3; ++k) m[i][k] = p[i][k];
   }
 
   // The joint's rotation on one frame: the axis rotations in channel order, each applied on the
@@ -341,11 +347,11 @@ class Parser {
     bool any = false;
     for (size_t c = 0; c < j.channels.size(); ++c) {
       if (!j.channels[c].rotation) continue;
-      float r[3][3], p[3][3];
-      AxisMatrix(j.channels[c].axis, values[c], r);
-      for (int i = 0; i < 3; ++i)
-        for (int k = 0; k < 3; ++k) p[i][k] = m[i][0] * r[0][k] + m[i][1] * r[1][k] + m[i][2] * r[2][k];
-      std::copy(&p[0][0], &p[0][0] + 9, &m[0][0]);
+      switch (j.channels[c].axis) {
+        case Axis::X: Turn<1, 2>(m, values[c]); break;
+        case Axis::Y: Turn<2, 0>(m, values[c]); break;
+        case Axis::Z: Turn<0, 1>(m, values[c]); break;
+      }
       any = true;
     }
     return any ? import::QuaternionFromRotation(m) : import::Quaternion{};
@@ -429,10 +435,14 @@ class Parser {
       if (p == end_ || *p == '\n')
         FailAt(line, "frame " + std::to_string(frame + 1) + " has " + std::to_string(i) +
                          " values, the hierarchy has " + std::to_string(valuesPerFrame_) + " channels");
+      // The number is read where it stands and must end at a separator: one pass over the text.
       const char* b = p;
-      while (p < end_ && !(*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')) ++p;
-      const std::string_view w(b, size_t(p - b));
-      if (!ReadDecimal(w, values[i])) FailAt(line, "expected a channel value, found " + Quote(w));
+      p = ParseAssimpDecimal(b, end_, values[i]);
+      if (!p || !(p == end_ || *p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')) {
+        p = b;
+        while (p < end_ && !(*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')) ++p;
+        FailAt(line, "expected a channel value, found " + Quote(std::string_view(b, size_t(p - b))));
+      }
     }
     while (p < end_ && (*p == ' ' || *p == '\t' || *p == '\r')) ++p;
     if (p < end_ && *p != '\n')
