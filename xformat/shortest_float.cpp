@@ -52,8 +52,12 @@ constexpr std::array<uint64_t, 48> kPower = [] {
   return t;
 }();
 
+// (m * factor) >> shift for shifts of 32 and more, in 64-bit pieces: a 128-bit shift by a
+// variable count costs more than the two products.
 uint32_t MulShift(uint32_t m, uint64_t factor, int shift) {
-  return static_cast<uint32_t>((Uint128{m} * factor) >> shift);
+  const uint64_t low = uint64_t{m} * static_cast<uint32_t>(factor);
+  const uint64_t high = uint64_t{m} * (factor >> 32);
+  return static_cast<uint32_t>(((low >> 32) + high) >> (shift - 32));
 }
 
 bool MultipleOfPow5(uint32_t value, uint32_t p) {
@@ -181,21 +185,39 @@ char* WriteIntegral(uint32_t mantissa, uint32_t biased, char* out) {
   return out + n;
 }
 
+constexpr uint32_t kPow10[10] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+
+constexpr char kDigitPairs[201] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// Exactly n digits of v (leading zeros included) at out.
+void WriteDigits(uint32_t v, int n, char* out) {
+  char* p = out + n;
+  for (; n >= 2; n -= 2, v /= 100) {
+    p -= 2;
+    std::memcpy(p, kDigitPairs + 2 * (v % 100), 2);
+  }
+  if (n) *--p = static_cast<char>('0' + v);
+}
+
 // Digits with a decimal point among or before them.
 char* WriteFraction(const Decimal& d, char* out) {
-  char digits[10];
-  const int n = static_cast<int>(std::to_chars(digits, digits + sizeof digits, d.digits).ptr - digits);
+  int n = 1;
+  while (n < 10 && d.digits >= kPow10[n]) ++n;
   const int whole = n + d.exponent;  // digits before the point
   if (whole > 0) {
-    std::memcpy(out, digits, static_cast<size_t>(whole));
+    const uint32_t scale = kPow10[n - whole];
+    WriteDigits(d.digits / scale, whole, out);
     out[whole] = '.';
-    std::memcpy(out + whole + 1, digits + whole, static_cast<size_t>(n - whole));
+    WriteDigits(d.digits % scale, n - whole, out + whole + 1);
     return out + n + 1;
   }
   out[0] = '0';
   out[1] = '.';
   std::memset(out + 2, '0', static_cast<size_t>(-whole));
-  std::memcpy(out + 2 - whole, digits, static_cast<size_t>(n));
+  WriteDigits(d.digits, n, out + 2 - whole);
   return out + 2 - whole + n;
 }
 
