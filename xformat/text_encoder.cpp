@@ -2,6 +2,7 @@
 // line, each array element of structures on its own line.
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 
@@ -45,6 +46,8 @@ struct TextVisitor {
   // Set while writing an object whose string names a frame (the bone of a SkinWeights): the
   // string follows the frame's name as written.
   const TextNameMap* frameNames = nullptr;
+  // Resolves nested templates for the timed-keys shape; null writes such arrays through the walker.
+  const TemplateRegistry* registry = nullptr;
 
   void NewLine() {
     const uint32_t n = indent < kMaxIndent ? indent : kMaxIndent;
@@ -152,36 +155,61 @@ struct TextVisitor {
       c.left -= n * size;
       return n;
     }
-    if (!IsCountedDwords(element)) return 0;
-    // Faces differ in length: the first half is measured (checked as it is written) to find
-    // where the second begins.
+    if (IsCountedDwords(element))
+      return Varying(c, n, depth, SkipCounted, [](TextVisitor& w, DataCursor& at, uint32_t from, uint32_t to,
+                                                  uint32_t all, uint32_t d) { return w.Counted(at, from, to, all, d); });
+    if (IsTimedKeys(element))
+      return Varying(c, n, depth, SkipTimed, [](TextVisitor& w, DataCursor& at, uint32_t from, uint32_t to,
+                                                uint32_t all, uint32_t d) { return w.Timed(at, from, to, all, d); });
+    return 0;
+  }
+  // An animation key: a DWORD time and a structure of a count and that many floats.
+  bool IsTimedKeys(const XTemplate& element) const {
+    const auto& ms = element.members;
+    if (!registry || ms.size() != 2 || ms[0].isArray || ms[0].type != XMemberType::Dword || ms[1].isArray ||
+        ms[1].type != XMemberType::Template)
+      return false;
+    const XTemplate& keys = registry->At(static_cast<size_t>(ms[1].templateIndex));
+    const auto& ks = keys.members;
+    return ks.size() == 2 && !ks[0].isArray && ks[0].type == XMemberType::Dword && ks[1].isArray &&
+           ks[1].type == XMemberType::Float && ks[1].dimCount == 1 && keys.dims[ks[1].firstDim].member == 0;
+  }
+  // Elements that differ in length (faces, keys): from kSideMinimum the first half is measured,
+  // checked as it will be written, to find where the second begins; that half is written beside.
+  template <class Skip, class Write>
+  uint32_t Varying(DataCursor& c, uint32_t n, uint32_t depth, Skip skip, Write write) {
     uint32_t split = n;
     DataCursor rest = c;
     if (jobs && n >= kSideMinimum) {
       split = n / 2;
       for (uint32_t k = 0; k < split; ++k)
-        if (!SkipCounted(rest)) {
+        if (!skip(rest)) {
           split = n;
           break;
         }
     }
-    if (split == n) return Counted(c, 0, n, n, depth);
+    if (split == n) return write(*this, c, 0, n, n, depth);
     uint32_t sideWritten = 0;
     Beside(
-        n - split, [&] { Counted(c, 0, split, n, depth); },
-        [&](TextVisitor& w) { sideWritten = w.Counted(rest, split, n, n, depth); });
+        n - split, [&] { write(*this, c, 0, split, n, depth); },
+        [&](TextVisitor& w) { sideWritten = write(w, rest, split, n, n, depth); });
     c = rest;
     return split + sideWritten;
   }
-  static bool SkipCounted(DataCursor& c) {
+  // Steps over a count and that many 4-byte values after `head` bytes; false if they do not fit
+  // or are more than `most`.
+  static bool SkipCountedAfter(DataCursor& c, size_t head, uint32_t most) {
     uint32_t count;
-    if (c.left < 4) return false;
-    std::memcpy(&count, c.p, 4);
-    if (uint64_t{count} * 4 > c.left - 4) return false;
-    c.p += 4 + size_t{count} * 4;
-    c.left -= 4 + size_t{count} * 4;
+    if (c.left < head + 4) return false;
+    std::memcpy(&count, c.p + head, 4);
+    if (count > most || uint64_t{count} * 4 > c.left - head - 4) return false;
+    c.p += head + 4 + size_t{count} * 4;
+    c.left -= head + 4 + size_t{count} * 4;
     return true;
   }
+  static bool SkipCounted(DataCursor& c) { return SkipCountedAfter(c, 0, UINT32_MAX); }
+  // Timed writes no key whose values would break over lines: the first half must hold none.
+  static bool SkipTimed(DataCursor& c) { return SkipCountedAfter(c, 4, kValuesPerLine); }
   // Elements [from, to) of n counted DWORD lists at c; stops before one that does not fit.
   uint32_t Counted(DataCursor& c, uint32_t from, uint32_t to, uint32_t n, uint32_t depth) {
     uint32_t k = from;
@@ -213,6 +241,33 @@ struct TextVisitor {
     }
     return k - from;
   }
+  // Elements [from, to) of n timed keys at c, as the walker writes them ("time;count;values;;");
+  // stops before one that does not fit, or that would break its values over lines.
+  uint32_t Timed(DataCursor& c, uint32_t from, uint32_t to, uint32_t n, uint32_t depth) {
+    uint32_t k = from;
+    for (; k < to; ++k) {
+      uint32_t count;
+      if (c.left < 8) break;
+      std::memcpy(&count, c.p + 4, 4);
+      if (count > kValuesPerLine || uint64_t{count} * 4 > c.left - 8) break;
+      char* const begin = reinterpret_cast<char*>(out.Reserve(count * (kNumberMaxChars + 1) + 2 * 11 + 4 + kMaxIndent));
+      char* w = Number(XMemberType::Dword, c.p, begin);
+      *w++ = ';';
+      w = std::to_chars(w, w + 10, count).ptr;
+      *w++ = ';';
+      for (uint32_t i = 0; i < count; ++i) {
+        if (i) *w++ = ',';
+        w = Number(XMemberType::Float, c.p + 8 + 4 * i, w);
+      }
+      *w++ = ';';
+      *w++ = ';';
+      w = ElementEnd(k + 1 == n, depth, w);
+      out.Commit(static_cast<size_t>(w - begin));
+      c.p += 8 + size_t{count} * 4;
+      c.left -= 8 + size_t{count} * 4;
+    }
+    return k - from;
+  }
   // first() writes here while second(w) writes on the second core into the side buffer, whose
   // text is then appended; weight is the elements second writes.
   template <class First, class Second>
@@ -223,6 +278,7 @@ struct TextVisitor {
         [this, &second, &sideFinite] {
           TextVisitor w{*side};
           w.indent = indent;
+          w.registry = registry;
           second(w);
           sideFinite = w.finite;
           return size_t{0};
@@ -299,6 +355,7 @@ bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std
   const TextNameMap names(tree);
   const int32_t skinWeights = tree.templates.IndexOf(kSkinWeightsGuid);
   TextVisitor v{out};
+  v.registry = &tree.templates;
   BackgroundJobs jobs(secondCore && SecondCoreAvailable());
   ByteBuffer side;
   if (secondCore && SecondCoreAvailable()) {

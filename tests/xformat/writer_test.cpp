@@ -145,6 +145,52 @@ TEST(XFileWriter, TextOnTwoCoresIsTheTextOnOne) {
   EXPECT_NE(e2.find("not finite"), std::string::npos) << e2;
 }
 
+// Keys (a time and a counted list of floats) are written straight into reserved room, long
+// tracks on two cores; a key of more than 16 values, whose values break over lines, is left to
+// the walker from there on. Each way the text must read back to the bytes written.
+TEST(XFileWriter, KeysWrittenAtOnceReadBackAsWritten) {
+  auto encode = [](bool secondCore, std::string* dump) {
+    XFileWriter writer;
+    EXPECT_TRUE(testing::RegisterTemplateBlocks(writer));
+    EXPECT_TRUE(writer.Open("/tmp/unused.x", XFileFormat::Text));
+    XEncodeOptions options;
+    options.secondCore = secondCore;
+    writer.SetEncodeOptions(options);
+    XObjectHandle set = testing::Add(writer, {}, kAnimationSetGuid, "Walk", {});
+    XObjectHandle anim = testing::Add(writer, set, kAnimationGuid, nullptr, {});
+    auto track = [&](const char* name, uint32_t type, uint32_t keys, auto count) {
+      DataBytes d;
+      d.Dword(type).Dword(keys);
+      for (uint32_t k = 0; k < keys; ++k) {
+        d.Dword(160 * k).Dword(count(k));
+        for (uint32_t i = 0; i < count(k); ++i) d.Float(i == 1 ? -0.0f : float(k) * 0.37f - float(i) / 3.0f);
+      }
+      writer.Release(testing::Add(writer, anim, kAnimationKeyGuid, name, d));
+    };
+    track("short", 0, 2, [](uint32_t) { return 4u; });
+    track("empty", 1, 3, [](uint32_t k) { return k == 1 ? 0u : 3u; });
+    track("matrices", 4, 2100, [](uint32_t k) { return 1 + k % 16; });
+    track("longKeyOnTheSide", 2, 2100, [](uint32_t k) { return k == 1500 ? 20u : 3u; });
+    track("longKeyFirst", 2, 2100, [](uint32_t k) { return k == 5 ? 17u : 3u; });
+    writer.Release(anim);
+    writer.Release(set);
+    *dump = DumpTree(writer.Tree());
+    ByteBuffer out;
+    std::string error;
+    EXPECT_TRUE(writer.Encode(out, &error)) << error;
+    return std::string(reinterpret_cast<const char*>(out.Data()), out.Size());
+  };
+  std::string written;
+  const std::string one = encode(false, &written), two = encode(true, &written);
+  EXPECT_NE(one.find("\n   0;4;0.0,-0.0,-0.6666667,-1.0;;,\n   160;4;0.37,-0.0,-0.29666668,-0.63;;;"), std::string::npos);
+  EXPECT_NE(one.find("160;0;;;,"), std::string::npos);
+  EXPECT_TRUE(one == two) << "the texts differ from byte " << std::mismatch(one.begin(), one.end(), two.begin()).first - one.begin();
+  XFileTree read;
+  std::string error;
+  ASSERT_TRUE(ReadXFile(reinterpret_cast<const uint8_t*>(two.data()), two.size(), {}, &read, &error)) << error;
+  EXPECT_EQ(DumpTree(read), written);
+}
+
 // The text is the library's fixed shortest text, written by a method of our own: compared on
 // every exponent's edge mantissas (infinities and NaN among them) and a sweep through the bit patterns (VORN_FLOAT_STRIDE=1
 // sweeps all of them, a few minutes).
