@@ -104,16 +104,21 @@ TEST(XFileWriter, TextMeshArraysKeepTheirLayout) {
       << text.substr(text.find("Mesh M"));
 }
 
+// A writer for the text encoding, with or without the second core.
+void OpenText(XFileWriter& writer, bool secondCore) {
+  EXPECT_TRUE(testing::RegisterTemplateBlocks(writer));
+  EXPECT_TRUE(writer.Open("/tmp/unused.x", XFileFormat::Text));
+  XEncodeOptions options;
+  options.secondCore = secondCore;
+  writer.SetEncodeOptions(options);
+}
+
 // Long arrays are written on two cores: vertices (fixed-size elements), faces of different
 // lengths and a material list each cross the point where the second core takes over.
 TEST(XFileWriter, TextOnTwoCoresIsTheTextOnOne) {
   auto encode = [](bool secondCore, float poison, std::string* error) {
     XFileWriter writer;
-    EXPECT_TRUE(testing::RegisterTemplateBlocks(writer));
-    EXPECT_TRUE(writer.Open("/tmp/unused.x", XFileFormat::Text));
-    XEncodeOptions options;
-    options.secondCore = secondCore;
-    writer.SetEncodeOptions(options);
+    OpenText(writer, secondCore);
     constexpr uint32_t kVertices = 5001, kFaces = 4003;
     DataBytes mesh;
     mesh.Dword(kVertices);
@@ -151,11 +156,7 @@ TEST(XFileWriter, TextOnTwoCoresIsTheTextOnOne) {
 TEST(XFileWriter, KeysWrittenAtOnceReadBackAsWritten) {
   auto encode = [](bool secondCore, std::string* dump) {
     XFileWriter writer;
-    EXPECT_TRUE(testing::RegisterTemplateBlocks(writer));
-    EXPECT_TRUE(writer.Open("/tmp/unused.x", XFileFormat::Text));
-    XEncodeOptions options;
-    options.secondCore = secondCore;
-    writer.SetEncodeOptions(options);
+    OpenText(writer, secondCore);
     XObjectHandle set = testing::Add(writer, {}, kAnimationSetGuid, "Walk", {});
     XObjectHandle anim = testing::Add(writer, set, kAnimationGuid, nullptr, {});
     auto track = [&](const char* name, uint32_t type, uint32_t keys, auto count) {
