@@ -197,6 +197,29 @@ bool XTokenizer::NextBinary(XToken* t) {
   }
 }
 
+bool XTokenizer::NextWord(std::string_view* word) {
+  if (binary_ || peeked_) return false;
+  for (;;) {
+    while (pos_ < size_ && (IsSpace(data_[pos_]) || data_[pos_] == ',' || data_[pos_] == ';')) ++pos_;
+    if (pos_ < size_ && (data_[pos_] == '#' || (data_[pos_] == '/' && pos_ + 1 < size_ && data_[pos_ + 1] == '/'))) {
+      while (pos_ < size_ && data_[pos_] != '\n') ++pos_;
+      continue;
+    }
+    break;
+  }
+  if (pos_ == size_) return false;
+  const uint8_t first = data_[pos_];
+  if (IsDelimiter(first) || ((first | 0x20) >= 'a' && (first | 0x20) <= 'z')) return false;
+  size_t end = pos_;
+  while (end < size_ && !IsDelimiter(data_[end]) &&
+         !(data_[end] == '/' && end + 1 < size_ && data_[end + 1] == '/'))
+    ++end;
+  if (end - pos_ == 1 && first == '.') return false;
+  *word = std::string_view(reinterpret_cast<const char*>(data_ + pos_), end - pos_);
+  pos_ = end;
+  return true;
+}
+
 bool XTokenizer::NextText(XToken* t) {
   *t = XToken{};
   for (;;) {

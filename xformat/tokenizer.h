@@ -37,6 +37,11 @@ class XTokenizer {
   // False on malformed input, with Error() saying what and where. At the end: kind End.
   bool Next(XToken* token);
   bool Peek(XToken* token);
+  // The text encoding's next value word, for a reader of numbers: skips blanks, comments and
+  // the ',' and ';' between values, then takes the word as Next would take it as a Name. False,
+  // having taken no word, when a token is peeked or what follows is not a number's word (a
+  // delimiter, a letter, a lone "."): Next then reads it and names any fault.
+  bool NextWord(std::string_view* word);
   bool Binary() const { return binary_; }
   size_t FloatBytes() const { return floatBytes_; }
   size_t Offset() const { return pos_; }

@@ -41,6 +41,16 @@ class Reader {
     } while (t->kind == XTok::Comma || t->kind == XTok::Semicolon);
     return true;
   }
+  // A text value's word: straight from the text where it can be, else from the next token,
+  // which must be a Name.
+  bool ValueWord(std::string_view* word, const char* what) {
+    if (tokens_.NextWord(word)) return true;
+    XToken t;
+    if (!NextValueToken(&t)) return false;
+    if (t.kind != XTok::Name) return Fail(std::string("expected ") + what + " in " + context_ + ", found " + TokenName(t.kind));
+    *word = t.text;
+    return true;
+  }
 
   bool ParseObject(uint32_t parent, uint32_t depth);
   bool ParseReference(uint32_t parent);
@@ -205,15 +215,14 @@ bool Reader::ReadInteger(XMemberType type, uint32_t* value) {
       --listLeft_;
     }
   } else {
-    XToken t;
-    if (!NextValueToken(&t)) return false;
-    if (t.kind != XTok::Name) return Fail(std::string("expected an integer in ") + context_ + ", found " + TokenName(t.kind));
-    std::string_view text = t.text;
+    std::string_view word;
+    if (!ValueWord(&word, "an integer")) return false;
+    std::string_view text = word;
     const bool negative = !text.empty() && text[0] == '-';
     if (negative) text.remove_prefix(1);
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
     if (ec != std::errc() || end != text.data() + text.size() || text.empty())
-      return Fail("not an integer: \"" + std::string(t.text) + "\" in " + context_);
+      return Fail("not an integer: \"" + std::string(word) + "\" in " + context_);
     if (negative) v = 0u - v;
   }
   *value = v;
@@ -247,14 +256,13 @@ bool Reader::ReadFloat(XMemberType type) {
     list_ += tokens_.FloatBytes();
     --listLeft_;
   } else {
-    XToken t;
-    if (!NextValueToken(&t)) return false;
-    if (t.kind != XTok::Name) return Fail(std::string("expected a float in ") + context_ + ", found " + TokenName(t.kind));
-    const char* first = t.text.data();
-    const char* last = first + t.text.size();
+    std::string_view word;
+    if (!ValueWord(&word, "a float")) return false;
+    const char* first = word.data();
+    const char* last = first + word.size();
     std::from_chars_result r;
     if (type == XMemberType::Float && options_.textFloat) {
-      if (!options_.textFloat(first, last, &f)) return Fail("not a number: \"" + std::string(t.text) + "\" in " + context_);
+      if (!options_.textFloat(first, last, &f)) return Fail("not a number: \"" + std::string(word) + "\" in " + context_);
       r = {last, std::errc()};
       isFloat = true;
     } else if (type == XMemberType::Float) {
@@ -264,7 +272,7 @@ bool Reader::ReadFloat(XMemberType type) {
       r = std::from_chars(first, last, d);
     }
     if (r.ec != std::errc() || r.ptr != last)
-      return Fail("not a number: \"" + std::string(t.text) + "\" in " + context_);
+      return Fail("not a number: \"" + std::string(word) + "\" in " + context_);
   }
   if (type == XMemberType::Float) {
     if (!isFloat) f = static_cast<float>(d);
@@ -315,7 +323,7 @@ bool Reader::ParseData(const XTemplate& tpl) {
           if (!ReadFloat(m.type)) return false;
           break;
         default: {
-          uint32_t v;
+          uint32_t v = 0;
           if (!ReadInteger(m.type, &v)) return false;
           if (!m.isArray) counts[i] = v;
           break;
