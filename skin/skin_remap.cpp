@@ -250,9 +250,24 @@ void ComputeSkinHeader(ExportContext& ctx, XRenderableNode& node) {
   if (!node.vertexSkinData || !node.meshData) return;
   XSkinInfo& skin = *node.vertexSkinData;
   const XMeshData& d = *node.meshData;
+  // The bones weighing each position, listed once (position h's are weighing[first[h], first[h + 1])),
+  // so that a face visits its corners' bones only, not every bone of the skin.
   std::vector<const std::vector<XWeight>*> bones;
   bones.reserve(skin.bones.size());
-  for (const auto& [handle, b] : skin.bones) bones.push_back(&b.weights);
+  size_t positions = 0;
+  for (const auto& [handle, b] : skin.bones) {
+    bones.push_back(&b.weights);
+    positions = std::max(positions, b.weights.size());
+  }
+  std::vector<uint32_t> first(positions + 1, 0);
+  for (const std::vector<XWeight>* w : bones)
+    for (size_t h = 0; h < w->size(); ++h) first[h + 1] += (*w)[h].assigned ? 1 : 0;
+  for (size_t h = 0; h < positions; ++h) first[h + 1] += first[h];
+  std::vector<uint32_t> weighing(first[positions]), next(first.begin(), first.end() - 1);
+  for (size_t b = 0; b < bones.size(); ++b)
+    for (size_t h = 0; h < bones[b]->size(); ++h)
+      if ((*bones[b])[h].assigned) weighing[next[h]++] = static_cast<uint32_t>(b);
+
   std::vector<uint8_t> inFace(bones.size(), 0);
   std::vector<uint32_t> faceBones;
   uint32_t maxV = 0, maxF = 0;
@@ -261,16 +276,13 @@ void ComputeSkinHeader(ExportContext& ctx, XRenderableNode& node) {
     for (uint32_t e : {face.vertex0, face.vertex1, face.vertex2}) {
       if (e >= d.vertices.size()) continue;
       const size_t h = static_cast<size_t>(d.vertices[e].position);
-      uint32_t c = 0;
-      for (size_t b = 0; b < bones.size(); ++b)
-        if (h < bones[b]->size() && (*bones[b])[h].assigned) {
-          ++c;
-          if (!inFace[b]) {
-            inFace[b] = 1;
-            faceBones.push_back(static_cast<uint32_t>(b));
-          }
+      if (h >= positions) continue;
+      maxV = std::max(maxV, first[h + 1] - first[h]);
+      for (uint32_t k = first[h]; k < first[h + 1]; ++k)
+        if (!inFace[weighing[k]]) {
+          inFace[weighing[k]] = 1;
+          faceBones.push_back(weighing[k]);
         }
-      maxV = std::max(maxV, c);
     }
     maxF = std::max(maxF, static_cast<uint32_t>(faceBones.size()));
     for (uint32_t b : faceBones) inFace[b] = 0;

@@ -1,5 +1,9 @@
 #include "skin/skin_remap.h"
 
+#include <array>
+#include <random>
+#include <set>
+
 #include "host/scene_document.h"
 #include "skin_fixture.h"
 
@@ -225,6 +229,38 @@ TEST(SkinHeader, PerFaceAndPerVertexCounts) {
   ComputeSkinHeader(*h.ctx, *h.node);
   EXPECT_EQ(h.node->vertexSkinData->maxWeightsPerFace, 0);
   EXPECT_EQ(h.node->vertexSkinData->maxWeightsPerVertex, 0);
+}
+
+TEST(SkinHeader, CountsOfARandomSkinAreThoseOfItsFaces) {
+  // Bones per point from a random subset of nine; the counts from the weight lists themselves.
+  auto host = LoadSceneDocumentFromString("{}");
+  std::mt19937 rng(11);
+  std::vector<Point3> points;
+  W weights;
+  for (int v = 0; v < 40; ++v) {
+    points.push_back({float(v), float(v % 7), 0});
+    std::vector<std::pair<uint32_t, float>> w;
+    for (uint32_t b = 1; b <= 9; ++b)
+      if (rng() % 4 == 0) w.push_back({b, 0.1f});
+    weights.push_back(w);
+  }
+  std::vector<std::array<uint32_t, 3>> faces;
+  for (int f = 0; f < 25; ++f) faces.push_back({uint32_t(rng() % 40), uint32_t(rng() % 40), uint32_t(rng() % 40)});
+  size_t maxVertex = 0, maxFace = 0;
+  for (const auto& f : faces) {
+    std::set<uint32_t> bones;
+    for (uint32_t v : f) {
+      maxVertex = std::max(maxVertex, weights[v].size());
+      for (const auto& [b, w] : weights[v]) bones.insert(b);
+    }
+    maxFace = std::max(maxFace, bones.size());
+  }
+  auto h = MakeHandNode(host.get(), points, weights, points, faces);
+  h.node->vertexSkinData = h.node->skinData;
+  ComputeSkinHeader(*h.ctx, *h.node);
+  EXPECT_EQ(h.node->vertexSkinData->maxWeightsPerVertex, maxVertex);
+  EXPECT_EQ(h.node->vertexSkinData->maxWeightsPerFace, maxFace);
+  EXPECT_GT(maxFace, maxVertex);
 }
 
 }  // namespace
