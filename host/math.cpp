@@ -1,6 +1,10 @@
 #include "host/math.h"
 
 #include <algorithm>
+#include <cstddef>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace vorn {
 
@@ -42,6 +46,26 @@ bool Matrix3::IsIdentity() const { return *this == Matrix3{}; }
 
 Matrix3 operator*(const Matrix3& a, const Matrix3& b) {
   Matrix3 r;
+#if defined(__SSE2__)
+  // Each row as x times b's first row plus y times its second plus z times its third, the
+  // same products and sums in the same order as below, four lanes at once. Rows are loaded and
+  // stored 16 bytes wide: the fourth lane reaches into the next row (or the flags), which the
+  // next store or the flags' own assignment puts right.
+  static_assert(sizeof(Point3) == 12 && offsetof(Matrix3, flags) == 48);
+  const auto* bb = reinterpret_cast<const unsigned char*>(&b);
+  auto* rb = reinterpret_cast<unsigned char*>(&r);
+  const __m128 b0 = _mm_loadu_ps(reinterpret_cast<const float*>(bb)),
+               b1 = _mm_loadu_ps(reinterpret_cast<const float*>(bb + 12)),
+               b2 = _mm_loadu_ps(reinterpret_cast<const float*>(bb + 24)),
+               b3 = _mm_loadu_ps(reinterpret_cast<const float*>(bb + 36));
+  for (int i = 0; i < 4; ++i) {
+    const Point3& p = a.row[i];
+    __m128 v = _mm_add_ps(_mm_add_ps(_mm_mul_ps(_mm_set1_ps(p.x), b0), _mm_mul_ps(_mm_set1_ps(p.y), b1)),
+                          _mm_mul_ps(_mm_set1_ps(p.z), b2));
+    if (i == 3) v = _mm_add_ps(v, b3);
+    _mm_storeu_ps(reinterpret_cast<float*>(rb + 12 * i), v);
+  }
+#else
   for (int i = 0; i < 4; ++i) {
     const Point3& p = a.row[i];
     r.row[i] = Point3{p.x * b.row[0].x + p.y * b.row[1].x + p.z * b.row[2].x,
@@ -49,6 +73,7 @@ Matrix3 operator*(const Matrix3& a, const Matrix3& b) {
                       p.x * b.row[0].z + p.y * b.row[1].z + p.z * b.row[2].z};
   }
   r.row[3] += b.row[3];
+#endif
   r.flags = a.flags & b.flags;
   return r;
 }

@@ -24,6 +24,19 @@ constexpr std::array<bool, 256> kDelimiters = [] {
 }();
 bool IsDelimiter(uint8_t c) { return kDelimiters[c]; }
 
+// For a number's word: what lies between values (blanks, ',' and ';'), and the characters a
+// word goes on with without a second look ('/' needs one: "//" starts a comment).
+constexpr std::array<bool, 256> kBetweenValues = [] {
+  std::array<bool, 256> t{};
+  for (uint8_t c : {' ', '\t', '\r', '\n', '\f', '\v', ',', ';'}) t[c] = true;
+  return t;
+}();
+constexpr std::array<bool, 256> kPlainWordChars = [] {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 256; ++c) t[static_cast<size_t>(c)] = !kDelimiters[static_cast<size_t>(c)] && c != '/';
+  return t;
+}();
+
 bool EqualNoCase(std::string_view a, std::string_view b) {
   const size_t n = b.size();
   if (a.size() != n) return false;
@@ -200,7 +213,7 @@ bool XTokenizer::NextBinary(XToken* t) {
 bool XTokenizer::NextWord(std::string_view* word) {
   if (binary_ || peeked_) return false;
   for (;;) {
-    while (pos_ < size_ && (IsSpace(data_[pos_]) || data_[pos_] == ',' || data_[pos_] == ';')) ++pos_;
+    while (pos_ < size_ && kBetweenValues[data_[pos_]]) ++pos_;
     if (pos_ < size_ && (data_[pos_] == '#' || (data_[pos_] == '/' && pos_ + 1 < size_ && data_[pos_ + 1] == '/'))) {
       while (pos_ < size_ && data_[pos_] != '\n') ++pos_;
       continue;
@@ -211,9 +224,15 @@ bool XTokenizer::NextWord(std::string_view* word) {
   const uint8_t first = data_[pos_];
   if (IsDelimiter(first) || ((first | 0x20) >= 'a' && (first | 0x20) <= 'z')) return false;
   size_t end = pos_;
-  while (end < size_ && !IsDelimiter(data_[end]) &&
-         !(data_[end] == '/' && end + 1 < size_ && data_[end + 1] == '/'))
-    ++end;
+  for (;;) {
+    while (end < size_ && kPlainWordChars[data_[end]]) ++end;
+    // A '/' goes on the word unless a second one makes it a comment.
+    if (end < size_ && data_[end] == '/' && !(end + 1 < size_ && data_[end + 1] == '/')) {
+      ++end;
+      continue;
+    }
+    break;
+  }
   if (end - pos_ == 1 && first == '.') return false;
   *word = std::string_view(reinterpret_cast<const char*>(data_ + pos_), end - pos_);
   pos_ = end;

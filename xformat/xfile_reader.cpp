@@ -68,6 +68,13 @@ class Reader {
     return true;
   }
   bool ParseData(const XTemplate& tpl);
+  // A structure of plain FLOAT members only, no arrays or nested structures.
+  static bool AllFloats(const XTemplate& t) {
+    if (t.members.empty()) return false;
+    for (const XTemplateMember& m : t.members)
+      if (m.isArray || m.type != XMemberType::Float) return false;
+    return true;
+  }
   bool ReadInteger(XMemberType type, uint32_t* value);
   bool ReadFloat(XMemberType type);
   bool ReadString();
@@ -308,6 +315,17 @@ bool Reader::ParseData(const XTemplate& tpl) {
         const bool empty = m.type == XMemberType::Template && tree_.templates.At(m.templateIndex).fixedSize == 0;
         if (!empty || count > (1u << 20))
           return Fail("array " + m.name + " of " + std::to_string(count) + " elements is longer than the file in " + context_);
+      }
+    }
+    // Arrays of small structures of floats (Vector, Coords2d, ...) are read value by value
+    // here, not element by element through the general path.
+    if (m.type == XMemberType::Template && count > 1) {
+      const XTemplate& element = tree_.templates.At(m.templateIndex);
+      if (AllFloats(element)) {
+        const uint64_t values = count * element.members.size();
+        for (uint64_t k = 0; k < values; ++k)
+          if (!ReadFloat(XMemberType::Float)) return false;
+        continue;
       }
     }
     for (uint64_t k = 0; k < count; ++k) {

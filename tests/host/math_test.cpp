@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
 #include <limits>
+#include <random>
 
 namespace vorn {
 namespace {
@@ -21,6 +24,40 @@ TEST(Matrix, ProductAppliesLeftOperandFirst) {
   Point3 q = Point3{0, 0, 0} * (r * t);
   EXPECT_NEAR(q.x, 1, 1e-6);
   EXPECT_NEAR(q.y, 0, 1e-6);
+}
+
+// The product is computed four lanes at a time where the processor has them; each element must
+// still be the plain sum, in order, of the plain products (keys and vertices are compared to the
+// bit elsewhere), signed zeros and the flags included.
+TEST(Matrix, ProductIsTheRowTimesColumnSumsToTheBit) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> any(-1000, 1000);
+  auto element = [&](int kind) {
+    switch (kind % 5) {
+      case 0: return -0.0f;
+      case 1: return 0.0f;
+      case 2: return any(rng) * 1e-30f;
+      default: return any(rng);
+    }
+  };
+  for (int n = 0; n < 2000; ++n) {
+    Matrix3 a, b;
+    for (int i = 0; i < 4; ++i)
+      for (int j = 0; j < 3; ++j) {
+        a.row[i][j] = element(int(rng()));
+        b.row[i][j] = element(int(rng()));
+      }
+    a.flags = uint32_t(rng());
+    b.flags = uint32_t(rng());
+    const Matrix3 r = a * b;
+    for (int i = 0; i < 4; ++i)
+      for (int j = 0; j < 3; ++j) {
+        float e = a.row[i].x * b.row[0][j] + a.row[i].y * b.row[1][j] + a.row[i].z * b.row[2][j];
+        if (i == 3) e += b.row[3][j];
+        ASSERT_EQ(std::bit_cast<uint32_t>(r.row[i][j]), std::bit_cast<uint32_t>(e)) << n << ": row " << i << " col " << j;
+      }
+    ASSERT_EQ(r.flags, a.flags & b.flags);
+  }
 }
 
 TEST(Matrix, InverseUndoesAffineTransform) {
