@@ -40,8 +40,8 @@ namespace vorn {
 // the decimal point, as some exporters write it. Integer parts too long for 64 bits fall back to
 // std::from_chars over the rest.
 inline const char* ParseAssimpDecimal(const char* c, const char* e, float& out, bool comma = false) {
-  constexpr double kFractionScale[] = {1.0,  1e-1, 1e-2, 1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
-                                       1e-8, 1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
+  static constexpr double kFractionScale[] = {1.0,  1e-1, 1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
+                                              1e-8, 1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
   auto digit = [](char ch) { return ch >= '0' && ch <= '9'; };
   const bool negative = c < e && *c == '-';
   if (c < e && (*c == '-' || *c == '+')) ++c;

@@ -12,6 +12,9 @@
 #include <stdexcept>
 #include <unordered_map>
 #include <utility>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "host/parallel.h"
 #include "importers/assimp_arithmetic.h"
@@ -35,6 +38,23 @@ struct Joint {
   std::vector<ChannelSlot> channels;
   int firstValue = 0;  // index of its first value on a frame line
   std::vector<int> children;
+};
+
+// A joint's rotation matrix while its channels are applied: rows of registers where SSE2 has them.
+struct Rows {
+#if defined(__SSE2__)
+  __m128 row[3] = {_mm_setr_ps(1, 0, 0, 0), _mm_setr_ps(0, 1, 0, 0), _mm_setr_ps(0, 0, 1, 0)};
+  void Get(float out[3][3]) const {
+    for (int i = 0; i < 3; ++i) {
+      float lanes[4];
+      _mm_storeu_ps(lanes, row[i]);
+      for (int k = 0; k < 3; ++k) out[i][k] = lanes[k];
+    }
+  }
+#else
+  float m[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  void Get(float out[3][3]) const { std::memcpy(out, m, sizeof m); }
+#endif
 };
 
 // A decimal number as assimp reads it, so that both importers give the same floats.
@@ -320,30 +340,40 @@ class Parser {
   }
 
   // m times the rotation about one axis by degrees (row-major, column vectors), the turned
-  // plane u -> v known at compile time so that the product stays in registers. Every product
-  // and sum of the general 3x3 product is kept, zeros too: their signs reach the keys.
+  // plane u -> v known at compile time. Every product and sum of the general 3x3 product is
+  // kept, zeros too: their signs reach the keys. With SSE2 a row of m is one register and the
+  // row's three sums are worked at once, lane by lane the same operations.
   template <int U, int V>
-  static void Turn(float m[3][3], float degrees) {
+  static void Turn(Rows& m, float degrees) {
     // Degrees times pi, then over 180, in float: the rounding assimp's keys show.
     const float a = degrees * 3.14159265358979323846f / 180.0f;
     // Joints at rest are common in a take; sin and cos of a zero are exact (the sign of zero kept).
     const float c = a == 0 ? 1.0f : std::cos(a), s = a == 0 ? a : std::sin(a);
-    float r[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    float r[3][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
     r[U][U] = c;
     r[U][V] = -s;
     r[V][U] = s;
     r[V][V] = c;
+#if defined(__SSE2__)
+    const __m128 r0 = _mm_loadu_ps(r[0]), r1 = _mm_loadu_ps(r[1]), r2 = _mm_loadu_ps(r[2]);
+    for (__m128& row : m.row) {
+      const __m128 x = _mm_shuffle_ps(row, row, 0x00), y = _mm_shuffle_ps(row, row, 0x55),
+                   z = _mm_shuffle_ps(row, row, 0xAA);
+      row = _mm_add_ps(_mm_add_ps(_mm_mul_ps(x, r0), _mm_mul_ps(y, r1)), _mm_mul_ps(z, r2));
+    }
+#else
     float p[3][3];
     for (int i = 0; i < 3; ++i)
-      for (int k = 0; k < 3; ++k) p[i][k] = m[i][0] * r[0][k] + m[i][1] * r[1][k] + m[i][2] * r[2][k];
+      for (int k = 0; k < 3; ++k) p[i][k] = m.m[i][0] * r[0][k] + m.m[i][1] * r[1][k] + m.m[i][2] * r[2][k];
     for (int i = 0; i < 3; ++i)
-      for (int k = 0; k < 3; ++k) m[i][k] = p[i][k];
+      for (int k = 0; k < 3; ++k) m.m[i][k] = p[i][k];
+#endif
   }
 
   // The joint's rotation on one frame: the axis rotations in channel order, each applied on the
   // right of those before it.
   static import::Quaternion FrameRotation(const Joint& j, const float* values) {
-    float m[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    Rows m;
     bool any = false;
     for (size_t c = 0; c < j.channels.size(); ++c) {
       if (!j.channels[c].rotation) continue;
@@ -354,7 +384,10 @@ class Parser {
       }
       any = true;
     }
-    return any ? import::QuaternionFromRotation(m) : import::Quaternion{};
+    if (!any) return import::Quaternion{};
+    float out[3][3];
+    m.Get(out);
+    return import::QuaternionFromRotation(out);
   }
 
   void ReadFrames(import::Scene& scene) {
