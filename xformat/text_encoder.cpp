@@ -18,6 +18,17 @@ namespace vorn {
 namespace {
 
 constexpr uint32_t kMaxIndent = 64;
+
+// An indentation of n spaces at w, room for kMaxIndent given. Most are a few spaces: sixteen are
+// copied at once (a fixed-size copy, no call), and the text goes on after the first n.
+char* Indent(char* w, uint32_t n) {
+  static constexpr char kSpaces[17] = "                ";
+  if (n <= 16)
+    std::memcpy(w, kSpaces, 16);
+  else
+    std::memset(w, ' ', n);
+  return w + n;
+}
 constexpr uint32_t kValuesPerLine = 16;
 // The longest text of a Float (with its decimal point) or a Dword.
 constexpr size_t kNumberMaxChars = kShortestFloatMaxChars + 2;
@@ -51,9 +62,9 @@ struct TextVisitor {
 
   void NewLine() {
     const uint32_t n = indent < kMaxIndent ? indent : kMaxIndent;
-    uint8_t* p = out.Reserve(n + 1);
+    uint8_t* p = out.Reserve(kMaxIndent + 1);  // Indent may write past n
     p[0] = '\n';
-    std::memset(p + 1, ' ', n);
+    Indent(reinterpret_cast<char*>(p + 1), n);
     out.Commit(n + 1);
   }
 
@@ -330,8 +341,7 @@ struct TextVisitor {
     if (depth != 0) return w;
     const uint32_t n = indent < kMaxIndent ? indent : kMaxIndent;
     *w++ = '\n';
-    std::memset(w, ' ', n);
-    return w + n;
+    return Indent(w, n);
   }
   void ArrayEnd(uint32_t, uint32_t) { out.Put(';'); }
 };
