@@ -183,6 +183,9 @@ void WriteRenderableNode(ExportContext& ctx, XObjectHandle parent, XRenderableNo
     frame = AddFrame(ctx, parent, *node, nullptr);  // identity, written without conversion
   }
   WriteMesh(ctx, frame ? frame : ctx.sceneRootFrame, *node);
+  // The tree holds the mesh's objects now: its build data goes, so that the memory the next
+  // meshes' objects take is memory this one used, not fresh pages.
+  node->meshData.reset();
   WriteChildren(ctx, frame ? frame : parent, *node);
   if (frame) ctx.xfileSink->Release(frame);
 }
