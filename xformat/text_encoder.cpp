@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <type_traits>
 
 #include "host/parallel.h"
 #include "xformat/data_walker.h"
@@ -47,6 +48,36 @@ struct SideWait {
   }
 };
 
+constexpr char kDigitPairs[201] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+// A DWORD's decimal text at w. Indices and counts are mostly short: up to four digits are
+// written by comparisons and two table pairs, without the library's digit-counting loop.
+char* WriteDword(uint32_t v, char* w) {
+  if (v < 100) {
+    if (v < 10) {
+      *w = static_cast<char>('0' + v);
+      return w + 1;
+    }
+    std::memcpy(w, kDigitPairs + 2 * v, 2);
+    return w + 2;
+  }
+  if (v < 10000) {
+    const uint32_t high = v / 100, low = v - high * 100;
+    if (high < 10) {
+      *w++ = static_cast<char>('0' + high);
+    } else {
+      std::memcpy(w, kDigitPairs + 2 * high, 2);
+      w += 2;
+    }
+    std::memcpy(w, kDigitPairs + 2 * low, 2);
+    return w + 2;
+  }
+  return std::to_chars(w, w + 10, v).ptr;
+}
+
 struct TextVisitor {
   ByteBuffer& out;
   uint32_t indent = 0;
@@ -71,7 +102,10 @@ struct TextVisitor {
   template <class T>
   void Integer(T value) {
     char* p = reinterpret_cast<char*>(out.Reserve(24));
-    out.Commit(static_cast<size_t>(std::to_chars(p, p + 24, value).ptr - p));
+    if constexpr (std::is_same_v<T, uint32_t>)
+      out.Commit(static_cast<size_t>(WriteDword(value, p) - p));
+    else
+      out.Commit(static_cast<size_t>(std::to_chars(p, p + 24, value).ptr - p));
   }
 
   void One(XMemberType type, const uint8_t* bytes) {
@@ -231,7 +265,7 @@ struct TextVisitor {
       if (uint64_t{count} * 4 > c.left - 4) break;
       if (count <= kValuesPerLine) {  // a face: one line, written straight into reserved room
         char* const begin = reinterpret_cast<char*>(out.Reserve((count + 1) * 11 + 3 + kMaxIndent));
-        char* w = std::to_chars(begin, begin + 10, count).ptr;
+        char* w = WriteDword(count, begin);
         *w++ = ';';
         for (uint32_t i = 0; i < count; ++i) {
           if (i) *w++ = ',';
@@ -264,7 +298,7 @@ struct TextVisitor {
       char* const begin = reinterpret_cast<char*>(out.Reserve(count * (kNumberMaxChars + 1) + 2 * 11 + 4 + kMaxIndent));
       char* w = Number(XMemberType::Dword, c.p, begin);
       *w++ = ';';
-      w = std::to_chars(w, w + 10, count).ptr;
+      w = WriteDword(count, w);
       *w++ = ';';
       for (uint32_t i = 0; i < count; ++i) {
         if (i) *w++ = ',';
@@ -323,7 +357,7 @@ struct TextVisitor {
     if (type == XMemberType::Dword) {
       uint32_t v;
       std::memcpy(&v, p, 4);
-      return std::to_chars(w, w + 10, v).ptr;
+      return WriteDword(v, w);
     }
     float v;
     std::memcpy(&v, p, 4);

@@ -192,6 +192,28 @@ TEST(XFileWriter, KeysWrittenAtOnceReadBackAsWritten) {
   EXPECT_EQ(DumpTree(read), written);
 }
 
+// DWORDs of every length, written by the encoder's own digit code, read back as written.
+TEST(XFileWriter, DwordsOfEveryLengthReadBack) {
+  XFileWriter writer;
+  OpenText(writer, false);
+  const std::vector<uint32_t> values = {0, 7, 9, 10, 42, 99, 100, 101, 999, 1000, 1009, 9999, 10000, 65535, 99999,
+                                        100000, 123456789, 4294967295u};
+  DataBytes mesh;
+  mesh.Dword(1).Floats({0, 0, 0});
+  mesh.Dword(uint32_t(values.size()));
+  for (uint32_t v : values) mesh.Dword(3).Dword(v).Dword(v).Dword(0);
+  writer.Release(testing::Add(writer, {}, kMeshGuid, "M", mesh));
+  const std::string written = DumpTree(writer.Tree());
+  ByteBuffer out;
+  std::string error;
+  ASSERT_TRUE(writer.Encode(out, &error)) << error;
+  const std::string text(reinterpret_cast<const char*>(out.Data()), out.Size());
+  for (uint32_t v : values) EXPECT_NE(text.find("3;" + std::to_string(v) + "," + std::to_string(v) + ",0;"), std::string::npos) << v;
+  XFileTree read;
+  ASSERT_TRUE(ReadXFile(out.Data(), out.Size(), {}, &read, &error)) << error;
+  EXPECT_EQ(DumpTree(read), written);
+}
+
 // The text is the library's fixed shortest text, written by a method of our own: compared on
 // every exponent's edge mantissas (infinities and NaN among them) and a sweep through the bit patterns (VORN_FLOAT_STRIDE=1
 // sweeps all of them, a few minutes).
