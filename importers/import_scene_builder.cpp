@@ -337,48 +337,63 @@ class Builder {
       verts += m.positions.size();
       faces += m.triangles.size();
     }
-    out.verts.reserve(verts);
-    out.faces.reserve(faces);
-    std::vector<MapChannel*> channels;
+    // Every array is sized once and written through its pointer: one element at a time through
+    // the shared arrays costs a sharing check each.
+    out.verts.resize(verts);
+    out.faces.resize(faces);
+    Point3* const points = out.verts.MutableData();
+    TriFace* const triangles = out.faces.MutableData();
     auto channel = [&](int ch) {
       MapChannel& mc = out.Map(ch);
       mc.supported = true;
-      mc.verts.reserve(verts);
+      mc.verts.resize(verts);
       return &mc;
     };
     MapChannel* color = colors ? channel(0) : nullptr;
     MapChannel* alpha = colors ? channel(-2) : nullptr;
-    for (unsigned c = 0; c < kSets; ++c) channels.push_back(uv[c] ? channel(int(c) + 1) : nullptr);
+    Point3* const colorVerts = color ? color->verts.MutableData() : nullptr;
+    Point3* const alphaVerts = alpha ? alpha->verts.MutableData() : nullptr;
+    Point3* uvVerts[kSets] = {};
+    std::vector<MapChannel*> channels;
+    for (unsigned c = 0; c < kSets; ++c) {
+      channels.push_back(uv[c] ? channel(int(c) + 1) : nullptr);
+      if (channels.back()) uvVerts[c] = channels.back()->verts.MutableData();
+    }
     out.hasSpecifiedNormals = normals;
-    if (normals) out.specified.normals.reserve(verts);
+    Point3* specified = nullptr;
+    if (normals) {
+      out.specified.normals.resize(verts);
+      specified = out.specified.normals.MutableData();
+    }
     // Every channel indexes the points themselves: one face array, shared by all of them.
     SharedArray<MapFace> cornerFaces;
-    cornerFaces.reserve(faces);
+    cornerFaces.resize(faces);
+    MapFace* const corners = cornerFaces.MutableData();
 
+    size_t at = 0, face = 0;
     for (size_t k = 0; k < n.meshes.size(); ++k) {
       const import::Mesh& m = s_.meshes[n.meshes[k]];
-      const uint32_t base = uint32_t(out.verts.size());
+      const uint32_t base = uint32_t(at);
       const size_t count = m.positions.size();
-      for (size_t v = 0; v < count; ++v) {
-        out.verts.push_back(ToPoint(m.positions[v]) * kPresentation);
-        if (normals) out.specified.normals.push_back(Normalize(VectorTransform(ToPoint(m.normals[v]), kPresentation)));
+      for (size_t v = 0; v < count; ++v, ++at) {
+        points[at] = ToPoint(m.positions[v]) * kPresentation;
+        if (normals) specified[at] = Normalize(VectorTransform(ToPoint(m.normals[v]), kPresentation));
         if (colors) {
           const Rgba c = !m.colors.empty() ? m.colors[v] : Rgba{1, 1, 1, 1};
-          color->verts.push_back({c.r, c.g, c.b});
-          alpha->verts.push_back({c.a, c.a, c.a});
+          colorVerts[at] = {c.r, c.g, c.b};
+          alphaVerts[at] = {c.a, c.a, c.a};
         }
         for (unsigned c = 0; c < kSets; ++c)
-          if (channels[c]) channels[c]->verts.push_back(!m.uvs[c].empty() ? ToPoint(m.uvs[c][v]) : Point3{});
+          if (uvVerts[c]) uvVerts[c][at] = !m.uvs[c].empty() ? ToPoint(m.uvs[c][v]) : Point3{};
       }
       for (const auto& tri : m.triangles) {
-        TriFace tf;
-        MapFace mf;
+        TriFace& tf = triangles[face];
+        MapFace& mf = corners[face];
+        ++face;
         for (int i = 0; i < 3; ++i) tf.v[i] = mf.t[i] = base + tri[size_t(i)];
         tf.smGroup = 1;
         tf.matID = uint16_t(n.meshes.size() > 1 ? k : 0);
         tf.flags = 7;  // all edges visible
-        out.faces.push_back(tf);
-        cornerFaces.push_back(mf);
       }
     }
     if (normals) out.specified.faces = cornerFaces;
