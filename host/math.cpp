@@ -78,11 +78,6 @@ Matrix3 operator*(const Matrix3& a, const Matrix3& b) {
   return r;
 }
 
-Point3 operator*(Point3 p, const Matrix3& m) { return VectorTransform(p, m) + m.row[3]; }
-
-Point3 VectorTransform(Point3 v, const Matrix3& m) {
-  return m.row[0] * v.x + m.row[1] * v.y + m.row[2] * v.z;
-}
 
 Matrix3 Inverse(const Matrix3& m) {
   // Rows of the adjugate over the determinant, in double to keep near-singular inputs usable.

@@ -94,9 +94,10 @@ struct Matrix3 {
 };
 
 Matrix3 operator*(const Matrix3& a, const Matrix3& b);
-Point3 operator*(Point3 p, const Matrix3& m);
-// Direction transform: the linear rows only.
-Point3 VectorTransform(Point3 v, const Matrix3& m);
+// Direction transform: the linear rows only. Both are inline: every vertex and normal of a
+// mesh goes through them.
+inline Point3 VectorTransform(Point3 v, const Matrix3& m) { return m.row[0] * v.x + m.row[1] * v.y + m.row[2] * v.z; }
+inline Point3 operator*(Point3 p, const Matrix3& m) { return VectorTransform(p, m) + m.row[3]; }
 // Inverse of an affine transform; a singular linear part gives the identity.
 Matrix3 Inverse(const Matrix3& m);
 bool Equals(const Matrix3& a, const Matrix3& b, float eps);
