@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "xformat/digit_pairs.h"
+
 namespace vorn {
 
 namespace {
@@ -186,11 +188,6 @@ char* WriteIntegral(uint32_t mantissa, uint32_t biased, char* out) {
 }
 
 constexpr uint32_t kPow10[10] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
-
-constexpr char kDigitPairs[201] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
 
 // Exactly n digits of v (leading zeros included) at out.
 void WriteDigits(uint32_t v, int n, char* out) {

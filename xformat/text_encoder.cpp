@@ -9,6 +9,7 @@
 
 #include "host/parallel.h"
 #include "xformat/data_walker.h"
+#include "xformat/digit_pairs.h"
 #include "xformat/shortest_float.h"
 #include "xformat/template_ids.h"
 #include "xformat/template_serialisers.h"
@@ -47,11 +48,6 @@ struct SideWait {
     }
   }
 };
-
-constexpr char kDigitPairs[201] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
 
 // A DWORD's decimal text at w. Indices and counts are mostly short: up to four digits are
 // written by comparisons and two table pairs, without the library's digit-counting loop.
