@@ -24,7 +24,9 @@ bool NoCaseStarts(const char* c, const char* e, const char* word) {
 
 }  // namespace
 
-bool TextFloat(const char* c, const char* e, float* out) {
+bool TextFloat(const char* c, const char* e, float* out) { return TextFloat(c, e, e, out); }
+
+bool TextFloat(const char* c, const char* e, const char* readable, float* out) {
   const bool negative = c < e && *c == '-';
   const char* word = c < e && (*c == '-' || *c == '+') ? c + 1 : c;
   if (NoCaseStarts(word, e, "nan") && e - word == 3) {
@@ -36,7 +38,8 @@ bool TextFloat(const char* c, const char* e, float* out) {
     return true;
   }
   float f = 0;
-  if (ParseAssimpDecimal(c, e, f) != e || c == e) return false;
+  // Past e the text goes on with a separator, where the number ends as it would at e.
+  if (ParseAssimpDecimal(c, readable, f) != e || c == e) return false;
   *out = f;
   return true;
 }

@@ -17,8 +17,9 @@ struct XReadOptions {
   uint32_t maxDepth = 256;  // object nesting
   // How the text encoding's FLOAT values become floats; null: correctly rounded. A reader that
   // must give another program's values to the bit passes that program's conversion. False
-  // refuses the number.
-  bool (*textFloat)(const char* first, const char* last, float* value) = nullptr;
+  // refuses the number. The text goes on past last up to readable, so that a conversion may read
+  // whole machine words.
+  bool (*textFloat)(const char* first, const char* last, const char* readable, float* value) = nullptr;
 };
 
 // False with a message naming the fault and where it is. Memory use is bounded by a small
