@@ -4,11 +4,11 @@
 #include "xformat/shortest_float.h"
 
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
 
-#include "xformat/digit_pairs.h"
 
 namespace vorn {
 
@@ -143,7 +143,14 @@ Decimal Shortest(uint32_t mantissa, uint32_t biased) {
   uint32_t digits;
   if (vmTrailingZeros || vrTrailingZeros) {
     // Rare: an end of the interval is itself a short decimal.
-    while (vp / 10 > vm / 10) {
+    while (vp / 100 > vm / 100) {  // two digits at a time, as one and one would
+      vmTrailingZeros &= vm % 100 == 0;
+      vrTrailingZeros &= lastRemoved == 0 && vr % 10 == 0;
+      lastRemoved = vr % 100 / 10;
+      vr /= 100, vp /= 100, vm /= 100;
+      removed += 2;
+    }
+    if (vp / 10 > vm / 10) {
       vmTrailingZeros &= vm % 10 == 0;
       vrTrailingZeros &= lastRemoved == 0;
       lastRemoved = vr % 10;
@@ -160,7 +167,13 @@ Decimal Shortest(uint32_t mantissa, uint32_t biased) {
     if (vrTrailingZeros && lastRemoved == 5 && vr % 2 == 0) lastRemoved = 4;  // exactly half: to even
     digits = vr + ((vr == vm && (!acceptBounds || !vmTrailingZeros)) || lastRemoved >= 5);
   } else {
-    while (vp / 10 > vm / 10) {
+    // Two digits at a time while two can go; the first of them decides the rounding.
+    while (vp / 100 > vm / 100) {
+      lastRemoved = vr % 100 / 10;
+      vr /= 100, vp /= 100, vm /= 100;
+      removed += 2;
+    }
+    if (vp / 10 > vm / 10) {
       lastRemoved = vr % 10;
       vr /= 10, vp /= 10, vm /= 10;
       ++removed;
@@ -189,32 +202,48 @@ char* WriteIntegral(uint32_t mantissa, uint32_t biased, char* out) {
 
 constexpr uint32_t kPow10[10] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
 
-// Exactly n digits of v (leading zeros included) at out.
-void WriteDigits(uint32_t v, int n, char* out) {
-  char* p = out + n;
-  for (; n >= 2; n -= 2, v /= 100) {
-    p -= 2;
-    std::memcpy(p, kDigitPairs + 2 * (v % 100), 2);
-  }
-  if (n) *--p = static_cast<char>('0' + v);
+// How many decimal digits v has: from its bit length, one comparison to settle it.
+int DigitCount(uint32_t v) {
+  const int guess = ((32 - std::countl_zero(v | 1)) * 1233) >> 12;  // floor(log10(2^bits))
+  return guess + (v >= kPow10[guess]);
 }
 
-// Digits with a decimal point among or before them.
+// The eight digits of v < 10^8, leading zeros included, as ASCII in text order: the halves,
+// quarters and digits split in the lanes of one register (x / 100 as x * 10486 >> 20 for
+// x < 10^4, x / 10 as x * 103 >> 10 for x < 100).
+uint64_t EightDigits(uint32_t v) {
+  const uint64_t x = uint64_t{v / 10000} | (uint64_t{v % 10000} << 32);
+  const uint64_t hundreds = ((x * 10486) >> 20) & 0x0000007F0000007Full;
+  const uint64_t y = hundreds | ((x - hundreds * 100) << 16);
+  const uint64_t tens = ((y * 103) >> 10) & 0x000F000F000F000Full;
+  return tens | ((y - tens * 10) << 8) | 0x3030303030303030ull;
+}
+
+// Digits with a decimal point among or before them. Whole 16-byte copies place them: the
+// bytes after the text, up to 34 past out, are scratch.
 char* WriteFraction(const Decimal& d, char* out) {
-  int n = 1;
-  while (n < 10 && d.digits >= kPow10[n]) ++n;
-  const int whole = n + d.exponent;  // digits before the point
+  const int n = DigitCount(d.digits);  // at most 9: a float needs no more
+  const int whole = n + d.exponent;    // digits before the point
+  char buffer[32] = {};
+  char* const digits = buffer + 16 - n;
+  buffer[7] = static_cast<char>('0' + d.digits / 100000000);
+  const uint64_t low = EightDigits(d.digits % 100000000);
+  std::memcpy(buffer + 8, &low, 8);
   if (whole > 0) {
-    const uint32_t scale = kPow10[n - whole];
-    WriteDigits(d.digits / scale, whole, out);
+    std::memcpy(out, digits, 16);
+    std::memcpy(out + whole + 1, digits + whole, 16);
     out[whole] = '.';
-    WriteDigits(d.digits % scale, n - whole, out + whole + 1);
     return out + n + 1;
+  }
+  if (whole >= -16) {
+    std::memcpy(out, "0.0000000000000000", 18);
+    std::memcpy(out + 2 - whole, digits, 16);
+    return out + 2 - whole + n;
   }
   out[0] = '0';
   out[1] = '.';
   std::memset(out + 2, '0', static_cast<size_t>(-whole));
-  WriteDigits(d.digits, n, out + 2 - whole);
+  std::memcpy(out + 2 - whole, digits, static_cast<size_t>(n));
   return out + 2 - whole + n;
 }
 
@@ -228,7 +257,13 @@ char* WriteShortestFixed(float value, char* out, bool point) {
     out = std::to_chars(out, out + 8, value).ptr;
   } else {
     if (bits >> 31) *out++ = '-';
-    if (mantissa != 0 || biased != 0) {
+    // An integral value's shortest digits are its own (a fraction would need more): skip the
+    // search.
+    const int lowZeros = 150 - static_cast<int>(biased);  // fraction bits below the point
+    const uint32_t m2 = biased == 0 ? mantissa : (1u << 23) | mantissa;
+    if (lowZeros <= 0 || (lowZeros < 24 && (m2 & ((1u << lowZeros) - 1)) == 0 && biased != 0)) {
+      out = WriteIntegral(mantissa, biased, out);
+    } else if (mantissa != 0 || biased != 0) {
       const Decimal d = Shortest(mantissa, biased);
       if (d.exponent < 0) return WriteFraction(d, out);
       out = WriteIntegral(mantissa, biased, out);

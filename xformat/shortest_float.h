@@ -8,10 +8,11 @@ namespace vorn {
 // The longest text: a sign, "0.", 44 zeros and one digit, or a sign and 39 digits (and ".0").
 constexpr int kShortestFloatMaxChars = 50;
 
-// Writes the value's text at out (no terminator) and returns its end; with `point`, a text
-// without a decimal point gets ".0". Integral values of 2^24 and more are written exactly, as
-// every digit string of their length is equally short and the exact one is nearest. Infinities
-// and NaN are written as the library writes them.
+// Writes the value's text at out (no terminator) and returns its end. out must hold
+// kShortestFloatMaxChars bytes; those after the text's end may be overwritten. With `point`, a
+// text without a decimal point gets ".0". Integral values of 2^24 and more are written exactly,
+// as every digit string of their length is equally short and the exact one is nearest.
+// Infinities and NaN are written as the library writes them.
 char* WriteShortestFixed(float value, char* out, bool point = false);
 
 }  // namespace vorn
