@@ -57,6 +57,22 @@ class ByteBuffer {
     size_ += n;
   }
   void Append(const char* text) { Append(text, std::strlen(text)); }
+  // The same, but with a drain a large block goes to it as it stands, not through the window.
+  void AppendLarge(const void* bytes, size_t n) {
+    const uint8_t* p = static_cast<const uint8_t*>(bytes);
+    if (drain_ && n > capacity_) {
+      DrainAll();
+      if (size_ == 0)
+        while (n > 0) {
+          const size_t taken = drain_(context_, p, n);
+          if (taken == 0) break;
+          p += taken;
+          n -= taken;
+          drained_ += taken;
+        }
+    }
+    Append(p, n);
+  }
   void PutWord(uint16_t v) {
     uint8_t* p = Reserve(2);
     p[0] = static_cast<uint8_t>(v);

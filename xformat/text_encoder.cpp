@@ -1,11 +1,15 @@
 // The text encoding: members closed by ';', array elements separated by ',', one member per
 // line, each array element of structures on its own line.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <span>
+#include <string>
 #include <type_traits>
+#include <vector>
 
 #include "host/parallel.h"
 #include "xformat/data_walker.h"
@@ -383,50 +387,63 @@ std::string Describe(const XFileTree& tree, const XTreeObject& o) {
   return text;
 }
 
-}  // namespace
+// One step of the walk over the objects: an object opened (its header and data) at a depth, or
+// one with children closed. A step's text depends on nothing but the step.
+struct Step {
+  uint32_t object;
+  uint32_t depth;
+  bool close;
+};
 
-bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std::string* error, bool secondCore) {
-  out.Put('\n');
-  if (embedTemplates) {
-    std::string text;
-    for (int32_t index : TemplatesUsed(tree)) AppendTemplateText(tree.templates, tree.templates.At(index), text);
-    out.Append(text.data(), text.size());
-  }
-  const TextNameMap names(tree);
-  const int32_t skinWeights = tree.templates.IndexOf(kSkinWeightsGuid);
-  TextVisitor v{out};
-  v.registry = &tree.templates;
-  BackgroundJobs jobs(secondCore && SecondCoreAvailable());
-  ByteBuffer side;
-  if (secondCore && SecondCoreAvailable()) {
-    v.jobs = &jobs;
-    v.side = &side;
-  }
-  // pre-order walk with an explicit stack, so deep hierarchies cannot exhaust the call stack
+// The steps of a pre-order walk, with an explicit stack so that deep hierarchies cannot exhaust
+// the call stack.
+std::vector<Step> WalkSteps(const XFileTree& tree) {
+  std::vector<Step> steps;
+  steps.reserve(2 * tree.objects.size());
   std::vector<uint32_t> open;
   uint32_t current = tree.firstTop;
-  bool first = true;
   while (current != kNoObject || !open.empty()) {
     if (current == kNoObject) {
       const uint32_t closed = open.back();
       open.pop_back();
-      v.indent = static_cast<uint32_t>(open.size());
-      v.NewLine();
-      out.Put('}');
+      steps.push_back({closed, static_cast<uint32_t>(open.size()), true});
       current = tree.objects[closed].nextSibling;
       continue;
     }
     const XTreeObject& o = tree.objects[current];
-    v.indent = static_cast<uint32_t>(open.size());
-    if (open.empty() && !first) out.Put('\n');
-    first = false;
+    steps.push_back({current, static_cast<uint32_t>(open.size()), false});
+    if (!o.isReference && o.firstChild != kNoObject) {
+      open.push_back(current);
+      current = o.firstChild;
+    } else {
+      current = o.nextSibling;
+    }
+  }
+  return steps;
+}
+
+// Writes steps [begin, end) through v; false with *error at the first object that cannot be
+// written.
+bool EncodeSteps(const XFileTree& tree, const TextNameMap& names, std::span<const Step> steps, size_t begin,
+                 size_t end, TextVisitor& v, std::string* error) {
+  ByteBuffer& out = v.out;
+  const int32_t skinWeights = tree.templates.IndexOf(kSkinWeightsGuid);
+  for (size_t i = begin; i < end; ++i) {
+    const Step& step = steps[i];
+    const XTreeObject& o = tree.objects[step.object];
+    v.indent = step.depth;
+    if (step.close) {
+      v.NewLine();
+      out.Put('}');
+      continue;
+    }
+    if (step.depth == 0 && i != 0) out.Put('\n');
     v.NewLine();
     if (o.isReference) {
       out.Append("{ ", 2);
       const std::string_view name = names(o.name);
       out.Append(name.data(), name.size());
       out.Append(" }", 2);
-      current = o.nextSibling;
       continue;
     }
     const XTemplate& tpl = *tree.TemplateOf(o);
@@ -438,7 +455,7 @@ bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std
     }
     v.frameNames = skinWeights >= 0 && o.templateIndex == skinWeights ? &names : nullptr;
     out.Append(" {", 2);
-    v.indent = static_cast<uint32_t>(open.size()) + 1;
+    v.indent = step.depth + 1;
     std::span<const uint8_t> data = tree.Data(o);
     DataCursor c{data.data(), data.size()};
     std::string why;
@@ -450,15 +467,81 @@ bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std
       if (error) *error = Describe(tree, o) + ": a float that is not finite cannot be written as text";
       return false;
     }
-    if (o.firstChild != kNoObject) {
-      open.push_back(current);
-      current = o.firstChild;
-      continue;
+    if (o.firstChild == kNoObject) {
+      v.indent = step.depth;
+      v.NewLine();
+      out.Put('}');
     }
-    v.indent = static_cast<uint32_t>(open.size());
-    v.NewLine();
-    out.Put('}');
-    current = o.nextSibling;
+  }
+  return true;
+}
+
+// Where the steps split into two halves of about the same data, or steps.size() when they do
+// not: too little to be worth a second core, or one object so big that its own arrays are
+// better split (the visitor does that) than the file around it.
+size_t HalfWay(const XFileTree& tree, std::span<const Step> steps) {
+  constexpr size_t kSplitMinimum = size_t{256} << 10;
+  size_t total = 0, biggest = 0;
+  for (const Step& step : steps) {
+    const size_t bytes = step.close ? 0 : tree.Data(tree.objects[step.object]).size();
+    total += bytes;
+    biggest = std::max(biggest, bytes);
+  }
+  if (total < kSplitMinimum || biggest > total / 4) return steps.size();
+  size_t sum = 0;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    if (sum >= total / 2) return i;
+    if (!steps[i].close) sum += tree.Data(tree.objects[steps[i].object]).size();
+  }
+  return steps.size();
+}
+
+}  // namespace
+
+bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std::string* error, bool secondCore) {
+  out.Put('\n');
+  if (embedTemplates) {
+    std::string text;
+    for (int32_t index : TemplatesUsed(tree)) AppendTemplateText(tree.templates, tree.templates.At(index), text);
+    out.Append(text.data(), text.size());
+  }
+  const TextNameMap names(tree);
+  const std::vector<Step> steps = WalkSteps(tree);
+  const bool threaded = secondCore && SecondCoreAvailable();
+  BackgroundJobs jobs(threaded);
+  ByteBuffer side;
+  TextVisitor v{out};
+  v.registry = &tree.templates;
+  const size_t half = threaded ? HalfWay(tree, steps) : steps.size();
+  if (half == steps.size()) {
+    // One thread walks the file; the second core takes halves of big arrays.
+    if (threaded) {
+      v.jobs = &jobs;
+      v.side = &side;
+    }
+    if (!EncodeSteps(tree, names, steps, 0, steps.size(), v, error)) return false;
+  } else {
+    // Many objects: the second core writes the later half of them, whose text then follows.
+    bool laterOk = true;
+    std::string laterError;
+    jobs.Add(
+        [&] {
+          TextVisitor later{side};
+          later.registry = &tree.templates;
+          laterOk = EncodeSteps(tree, names, steps, half, steps.size(), later, &laterError);
+          return size_t{0};
+        },
+        0);
+    SideWait guard{&jobs};
+    const bool earlierOk = EncodeSteps(tree, names, steps, 0, half, v, error);
+    guard.jobs = nullptr;
+    jobs.Wait();
+    if (!earlierOk) return false;
+    if (!laterOk) {
+      if (error) *error = laterError;
+      return false;
+    }
+    out.AppendLarge(side.Data(), side.Size());
   }
   out.Put('\n');
   return true;

@@ -150,6 +150,60 @@ TEST(XFileWriter, TextOnTwoCoresIsTheTextOnOne) {
   EXPECT_NE(e2.find("not finite"), std::string::npos) << e2;
 }
 
+// A file of many small objects is written in two halves of objects side by side. Frames nest
+// four deep, each with a mesh, some with references, and a top-level mesh follows every fourth,
+// so that as the count grows the halves meet at each kind of step: an object opened at the top
+// or deeper, a reference, a close. A float that cannot be written fails as on one core, in
+// either half.
+TEST(XFileWriter, ManyObjectsOnTwoCoresAreTheTextOnOne) {
+  auto encode = [](bool secondCore, int frames, int poisoned, std::string* error) {
+    XFileWriter writer;
+    OpenText(writer, secondCore);
+    auto mesh = [&](XObjectHandle parent, int i) {
+      DataBytes d;
+      d.Dword(60);
+      for (uint32_t v = 0; v < 60; ++v)
+        d.Floats({i == poisoned && v == 7 ? NAN : float(v) * 0.37f + float(i), -float(v) / 7.0f, 1e-7f * float(i)});
+      d.Dword(20);
+      for (uint32_t f = 0; f < 20; ++f) d.Dword(3).Dword(f).Dword(f + 1).Dword(f + 2);
+      testing::Add(writer, parent, kMeshGuid, nullptr, d);
+    };
+    std::vector<XObjectHandle> chain;
+    for (int i = 0; i < frames; ++i) {
+      const int depth = i % 4;
+      chain.resize(size_t(depth));
+      const std::string name = "F" + std::to_string(i);
+      XObjectHandle frame = testing::Add(writer, depth ? chain.back() : XObjectHandle{}, kFrameGuid, name.c_str(), {});
+      mesh(frame, i);
+      if (depth == 1 || depth == 2) {
+        EXPECT_TRUE(writer.AddReference(frame, ("F" + std::to_string(i - 1)).c_str()));
+      }
+      chain.push_back(frame);
+      if (depth == 3) mesh({}, i);
+    }
+    testing::Add(writer, {}, kFrameGuid, "Last", {});
+    ByteBuffer out;
+    const bool ok = writer.Encode(out, error);
+    return ok ? std::string(reinterpret_cast<const char*>(out.Data()), out.Size()) : std::string();
+  };
+  std::string e1, e2;
+  for (int frames = 400; frames < 424; ++frames) {
+    const std::string one = encode(false, frames, -1, &e1), two = encode(true, frames, -1, &e2);
+    ASSERT_FALSE(one.empty()) << e1;
+    EXPECT_GT(one.size(), size_t{600} << 10);
+    EXPECT_TRUE(one == two) << frames << " frames: the texts differ from byte "
+                            << std::mismatch(one.begin(), one.end(), two.begin()).first - one.begin();
+    EXPECT_NE(one.find("\n   Frame F3 {\n    Mesh {"), std::string::npos);
+    EXPECT_NE(one.find("}\n\nFrame Last {"), std::string::npos);
+  }
+  for (int poisoned : {10, 390}) {
+    EXPECT_TRUE(encode(false, 400, poisoned, &e1).empty());
+    EXPECT_TRUE(encode(true, 400, poisoned, &e2).empty());
+    EXPECT_EQ(e1, e2);
+    EXPECT_NE(e2.find("not finite"), std::string::npos) << e2;
+  }
+}
+
 // Keys (a time and a counted list of floats) are written straight into reserved room, long
 // tracks on two cores; a key of more than 16 values, whose values break over lines, is left to
 // the walker from there on. Each way the text must read back to the bytes written.
