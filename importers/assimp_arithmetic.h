@@ -64,42 +64,15 @@ inline uint64_t Load8(const char* p) {
   return v;
 }
 
-}  // namespace assimp_decimal
+inline constexpr double kFractionScale[] = {1.0,  1e-1, 1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
+                                            1e-8, 1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
 
-// Reads one number at p (sign, digits, fraction, exponent) and returns the end of what it read,
-// or nullptr when p does not start a number. With `comma`, a ',' followed by a digit is taken as
-// the decimal point, as some exporters write it. Integer parts too long for 64 bits fall back to
-// std::from_chars over the rest.
-inline const char* ParseAssimpDecimal(const char* c, const char* e, float& out, bool comma = false) {
-  static constexpr double kFractionScale[] = {1.0,  1e-1, 1e-2,  1e-3,  1e-4,  1e-5,  1e-6,  1e-7,
-                                              1e-8, 1e-9, 1e-10, 1e-11, 1e-12, 1e-13, 1e-14, 1e-15};
+// ParseAssimpDecimal below, digit by digit: every number, where the eight-byte reading takes
+// only the common ones.
+inline const char* ReadByDigits(const char* c, const char* e, float& out, bool comma) {
   auto digit = [](char ch) { return ch >= '0' && ch <= '9'; };
   const bool negative = c < e && *c == '-';
   if (c < e && (*c == '-' || *c == '+')) ++c;
-  // Most numbers are up to seven digits, a point and up to seven more, and then no exponent:
-  // read eight bytes at a time, with the same sums as below.
-  if (e - c >= 16) {
-    using namespace assimp_decimal;
-    const uint64_t head = Load8(c);
-    const unsigned k = LeadingDigits(head);
-    if (k - 1 < 7) {
-      const char next = c[k];
-      if (next == '.') {
-        const uint64_t tail = Load8(c + k + 1);
-        const unsigned n = LeadingDigits(tail);
-        const char after = c[k + 1 + n];
-        if (n - 1 < 7 && after != 'e' && after != 'E') {
-          const float f = float(DigitsValue(head, k)) + float(double(DigitsValue(tail, n)) * kFractionScale[n]);
-          out = negative ? -f : f;
-          return c + k + 1 + n;
-        }
-      } else if (next != ',' && next != 'e' && next != 'E') {
-        const float f = float(DigitsValue(head, k));
-        out = negative ? -f : f;
-        return c + k;
-      }
-    }
-  }
   const char* digits = c;
   while (c < e && digit(*c)) ++c;
   const bool hasFraction = c + 1 < e && (*c == '.' || (comma && *c == ',')) && digit(c[1]);
@@ -146,6 +119,43 @@ inline const char* ParseAssimpDecimal(const char* c, const char* e, float& out, 
   if (!std::isfinite(f)) return nullptr;
   out = negative ? -f : f;
   return c;
+}
+
+}  // namespace assimp_decimal
+
+// Reads one number at p (sign, digits, fraction, exponent) and returns the end of what it read,
+// or nullptr when p does not start a number. With `comma`, a ',' followed by a digit is taken as
+// the decimal point, as some exporters write it. Integer parts too long for 64 bits fall back to
+// std::from_chars over the rest.
+inline const char* ParseAssimpDecimal(const char* c, const char* e, float& out, bool comma = false) {
+  using namespace assimp_decimal;
+  const char* const start = c;
+  const bool negative = c < e && *c == '-';
+  if (c < e && (*c == '-' || *c == '+')) ++c;
+  // Most numbers are up to seven digits, a point and up to seven more, and then no exponent:
+  // read eight bytes at a time, with the same sums as ReadByDigits.
+  if (e - c >= 16) {
+    const uint64_t head = Load8(c);
+    const unsigned k = LeadingDigits(head);
+    if (k - 1 < 7) {
+      const char next = c[k];
+      if (next == '.') {
+        const uint64_t tail = Load8(c + k + 1);
+        const unsigned n = LeadingDigits(tail);
+        const char after = c[k + 1 + n];
+        if (n - 1 < 7 && after != 'e' && after != 'E') {
+          const float f = float(DigitsValue(head, k)) + float(double(DigitsValue(tail, n)) * kFractionScale[n]);
+          out = negative ? -f : f;
+          return c + k + 1 + n;
+        }
+      } else if (next != ',' && next != 'e' && next != 'E') {
+        const float f = float(DigitsValue(head, k));
+        out = negative ? -f : f;
+        return c + k;
+      }
+    }
+  }
+  return ReadByDigits(start, e, out, comma);
 }
 
 }  // namespace vorn
