@@ -128,15 +128,23 @@ struct FaceProbe {
     if (normals)
       for (int c = 0; c < 3; ++c) r[c].normal = Normal(f, c);
     out.material = 0;
-    ResetFaceTransforms(sets);
+    const XMaterial* record = nullptr;
     if (!node.nodeMaterials.empty()) {
       const uint32_t count = static_cast<uint32_t>(node.nodeMaterials.size());
       const uint32_t id = face.matID;
       const uint32_t mi = count <= 1 ? 0 : (id >= count ? id % count : id);
       out.material = mi;
       for (int c = 0; c < 3; ++c) r[c].material = static_cast<int32_t>(mi);
-      const XMaterial* record = EntryRecord(ctx, node.nodeMaterials[mi]);
-      if (texCoords && record) ApplyMaterialSlots(*record, data, sets);
+      record = EntryRecord(ctx, node.nodeMaterials[mi]);
+    }
+    // The face's texture transforms are its material's alone: faces mostly follow others of
+    // the same material, whose transforms stand.
+    const XMaterial* applied = texCoords ? record : nullptr;
+    if (!sets.faceTransformsSet || sets.faceTransformsOf != applied) {
+      ResetFaceTransforms(sets);
+      if (applied) ApplyMaterialSlots(*applied, data, sets);
+      sets.faceTransformsOf = applied;
+      sets.faceTransformsSet = true;
     }
     const uint32_t stride = data.texCoordStride;
     if (stride) AppendCornerTexCoords(mesh, data, sets, static_cast<int>(f), corner, tex);

@@ -26,6 +26,9 @@ struct TexCoordSetState {
   std::vector<UVTransform> transforms;
   std::vector<uint8_t> marks;
   int32_t tangentSet = -1;  // -1: the face has none
+  // Whose slots the face transforms and tangent set hold (null: none, reset), once set.
+  const XMaterial* faceTransformsOf = nullptr;
+  bool faceTransformsSet = false;
 };
 
 void DiscoverTexCoordSets(const TriMesh& mesh, XMeshData& data, TexCoordSetState& state);

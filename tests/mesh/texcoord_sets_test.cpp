@@ -1,3 +1,5 @@
+#include <iterator>
+
 #include "host/scene_document.h"
 #include "mesh/texcoord_sets.h"
 #include "mesh_fixture.h"
@@ -51,6 +53,25 @@ TEST_F(TexCoordSets, FirstSlotOfAChannelDecidesItsTransform) {
   const Point2 uv = d->TexCoordsOf(d->faces[0].vertex1)[0];  // host (1, 0)
   EXPECT_EQ(uv.x, 1.5f);
   EXPECT_EQ(uv.y, 0.0f);
+}
+
+// Faces of one mesh in runs of different materials each take their own material's transform,
+// however the runs follow one another.
+TEST_F(TexCoordSets, EachFaceTakesItsOwnMaterialsTransform) {
+  const UVTransform shift{{{1, 0}, {0, 1}, {0.5f, 0}}}, scale{{{2, 0}, {0, 2}, {0, 0}}};
+  AddPlainMaterial(Slot(1, shift));
+  AddPlainMaterial(Slot(1, scale));
+  AddPlainMaterial();  // no slot: the coordinates as they are
+  const uint16_t ids[] = {0, 0, 1, 0, 2, 2, 1, 1, 0, 2};
+  TriMesh m;
+  m.verts = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+  for (uint16_t id : ids) m.faces.push_back(TriFace{{0, 1, 2}, 1, id, 0});
+  AddChannel(m, 1, {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}});
+  const XMeshData* d = Build(m);
+  ASSERT_TRUE(d);
+  const float expected[] = {1.5f, 2.0f, 1.0f};  // u at host corner 1, (1, 0), per material
+  for (size_t f = 0; f < std::size(ids); ++f)
+    EXPECT_EQ(d->TexCoordsOf(d->faces[f].vertex1)[0].x, expected[ids[f]]) << "face " << f;
 }
 
 TEST_F(TexCoordSets, NormalMapSlotChoosesTheTangentSet) {
