@@ -55,7 +55,7 @@ struct SideWait {
 
 // A DWORD's decimal text at w. Indices and counts are mostly short: up to four digits are
 // written by comparisons and two table pairs, without the library's digit-counting loop.
-char* WriteDword(uint32_t v, char* w) {
+inline __attribute__((always_inline)) char* WriteDword(uint32_t v, char* w) {
   if (v < 100) {
     if (v < 10) {
       *w = static_cast<char>('0' + v);
