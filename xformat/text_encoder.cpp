@@ -477,17 +477,18 @@ bool EncodeSteps(const XFileTree& tree, const TextNameMap& names, std::span<cons
 }
 
 // Where the steps split into two halves of about the same data, or steps.size() when they do
-// not: too little to be worth a second core, or one object so big that its own arrays are
-// better split (the visitor does that) than the file around it.
+// not: too little to be worth a second core, one object so big that its own arrays are better
+// split (the visitor does that) than the file around it, or so much that the later half's text,
+// held until the earlier half is written, would cost more memory than the streaming saves.
 size_t HalfWay(const XFileTree& tree, std::span<const Step> steps) {
-  constexpr size_t kSplitMinimum = size_t{256} << 10;
+  constexpr size_t kSplitMinimum = size_t{256} << 10, kSplitMost = size_t{32} << 20;
   size_t total = 0, biggest = 0;
   for (const Step& step : steps) {
     const size_t bytes = step.close ? 0 : tree.Data(tree.objects[step.object]).size();
     total += bytes;
     biggest = std::max(biggest, bytes);
   }
-  if (total < kSplitMinimum || biggest > total / 4) return steps.size();
+  if (total < kSplitMinimum || total > kSplitMost || biggest > total / 4) return steps.size();
   size_t sum = 0;
   for (size_t i = 0; i < steps.size(); ++i) {
     if (sum >= total / 2) return i;
