@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstring>
 
-
 namespace vorn {
 
 namespace {

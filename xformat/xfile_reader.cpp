@@ -269,7 +269,9 @@ bool Reader::ReadFloat(XMemberType type) {
     const char* last = first + word.size();
     std::from_chars_result r;
     if (type == XMemberType::Float && options_.textFloat) {
-      if (!options_.textFloat(first, last, reinterpret_cast<const char*>(body_ + inputSize_), &f)) return Fail("not a number: \"" + std::string(word) + "\" in " + context_);
+      const char* readable = reinterpret_cast<const char*>(body_ + inputSize_);
+      if (!options_.textFloat(first, last, readable, &f))
+        return Fail("not a number: \"" + std::string(word) + "\" in " + context_);
       r = {last, std::errc()};
       isFloat = true;
     } else if (type == XMemberType::Float) {
