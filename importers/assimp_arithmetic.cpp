@@ -24,8 +24,6 @@ bool NoCaseStarts(const char* c, const char* e, const char* word) {
 
 }  // namespace
 
-bool TextFloat(const char* c, const char* e, float* out) { return TextFloat(c, e, e, out); }
-
 bool TextFloat(const char* c, const char* e, const char* readable, float* out) {
   const bool negative = c < e && *c == '-';
   const char* word = c < e && (*c == '-' || *c == '+') ? c + 1 : c;

@@ -14,10 +14,9 @@
 
 namespace vorn::assimp_arithmetic {
 
-// A whole text number as assimp's .X import reads it: ParseAssimpDecimal below, and "nan" and
-// "inf". False for anything else or for characters after the number.
-bool TextFloat(const char* first, const char* last, float* out);
-// The same, where the text may be read on up to readable (a separator follows last).
+// A whole text number [first, last) as assimp's .X import reads it: ParseAssimpDecimal below,
+// and "nan" and "inf". False for anything else or for characters after the number. The text may
+// be read on up to readable (a separator follows last; readable may be last).
 bool TextFloat(const char* first, const char* last, const char* readable, float* out);
 
 // Rows a, b, c; columns 1, 2, 3.

@@ -13,7 +13,8 @@ namespace vorn {
 namespace {
 
 bool Read(const std::string& text, float* out) {
-  return assimp_arithmetic::TextFloat(text.data(), text.data() + text.size(), out);
+  const char* end = text.data() + text.size();
+  return assimp_arithmetic::TextFloat(text.data(), end, end, out);
 }
 
 TEST(AssimpArithmetic, TextFloatTakesNanAndInfinityInAnyCaseAndNothingLikeThem) {
