@@ -4,8 +4,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <condition_variable>
 #include <cstring>
 #include <iterator>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -476,26 +479,170 @@ bool EncodeSteps(const XFileTree& tree, const TextNameMap& names, std::span<cons
   return true;
 }
 
-// Where the steps split into two halves of about the same data, or steps.size() when they do
-// not: too little to be worth a second core, one object so big that its own arrays are better
-// split (the visitor does that) than the file around it, or so much that the later half's text,
-// held until the earlier half is written, would cost more memory than the streaming saves.
-size_t HalfWay(const XFileTree& tree, std::span<const Step> steps) {
-  constexpr size_t kSplitMinimum = size_t{256} << 10, kSplitMost = size_t{32} << 20;
+// Where the steps split into pieces of about the same data (each piece's first step), or nothing
+// when they do not: too little to be worth a second core, or one object so big that its own
+// arrays are better split (the visitor does that) than the file around it.
+std::vector<size_t> PieceStarts(const XFileTree& tree, std::span<const Step> steps) {
+  constexpr size_t kSplitMinimum = size_t{256} << 10, kPieceData = size_t{128} << 10;
   size_t total = 0, biggest = 0;
   for (const Step& step : steps) {
     const size_t bytes = step.close ? 0 : tree.Data(tree.objects[step.object]).size();
     total += bytes;
     biggest = std::max(biggest, bytes);
   }
-  if (total < kSplitMinimum || total > kSplitMost || biggest > total / 4) return steps.size();
+  if (total < kSplitMinimum || biggest > total / 4) return {};
+  const size_t pieces = std::max<size_t>(2, total / kPieceData);
+  std::vector<size_t> starts{0};
   size_t sum = 0;
   for (size_t i = 0; i < steps.size(); ++i) {
-    if (sum >= total / 2) return i;
+    if (sum * pieces >= total * starts.size()) starts.push_back(i);
     if (!steps[i].close) sum += tree.Data(tree.objects[steps[i].object]).size();
   }
-  return steps.size();
+  return starts;
 }
+
+// Many objects: the pieces of the walk are taken in order by both cores. The export thread
+// writes the piece due next straight out, or the one the second core has finished, so the
+// file writing overlaps the encoding; a piece written ahead waits in a buffer, at most
+// kAhead of them at a time.
+class PieceRun {
+ public:
+  PieceRun(const XFileTree& tree, const TextNameMap& names, std::span<const Step> steps,
+           std::vector<size_t> starts)
+      : tree_(tree), names_(names), steps_(steps), starts_(std::move(starts)), pieces_(starts_.size()) {
+    starts_.push_back(steps.size());
+  }
+
+  bool Run(ByteBuffer& out, BackgroundJobs& jobs, std::string* error) {
+    jobs.Add(
+        [this] {
+          Work();
+          return size_t{0};
+        },
+        0);
+    Stopper stopper{this, &jobs};
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (emitted_ < pieces_.size() && !failed_ && !aborted_) {
+      Piece& due = pieces_[emitted_];
+      if (due.state == kDone) {
+        lock.unlock();
+        out.AppendLarge(due.text->Data(), due.text->Size());
+        lock.lock();
+        Recycle(due);
+        ++emitted_;
+        changed_.notify_all();
+      } else if (claimed_ == emitted_) {
+        ++claimed_;
+        lock.unlock();
+        TextVisitor v{out};
+        v.registry = &tree_.templates;
+        const bool ok = EncodeSteps(tree_, names_, steps_, starts_[emitted_], starts_[emitted_ + 1], v, &due.error);
+        lock.lock();
+        due.state = kDone;
+        if (!ok) Fail(emitted_);
+        ++emitted_;
+        changed_.notify_all();
+      } else if (!ClaimAndEncode(lock)) {
+        changed_.wait(lock, [&] { return due.state == kDone || failed_ || aborted_; });
+      }
+    }
+    // After a failure every piece before it is claimed already: wait for them, and report the
+    // first failure in file order, the one a single core would have met.
+    changed_.wait(lock, [&] { return busy_ == 0; });
+    if (aborted_) {
+      lock.unlock();
+      jobs.Wait();  // rethrows what stopped the second core
+    }
+    if (!failed_) return true;
+    if (error) *error = pieces_[firstFailed_].error;
+    return false;
+  }
+
+ private:
+  static constexpr size_t kAhead = 4;
+  enum State { kOpen, kDone };
+  struct Piece {
+    State state = kOpen;
+    std::unique_ptr<ByteBuffer> text;
+    std::string error;
+  };
+  // Stops the second core however Run is left, before the jobs are waited for.
+  struct Stopper {
+    PieceRun* run;
+    BackgroundJobs* jobs;
+    ~Stopper() {
+      {
+        std::lock_guard<std::mutex> lock(run->mutex_);
+        run->stopped_ = true;
+      }
+      run->changed_.notify_all();
+      SideWait{jobs};
+    }
+  };
+
+  void Fail(size_t piece) {
+    if (!failed_ || piece < firstFailed_) firstFailed_ = piece;
+    failed_ = true;
+  }
+  void Recycle(Piece& p) {
+    p.text->Clear();
+    spare_.push_back(std::move(p.text));
+  }
+  bool CanClaim() const { return !failed_ && !stopped_ && !aborted_ && claimed_ < pieces_.size() && claimed_ < emitted_ + kAhead; }
+
+  // Encodes the next unclaimed piece into a buffer of its own; false when none may be taken.
+  bool ClaimAndEncode(std::unique_lock<std::mutex>& lock) {
+    if (!CanClaim()) return false;
+    const size_t i = claimed_++;
+    Piece& p = pieces_[i];
+    if (spare_.empty()) {
+      p.text = std::make_unique<ByteBuffer>();
+    } else {
+      p.text = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    ++busy_;
+    lock.unlock();
+    TextVisitor v{*p.text};
+    v.registry = &tree_.templates;
+    bool ok = false;
+    try {
+      ok = EncodeSteps(tree_, names_, steps_, starts_[i], starts_[i + 1], v, &p.error);
+    } catch (...) {
+      lock.lock();
+      --busy_;
+      aborted_ = true;
+      changed_.notify_all();
+      throw;
+    }
+    lock.lock();
+    --busy_;
+    p.state = kDone;
+    if (!ok) Fail(i);
+    changed_.notify_all();
+    return true;
+  }
+
+  void Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return CanClaim() || failed_ || stopped_ || aborted_ || claimed_ >= pieces_.size(); });
+      if (!ClaimAndEncode(lock)) return;
+    }
+  }
+
+  const XFileTree& tree_;
+  const TextNameMap& names_;
+  std::span<const Step> steps_;
+  std::vector<size_t> starts_;
+  std::vector<Piece> pieces_;
+  std::vector<std::unique_ptr<ByteBuffer>> spare_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t emitted_ = 0, claimed_ = 0, busy_ = 0, firstFailed_ = 0;
+  // failed_: a piece cannot be written; stopped_: Run is being left; aborted_: an encoding threw.
+  bool failed_ = false, stopped_ = false, aborted_ = false;
+};
 
 }  // namespace
 
@@ -513,8 +660,9 @@ bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std
   ByteBuffer side;
   TextVisitor v{out};
   v.registry = &tree.templates;
-  const size_t half = threaded ? HalfWay(tree, steps) : steps.size();
-  if (half == steps.size()) {
+  std::vector<size_t> starts;
+  if (threaded) starts = PieceStarts(tree, steps);
+  if (starts.empty()) {
     // One thread walks the file; the second core takes halves of big arrays.
     if (threaded) {
       v.jobs = &jobs;
@@ -522,27 +670,8 @@ bool EncodeText(const XFileTree& tree, bool embedTemplates, ByteBuffer& out, std
     }
     if (!EncodeSteps(tree, names, steps, 0, steps.size(), v, error)) return false;
   } else {
-    // Many objects: the second core writes the later half of them, whose text then follows.
-    bool laterOk = true;
-    std::string laterError;
-    jobs.Add(
-        [&] {
-          TextVisitor later{side};
-          later.registry = &tree.templates;
-          laterOk = EncodeSteps(tree, names, steps, half, steps.size(), later, &laterError);
-          return size_t{0};
-        },
-        0);
-    SideWait guard{&jobs};
-    const bool earlierOk = EncodeSteps(tree, names, steps, 0, half, v, error);
-    guard.jobs = nullptr;
-    jobs.Wait();
-    if (!earlierOk) return false;
-    if (!laterOk) {
-      if (error) *error = laterError;
-      return false;
-    }
-    out.AppendLarge(side.Data(), side.Size());
+    PieceRun run(tree, names, steps, std::move(starts));
+    if (!run.Run(out, jobs, error)) return false;
   }
   out.Put('\n');
   return true;
