@@ -13,7 +13,11 @@ namespace vorn::app {
 
 namespace {
 
-constexpr const char* kTunable = "glibc.malloc.hugetlb=1";
+// The heap grows 16 MiB at a time and keeps what is freed: each new 2 MiB page is cleared whole,
+// so memory handed back at a free and asked for again by the next mesh is cleared twice
+// (engine.glb: 15 huge-page faults and 2,500 small ones against 10 and 1,600; 42.5 to 38.9 ms).
+constexpr const char* kTunable =
+    "glibc.malloc.hugetlb=1:glibc.malloc.top_pad=16777216:glibc.malloc.trim_threshold=268435456";
 
 [[maybe_unused]] bool HugePagesOnAdvice() {  // unused under the sanitizers
   FILE* f = std::fopen("/sys/kernel/mm/transparent_hugepage/enabled", "r");
