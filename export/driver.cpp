@@ -33,8 +33,11 @@ bool BuildNodeData(ExportContext& ctx, XRenderableNode& node) {
   node.transform = BindPoseNodeTransform(*ctx.host, node.hostNode, t);
   node.objectTransform = BindPoseObjectTransform(*ctx.host, node.hostNode, t);
   ConvertNodeMaterial(ctx, node, ctx.host->NodeMaterial(node.hostNode));
-  if (!GenMeshData(ctx, node)) return false;
+  // The skin reads the mesh data at once; any other mesh may be built beside the host reads.
+  BackgroundJobs* beside = HasSkinModifier(*ctx.host, node) ? nullptr : ctx.background;
+  if (!GenMeshData(ctx, node, beside)) return false;
   if (node.renderable && !node.TreatedAsBone()) ExtractNodeSkin(ctx, node);
+  if (beside) return true;  // the build releases the copy
   // The mesh data and skin are built: the node's copy of the host mesh, as big as the mesh
   // data itself, has no reader left.
   if (node.mesh == &node.meshCopy) {

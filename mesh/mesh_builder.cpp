@@ -1,7 +1,9 @@
 #include "mesh/mesh_builder.h"
 
 #include <cmath>
+#include <algorithm>
 #include <memory>
+#include <span>
 #include <new>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@
 #include "mesh/normals.h"
 #include "mesh/texcoord_sets.h"
 #include "model/export_context.h"
+#include "host/parallel.h"
 #include "model/export_settings.h"
 #include "platform/phase_timings.h"
 #include "scene/transforms.h"
@@ -82,12 +85,12 @@ struct ProbedFace {
 // The part of the face loop that only reads the mesh. Its only working state, the face's
 // texture transforms, is the caller's, so it may run on two threads at once.
 struct FaceProbe {
-  FaceProbe(const ExportContext& c, const XRenderableNode& nd, const TriMesh& m, const XMeshData& d, bool spec,
-            const int* corners, const Matrix3& normalTransform, const Matrix3& conversion)
-      : ctx(c), node(nd), mesh(m), data(d), specified(spec), corner(corners), n(normalTransform), k(conversion) {}
+  FaceProbe(std::span<const XMaterial* const> r, const TriMesh& m, const XMeshData& d, bool spec, const int* corners,
+            const Matrix3& normalTransform, const Matrix3& conversion)
+      : records(r), mesh(m), data(d), specified(spec), corner(corners), n(normalTransform), k(conversion) {}
 
-  const ExportContext& ctx;
-  const XRenderableNode& node;
+  // The node's material records, one for each of its materials (null: none).
+  std::span<const XMaterial* const> records;
   const TriMesh& mesh;
   const XMeshData& data;
   bool specified;
@@ -129,13 +132,13 @@ struct FaceProbe {
       for (int c = 0; c < 3; ++c) r[c].normal = Normal(f, c);
     out.material = 0;
     const XMaterial* record = nullptr;
-    if (!node.nodeMaterials.empty()) {
-      const uint32_t count = static_cast<uint32_t>(node.nodeMaterials.size());
+    if (!records.empty()) {
+      const uint32_t count = static_cast<uint32_t>(records.size());
       const uint32_t id = face.matID;
       const uint32_t mi = count <= 1 ? 0 : (id >= count ? id % count : id);
       out.material = mi;
       for (int c = 0; c < 3; ++c) r[c].material = static_cast<int32_t>(mi);
-      record = EntryRecord(ctx, node.nodeMaterials[mi]);
+      record = records[mi];
     }
     // The face's texture transforms are its material's alone: faces mostly follow others of
     // the same material, whose transforms stand.
@@ -219,7 +222,100 @@ uint32_t FindOrAddVertex(XMeshData& data, uint32_t q, const XCorner& probe, cons
   return n;
 }
 
-bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
+namespace {
+
+// The node's copy of the host mesh, as big as the mesh data itself, once nothing reads it.
+void ReleaseMeshCopy(XRenderableNode& node) {
+  if (node.mesh != &node.meshCopy) return;
+  node.meshCopy = TriMesh{};
+  node.mesh = nullptr;
+}
+
+// The part of the build that reads nothing but the mesh, its data so far and what it holds, so
+// that it may run beside the export thread.
+struct MeshBuild {
+  ExportOptions o;
+  Matrix3 k;
+  bool secondCore, threaded, specified, plain;
+  std::vector<const XMaterial*> records;
+
+  // progress: the export whose display each face advances; null when the caller counts them.
+  void Run(const XRenderableNode& node, TriMesh& mesh, XMeshData& out, TexCoordSetState sets,
+           ExportContext* progress) const {
+    constexpr size_t kChunkFaces = 2048, kSlots = 8;
+    XMeshData* data = &out;
+    const size_t faceCount = static_cast<size_t>(std::max(0, mesh.FaceCount()));
+    const size_t vertexCount = static_cast<size_t>(std::max(0, mesh.VertexCount()));
+    if (!specified) mesh.BuildNormals(secondCore);
+    data->faces.assign(faceCount, XMeshFace{});
+    data->positions.assign(vertexCount, XPosition{});
+    const uint32_t setCount = data->SetCount();
+
+    const Matrix3 m = MeshVertexTransform(node, o.WorldSpace != 0);
+    const Matrix3 mk = m * k;
+    const Matrix3 n = NormalTransform(m);
+    ForEachHalf(vertexCount, threaded, [&](size_t begin, size_t end) {
+      for (size_t i = begin; i < end; ++i) data->positions[i].position = (mesh.verts[i] * m) * k;
+    });
+
+    const int corner[3] = {0, Dot(Cross(mk.row[0], mk.row[1]), mk.row[2]) < 0 ? 2 : 1,
+                           Dot(Cross(mk.row[0], mk.row[1]), mk.row[2]) < 0 ? 1 : 2};
+
+    // Probing a face only reads the mesh; finding its vertices numbers them in face order. Big
+    // meshes probe on both cores while this one numbers.
+    FaceProbe probe{records, mesh, *data, specified, corner, n, k};
+    probe.normals = o.Normal || o.Tangent || o.BiTangent;
+    probe.tangents = plain && (o.Tangent || o.BiTangent) && o.TexCoords && setCount > 0;
+    probe.texCoords = o.TexCoords != 0;
+    probe.TransformSourceNormals(threaded);
+    TexCoordSetState workerSets[2] = {sets, sets};
+    const uint32_t stride = data->texCoordStride;
+    const size_t texPerFace = 3 * size_t{stride};
+    ReserveVertices(*data, 3 * faceCount, vertexCount);
+
+    const size_t slots = threaded ? kSlots : 1;
+    std::vector<ProbedFace> probed(slots * kChunkFaces);
+    std::vector<Point2> probedTex(slots * kChunkFaces * texPerFace);
+    RunOrdered(
+        faceCount, kChunkFaces, slots, threaded,
+        [&](size_t worker, size_t slot, size_t begin, size_t end) {
+          for (size_t f = begin; f < end; ++f) {
+            const size_t i = slot * kChunkFaces + (f - begin);
+            probe.Probe(f, probed[i], probedTex.data() + i * texPerFace, workerSets[worker]);
+          }
+        },
+        [&](size_t slot, size_t begin, size_t end) {
+          for (size_t f = begin; f < end; ++f) {
+            const size_t i = slot * kChunkFaces + (f - begin);
+            const ProbedFace& pf = probed[i];
+            const Point2* tex = probedTex.data() + i * texPerFace;
+            XMeshFace& face = data->faces[f];
+            face.material = pf.material;
+            face.vertex0 = FindOrAddVertex(*data, pf.q[0], pf.r[0], tex);
+            face.vertex1 = FindOrAddVertex(*data, pf.q[1], pf.r[1], tex + stride);
+            face.vertex2 = FindOrAddVertex(*data, pf.q[2], pf.r[2], tex + 2 * size_t{stride});
+            if (probe.tangents) AccumulateFaceTangents(*data, face, pf.tangents);
+            if (progress) AdvanceProgress(*progress);
+          }
+        });
+    probe.sourceNormals = {};
+
+    // The face loop was the last reader of the smoothing-group normals; they are as big as the mesh.
+    if (!specified) mesh.ReleaseNormals();
+    if (plain && (o.Tangent || o.BiTangent))
+      ForEachHalf(data->vertices.size(), secondCore && WorthTwoCores(data->vertices.size()),
+                  [&](size_t begin, size_t end) {
+                    for (size_t e = begin; e < end; ++e)
+                      OrthonormalizeFrame(data->vertices[e].tangent, data->vertices[e].bitangent,
+                                          data->corners[e].normal);
+                  });
+    if (plain && o.MultiTexCoordsOptimize && o.TexCoords) FindDuplicateSets(*data);
+  }
+};
+
+}  // namespace
+
+bool GenMeshData(ExportContext& ctx, XRenderableNode& node, BackgroundJobs* beside) {
   if (!node.hostNode || !node.mesh) return false;
   PhaseScope timing(&ctx.timings, Phase::MeshBuild);
   const ExportOptions& o = ctx.options;
@@ -227,45 +323,31 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
 
   // The face loop builds normals on the mesh; ours is the node's own copy.
   TriMesh* own = node.mesh == &node.meshCopy ? &node.meshCopy : nullptr;
-  std::unique_ptr<TriMesh> scratch;
+  std::shared_ptr<TriMesh> scratch;
   if (!own) {
-    scratch = std::make_unique<TriMesh>(*node.mesh);
+    scratch = std::make_shared<TriMesh>(*node.mesh);
     own = scratch.get();
   }
   TriMesh& mesh = *own;
 
   const int F = mesh.FaceCount(), V = mesh.VertexCount();
   if (F < 1 || V < 1) host.MessageBox("cntFaces <= 0 || cntVerts <= 0", "GenMeshData\xB3\xF6\xB4\xED", 0, true);
-  const size_t faceCount = F > 0 ? static_cast<size_t>(F) : 0, vertexCount = V > 0 ? static_cast<size_t>(V) : 0;
+  const size_t faceCount = F > 0 ? static_cast<size_t>(F) : 0;
 
-  constexpr size_t kChunkFaces = 2048, kSlots = 8;
+  constexpr size_t kChunkFaces = 2048;
   const bool threaded = ctx.secondCore && faceCount >= 8 * kChunkFaces && SecondCoreAvailable();
-  const bool specified = PrepareNormals(mesh, ctx.secondCore);
+  const bool specified = mesh.CheckSpecifiedNormals();
 
   auto data = std::make_shared<XMeshData>();
   node.meshData = data;
   data->positionCount = V;
   data->faceCount = F;
-  data->faces.assign(faceCount, XMeshFace{});
-  data->positions.assign(vertexCount, XPosition{});
   data->valid = 1;
   data->wireColor = host.WireColor(node.hostNode);
 
   TexCoordSetState sets;
   DiscoverTexCoordSets(mesh, *data, sets);
-  const uint32_t setCount = data->SetCount();
-  data->texCoordStride = o.TexCoords ? setCount : 0;
-
-  const Matrix3 m = MeshVertexTransform(node, o.WorldSpace != 0);
-  const Matrix3& k = ctx.conversion.k;
-  const Matrix3 mk = m * k;
-  const Matrix3 n = NormalTransform(m);
-  ForEachHalf(vertexCount, threaded, [&](size_t begin, size_t end) {
-    for (size_t i = begin; i < end; ++i) data->positions[i].position = (mesh.verts[i] * m) * k;
-  });
-
-  const int corner[3] = {0, Dot(Cross(mk.row[0], mk.row[1]), mk.row[2]) < 0 ? 2 : 1,
-                         Dot(Cross(mk.row[0], mk.row[1]), mk.row[2]) < 0 ? 1 : 2};
+  data->texCoordStride = o.TexCoords ? data->SetCount() : 0;
 
   const bool plain = node.IsPlainMesh();
   if (plain && o.VertexColor) {
@@ -282,55 +364,29 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node) {
     return false;
   }
 
-  // Probing a face only reads the mesh; finding its vertices numbers them in face order. Big
-  // meshes probe on both cores while this one numbers.
-  FaceProbe probe{ctx, node, mesh, *data, specified, corner, n, k};
-  probe.normals = o.Normal || o.Tangent || o.BiTangent;
-  probe.tangents = plain && (o.Tangent || o.BiTangent) && o.TexCoords && setCount > 0;
-  probe.texCoords = o.TexCoords != 0;
-  probe.TransformSourceNormals(threaded);
-  TexCoordSetState workerSets[2] = {sets, sets};
-  const uint32_t stride = data->texCoordStride;
-  const size_t texPerFace = 3 * size_t{stride};
-  ReserveVertices(*data, 3 * faceCount, vertexCount);
+  // What the build reads of the export besides the mesh, taken now: the export thread goes on
+  // adding materials while a build beside it runs.
+  std::vector<const XMaterial*> records;
+  records.reserve(node.nodeMaterials.size());
+  for (const XMaterialEntry& e : node.nodeMaterials) records.push_back(EntryRecord(ctx, e));
+  MeshBuild build{o, ctx.conversion.k, ctx.secondCore, threaded, specified, plain, std::move(records)};
 
-  const size_t slots = threaded ? kSlots : 1;
-  std::vector<ProbedFace> probed(slots * kChunkFaces);
-  std::vector<Point2> probedTex(slots * kChunkFaces * texPerFace);
-  RunOrdered(
-      faceCount, kChunkFaces, slots, threaded,
-      [&](size_t worker, size_t slot, size_t begin, size_t end) {
-        for (size_t f = begin; f < end; ++f) {
-          const size_t i = slot * kChunkFaces + (f - begin);
-          probe.Probe(f, probed[i], probedTex.data() + i * texPerFace, workerSets[worker]);
-        }
+  // A small mesh builds on the second core while the export thread asks the host for the next
+  // node; a big one builds here, on both cores. A build beside the export thread counts its
+  // faces as done when it is handed over: only the export thread moves the progress display.
+  if (!beside || threaded) {
+    build.Run(node, mesh, *data, std::move(sets), &ctx);
+    if (beside) ReleaseMeshCopy(node);
+    return true;
+  }
+  for (size_t f = 0; f < faceCount; ++f) AdvanceProgress(ctx);
+  beside->Add(
+      [build = std::move(build), &node, own, scratch, data, sets = std::move(sets)]() mutable {
+        build.Run(node, *own, *data, std::move(sets), nullptr);
+        ReleaseMeshCopy(node);
+        return size_t{0};
       },
-      [&](size_t slot, size_t begin, size_t end) {
-        for (size_t f = begin; f < end; ++f) {
-          const size_t i = slot * kChunkFaces + (f - begin);
-          const ProbedFace& pf = probed[i];
-          const Point2* tex = probedTex.data() + i * texPerFace;
-          XMeshFace& out = data->faces[f];
-          out.material = pf.material;
-          out.vertex0 = FindOrAddVertex(*data, pf.q[0], pf.r[0], tex);
-          out.vertex1 = FindOrAddVertex(*data, pf.q[1], pf.r[1], tex + stride);
-          out.vertex2 = FindOrAddVertex(*data, pf.q[2], pf.r[2], tex + 2 * size_t{stride});
-          if (probe.tangents) AccumulateFaceTangents(*data, out, pf.tangents);
-          AdvanceProgress(ctx);
-        }
-      });
-  probe.sourceNormals = {};
-
-  // The face loop was the last reader of the smoothing-group normals; they are as big as the mesh.
-  if (!specified) mesh.ReleaseNormals();
-  if (plain && (o.Tangent || o.BiTangent))
-    ForEachHalf(data->vertices.size(), ctx.secondCore && WorthTwoCores(data->vertices.size()),
-                [&](size_t begin, size_t end) {
-                  for (size_t e = begin; e < end; ++e)
-                    OrthonormalizeFrame(data->vertices[e].tangent, data->vertices[e].bitangent,
-                                        data->corners[e].normal);
-                });
-  if (plain && o.MultiTexCoordsOptimize && o.TexCoords) FindDuplicateSets(*data);
+      faceCount);
   return true;
 }
 

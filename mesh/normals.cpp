@@ -22,12 +22,6 @@ float AngleOrZero(float cosine) {
 
 }  // namespace
 
-bool PrepareNormals(TriMesh& mesh, bool twoCores) {
-  if (mesh.hasSpecifiedNormals && mesh.CheckSpecifiedNormals()) return true;
-  mesh.BuildNormals(twoCores);
-  return false;
-}
-
 Matrix3 NormalTransform(const Matrix3& m) {
   Matrix3 linear = m;
   linear.row[3] = Point3{};

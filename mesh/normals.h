@@ -6,8 +6,6 @@
 
 namespace vorn {
 
-// Builds the normals the face loop reads; true when the specified normals are used.
-bool PrepareNormals(TriMesh& mesh, bool twoCores = true);
 // The inverse transpose of M's linear part: it carries normals as M carries points.
 Matrix3 NormalTransform(const Matrix3& m);
 // The host-space normal of corner k of face f.

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "host/parallel.h"
 #include "mesh_fixture.h"
 
 namespace vorn {
@@ -80,55 +81,74 @@ TEST(FacePipeline, HalvesCoverTheRangeOnce) {
   }
 }
 
-// A mesh big enough for the second core, with everything that reaches a corner record: split
-// texture coordinates, two sets, smoothing groups and flat faces, materials with transforms and
-// a normal map, colours. The two-core build must give the one-core build's data bit for bit.
-class TwoCoreBuild : public testing::MeshFixture {};
+// A mesh with everything that reaches a corner record: split texture coordinates, two sets,
+// smoothing groups and flat faces, materials with transforms and a normal map, colours. Built on
+// two cores, or beside the export thread, it must give the one-core build's data bit for bit.
+class TwoCoreBuild : public testing::MeshFixture {
+ protected:
+  // (side - 1)^2 quads.
+  static TriMesh Grid(uint32_t side) {
+    TriMesh m;
+    for (uint32_t y = 0; y < side; ++y)
+      for (uint32_t x = 0; x < side; ++x)
+        m.verts.push_back({float(x), float(y), float((x * 7 + y * 13) % 5) * 0.25f});
+    for (uint32_t y = 0; y + 1 < side; ++y)
+      for (uint32_t x = 0; x + 1 < side; ++x) {
+        const uint32_t a = y * side + x, b = a + 1, c = a + side, d = c + 1;
+        const uint32_t group = (x / 16 + y / 16) % 3 == 0 ? 0u : 1u << ((x / 16) % 4);
+        const uint16_t id = static_cast<uint16_t>((x / 30) % 3);
+        m.faces.push_back(TriFace{{a, b, d}, group, id, 0});
+        m.faces.push_back(TriFace{{a, d, c}, group, id, 0});
+      }
+    MapChannel& uv = m.Map(1);
+    uv.supported = true;
+    for (const Point3& p : m.verts) uv.verts.push_back({p.x / float(side), p.y / float(side), 0});
+    uv.verts.push_back({0.5f, 0.5f, 0});
+    for (size_t f = 0; f < m.faces.size(); ++f) {
+      MapFace mf{{m.faces[f].v[0], m.faces[f].v[1], m.faces[f].v[2]}};
+      if (f % 37 == 0) mf.t[1] = static_cast<uint32_t>(uv.verts.size() - 1);  // a seam
+      uv.faces.push_back(mf);
+    }
+    MapChannel& second = m.Map(2);
+    second = uv;
+    Point3* turned = second.verts.MutableData();
+    for (size_t i = 0; i < second.verts.size(); ++i) turned[i] = {turned[i].y, 1 - turned[i].x, 0};
+    testing::AddChannel(m, 0, std::vector<Point3>(m.verts.size(), Point3{1, 1, 1}));
+    m.Map(0).verts.MutableData()[5] = {1, 0, 0};
+    return m;
+  }
+
+  static XTextureSlot Slot(int32_t channel, TextureSlotRole role, UVTransform transform = XTextureSlot{}.uvTransform) {
+    XTextureSlot slot;
+    slot.mapChannel = channel;
+    slot.role = role;
+    slot.uvTransform = transform;
+    return slot;
+  }
+
+  void SetUp() override {
+    MeshFixture::SetUp();
+    ctx_.options.Tangent = 1;
+    ctx_.options.BiTangent = 1;
+    ctx_.options.VertexColor = 1;
+  }
+};
 
 template <class T>
 bool SameBytes(const std::vector<T>& a, const std::vector<T>& b) {
   return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
 
+bool SameData(const XMeshData& a, const XMeshData& b) {
+  return SameBytes(a.faces, b.faces) && SameBytes(a.vertices, b.vertices) && SameBytes(a.corners, b.corners) &&
+         SameBytes(a.texCoords, b.texCoords) && SameBytes(a.positions, b.positions);
+}
+
 TEST_F(TwoCoreBuild, GivesTheOneCoreDataBitForBit) {
-  ctx_.options.Tangent = 1;
-  ctx_.options.BiTangent = 1;
-  ctx_.options.VertexColor = 1;
-  constexpr uint32_t kSide = 121;  // 120 x 120 quads: 28,800 faces
-  TriMesh m;
-  for (uint32_t y = 0; y < kSide; ++y)
-    for (uint32_t x = 0; x < kSide; ++x)
-      m.verts.push_back({float(x), float(y), float((x * 7 + y * 13) % 5) * 0.25f});
-  for (uint32_t y = 0; y + 1 < kSide; ++y)
-    for (uint32_t x = 0; x + 1 < kSide; ++x) {
-      const uint32_t a = y * kSide + x, b = a + 1, c = a + kSide, d = c + 1;
-      const uint32_t group = (x / 16 + y / 16) % 3 == 0 ? 0u : 1u << ((x / 16) % 4);
-      const uint16_t id = static_cast<uint16_t>((x / 30) % 3);
-      m.faces.push_back(TriFace{{a, b, d}, group, id, 0});
-      m.faces.push_back(TriFace{{a, d, c}, group, id, 0});
-    }
-  MapChannel& uv = m.Map(1);
-  uv.supported = true;
-  for (const Point3& p : m.verts) uv.verts.push_back({p.x / kSide, p.y / kSide, 0});
-  uv.verts.push_back({0.5f, 0.5f, 0});
-  for (size_t f = 0; f < m.faces.size(); ++f) {
-    MapFace mf{{m.faces[f].v[0], m.faces[f].v[1], m.faces[f].v[2]}};
-    if (f % 37 == 0) mf.t[1] = static_cast<uint32_t>(uv.verts.size() - 1);  // a seam
-    uv.faces.push_back(mf);
-  }
-  MapChannel& second = m.Map(2);
-  second = uv;
-  Point3* turned = second.verts.MutableData();
-  for (size_t i = 0; i < second.verts.size(); ++i) turned[i] = {turned[i].y, 1 - turned[i].x, 0};
-  testing::AddChannel(m, 0, std::vector<Point3>(m.verts.size(), Point3{1, 1, 1}));
-  m.Map(0).verts.MutableData()[5] = {1, 0, 0};
-  XTextureSlot diffuse, bump;
-  diffuse.mapChannel = 1;
-  diffuse.uvTransform = UVTransform{{{2, 0}, {0, 2}, {0.25f, 0}}};
-  bump.mapChannel = 2;
-  bump.role = TextureSlotRole::NormalMap;
-  AddPlainMaterial(diffuse, bump);
-  AddPlainMaterial(bump);
+  const TriMesh m = Grid(121);  // 28,800 faces
+  AddPlainMaterial(Slot(1, TextureSlotRole::Diffuse, UVTransform{{{2, 0}, {0, 2}, {0.25f, 0}}}),
+                   Slot(2, TextureSlotRole::NormalMap));
+  AddPlainMaterial(Slot(2, TextureSlotRole::NormalMap));
   AddPlainMaterial();
 
   ctx_.secondCore = false;
@@ -139,11 +159,41 @@ TEST_F(TwoCoreBuild, GivesTheOneCoreDataBitForBit) {
   const XMeshData* two = Build(m);
   ASSERT_TRUE(two);
   ASSERT_GT(single.VertexCount(), m.verts.size()) << "seams and flat faces split vertices";
-  EXPECT_TRUE(SameBytes(single.faces, two->faces));
-  EXPECT_TRUE(SameBytes(single.vertices, two->vertices));
-  EXPECT_TRUE(SameBytes(single.corners, two->corners));
-  EXPECT_TRUE(SameBytes(single.texCoords, two->texCoords));
-  EXPECT_TRUE(SameBytes(single.positions, two->positions));
+  EXPECT_TRUE(SameData(single, *two));
+}
+
+// A small mesh is built on the second core while the export thread goes on. Its materials are
+// shared records the export thread keeps adding to (the list moves as it grows), its progress is
+// counted when it is handed over, and its mesh copy is released when it is done.
+TEST_F(TwoCoreBuild, BesideTheExportThreadGivesTheSameData) {
+  const TriMesh m = Grid(41);  // 3,200 faces
+  for (int i = 0; i < 3; ++i) {
+    auto record = std::make_unique<XMaterial>();
+    record->name = "Shared" + std::to_string(i);
+    record->slots[0] = Slot(1 + i % 2, i == 1 ? TextureSlotRole::NormalMap : TextureSlotRole::Diffuse,
+                            UVTransform{{{1.0f + float(i), 0}, {0, 1}, {0, 0.5f}}});
+    ctx_.materials.push_back(std::move(record));
+    XMaterialEntry& e = node_.nodeMaterials.emplace_back();
+    e.kind = MaterialKind::Reference;
+    e.ref.index = static_cast<uint32_t>(i);
+  }
+  const XMeshData* inline_ = Build(m);
+  ASSERT_TRUE(inline_);
+  const XMeshData reference = *inline_;
+
+  ctx_.progress.stepsDone = 0;
+  ctx_.progress.StartPhase(static_cast<uint32_t>(m.faces.size()), 0, 95);
+  BackgroundJobs beside(true);
+  node_.meshCopy = m;
+  node_.mesh = &node_.meshCopy;
+  ASSERT_TRUE(GenMeshData(ctx_, node_, &beside));
+  EXPECT_EQ(ctx_.progress.stepsDone, m.faces.size());
+  for (int i = 0; i < 5000; ++i) ctx_.materials.push_back(std::make_unique<XMaterial>());
+  beside.Wait();
+  ASSERT_TRUE(node_.meshData);
+  EXPECT_TRUE(SameData(reference, *node_.meshData));
+  EXPECT_EQ(node_.mesh, nullptr);
+  EXPECT_TRUE(node_.meshCopy.faces.empty());
 }
 
 }  // namespace
