@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <cstdio>
 #include <stdexcept>
 
 #include "app/plugin_loader.h"
@@ -28,6 +29,13 @@ LoadFn ImporterEntry() {
   return reinterpret_cast<LoadFn>(entry);
 }
 
+// The host's records of what a reader made, its notes told to the user first.
+std::unique_ptr<SceneDocument> Built(const import::Scene& scene, const std::string& path,
+                                     std::vector<ImportedClip>* clips) {
+  for (const std::string& note : scene.notes) std::fprintf(stderr, "vorn: %s: %s\n", path.c_str(), note.c_str());
+  return BuildImportedScene(scene, path, clips);
+}
+
 }  // namespace
 
 std::unique_ptr<SceneDocument> LoadScene(const std::string& path, std::vector<ImportedClip>* clips, bool forceAssimp) {
@@ -38,17 +46,17 @@ std::unique_ptr<SceneDocument> LoadScene(const std::string& path, std::vector<Im
   std::string notRead;
   if (!forceAssimp && IsGltfPath(path)) {
     try {
-      return BuildImportedScene(ReadGltf(path), path, clips);
+      return Built(ReadGltf(path), path, clips);
     } catch (const GltfNotRead& e) {
       notRead = e.what();
     }
   }
   // Read without assimp, which costs more than the export on motion capture.
-  if (!forceAssimp && IsBvhPath(path)) return BuildImportedScene(ReadBvh(path), path, clips);
+  if (!forceAssimp && IsBvhPath(path)) return Built(ReadBvh(path), path, clips);
   // .X through the format library's reader: loading assimp alone costs more than the whole read.
-  if (!forceAssimp && IsXPath(path)) return BuildImportedScene(ReadX(path), path, clips);
+  if (!forceAssimp && IsXPath(path)) return Built(ReadX(path), path, clips);
   // COLLADA too: loading the module and assimp's import cost several times our whole export.
-  if (!forceAssimp && IsColladaPath(path)) return BuildImportedScene(ReadCollada(path), path, clips);
+  if (!forceAssimp && IsColladaPath(path)) return Built(ReadCollada(path), path, clips);
   std::string error;
   LoadFn load;
   try {

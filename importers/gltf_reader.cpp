@@ -139,6 +139,9 @@ class GltfReader {
     LoadMaterials();
     BuildNodes();
     LoadAnimations();
+    if (skippedPrimitives_ > 0)
+      scene_.notes.push_back(std::to_string(skippedPrimitives_) +
+                             " primitive(s) of points or lines left out: .X meshes hold triangles only");
     return std::move(scene_);
   }
 
@@ -653,7 +656,11 @@ class GltfReader {
       import::Mesh m;
       const Accessor pos = GetAccessor(Uint(*attributes, "POSITION", kNone, pw), pw + ".POSITION");
       if (pos.components != 3) Fail(pw + ": POSITION is not VEC3");
-      if (!Triangles(prim, pos.count, m.triangles, pw) || m.triangles.empty()) continue;
+      if (!Triangles(prim, pos.count, m.triangles, pw)) {
+        ++skippedPrimitives_;
+        continue;
+      }
+      if (m.triangles.empty()) continue;
       ReadRecords(pos, 3, m.positions);
       if (attributes->contains("NORMAL")) {
         ReadRecords(Attribute(*attributes, "NORMAL", pos.count, pw), 3, m.normals);
@@ -876,6 +883,13 @@ class GltfReader {
     // One root is the scene's root; several hang under one.
     if (roots.size() == 1) {
       MakeNode(roots[0].get<size_t>(), scene_.root, 0);
+      if (!scene_.root.meshes.empty() || !scene_.root.children.empty()) return;
+      // A lone node with nothing read in it (points or lines only) is still the file's node:
+      // under a root of its own it stays a frame instead of being folded away.
+      import::Node lone = std::move(scene_.root);
+      scene_.root = import::Node{};
+      scene_.root.children.push_back(std::move(lone));
+      scene_.root.name = "ROOT";
       return;
     }
     scene_.root.name = "ROOT";
@@ -974,6 +988,7 @@ class GltfReader {
   std::vector<std::string_view> buffers_;
   import::Scene scene_;
   size_t defaultMaterial_ = kNone;
+  size_t skippedPrimitives_ = 0;
   std::map<size_t, size_t> embedded_;
   std::map<std::pair<size_t, size_t>, std::vector<unsigned>> meshes_;
   std::vector<int> state_;

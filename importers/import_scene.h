@@ -120,6 +120,7 @@ struct Scene {
   std::vector<Texture> textures;
   std::vector<Animation> animations;
   double frameRate = 0;  // the source's frames per second; 0: 30
+  std::vector<std::string> notes;  // what the reader left out, for the user
 };
 
 }  // namespace import

@@ -150,6 +150,19 @@ TEST(GltfReaderTest, StripsAndFansAreTriangulatedPointsAndLinesDroppedMissingNor
   ASSERT_EQ(s.materials.size(), 1u);
   EXPECT_EQ(s.meshes[0].material, 0u);
   EXPECT_FLOAT_EQ(s.materials[0].diffuse.r, 1);
+  ASSERT_EQ(s.notes.size(), 1u) << "the user hears of what was left out";
+  EXPECT_NE(s.notes[0].find("1 primitive(s) of points or lines"), std::string::npos) << s.notes[0];
+
+  // A lone node of points alone is still the file's node, a frame under a root of its own.
+  Doc points;
+  const size_t p = points.Floats({0, 0, 0, 1, 0, 0}, "VEC3", 3);
+  points.j["meshes"] = {{{"primitives", {{{"attributes", {{"POSITION", p}}}, {"mode", 0}}}}}};
+  points.j["nodes"] = {{{"mesh", 0}, {"name", "Cloud"}}};
+  const import::Scene cloud = points.Read();
+  EXPECT_TRUE(cloud.meshes.empty());
+  ASSERT_EQ(cloud.root.children.size(), 1u);
+  EXPECT_EQ(cloud.root.children[0].name, "Cloud");
+  EXPECT_EQ(cloud.notes.size(), 1u);
 }
 
 TEST(GltfReaderTest, RepeatedVerticesAreSharedAndUnusedOnesDropped) {
