@@ -235,13 +235,12 @@ void ReleaseMeshCopy(XRenderableNode& node) {
 // that it may run beside the export thread.
 struct MeshBuild {
   ExportOptions o;
-  Matrix3 k;
+  Matrix3 m, k;  // the vertices' transform, then the conversion
   bool secondCore, threaded, specified, plain;
   std::vector<const XMaterial*> records;
 
   // progress: the export whose display each face advances; null when the caller counts them.
-  void Run(const XRenderableNode& node, TriMesh& mesh, XMeshData& out, TexCoordSetState sets,
-           ExportContext* progress) const {
+  void Run(TriMesh& mesh, XMeshData& out, TexCoordSetState sets, ExportContext* progress) const {
     constexpr size_t kChunkFaces = 2048, kSlots = 8;
     XMeshData* data = &out;
     const size_t faceCount = static_cast<size_t>(std::max(0, mesh.FaceCount()));
@@ -251,7 +250,6 @@ struct MeshBuild {
     data->positions.assign(vertexCount, XPosition{});
     const uint32_t setCount = data->SetCount();
 
-    const Matrix3 m = MeshVertexTransform(node, o.WorldSpace != 0);
     const Matrix3 mk = m * k;
     const Matrix3 n = NormalTransform(m);
     ForEachHalf(vertexCount, threaded, [&](size_t begin, size_t end) {
@@ -369,20 +367,23 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node, BackgroundJobs* besi
   std::vector<const XMaterial*> records;
   records.reserve(node.nodeMaterials.size());
   for (const XMaterialEntry& e : node.nodeMaterials) records.push_back(EntryRecord(ctx, e));
-  MeshBuild build{o, ctx.conversion.k, ctx.secondCore, threaded, specified, plain, std::move(records)};
+  // Beside the export thread the build touches nothing of the node but its mesh copy, which it
+  // releases: later nodes' skins mark their bones on the node meanwhile.
+  MeshBuild build{o, MeshVertexTransform(node, o.WorldSpace != 0), ctx.conversion.k, ctx.secondCore,
+                  threaded, specified, plain, std::move(records)};
 
   // A small mesh builds on the second core while the export thread asks the host for the next
   // node; a big one builds here, on both cores. A build beside the export thread counts its
   // faces as done when it is handed over: only the export thread moves the progress display.
   if (!beside || threaded) {
-    build.Run(node, mesh, *data, std::move(sets), &ctx);
+    build.Run(mesh, *data, std::move(sets), &ctx);
     if (beside) ReleaseMeshCopy(node);
     return true;
   }
   for (size_t f = 0; f < faceCount; ++f) AdvanceProgress(ctx);
   beside->Add(
       [build = std::move(build), &node, own, scratch, data, sets = std::move(sets)]() mutable {
-        build.Run(node, *own, *data, std::move(sets), nullptr);
+        build.Run(*own, *data, std::move(sets), nullptr);
         ReleaseMeshCopy(node);
         return size_t{0};
       },
