@@ -1,18 +1,18 @@
 #include "mesh/mesh_builder.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <memory>
-#include <span>
 #include <new>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "host/parallel.h"
 #include "mesh/face_pipeline.h"
 #include "mesh/normals.h"
 #include "mesh/texcoord_sets.h"
 #include "model/export_context.h"
-#include "host/parallel.h"
 #include "model/export_settings.h"
 #include "platform/phase_timings.h"
 #include "scene/transforms.h"
@@ -240,20 +240,19 @@ struct MeshBuild {
   std::vector<const XMaterial*> records;
 
   // progress: the export whose display each face advances; null when the caller counts them.
-  void Run(TriMesh& mesh, XMeshData& out, TexCoordSetState sets, ExportContext* progress) const {
+  void Run(TriMesh& mesh, XMeshData& data, TexCoordSetState sets, ExportContext* progress) const {
     constexpr size_t kChunkFaces = 2048, kSlots = 8;
-    XMeshData* data = &out;
     const size_t faceCount = static_cast<size_t>(std::max(0, mesh.FaceCount()));
     const size_t vertexCount = static_cast<size_t>(std::max(0, mesh.VertexCount()));
     if (!specified) mesh.BuildNormals(secondCore);
-    data->faces.assign(faceCount, XMeshFace{});
-    data->positions.assign(vertexCount, XPosition{});
-    const uint32_t setCount = data->SetCount();
+    data.faces.assign(faceCount, XMeshFace{});
+    data.positions.assign(vertexCount, XPosition{});
+    const uint32_t setCount = data.SetCount();
 
     const Matrix3 mk = m * k;
     const Matrix3 n = NormalTransform(m);
     ForEachHalf(vertexCount, threaded, [&](size_t begin, size_t end) {
-      for (size_t i = begin; i < end; ++i) data->positions[i].position = (mesh.verts[i] * m) * k;
+      for (size_t i = begin; i < end; ++i) data.positions[i].position = (mesh.verts[i] * m) * k;
     });
 
     const int corner[3] = {0, Dot(Cross(mk.row[0], mk.row[1]), mk.row[2]) < 0 ? 2 : 1,
@@ -261,15 +260,15 @@ struct MeshBuild {
 
     // Probing a face only reads the mesh; finding its vertices numbers them in face order. Big
     // meshes probe on both cores while this one numbers.
-    FaceProbe probe{records, mesh, *data, specified, corner, n, k};
+    FaceProbe probe{records, mesh, data, specified, corner, n, k};
     probe.normals = o.Normal || o.Tangent || o.BiTangent;
     probe.tangents = plain && (o.Tangent || o.BiTangent) && o.TexCoords && setCount > 0;
     probe.texCoords = o.TexCoords != 0;
     probe.TransformSourceNormals(threaded);
     TexCoordSetState workerSets[2] = {sets, sets};
-    const uint32_t stride = data->texCoordStride;
+    const uint32_t stride = data.texCoordStride;
     const size_t texPerFace = 3 * size_t{stride};
-    ReserveVertices(*data, 3 * faceCount, vertexCount);
+    ReserveVertices(data, 3 * faceCount, vertexCount);
 
     const size_t slots = threaded ? kSlots : 1;
     std::vector<ProbedFace> probed(slots * kChunkFaces);
@@ -287,12 +286,12 @@ struct MeshBuild {
             const size_t i = slot * kChunkFaces + (f - begin);
             const ProbedFace& pf = probed[i];
             const Point2* tex = probedTex.data() + i * texPerFace;
-            XMeshFace& face = data->faces[f];
+            XMeshFace& face = data.faces[f];
             face.material = pf.material;
-            face.vertex0 = FindOrAddVertex(*data, pf.q[0], pf.r[0], tex);
-            face.vertex1 = FindOrAddVertex(*data, pf.q[1], pf.r[1], tex + stride);
-            face.vertex2 = FindOrAddVertex(*data, pf.q[2], pf.r[2], tex + 2 * size_t{stride});
-            if (probe.tangents) AccumulateFaceTangents(*data, face, pf.tangents);
+            face.vertex0 = FindOrAddVertex(data, pf.q[0], pf.r[0], tex);
+            face.vertex1 = FindOrAddVertex(data, pf.q[1], pf.r[1], tex + stride);
+            face.vertex2 = FindOrAddVertex(data, pf.q[2], pf.r[2], tex + 2 * size_t{stride});
+            if (probe.tangents) AccumulateFaceTangents(data, face, pf.tangents);
             if (progress) AdvanceProgress(*progress);
           }
         });
@@ -301,13 +300,13 @@ struct MeshBuild {
     // The face loop was the last reader of the smoothing-group normals; they are as big as the mesh.
     if (!specified) mesh.ReleaseNormals();
     if (plain && (o.Tangent || o.BiTangent))
-      ForEachHalf(data->vertices.size(), secondCore && WorthTwoCores(data->vertices.size()),
+      ForEachHalf(data.vertices.size(), secondCore && WorthTwoCores(data.vertices.size()),
                   [&](size_t begin, size_t end) {
                     for (size_t e = begin; e < end; ++e)
-                      OrthonormalizeFrame(data->vertices[e].tangent, data->vertices[e].bitangent,
-                                          data->corners[e].normal);
+                      OrthonormalizeFrame(data.vertices[e].tangent, data.vertices[e].bitangent,
+                                          data.corners[e].normal);
                   });
-    if (plain && o.MultiTexCoordsOptimize && o.TexCoords) FindDuplicateSets(*data);
+    if (plain && o.MultiTexCoordsOptimize && o.TexCoords) FindDuplicateSets(data);
   }
 };
 
