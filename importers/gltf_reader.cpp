@@ -884,7 +884,7 @@ class GltfReader {
     if (roots.size() == 1) {
       MakeNode(roots[0].get<size_t>(), scene_.root, 0);
       if (!scene_.root.meshes.empty() || !scene_.root.children.empty()) return;
-      // A lone node with nothing read in it (points or lines only) is still the file's node:
+      // A lone node with nothing read in it (points or lines only, or no mesh) is still the file's node:
       // under a root of its own it stays a frame instead of being folded away.
       import::Node lone = std::move(scene_.root);
       scene_.root = import::Node{};
