@@ -534,9 +534,7 @@ class PieceRun {
       } else if (claimed_ == emitted_) {
         ++claimed_;
         lock.unlock();
-        TextVisitor v{out};
-        v.registry = &tree_.templates;
-        const bool ok = EncodeSteps(tree_, names_, steps_, starts_[emitted_], starts_[emitted_ + 1], v, &due.error);
+        const bool ok = Encode(emitted_, out, &due.error);
         lock.lock();
         due.state = kDone;
         if (!ok) Fail(emitted_);
@@ -580,6 +578,11 @@ class PieceRun {
     }
   };
 
+  bool Encode(size_t piece, ByteBuffer& into, std::string* error) const {
+    TextVisitor v{into};
+    v.registry = &tree_.templates;
+    return EncodeSteps(tree_, names_, steps_, starts_[piece], starts_[piece + 1], v, error);
+  }
   void Fail(size_t piece) {
     if (!failed_ || piece < firstFailed_) firstFailed_ = piece;
     failed_ = true;
@@ -603,11 +606,9 @@ class PieceRun {
     }
     ++busy_;
     lock.unlock();
-    TextVisitor v{*p.text};
-    v.registry = &tree_.templates;
     bool ok = false;
     try {
-      ok = EncodeSteps(tree_, names_, steps_, starts_[i], starts_[i + 1], v, &p.error);
+      ok = Encode(i, *p.text, &p.error);
     } catch (...) {
       lock.lock();
       --busy_;
