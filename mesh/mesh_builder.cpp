@@ -270,20 +270,23 @@ struct MeshBuild {
     const size_t texPerFace = 3 * size_t{stride};
     ReserveVertices(data, 3 * faceCount, vertexCount);
 
-    const size_t slots = threaded ? kSlots : 1;
-    std::vector<ProbedFace> probed(slots * kChunkFaces);
-    std::vector<Point2> probedTex(slots * kChunkFaces * texPerFace);
+    // A small mesh is one chunk: its buffers are as big as it is, not a chunk's size, since the
+    // zeroing of unused room cost more than the build of a box.
+    const size_t chunkFaces = std::clamp(faceCount, size_t{1}, kChunkFaces);
+    const size_t slots = threaded ? std::min(kSlots, (faceCount + chunkFaces - 1) / chunkFaces) : 1;
+    std::vector<ProbedFace> probed(slots * chunkFaces);
+    std::vector<Point2> probedTex(slots * chunkFaces * texPerFace);
     RunOrdered(
-        faceCount, kChunkFaces, slots, threaded,
+        faceCount, chunkFaces, slots, threaded,
         [&](size_t worker, size_t slot, size_t begin, size_t end) {
           for (size_t f = begin; f < end; ++f) {
-            const size_t i = slot * kChunkFaces + (f - begin);
+            const size_t i = slot * chunkFaces + (f - begin);
             probe.Probe(f, probed[i], probedTex.data() + i * texPerFace, workerSets[worker]);
           }
         },
         [&](size_t slot, size_t begin, size_t end) {
           for (size_t f = begin; f < end; ++f) {
-            const size_t i = slot * kChunkFaces + (f - begin);
+            const size_t i = slot * chunkFaces + (f - begin);
             const ProbedFace& pf = probed[i];
             const Point2* tex = probedTex.data() + i * texPerFace;
             XMeshFace& face = data.faces[f];
