@@ -278,4 +278,29 @@ char* WriteShortestFixed(float value, char* out, bool point) {
   return out;
 }
 
+char* FloatTextCache::Write(float value, char* out) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, 4);
+  Entry& e = entries_[(bits * 2654435761u) >> (32 - kBits)];
+  if (e.bits == bits && e.size != 0) {
+    std::memcpy(out, e.text, 16);
+    if (e.size > 16) std::memcpy(out + 16, e.text + 16, 3);
+    return out + e.size;
+  }
+  char* const end = WriteShortestFixed(value, out, true);
+  const size_t size = static_cast<size_t>(end - out);
+  if (size <= sizeof e.text) {
+    e.bits = bits;
+    e.size = static_cast<uint8_t>(size);
+    std::memcpy(e.text, out, size);
+  }
+  return end;
+}
+
+FloatTextCache& ThreadFloatTextCache() {
+  // Trivially destructible: nothing to run at a thread's exit or the module's unload.
+  thread_local FloatTextCache cache;
+  return cache;
+}
+
 }  // namespace vorn

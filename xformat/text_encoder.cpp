@@ -344,11 +344,12 @@ struct TextVisitor {
   void Fixed(const XMemberType* types, size_t members, const uint8_t* p, uint32_t from, uint32_t to, uint32_t n,
              uint32_t depth) {
     const size_t most = members * (kNumberMaxChars + 1) + 2 + kMaxIndent;
+    FloatTextCache& texts = ThreadFloatTextCache();
     for (uint32_t k = from; k < to; ++k) {
       char* const begin = reinterpret_cast<char*>(out.Reserve(most));
       char* w = begin;
       for (size_t i = 0; i < members; ++i, p += 4) {
-        w = Number(types[i], p, w);
+        w = Number(types[i], p, w, texts);
         *w++ = ';';
       }
       w = ElementEnd(k + 1 == n, depth, w);
@@ -366,6 +367,19 @@ struct TextVisitor {
     std::memcpy(&v, p, 4);
     if (!std::isfinite(v)) finite = false;
     return w + FormatFloat(v, w);
+  }
+  // The same through the texts written lately: for mesh data, whose values repeat (an
+  // animation's keys seldom do, and take the one above).
+  char* Number(XMemberType type, const uint8_t* p, char* w, FloatTextCache& texts) {
+    if (type == XMemberType::Dword) {
+      uint32_t v;
+      std::memcpy(&v, p, 4);
+      return WriteDword(v, w);
+    }
+    float v;
+    std::memcpy(&v, p, 4);
+    if (!std::isfinite(v)) finite = false;
+    return texts.Write(v, w);
   }
   void MemberEnd(uint32_t) { out.Put(';'); }
   void ElementEnd(bool last, uint32_t depth) {

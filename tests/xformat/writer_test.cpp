@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <string_view>
@@ -295,6 +296,22 @@ TEST(FormatFloat, SameTextAsTheLibrarysFixedShortest) {
     ++compared;
   }
   EXPECT_GT(compared, 60000u);
+}
+
+// Texts taken from the cache are the texts written: values seen before, values whose slot
+// another value took in between, and texts too long to be kept (tiny fractions, big integers).
+TEST(FormatFloat, CachedTextsAreTheWrittenTexts) {
+  auto cache = std::make_unique<FloatTextCache>();
+  std::vector<float> values = {0.0f, -0.0f, 1.0f, -1.0f, 0.5f, 1.0f / 3.0f, 1e-30f, -3.4e38f, 16777216.0f,
+                               1.17549435e-38f, 1.4e-45f, 123456.789f, 0.1f, -1.2345678e-7f, -1.2345678e-8f};
+  for (uint32_t i = 0; i < 20000; ++i) values.push_back(static_cast<float>(i % 5000) * 0.001f - 2.0f);
+  for (int pass = 0; pass < 2; ++pass)
+    for (float v : values) {
+      char cached[64], direct[64];
+      const std::string_view a(cached, static_cast<size_t>(cache->Write(v, cached) - cached));
+      const std::string_view b(direct, static_cast<size_t>(WriteShortestFixed(v, direct, true) - direct));
+      ASSERT_EQ(a, b) << "pass " << pass;
+    }
 }
 
 TEST(FormatFloat, ShortestFixedTextThatReadsBackToTheSameBits) {
