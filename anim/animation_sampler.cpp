@@ -35,15 +35,17 @@ bool AppendOrExtend(std::vector<Key>& keys, const Key& key, bool reduce, float t
 }
 
 // Touches only the track: may run on the second core (StoreLater).
+void StoreParts(AnimationTrack& track, int32_t time, const AffineParts& p, bool reduce, float tol) {
+  AddKey(track.rotationKeys, RotationKey{0, time, p.q}, reduce, tol);
+  AddKey(track.positionKeys, VectorKey{2, time, p.t}, reduce, tol);
+  AddKey(track.scaleKeys, VectorKey{1, time, p.k}, reduce, tol);
+}
+
 void StoreKey(AnimationTrack& track, int32_t time, const Matrix3& m, bool reduce, float tol) {
-  if (track.srt) {
-    const AffineParts p = DecompAffineWithoutStretchRotation(m);
-    AddKey(track.rotationKeys, RotationKey{0, time, p.q}, reduce, tol);
-    AddKey(track.positionKeys, VectorKey{2, time, p.t}, reduce, tol);
-    AddKey(track.scaleKeys, VectorKey{1, time, p.k}, reduce, tol);
-  } else {
+  if (track.srt)
+    StoreParts(track, time, DecompAffineWithoutStretchRotation(m), reduce, tol);
+  else
     AddKey(track.matrixKeys, MatrixKey{3, time, m}, reduce, tol);
-  }
 }
 
 // Below this many samples a track's keys are stored at once: handing them over costs more.
@@ -61,7 +63,20 @@ void StoreLater(BackgroundJobs& jobs, AnimationTrack& track, std::vector<TimedTr
   const size_t weight = samples.size();
   jobs.Add(
       [&track, samples = std::move(samples), reduce, tol] {
-        for (const TimedTransform& s : samples) StoreKey(track, s.time, s.local, reduce, tol);
+        if (!track.srt) {
+          for (const TimedTransform& s : samples) StoreKey(track, s.time, s.local, reduce, tol);
+          return track.KeyCount();
+        }
+        // Decomposed a group at a time, which is faster; the keys go in in time order all the same.
+        constexpr size_t kGroup = 8;
+        Matrix3 m[kGroup];
+        AffineParts parts[kGroup];
+        for (size_t first = 0; first < samples.size(); first += kGroup) {
+          const size_t n = std::min(kGroup, samples.size() - first);
+          for (size_t i = 0; i < n; ++i) m[i] = samples[first + i].local;
+          DecompAffineWithoutStretchRotation(m, n, parts);
+          for (size_t i = 0; i < n; ++i) StoreParts(track, samples[first + i].time, parts[i], reduce, tol);
+        }
         return track.KeyCount();
       },
       weight);

@@ -180,6 +180,7 @@ Quat MatrixToQuat(const Matrix3& m) {
 namespace {
 
 using M3 = double[3][3];
+constexpr int kLanes = 8;
 
 void Transpose(const M3 a, M3 out) {
   for (int i = 0; i < 3; ++i)
@@ -219,6 +220,80 @@ void OrthogonalFactor(const M3 a, M3 q) {
       }
     if (diff < 1e-12) break;
   }
+}
+
+// Several matrices at once, each lane exactly as OrthogonalFactor does it (the same operations
+// in the same order, so the same bits): a lane's iteration is a chain of divisions that waits on
+// itself, and the lanes' chains overlap.
+void OrthogonalFactors(const M3* a, M3* q, int lanes) {
+  bool active[kLanes];
+  for (int l = 0; l < lanes; ++l) {
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) q[l][i][j] = a[l][i][j];
+    active[l] = true;
+  }
+  for (int iter = 0; iter < 64; ++iter) {
+    bool any = false;
+    for (int l = 0; l < lanes; ++l) {
+      if (!active[l]) continue;
+      M3& x = q[l];
+      double det = Det(x);
+      if (det == 0.0) {
+        active[l] = false;
+        continue;
+      }
+      M3 cof = {{x[1][1] * x[2][2] - x[1][2] * x[2][1], x[1][2] * x[2][0] - x[1][0] * x[2][2], x[1][0] * x[2][1] - x[1][1] * x[2][0]},
+                {x[0][2] * x[2][1] - x[0][1] * x[2][2], x[0][0] * x[2][2] - x[0][2] * x[2][0], x[0][1] * x[2][0] - x[0][0] * x[2][1]},
+                {x[0][1] * x[1][2] - x[0][2] * x[1][1], x[0][2] * x[1][0] - x[0][0] * x[1][2], x[0][0] * x[1][1] - x[0][1] * x[1][0]}};
+      double diff = 0;
+      for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+          double n = 0.5 * (x[i][j] + cof[i][j] / det);
+          diff = std::max(diff, std::fabs(n - x[i][j]));
+          x[i][j] = n;
+        }
+      if (diff < 1e-12) active[l] = false;
+      any = any || active[l];
+    }
+    if (!any) break;
+  }
+}
+
+// One Jacobi rotation of a in the plane (p, q), as SymmetricEigen makes it.
+inline void JacobiRotate(M3 a, int p, int q) {
+  double theta = (a[q][q] - a[p][p]) / (2.0 * a[p][q]);
+  double t = (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
+  double c = 1.0 / std::sqrt(t * t + 1.0), sn = t * c;
+  for (int r = 0; r < 3; ++r) {
+    double arp = a[r][p], arq = a[r][q];
+    a[r][p] = c * arp - sn * arq;
+    a[r][q] = sn * arp + c * arq;
+  }
+  for (int r = 0; r < 3; ++r) {
+    double apr = a[p][r], aqr = a[q][r];
+    a[p][r] = c * apr - sn * aqr;
+    a[q][r] = sn * apr + c * aqr;
+  }
+}
+
+// The eigenvalues of several symmetric matrices at once, each lane as SymmetricEigen<false>.
+void SymmetricEigenvalues(M3* a, double (*k)[3], int lanes) {
+  bool active[kLanes];
+  for (int l = 0; l < lanes; ++l) active[l] = true;
+  for (int sweep = 0; sweep < 50; ++sweep) {
+    bool any = false;
+    for (int l = 0; l < lanes; ++l) {
+      if (active[l] && std::fabs(a[l][0][1]) + std::fabs(a[l][0][2]) + std::fabs(a[l][1][2]) < 1e-15) active[l] = false;
+      any = any || active[l];
+    }
+    if (!any) break;
+    for (int p = 0; p < 2; ++p)
+      for (int q = p + 1; q < 3; ++q)
+        for (int l = 0; l < lanes; ++l)
+          if (active[l] && a[l][p][q] != 0.0) JacobiRotate(a[l], p, q);
+  }
+  for (int l = 0; l < lanes; ++l)
+    for (int i = 0; i < 3; ++i) k[l][i] = a[l][i][i];
 }
 
 // Eigen-decomposition of a symmetric matrix by Jacobi rotations: s = v diag(k) v^T,
@@ -318,6 +393,50 @@ AffineParts Decompose(const Matrix3& m) {
 }
 
 }  // namespace
+
+void DecompAffineWithoutStretchRotation(const Matrix3* m, size_t count, AffineParts* out) {
+  for (size_t first = 0; first < count; first += kLanes) {
+    const int n = static_cast<int>(std::min<size_t>(kLanes, count - first));
+    // The lanes that need the iterations: a singular matrix has its parts at once.
+    M3 a[kLanes], q[kLanes], s[kLanes];
+    int lane[kLanes];
+    int lanes = 0;
+    for (int i = 0; i < n; ++i) {
+      const Matrix3& x = m[first + static_cast<size_t>(i)];
+      AffineParts& parts = out[first + static_cast<size_t>(i)];
+      parts = AffineParts{};
+      parts.t = x.row[3];
+      M3& b = a[lanes];
+      for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c) b[r][c] = x.row[r][c];
+      const double det = Det(b);
+      parts.f = det < 0 ? -1.0f : 1.0f;
+      if (det < 0)
+        for (auto& r : b)
+          for (double& v : r) v = -v;
+      if (det == 0.0) {
+        parts.k = Point3{Length(x.row[0]), Length(x.row[1]), Length(x.row[2])};
+        continue;
+      }
+      lane[lanes++] = i;
+    }
+    OrthogonalFactors(a, q, lanes);
+    for (int l = 0; l < lanes; ++l) {
+      M3 qt;
+      Transpose(q[l], qt);
+      Mul(a[l], qt, s[l]);
+      for (int i = 0; i < 3; ++i)
+        for (int j = i + 1; j < 3; ++j) s[l][i][j] = s[l][j][i] = 0.5 * (s[l][i][j] + s[l][j][i]);
+    }
+    double k[kLanes][3];
+    SymmetricEigenvalues(s, k, lanes);
+    for (int l = 0; l < lanes; ++l) {
+      AffineParts& parts = out[first + static_cast<size_t>(lane[l])];
+      parts.q = MatrixToQuat(FromM3(q[l]));
+      parts.k = Point3{float(k[l][0]), float(k[l][1]), float(k[l][2])};
+    }
+  }
+}
 
 AffineParts DecompAffine(const Matrix3& m) { return Decompose<true>(m); }
 AffineParts DecompAffineWithoutStretchRotation(const Matrix3& m) { return Decompose<false>(m); }

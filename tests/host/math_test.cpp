@@ -4,8 +4,10 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
+#include <vector>
 
 namespace vorn {
 namespace {
@@ -125,6 +127,40 @@ TEST(DecompAffine, RebuildsRotationStretchAndMirror) {
     EXPECT_EQ(k.f, p.f);
     EXPECT_TRUE(k.q.x == p.q.x && k.q.y == p.q.y && k.q.z == p.q.z && k.q.w == p.q.w);
   }
+}
+
+// Keys are decomposed eight at a time: every count, and every kind of matrix side by side
+// (singular ones, which skip the iterations, NaN, mirrors, stretch, rotations with float
+// noise), must give the bits of one call each.
+TEST(DecompAffine, ManyAtOnceAreTheBitsOfOneAtATime) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> u(-1, 1);
+  std::vector<Matrix3> m;
+  for (int i = 0; i < 300; ++i) {
+    Matrix3 x = QuatToMatrix(Normalize(Quat{u(rng), u(rng), u(rng), u(rng)})) * TransMatrix({u(rng), u(rng), u(rng)});
+    switch (i % 9) {
+      case 1: x = ScaleMatrix({2.5f, 1, 0.25f}) * x; break;
+      case 2: x.row[0] = x.row[0] * -1.0f; break;
+      case 3: x.row[1] = Point3{0, 0, 0}; break;
+      case 4: x.row[2] = x.row[0]; break;
+      case 5: x.row[0].y += u(rng); x.row[2].x += u(rng); break;
+      case 6: x.row[1].z = std::numeric_limits<float>::quiet_NaN(); break;
+      default: break;
+    }
+    m.push_back(x);
+  }
+  std::vector<AffineParts> one(m.size());
+  for (size_t i = 0; i < m.size(); ++i) one[i] = DecompAffineWithoutStretchRotation(m[i]);
+  auto same = [](const AffineParts& a, const AffineParts& b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+  std::vector<AffineParts> many(m.size());
+  DecompAffineWithoutStretchRotation(m.data(), m.size(), many.data());
+  for (size_t i = 0; i < m.size(); ++i) ASSERT_TRUE(same(one[i], many[i])) << "matrix " << i;
+  for (size_t first = 0; first < 9; ++first)
+    for (size_t count = 0; count <= 19; ++count) {
+      std::vector<AffineParts> part(count);
+      DecompAffineWithoutStretchRotation(m.data() + first, count, part.data());
+      for (size_t i = 0; i < count; ++i) ASSERT_TRUE(same(one[first + i], part[i])) << first << "+" << i << " of " << count;
+    }
 }
 
 TEST(DecompAffine, QuickMirrorTestAgreesAtTheEdges) {
