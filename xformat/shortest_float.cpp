@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 
 namespace vorn {
 
@@ -298,9 +299,11 @@ char* FloatTextCache::Write(float value, char* out) {
 }
 
 FloatTextCache& ThreadFloatTextCache() {
-  // Trivially destructible: nothing to run at a thread's exit or the module's unload.
-  thread_local FloatTextCache cache;
-  return cache;
+  // Made on a thread's first use: as thread storage of the module itself it would be made,
+  // and its pages cleared, for every export, text or not.
+  thread_local std::unique_ptr<FloatTextCache> cache;
+  if (!cache) cache = std::make_unique<FloatTextCache>();
+  return *cache;
 }
 
 }  // namespace vorn

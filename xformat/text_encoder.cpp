@@ -344,7 +344,9 @@ struct TextVisitor {
   void Fixed(const XMemberType* types, size_t members, const uint8_t* p, uint32_t from, uint32_t to, uint32_t n,
              uint32_t depth) {
     const size_t most = members * (kNumberMaxChars + 1) + 2 + kMaxIndent;
-    FloatTextCache& texts = ThreadFloatTextCache();
+    // A short array leaves the cache alone: its first use in a thread costs more (the 96 KiB
+    // made and cleared) than a few hundred values gain.
+    FloatTextCache* texts = size_t{to - from} * members >= 1024 ? &ThreadFloatTextCache() : nullptr;
     for (uint32_t k = from; k < to; ++k) {
       char* const begin = reinterpret_cast<char*>(out.Reserve(most));
       char* w = begin;
@@ -368,18 +370,14 @@ struct TextVisitor {
     if (!std::isfinite(v)) finite = false;
     return w + FormatFloat(v, w);
   }
-  // The same through the texts written lately: for mesh data, whose values repeat (an
-  // animation's keys seldom do, and take the one above).
-  char* Number(XMemberType type, const uint8_t* p, char* w, FloatTextCache& texts) {
-    if (type == XMemberType::Dword) {
-      uint32_t v;
-      std::memcpy(&v, p, 4);
-      return WriteDword(v, w);
-    }
+  // The same through the texts written lately, when given: for mesh data, whose values repeat
+  // (an animation's keys seldom do, and take the one above).
+  char* Number(XMemberType type, const uint8_t* p, char* w, FloatTextCache* texts) {
+    if (!texts || type == XMemberType::Dword) return Number(type, p, w);
     float v;
     std::memcpy(&v, p, 4);
     if (!std::isfinite(v)) finite = false;
-    return texts.Write(v, w);
+    return texts->Write(v, w);
   }
   void MemberEnd(uint32_t) { out.Put(';'); }
   void ElementEnd(bool last, uint32_t depth) {
