@@ -200,31 +200,10 @@ double Det(const M3 a) {
          a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
 }
 
-// Orthogonal factor of a non-singular matrix by Newton's iteration Q <- (Q + Q^-T) / 2.
-void OrthogonalFactor(const M3 a, M3 q) {
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) q[i][j] = a[i][j];
-  for (int iter = 0; iter < 64; ++iter) {
-    double det = Det(q);
-    if (det == 0.0) break;
-    // inverse transpose = cofactor matrix / det
-    M3 cof = {{q[1][1] * q[2][2] - q[1][2] * q[2][1], q[1][2] * q[2][0] - q[1][0] * q[2][2], q[1][0] * q[2][1] - q[1][1] * q[2][0]},
-              {q[0][2] * q[2][1] - q[0][1] * q[2][2], q[0][0] * q[2][2] - q[0][2] * q[2][0], q[0][1] * q[2][0] - q[0][0] * q[2][1]},
-              {q[0][1] * q[1][2] - q[0][2] * q[1][1], q[0][2] * q[1][0] - q[0][0] * q[1][2], q[0][0] * q[1][1] - q[0][1] * q[1][0]}};
-    double diff = 0;
-    for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 3; ++j) {
-        double n = 0.5 * (q[i][j] + cof[i][j] / det);
-        diff = std::max(diff, std::fabs(n - q[i][j]));
-        q[i][j] = n;
-      }
-    if (diff < 1e-12) break;
-  }
-}
-
-// Several matrices at once, each lane exactly as OrthogonalFactor does it (the same operations
-// in the same order, so the same bits): a lane's iteration is a chain of divisions that waits on
-// itself, and the lanes' chains overlap.
+// Orthogonal factors of non-singular matrices by Newton's iteration Q <- (Q + Q^-T) / 2, several
+// at once: each lane's iteration is a chain of divisions that waits on itself, and the lanes'
+// chains overlap. A lane's operations and their order do not depend on the others: one matrix
+// alone gets the same bits.
 void OrthogonalFactors(const M3* a, M3* q, int lanes) {
   bool active[kLanes];
   for (int l = 0; l < lanes; ++l) {
@@ -242,6 +221,7 @@ void OrthogonalFactors(const M3* a, M3* q, int lanes) {
         active[l] = false;
         continue;
       }
+      // inverse transpose = cofactor matrix / det
       M3 cof = {{x[1][1] * x[2][2] - x[1][2] * x[2][1], x[1][2] * x[2][0] - x[1][0] * x[2][2], x[1][0] * x[2][1] - x[1][1] * x[2][0]},
                 {x[0][2] * x[2][1] - x[0][1] * x[2][2], x[0][0] * x[2][2] - x[0][2] * x[2][0], x[0][1] * x[2][0] - x[0][0] * x[2][1]},
                 {x[0][1] * x[1][2] - x[0][2] * x[1][1], x[0][2] * x[1][0] - x[0][0] * x[1][2], x[0][0] * x[1][1] - x[0][1] * x[1][0]}};
@@ -259,11 +239,12 @@ void OrthogonalFactors(const M3* a, M3* q, int lanes) {
   }
 }
 
-// One Jacobi rotation of a in the plane (p, q), as SymmetricEigen makes it.
-inline void JacobiRotate(M3 a, int p, int q) {
+// One Jacobi rotation a = J^T a J in the plane (p, q); c and sn are J's.
+inline void JacobiRotate(M3 a, int p, int q, double& c, double& sn) {
   double theta = (a[q][q] - a[p][p]) / (2.0 * a[p][q]);
   double t = (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
-  double c = 1.0 / std::sqrt(t * t + 1.0), sn = t * c;
+  c = 1.0 / std::sqrt(t * t + 1.0);
+  sn = t * c;
   for (int r = 0; r < 3; ++r) {
     double arp = a[r][p], arq = a[r][q];
     a[r][p] = c * arp - sn * arq;
@@ -276,63 +257,51 @@ inline void JacobiRotate(M3 a, int p, int q) {
   }
 }
 
-// The eigenvalues of several symmetric matrices at once, each lane as SymmetricEigen<false>.
+bool Diagonal(const M3 a) { return std::fabs(a[0][1]) + std::fabs(a[0][2]) + std::fabs(a[1][2]) < 1e-15; }
+
+// The eigenvalues of symmetric matrices by Jacobi rotations, several at once (each lane alone
+// as it would be by itself).
 void SymmetricEigenvalues(M3* a, double (*k)[3], int lanes) {
   bool active[kLanes];
   for (int l = 0; l < lanes; ++l) active[l] = true;
   for (int sweep = 0; sweep < 50; ++sweep) {
     bool any = false;
     for (int l = 0; l < lanes; ++l) {
-      if (active[l] && std::fabs(a[l][0][1]) + std::fabs(a[l][0][2]) + std::fabs(a[l][1][2]) < 1e-15) active[l] = false;
+      if (active[l] && Diagonal(a[l])) active[l] = false;
       any = any || active[l];
     }
     if (!any) break;
+    double c, sn;
     for (int p = 0; p < 2; ++p)
       for (int q = p + 1; q < 3; ++q)
         for (int l = 0; l < lanes; ++l)
-          if (active[l] && a[l][p][q] != 0.0) JacobiRotate(a[l], p, q);
+          if (active[l] && a[l][p][q] != 0.0) JacobiRotate(a[l], p, q, c, sn);
   }
   for (int l = 0; l < lanes; ++l)
     for (int i = 0; i < 3; ++i) k[l][i] = a[l][i][i];
 }
 
-// Eigen-decomposition of a symmetric matrix by Jacobi rotations: s = v diag(k) v^T,
-// the columns of v being the eigenvectors (not kept without kVectors: k is the same).
-template <bool kVectors>
+// The same with the eigenvectors: s = v diag(k) v^T, the columns of v being the eigenvectors.
+// k is the same as without them.
 void SymmetricEigen(const M3 s, double k[3], M3 v) {
   M3 a;
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) {
       a[i][j] = s[i][j];
-      if constexpr (kVectors) v[i][j] = i == j ? 1.0 : 0.0;
+      v[i][j] = i == j ? 1.0 : 0.0;
     }
-  for (int sweep = 0; sweep < 50; ++sweep) {
-    double off = std::fabs(a[0][1]) + std::fabs(a[0][2]) + std::fabs(a[1][2]);
-    if (off < 1e-15) break;
+  for (int sweep = 0; sweep < 50 && !Diagonal(a); ++sweep)
     for (int p = 0; p < 2; ++p)
       for (int q = p + 1; q < 3; ++q) {
         if (a[p][q] == 0.0) continue;
-        double theta = (a[q][q] - a[p][p]) / (2.0 * a[p][q]);
-        double t = (theta >= 0 ? 1.0 : -1.0) / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
-        double c = 1.0 / std::sqrt(t * t + 1.0), sn = t * c;
-        for (int r = 0; r < 3; ++r) {  // a = J^T a J
-          double arp = a[r][p], arq = a[r][q];
-          a[r][p] = c * arp - sn * arq;
-          a[r][q] = sn * arp + c * arq;
-        }
+        double c, sn;
+        JacobiRotate(a, p, q, c, sn);
         for (int r = 0; r < 3; ++r) {
-          double apr = a[p][r], aqr = a[q][r];
-          a[p][r] = c * apr - sn * aqr;
-          a[q][r] = sn * apr + c * aqr;
-        }
-        if constexpr (kVectors)
-          for (int r = 0; r < 3; ++r) {
           double vrp = v[r][p], vrq = v[r][q];
           v[r][p] = c * vrp - sn * vrq;
           v[r][q] = sn * vrp + c * vrq;
         }
       }
-  }
   for (int i = 0; i < 3; ++i) k[i] = a[i][i];
 }
 
@@ -340,6 +309,34 @@ Matrix3 FromM3(const M3 a) {
   Matrix3 m;
   for (int i = 0; i < 3; ++i) m.row[i] = Point3{float(a[i][0]), float(a[i][1]), float(a[i][2])};
   return m;
+}
+
+// The parts a decomposition has at once: the translation, the sign, and for a singular matrix
+// the stretch; a is the linear part made positive. False when no iteration is needed.
+bool Prepare(const Matrix3& m, AffineParts& parts, M3 a) {
+  parts = AffineParts{};
+  parts.t = m.row[3];
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) a[i][j] = m.row[i][j];
+  const double det = Det(a);
+  parts.f = det < 0 ? -1.0f : 1.0f;
+  if (det < 0)
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) a[i][j] = -a[i][j];
+  if (det == 0.0) {
+    parts.k = Point3{Length(m.row[0]), Length(m.row[1]), Length(m.row[2])};
+    return false;
+  }
+  return true;
+}
+
+// Row vectors: a = S * Q with S symmetric (the stretch) and Q the rotation.
+void Stretch(const M3 a, const M3 q, M3 s) {
+  M3 qt;
+  Transpose(q, qt);
+  Mul(a, qt, s);
+  for (int i = 0; i < 3; ++i)
+    for (int j = i + 1; j < 3; ++j) s[i][j] = s[j][i] = 0.5 * (s[i][j] + s[j][i]);
 }
 
 }  // namespace
@@ -351,48 +348,25 @@ bool IsMirrored(const Matrix3& m) {
   return Det(a) < 0;
 }
 
-namespace {
-
-template <bool kStretchRotation>
-AffineParts Decompose(const Matrix3& m) {
+AffineParts DecompAffine(const Matrix3& m) {
   AffineParts parts;
-  parts.t = m.row[3];
-  M3 a;
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) a[i][j] = m.row[i][j];
-  double det = Det(a);
-  parts.f = det < 0 ? -1.0f : 1.0f;
-  if (det < 0)
-    for (auto& r : a)
-      for (double& x : r) x = -x;
-  if (det == 0.0) {
-    parts.k = Point3{Length(m.row[0]), Length(m.row[1]), Length(m.row[2])};
-    return parts;
-  }
-  // Row vectors: a = S * Q with S symmetric (the stretch) and Q a rotation.
-  M3 q, qt, s;
-  OrthogonalFactor(a, q);
-  Transpose(q, qt);
-  Mul(a, qt, s);
-  for (int i = 0; i < 3; ++i)
-    for (int j = i + 1; j < 3; ++j) s[i][j] = s[j][i] = 0.5 * (s[i][j] + s[j][i]);
+  M3 a[1], q[1], s;
+  if (!Prepare(m, parts, a[0])) return parts;
+  OrthogonalFactors(a, q, 1);
+  Stretch(a[0], q[0], s);
   double k[3];
   M3 v;
-  SymmetricEigen<kStretchRotation>(s, k, v);
-  parts.q = MatrixToQuat(FromM3(q));
+  SymmetricEigen(s, k, v);
+  parts.q = MatrixToQuat(FromM3(q[0]));
   parts.k = Point3{float(k[0]), float(k[1]), float(k[2])};
-  if constexpr (kStretchRotation) {
-    if (Det(v) < 0)
-      for (auto& r : v) r[2] = -r[2];
-    // S = U^-1 K U with U = v^T (rows of U are the stretch axes).
-    M3 u;
-    Transpose(v, u);
-    parts.u = MatrixToQuat(FromM3(u));
-  }
+  if (Det(v) < 0)
+    for (auto& r : v) r[2] = -r[2];
+  // S = U^-1 K U with U = v^T (rows of U are the stretch axes).
+  M3 u;
+  Transpose(v, u);
+  parts.u = MatrixToQuat(FromM3(u));
   return parts;
 }
-
-}  // namespace
 
 void DecompAffineWithoutStretchRotation(const Matrix3* m, size_t count, AffineParts* out) {
   for (size_t first = 0; first < count; first += kLanes) {
@@ -401,33 +375,10 @@ void DecompAffineWithoutStretchRotation(const Matrix3* m, size_t count, AffinePa
     M3 a[kLanes], q[kLanes], s[kLanes];
     int lane[kLanes];
     int lanes = 0;
-    for (int i = 0; i < n; ++i) {
-      const Matrix3& x = m[first + static_cast<size_t>(i)];
-      AffineParts& parts = out[first + static_cast<size_t>(i)];
-      parts = AffineParts{};
-      parts.t = x.row[3];
-      M3& b = a[lanes];
-      for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 3; ++c) b[r][c] = x.row[r][c];
-      const double det = Det(b);
-      parts.f = det < 0 ? -1.0f : 1.0f;
-      if (det < 0)
-        for (auto& r : b)
-          for (double& v : r) v = -v;
-      if (det == 0.0) {
-        parts.k = Point3{Length(x.row[0]), Length(x.row[1]), Length(x.row[2])};
-        continue;
-      }
-      lane[lanes++] = i;
-    }
+    for (int i = 0; i < n; ++i)
+      if (Prepare(m[first + static_cast<size_t>(i)], out[first + static_cast<size_t>(i)], a[lanes])) lane[lanes++] = i;
     OrthogonalFactors(a, q, lanes);
-    for (int l = 0; l < lanes; ++l) {
-      M3 qt;
-      Transpose(q[l], qt);
-      Mul(a[l], qt, s[l]);
-      for (int i = 0; i < 3; ++i)
-        for (int j = i + 1; j < 3; ++j) s[l][i][j] = s[l][j][i] = 0.5 * (s[l][i][j] + s[l][j][i]);
-    }
+    for (int l = 0; l < lanes; ++l) Stretch(a[l], q[l], s[l]);
     double k[kLanes][3];
     SymmetricEigenvalues(s, k, lanes);
     for (int l = 0; l < lanes; ++l) {
@@ -438,8 +389,10 @@ void DecompAffineWithoutStretchRotation(const Matrix3* m, size_t count, AffinePa
   }
 }
 
-AffineParts DecompAffine(const Matrix3& m) { return Decompose<true>(m); }
-AffineParts DecompAffineWithoutStretchRotation(const Matrix3& m) { return Decompose<false>(m); }
-
+AffineParts DecompAffineWithoutStretchRotation(const Matrix3& m) {
+  AffineParts parts;
+  DecompAffineWithoutStretchRotation(&m, 1, &parts);
+  return parts;
+}
 
 }  // namespace vorn
