@@ -1,5 +1,6 @@
 #include "importers/x_mesh_build.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -219,17 +220,29 @@ import::Mesh Finish(const SourceMesh& s, Corners& c, std::vector<Triangle> trian
   for (Triangle& t : m.triangles)
     for (uint32_t& v : t) v = remap[v];
 
-  // A bone keeps the weights of the vertices it moves that survive the join; a bone without
-  // any is dropped.
-  std::vector<float> byVertex;
+  // A bone keeps the weights of the vertices it moves that survive the join, in joined order (a
+  // file vertex listed twice weighs with its last weight); a bone without any is dropped. The
+  // joined vertices are listed by file vertex, so that a bone visits its own vertices only.
+  if (s.bones.empty()) return m;
+  const size_t fileVertices = s.positions.size();
+  std::vector<uint32_t> first(fileVertices + 1, 0), joinedOf(keep.size());
+  for (const uint32_t v : keep) ++first[c.source[v] + 1];
+  for (size_t p = 0; p < fileVertices; ++p) first[p + 1] += first[p];
+  std::vector<uint32_t> next(first.begin(), first.end() - 1);
+  for (uint32_t r = 0; r < keep.size(); ++r) joinedOf[next[c.source[keep[r]]]++] = r;
+  std::vector<float> byVertex(fileVertices, 0.0f);
+  std::vector<uint32_t> joined;
   for (const SourceBone& b : s.bones) {
-    byVertex.assign(s.positions.size(), 0.0f);
     for (size_t k = 0; k < b.vertices.size(); ++k) byVertex[b.vertices[k]] = b.weights[k];
+    joined.clear();
+    for (const uint32_t p : b.vertices)
+      if (byVertex[p] > 0) joined.insert(joined.end(), joinedOf.begin() + first[p], joinedOf.begin() + first[p + 1]);
+    std::sort(joined.begin(), joined.end());
+    joined.erase(std::unique(joined.begin(), joined.end()), joined.end());
     import::Bone bone;
-    for (uint32_t v = 0; v < count; ++v) {
-      const float w = byVertex[c.source[v]];
-      if (w > 0 && remap[v] != VertexJoin::kUnset && keep[remap[v]] == v) bone.weights.push_back({remap[v], w});
-    }
+    bone.weights.reserve(joined.size());
+    for (const uint32_t r : joined) bone.weights.push_back({r, byVertex[c.source[keep[r]]]});
+    for (const uint32_t p : b.vertices) byVertex[p] = 0.0f;
     if (bone.weights.empty()) continue;
     bone.name = b.name;
     bone.offset = b.offset;
