@@ -85,8 +85,6 @@ int RunExport(const ExportArgs& a) {
   std::string settingsDir = configDir;
   std::string overlayDir;
   if (!sets.empty()) {
-    overlayDir = ScratchFolder();
-    if (overlayDir.empty()) return Fail(2, "cannot create a temporary folder");
     vorn::platform::IniFile ini;
     ini.Load(configDir + "/" + kSettingsFile);
     for (const std::string& s : sets) {
@@ -94,9 +92,14 @@ int RunExport(const ExportArgs& a) {
       if (eq == std::string::npos || eq == 0) return Fail(2, "--set needs KEY=VALUE, not '" + s + "'");
       ini.Set("Option", s.substr(0, eq), s.substr(eq + 1));
     }
+    overlayDir = ScratchFolder();
+    if (overlayDir.empty()) return Fail(2, "cannot create a temporary folder");
     // A scratch copy, not flushed to disk as the settings file is: that costs more than a small export.
-    if (!vorn::platform::WriteScratchFile(overlayDir + "/" + kSettingsFile, ini.Text()))
+    if (!vorn::platform::WriteScratchFile(overlayDir + "/" + kSettingsFile, ini.Text())) {
+      std::remove((overlayDir + "/" + kSettingsFile).c_str());
+      rmdir(overlayDir.c_str());
       return Fail(2, "cannot write the settings overrides");
+    }
     settingsDir = overlayDir;
   }
   scene->SetDirectory(vorn::kHostPluginConfigDir, settingsDir);

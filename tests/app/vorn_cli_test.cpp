@@ -92,6 +92,20 @@ TEST_F(VornCli, SetReachesTheSettingsFileOnlyThroughASave) {
   }
 }
 
+// The overrides' scratch copy goes where TMPDIR says and is gone after the export, a good one
+// or one refused for a bad override.
+TEST_F(VornCli, SetLeavesNoScratchFolderBehind) {
+  const fs::path scratch = dir_ / "scratch";
+  fs::create_directories(scratch);
+  const std::string env = "env -u XDG_RUNTIME_DIR TMPDIR=" + scratch.string() + " ";
+  const std::string run = env + VORN_EXE + " export " + Example() + " " + Out() + " --silent " + Cfg();
+  ASSERT_EQ(std::system((run + " --set XFileType=0 >/dev/null 2>&1").c_str()), 0);
+  EXPECT_TRUE(fs::exists(Out()));
+  EXPECT_TRUE(fs::is_empty(scratch));
+  EXPECT_NE(std::system((run + " --set XFileType=0 --set Nonsense >/dev/null 2>&1").c_str()), 0);
+  EXPECT_TRUE(fs::is_empty(scratch));
+}
+
 TEST_F(VornCli, BadInputGivesStatusTwoAndNoFile) {
   std::ofstream(dir_ / "bad.json") << R"({"format": "vorn-scene", "nodes": [{"name": 5}]})";
   EXPECT_EQ(Run("export " + (dir_ / "bad.json").string() + " " + Out() + " --silent " + Cfg()), 2);
@@ -100,6 +114,7 @@ TEST_F(VornCli, BadInputGivesStatusTwoAndNoFile) {
   EXPECT_EQ(Run("export " + Example() + " " + Out() + " " + Cfg()), 2) << "no dialog without a terminal";
   EXPECT_NE(stderr_.find("--silent or --yes"), std::string::npos);
   EXPECT_EQ(Run("export " + Example() + " " + Out() + " --silent --set Nonsense " + Cfg()), 2);
+  EXPECT_NE(stderr_.find("KEY=VALUE"), std::string::npos) << stderr_;
   EXPECT_EQ(Run("frobnicate"), 2);
   EXPECT_EQ(Run("export " + Example() + " " + Out() + " --silent --plugin /nonexistent.dle " + Cfg()), 2);
 }
