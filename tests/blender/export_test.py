@@ -508,7 +508,9 @@ def test_textured_multi_material():
           named and os.path.exists(os.path.join(out, "brick.png")))
 
 
-def test_skin_and_animation():
+def bending_rig():
+    """A cylinder skinned to a two-bone rig whose tip bends over frames 1 to 30; returns the
+    scene, the cylinder, the rig and the expected weights by rest position."""
     scene = empty_scene()
     scene.frame_start, scene.frame_end = 1, 30
     scene.render.fps = 30
@@ -547,6 +549,33 @@ def test_skin_and_animation():
         pose.keyframe_insert("rotation_euler", frame=frame)
     scene.timeline_markers.new("Bend", frame=1)
     scene.timeline_markers.new("Back", frame=20)
+    return scene, body, arm, expected
+
+
+def matrix_keys(tree, target, clip=0):
+    """(time, 16 values) of the matrix keys of the animation of `target` in the clip."""
+    keys = []
+    for s in find(tree, "AnimationSet")[clip:clip + 1]:
+        for anim in child(s, "Animation"):
+            refs = [c["reference"] for c in anim.get("children", []) if "reference" in c]
+            if (refs[0] if refs else anim.get("name")) != target:
+                continue
+            for key in child(anim, "AnimationKey"):
+                if key["data"]["keyType"] == 4:
+                    keys += [(k["time"], k["tfkeys"]["values"]) for k in key["data"]["keys"]]
+    return keys
+
+
+def in_x(local):
+    """A Blender local matrix as the .X file holds it (Y and Z exchanged, rows for columns)."""
+    swap = Matrix(((1, 0, 0, 0), (0, 0, 1, 0), (0, 1, 0, 0), (0, 0, 0, 1)))
+    want = (swap @ local @ swap).transposed()
+    return [want[r][c] for r in range(4) for c in range(4)]
+
+
+def test_skin_and_animation():
+    scene, body, arm, expected = bending_rig()
+    arm_data = arm.data
     scene.frame_set(7)  # the export must not depend on the current frame
 
     path = export("skin.x", file_type='TEXT', key_type='MATRIX', use_key_frames=False)
@@ -580,28 +609,15 @@ def test_skin_and_animation():
           str([s["name"] for s in sets]))
     # matrix keys of the tip equal its evaluated pose relative to its parent, at every frame
     bad, compared = [], 0
-    for s in sets[:1]:
-        for anim in child(s, "Animation"):
-            refs = [c["reference"] for c in anim.get("children", []) if "reference" in c]
-            target = refs[0] if refs else anim.get("name")
-            if target != "Tip":
-                continue
-            for key in child(anim, "AnimationKey"):
-                if key["data"]["keyType"] != 4:
-                    continue
-                for k in key["data"]["keys"]:
-                    frame = 1 + k["time"] / 160.0  # times count from the clip's start
-                    if frame != int(frame):
-                        continue
-                    scene.frame_set(int(frame))
-                    local = (arm.pose.bones["Root"].matrix.inverted() @ arm.pose.bones["Tip"].matrix)
-                    swap = Matrix(((1, 0, 0, 0), (0, 0, 1, 0), (0, 1, 0, 0), (0, 0, 0, 1)))
-                    want = (swap @ local @ swap).transposed()
-                    got = k["tfkeys"]["values"]
-                    flat = [want[r][c] for r in range(4) for c in range(4)]
-                    compared += 1
-                    if not close(got, flat, 1e-4):
-                        bad.append((frame, got, flat))
+    for time, got in matrix_keys(tree, "Tip"):
+        frame = 1 + time / 160.0  # times count from the clip's start
+        if frame != int(frame):
+            continue
+        scene.frame_set(int(frame))
+        flat = in_x(arm.pose.bones["Root"].matrix.inverted() @ arm.pose.bones["Tip"].matrix)
+        compared += 1
+        if not close(got, flat, 1e-4):
+            bad.append((frame, got, flat))
     check("skin.x: the tip's matrix keys equal the evaluated pose", not bad and compared >= 19,
           f"{compared} keys compared, {bad[:1]}")
     counts = our_counts(tree)
@@ -619,6 +635,37 @@ def test_skin_and_animation():
                     times |= {k["time"] for k in key["data"]["keys"]}
     check("skin_keys.x: keys at Blender's keyframes (1, 10, 20 in the clip from 1)", times == {0, 1440, 3040},
           str(sorted(times)))
+
+
+def test_bake_leaves_followed_shapes_deformed():
+    """The bake switches mesh modifiers off, but not of a mesh whose deformed shape an object
+    follows: a box parented to three vertices of the bending cylinder moves with its top."""
+    scene, body, arm, _ = bending_rig()
+    bpy.ops.mesh.primitive_cube_add(size=0.1)
+    box = bpy.context.active_object
+    box.name = "Rider"
+    top = sorted(body.data.vertices, key=lambda v: (-v.co.z, v.index))[:3]
+    box.parent = body
+    box.parent_type = 'VERTEX_3'
+    box.parent_vertices = [v.index for v in top]
+    box.matrix_parent_inverse = Matrix.Identity(4)
+    states = [(m.name, m.show_viewport) for m in body.modifiers]
+    path = export("rider.x", file_type='TEXT', key_type='MATRIX', use_key_frames=False)
+    check("rider.x: the modifiers are as the user left them",
+          [(m.name, m.show_viewport) for m in body.modifiers] == states, str(body.modifiers[:]))
+    keys = matrix_keys(inspect(path), "Rider")
+    bad, compared = [], 0
+    for time, got in keys:
+        frame = 1 + time / 160.0
+        if frame != int(frame):
+            continue
+        scene.frame_set(int(frame))
+        flat = in_x(body.matrix_world.inverted() @ box.matrix_world)
+        compared += 1
+        if not close(got, flat, 1e-4):
+            bad.append((frame, got, flat))
+    check("rider.x: the box's keys follow the bent top", not bad and compared >= 10,
+          f"{compared} keys compared, {bad[:1]}")
 
 
 def test_hierarchy_mirror_offsets():
@@ -798,6 +845,7 @@ def test_kinds_flags_and_nla():
 
 
 tests = [test_fast_triangulation, test_sharp_uv_colours, test_textured_multi_material, test_skin_and_animation,
+         test_bake_leaves_followed_shapes_deformed,
          test_hierarchy_mirror_offsets, test_kinds_flags_and_nla, test_settings_remembered]
 for t in tests:
     if args.only and args.only not in t.__name__:
