@@ -70,6 +70,13 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   return ok;
 }
 
+bool Opaque(const unsigned char* rgba, int w, int h) {
+  const size_t n = size_t(w) * size_t(h) * 4;
+  for (size_t i = 3; i < n; i += 4)
+    if (rgba[i] != 255) return false;
+  return true;
+}
+
 }  // namespace
 
 const char* TextureFormatExtension(int32_t format) {
@@ -158,13 +165,15 @@ bool ConvertTexture(const std::string& src, const std::string& dst, const Textur
                      {how.mipmaps, how.normalMap ? TexelSpace::Normal : TexelSpace::Colour, how.twoCores});
   } else if (format == 1) {
     file = EncodePng(pixels, w, h, how.twoCores);
-  } else if (format == 2) {
+  } else if (format == 2 && !Opaque(pixels, w, h)) {
     ok = stbi_write_tga_to_func(AppendBytes, &file, w, h, 4, pixels);
   } else {
+    // An opaque tga is 24-bit, as most tools write it; bmp and jpg drop the alpha.
     std::vector<unsigned char> rgb(size_t(w) * size_t(h) * 3);
     for (size_t i = 0, j = 0; j < rgb.size(); i += 4, j += 3) std::memcpy(&rgb[j], &pixels[i], 3);
-    ok = format == 3 ? stbi_write_jpg_to_func(AppendBytes, &file, w, h, 3, rgb.data(), 95)
-                     : stbi_write_bmp_to_func(AppendBytes, &file, w, h, 3, rgb.data());
+    ok = format == 2   ? stbi_write_tga_to_func(AppendBytes, &file, w, h, 3, rgb.data())
+         : format == 3 ? stbi_write_jpg_to_func(AppendBytes, &file, w, h, 3, rgb.data(), 95)
+                       : stbi_write_bmp_to_func(AppendBytes, &file, w, h, 3, rgb.data());
   }
   if (!ok || file.empty()) return false;
   return platform::WriteFileAtomic(dst, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));

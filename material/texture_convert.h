@@ -24,7 +24,7 @@ struct TextureConversion {
   bool twoCores = true;    // pixel work split over two threads; the file is the same on one
 };
 // Decodes src and writes it at dst in the format, replacing dst only by a complete file. DDS is
-// DXT5 when any pixel is not opaque, else DXT1; bmp and jpg drop the alpha.
+// DXT5 when any pixel is not opaque, else DXT1; tga is 32-bit only then; bmp and jpg drop the alpha.
 bool ConvertTexture(const std::string& src, const std::string& dst, const TextureConversion& how);
 // The power of two nearest to n (the larger one on a tie), at least 1.
 int NearestPowerOfTwo(int n);

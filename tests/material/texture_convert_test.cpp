@@ -108,6 +108,7 @@ TEST_F(TextureConvert, EachFormatOpensInAnImageReaderWithItsColours) {
     EXPECT_GE(d.first[0], 250) << name;
     EXPECT_LE(d.first[1], 5) << name;
   }
+  EXPECT_EQ(Read(dir_ / "out" / "red.tga")[16], 24) << "an opaque tga has no alpha channel";
 }
 
 TEST_F(TextureConvert, DdsIsDxt1WhenOpaqueWithItsHeaderAndBlocks) {
@@ -145,6 +146,10 @@ TEST_F(TextureConvert, DdsIsDxt5WithAlpha) {
   const std::string dds = Read(dir_ / "out" / "a.dds");
   ASSERT_EQ(dds.size(), 128u + 3 * 16) << "4 x 4, 2 x 2, 1 x 1";
   EXPECT_EQ(dds.substr(84, 4), "DXT5");
+  ctx_.options.TextureFormat = 2;
+  XMaterial t = Record("a.tga", "a.tga");
+  CopyTextureFiles(ctx_, t);
+  EXPECT_EQ(Read(dir_ / "out" / "a.tga")[16], 32) << "a tga with a transparent pixel keeps its alpha";
 }
 
 // A bump slot filled through a normal map holds vectors: its DDS levels are renormalised. The same
