@@ -18,6 +18,7 @@
 
 #include "host/parallel.h"
 #include "importers/assimp_arithmetic.h"
+#include "importers/skeleton_shape.h"
 #include "platform/mapped_file.h"
 
 namespace vorn {
@@ -73,20 +74,7 @@ constexpr long kMaxKeys = 64L << 20;
 // with weight 1 to the joint it belongs to, material "SkeletonMaterial". Users get it in their
 // files, so the reader makes the same, float for float.
 
-struct V3 {
-  float x = 0, y = 0, z = 0;
-};
-V3 operator-(V3 a, V3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-V3 operator-(V3 a) { return {-a.x, -a.y, -a.z}; }
-V3 operator*(V3 a, float f) { return {a.x * f, a.y * f, a.z * f}; }
-V3 Cross(V3 a, V3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
-float Length(V3 a) { return std::sqrt(a.x * a.x + a.y * a.y + a.z * a.z); }
-V3 Normalized(V3 a) {
-  const float l = Length(a);
-  if (l == 0) return a;
-  const float inv = 1.0f / l;
-  return a * inv;
-}
+using namespace skeleton_shape;
 
 class SkeletonMesh {
  public:
@@ -130,7 +118,6 @@ class SkeletonMesh {
 
  private:
   void Add(const import::Node& node) {
-    const V3 own{node.transform.m[0][3], node.transform.m[1][3], node.transform.m[2][3]};
     // The joint's place at rest, summed from the joint up to the root (the order assimp's
     // offsets show: each parent's inverse multiplied on the left).
     path_.push_back(&node);
@@ -141,26 +128,7 @@ class SkeletonMesh {
                                     : V3{world.x + t.m[0][3], world.y + t.m[1][3], world.z + t.m[2][3]};
     }
     const size_t first = points_.size();
-    if (!node.children.empty()) {
-      for (const import::Node& child : node.children) {
-        const V3 to{child.transform.m[0][3], child.transform.m[1][3], child.transform.m[2][3]};
-        const float distance = Length(to);
-        if (distance < 1e-6f) continue;
-        const V3 up = Normalized(to);
-        V3 orth{1, 0, 0};
-        if (std::fabs(up.x) > 0.99f) orth = {0, 1, 0};
-        const V3 front = Normalized(Cross(up, orth));
-        const V3 side = Normalized(Cross(front, up));
-        const V3 f = front * distance * 0.1f, b = -front * distance * 0.1f;
-        const V3 r = side * distance * 0.1f, l = -side * distance * 0.1f;
-        for (const V3& p : {b, to, l, l, to, f, f, to, r, r, to, b}) points_.push_back(p);
-      }
-    } else {
-      const float size = Length(own) * 0.18f;
-      const V3 px{size, 0, 0}, nx{-size, 0, 0}, py{0, size, 0}, ny{0, -size, 0}, pz{0, 0, size}, nz{0, 0, -size};
-      for (const V3& p : {nx, py, nz, py, px, nz, px, ny, nz, ny, nx, nz, nx, pz, py, py, pz, px, px, pz, ny, ny, pz, nx})
-        points_.push_back(p);
-    }
+    AppendJointShape(node, points_);
     if (points_.size() > first) {
       import::Bone& bone = bones_.emplace_back();
       bone.name = node.name;
