@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <stdexcept>
 
 #include "app/plugin_loader.h"
@@ -40,6 +41,8 @@ std::unique_ptr<SceneDocument> Built(const import::Scene& scene, const std::stri
 
 std::unique_ptr<SceneDocument> LoadScene(const std::string& path, std::vector<ImportedClip>* clips, bool forceAssimp) {
   if (clips) clips->clear();
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) throw std::runtime_error(path + ": a folder, not a scene file");
   if (IsSceneDocumentPath(path)) return LoadSceneDocument(path);
   // glTF without assimp: the reader costs less than loading the module alone.
   // glTF 1.x and compressed meshes are assimp's to read; if it cannot either, both say why.
