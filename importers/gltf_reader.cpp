@@ -238,8 +238,9 @@ class GltfReader {
       }
       if (first) Fail("the binary glTF file has no JSON chunk");
     }
+    if (bytes_.empty()) Fail("the file is empty");
     doc_ = json::parse(text.begin(), text.end(), nullptr, false);
-    if (doc_.is_discarded()) Fail("not valid JSON");
+    if (doc_.is_discarded()) Fail(text.data() == bytes_.data() ? "not valid JSON" : "its JSON chunk is not valid JSON");
     if (!doc_.is_object()) Fail("the document is not a JSON object");
     const json* asset = Object(doc_, "asset", "the document");
     if (!asset) Fail("no \"asset\" object: not a glTF file");

@@ -398,6 +398,8 @@ TEST(GltfReaderTest, MalformedFilesAreRefusedWithTheirName) {
     EXPECT_NE(message.find(part), std::string::npos) << message;
   };
   expectError(ErrorOf("{\"asset\": "), "not valid JSON");
+  expectError(ErrorOf(""), "the file is empty");
+  expectError(ErrorOf(std::string("glTF\x02\0\0\0\x1c\0\0\0\x08\0\0\0JSON{\"a\": 1,", 28)), "its JSON chunk is not valid JSON");
   expectError(ErrorOf("[1, 2]"), "not a JSON object");
   expectError(ErrorOf("{\"asset\": {\"version\": \"1.0\"}}"), "is not 2.x");
   expectError(error([](Doc& d) { d.j["scenes"] = json::array(); }), "no scene");
