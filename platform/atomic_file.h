@@ -26,6 +26,8 @@ class AtomicFileWriter {
 
   // False when the temporary could not be created or a write has failed.
   bool Ok() const { return fd_ >= 0 && !failed_; }
+  // errno of the first failure, 0 when none was recorded.
+  int Error() const { return error_; }
   const std::string& Path() const { return path_; }
 
   void Write(const void* data, size_t size);

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
 #include <unordered_map>
 
 #include "platform/atomic_file.h"
@@ -32,6 +33,9 @@ size_t ToFile(void* drain, const uint8_t* data, size_t size) {
   d.file->Write(data, size);
   return size;
 }
+
+// ": " and the system's words for errno e, or nothing without one.
+std::string Reason(int e) { return e ? std::string(": ") + std::strerror(e) : std::string(); }
 
 std::string Describe(const XTemplate& tpl, const char* name) {
   std::string text = tpl.name;
@@ -217,7 +221,7 @@ bool XFileWriter::Save() {
     return Fail("Save: " + path_ + " not written after " + std::to_string(errors_.size()) + " fault(s), the first: " + first);
   }
   platform::AtomicFileWriter file(path_);
-  if (!file.Ok()) return Fail("Save: cannot create a file beside " + path_);
+  if (!file.Ok()) return Fail("Save: cannot create a file beside " + path_ + Reason(file.Error()));
   // The encoding streams into the file a window at a time; a failure anywhere leaves the
   // temporary to be dropped and the old file as it was.
   ByteBuffer bytes;
@@ -237,7 +241,7 @@ bool XFileWriter::Save() {
   t.seconds[static_cast<int>(Phase::Encode)] -= t.seconds[static_cast<int>(Phase::Write)] - writtenBefore;
   {
     PhaseScope timing(timings_, Phase::Write);
-    if (!file.Commit()) return Fail("Save: writing " + path_ + " failed");
+    if (!file.Commit()) return Fail("Save: writing " + path_ + " failed" + Reason(file.Error()));
   }
   if (t.on) {
     t.bytes += bytes.Total();
