@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <limits>
 
@@ -55,8 +56,11 @@ Loader::BufferRef Loader::OpenBuffer(const json& v, const std::string& path, con
   std::string base = type.substr(0, type.find('x'));
   int comps = 1;
   if (type.find('x') != std::string::npos) {
-    std::string c = type.substr(type.find('x') + 1);
-    comps = c.size() == 1 && c[0] >= '1' && c[0] <= '4' ? c[0] - '0' : 0;
+    // One or two digits: "float32x3" for points, "float32x12" for matrices.
+    const std::string c = type.substr(type.find('x') + 1);
+    const bool digits = (c.size() == 1 || c.size() == 2) && std::isdigit(static_cast<unsigned char>(c[0])) &&
+                        std::isdigit(static_cast<unsigned char>(c.back())) && c[0] != '0';
+    comps = digits ? std::stoi(c) : 0;
   }
   bool baseOk = base == scalar || (!altScalar.empty() && base == altScalar);
   if (!baseOk || comps < minComps || comps > maxComps) {

@@ -131,10 +131,20 @@ void Loader::NodeBody(PendingNode& p) {
     if (const json* st = Find(*v, "step")) s->step = TimeValue(Int(*st, Key(sp, "step"), 1, INT32_MAX));
     const json& ms = Require(*v, sp, "matrices");
     std::string mp = Key(sp, "matrices");
-    CheckArray(ms, mp);
-    if (ms.empty()) Fail(mp, "at least one sample is needed");
-    s->matrices.reserve(ms.size());
-    for (size_t i = 0; i < ms.size(); ++i) s->matrices.push_back(Mat(ms[i], Key(mp, i)));
+    if (ms.is_object()) {
+      // A long bake from a buffer: twelve floats a sample, the rows of the inline form.
+      std::vector<float> values;
+      const size_t count = FloatArray(ms, mp, 12, 12, values);
+      if (count == 0) Fail(mp, "at least one sample is needed");
+      s->matrices.resize(count);
+      for (size_t i = 0; i < count; ++i)
+        for (int k = 0; k < 12; ++k) s->matrices[i].row[k / 3][k % 3] = values[i * 12 + size_t(k)];
+    } else {
+      CheckArray(ms, mp);
+      if (ms.empty()) Fail(mp, "at least one sample is needed");
+      s->matrices.reserve(ms.size());
+      for (size_t i = 0; i < ms.size(); ++i) s->matrices.push_back(Mat(ms[i], Key(mp, i)));
+    }
     n.samples = std::move(s);
   }
 }

@@ -699,7 +699,12 @@ class SceneWriter:
         for (node, _, curves), matrices in zip(self.animated, samples):
             if all(m == matrices[0] for m in matrices):
                 continue
-            node["samples"] = {"start": start * tpf, "step": tpf, "matrices": matrices}
+            # a long bake as JSON numbers cost more than the rest of the export: floats in the buffer
+            flat = array('f')
+            for m in matrices:
+                flat.extend(m)
+            node["samples"] = {"start": start * tpf, "step": tpf,
+                               "matrices": self.buffers.add(flat, "float32x12", len(matrices))}
             times = sorted({round(f * tpf) for f in curves})
             if len(times) >= 2:
                 # the key times are Blender's; the transform at them comes from the samples

@@ -765,6 +765,37 @@ TEST(SceneDocumentTest, SidecarBuffersLoadAndAreBoundsChecked) {
               "faces": []}}]})", "/nodes/0/mesh/vertices/0", "not finite", dir.string());
 }
 
+// A bake from a buffer is the inline bake: twelve floats a sample, the rows in order.
+TEST(SceneDocumentTest, BakedSamplesFromABufferAreTheInlineSamples) {
+  const testing::TempDir tmp;
+  const fs::path dir = tmp.path();
+  const float rows[2][12] = {{0, 1, 0, -1, 0, 0, 0, 0, 1, 5, 6, 7}, {2, 0, 0, 0, 2, 0, 0, 0, 2, -1, 0.5f, 0}};
+  WriteBytes(dir / "bake.bin", rows, sizeof rows);
+  auto inline_ = Load(R"({"nodes": [{"name": "P", "transform": {"translation": [0, 0, 3]}, "children": [{"name": "S",
+      "samples": {"step": 10, "matrices": [[0, 1, 0, -1, 0, 0, 0, 0, 1, 5, 6, 7], [2, 0, 0, 0, 2, 0, 0, 0, 2, -1, 0.5, 0]]}}]}]})");
+  const std::string buffered = R"({"nodes": [{"name": "P", "transform": {"translation": [0, 0, 3]}, "children": [{"name": "S",
+      "samples": {"step": 10, "matrices": {"buffer": "bake.bin", "count": 2, "type": "float32x12"}}}]}]})";
+  auto fromBuffer = Load(buffered, dir.string());
+  for (TimeValue t : {0, 9, 10, 25}) {
+    const Matrix3 a = inline_->NodeTM(inline_->FindNode("S"), t), b = fromBuffer->NodeTM(fromBuffer->FindNode("S"), t);
+    for (int r = 0; r < 4; ++r) EXPECT_EQ(a.row[r], b.row[r]) << "time " << t << " row " << r;
+  }
+  EXPECT_EQ(fromBuffer->NodeTM(fromBuffer->FindNode("S"), 10).Translation(), (Point3{-1, 0.5f, 3}));
+  auto with = [&](const std::string& from, const std::string& to) {
+    std::string text = buffered;
+    text.replace(text.find(from), from.size(), to);
+    return text;
+  };
+  ExpectError(with("float32x12", "float32x3"), "/nodes/0/children/0/samples/matrices/type", "does not fit", dir.string());
+  ExpectError(with("\"count\": 2", "\"count\": 0"), "/nodes/0/children/0/samples/matrices", "at least one sample",
+              dir.string());
+  ExpectError(with("\"count\": 2", "\"count\": 3"), "/nodes/0/children/0/samples/matrices", "is truncated", dir.string());
+  const float nan[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, std::nanf(""), 0, 0};
+  WriteBytes(dir / "nan.bin", nan, sizeof nan);
+  ExpectError(with("\"bake.bin\", \"count\": 2", "\"nan.bin\", \"count\": 1"), "/nodes/0/children/0/samples/matrices/0",
+              "not finite", dir.string());
+}
+
 // Narrow elements are converted a staging chunk at a time: every element, whichever chunk it
 // falls in, must land in its own place, and an error must name the element's own index.
 TEST(SceneDocumentTest, SidecarArraysLargerThanOneReadArriveWhole) {
