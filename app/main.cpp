@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,9 +60,6 @@ int RunExport(const ExportArgs& a) {
   const bool showDialog = !a.silent && !a.yes;
   if (showDialog && !terminal) return Fail(2, "no terminal for the options dialog; pass --silent or --yes");
 
-  std::error_code ec;
-  if (std::filesystem::is_directory(a.output, ec))
-    return Fail(2, "'" + a.output + "' is a folder: name the .X file to write in it");
   // --timings: the module reads VORN_TIMINGS and prints its own phases when it saves.
   if (a.timings) setenv("VORN_TIMINGS", "1", 1);
   const auto started = std::chrono::steady_clock::now();

@@ -117,8 +117,6 @@ TEST_F(VornCli, BadInputGivesStatusTwoAndNoFile) {
   EXPECT_NE(stderr_.find("KEY=VALUE"), std::string::npos) << stderr_;
   EXPECT_EQ(Run("export " + dir_.string() + " " + Out() + " --silent " + Cfg()), 2);
   EXPECT_NE(stderr_.find("a folder, not a scene file"), std::string::npos) << stderr_;
-  EXPECT_EQ(Run("export " + Example() + " " + dir_.string() + " --silent " + Cfg()), 2);
-  EXPECT_NE(stderr_.find("is a folder"), std::string::npos) << stderr_;
   EXPECT_EQ(Run("frobnicate"), 2);
   EXPECT_EQ(Run("export " + Example() + " " + Out() + " --silent --plugin /nonexistent.dle " + Cfg()), 2);
 }

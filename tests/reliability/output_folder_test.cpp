@@ -324,6 +324,7 @@ TEST_F(VornRun, OutputUnderAFileIsReported) {
 TEST_F(VornRun, OutputPathThatIsAFolderIsReported) {
   fs::create_directories(dir_ / "out" / "scene.x");
   EXPECT_EQ(Export(Doc(Triangle())), 1) << stderr_;
+  EXPECT_NE(stderr_.find(std::string("scene.x failed: ") + std::strerror(EISDIR)), std::string::npos) << stderr_;
   EXPECT_TRUE(fs::is_directory(Out()));
 }
 
