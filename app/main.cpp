@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "app/terminal_dialog.h"
 #include "importers/assimp_scene.h"
 #include "host/scene_document.h"
+#include "model/export_settings.h"
 #include "platform/console_ui.h"
 #include "platform/file_system.h"
 #include "platform/ini_file.h"
@@ -51,11 +53,51 @@ std::string ScratchFolder() {
   return {};
 }
 
+// Edits (insertions, deletions, replacements, case aside) that turn a into b.
+size_t EditDistance(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t up = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1)});
+      diagonal = up;
+    }
+  }
+  return row[b.size()];
+}
+
+// What is wrong with the export's arguments, before any file is read; empty when nothing is.
+std::string ArgumentFault(const ExportArgs& a) {
+  if (a.mapsDirs.size() > 2)
+    return "--maps-dir names at most two folders (the host searches two besides the scene's own), not " +
+           std::to_string(a.mapsDirs.size());
+  for (const std::string& s : a.sets) {
+    const size_t eq = s.find('=');
+    if (eq == std::string::npos || eq == 0) return "--set needs KEY=VALUE, not '" + s + "'";
+    const std::string_view key(s.data(), eq);
+    if (vorn::IsSettingKey(key)) continue;
+    std::string fault = "--set: '" + std::string(key) + "' is not a setting";
+    std::string_view best;
+    // Two edits at most, and fewer for short keys: a suggestion further off is more likely wrong.
+    size_t bestEdits = std::min<size_t>(3, key.size() / 3 + 1);
+    for (const vorn::OptionField& f : vorn::OptionFields())
+      if (const size_t d = EditDistance(key, f.key); d < bestEdits) best = f.key, bestEdits = d;
+    if (!best.empty()) fault += "; did you mean " + std::string(best) + "?";
+    return fault;
+  }
+  return {};
+}
+
 double SecondsSince(std::chrono::steady_clock::time_point t) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
 int RunExport(const ExportArgs& a) {
+  if (const std::string fault = ArgumentFault(a); !fault.empty()) return Fail(2, fault);
   const bool terminal = isatty(0) && isatty(2);
   const bool showDialog = !a.silent && !a.yes;
   if (showDialog && !terminal) return Fail(2, "no terminal for the options dialog; pass --silent or --yes");
@@ -89,7 +131,6 @@ int RunExport(const ExportArgs& a) {
     ini.Load(configDir + "/" + kSettingsFile);
     for (const std::string& s : sets) {
       const size_t eq = s.find('=');
-      if (eq == std::string::npos || eq == 0) return Fail(2, "--set needs KEY=VALUE, not '" + s + "'");
       ini.Set("Option", s.substr(0, eq), s.substr(eq + 1));
     }
     overlayDir = ScratchFolder();
@@ -198,7 +239,7 @@ int main(int argc, char** argv) {
   exp->add_flag("--selected", ea.selected, "export only the selected nodes");
   exp->add_flag("--timings", ea.timings, "print on stderr where the export spends its time");
   exp->add_option("--config-dir", ea.configDir, "folder holding vorn_max_config.ini");
-  exp->add_option("--maps-dir", ea.mapsDirs, "texture folders searched after the scene's own folder");
+  exp->add_option("--maps-dir", ea.mapsDirs, "one or two texture folders searched after the scene's own folder");
   exp->add_option("--set", ea.sets, "override one setting, KEY=VALUE, as if the settings file held it");
   exp->add_option("--plugin", ea.plugin, "the exporter module (default: vorn.dle beside vorn)");
   exp->add_option("--importer", ea.importer,

@@ -1,5 +1,6 @@
 // Map colour evaluation and bitmap output of the scene document host.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -15,6 +16,8 @@
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 #include <stb/stb_image_write.h>
 #pragma GCC diagnostic pop
+
+#include <cerrno>
 
 #include "host/scene_document.h"
 #include "host/scene_document_data.h"
@@ -121,9 +124,14 @@ std::string LowerExtension(const std::string& path) {
 }  // namespace
 
 HostBitmap* SceneDocument::CreateBitmap(const std::string& path, int width, int height) {
-  if (path.empty() || width < 1 || height < 1 || width > 65535 || height > 65535 ||
-      int64_t(width) * height > (int64_t{1} << 26))
+  if (path.empty() || width < 1 || height < 1 || width > 65535 || height > 65535) {
+    errno = EINVAL;
     return nullptr;
+  }
+  if (int64_t(width) * height > (int64_t{1} << 26)) {
+    errno = EFBIG;  // more pixels than this stand-in keeps in memory
+    return nullptr;
+  }
   auto bm = std::make_unique<DocBitmap>();
   bm->path = path;
   bm->width = width;

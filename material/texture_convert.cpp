@@ -1,5 +1,6 @@
 #include "material/texture_convert.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -43,19 +44,6 @@ void AppendBytes(void* context, void* data, int size) {
   out->insert(out->end(), bytes, bytes + size);
 }
 
-// True when the file begins as files of the format do (png, jpg, bmp; tga has no mark, dds is
-// never decoded).
-bool HoldsFormat(const std::string& path, int32_t format) {
-  static const std::string_view marks[] = {{}, "\x89PNG\r\n\x1a\n", "", "\xff\xd8\xff", "BM"};
-  if (format < 1 || format > 4 || marks[format].empty()) return false;
-  char head[8] = {};
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  const size_t got = std::fread(head, 1, sizeof head, f);
-  std::fclose(f);
-  return got >= marks[format].size() && std::string_view(head, marks[format].size()) == marks[format];
-}
-
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
@@ -78,6 +66,19 @@ bool Opaque(const unsigned char* rgba, int w, int h) {
 }
 
 }  // namespace
+
+// True when the file begins as files of the format do (png, jpg, bmp; tga has no mark, dds is
+// never decoded).
+bool HoldsTextureFormat(const std::string& path, int32_t format) {
+  static const std::string_view marks[] = {{}, "\x89PNG\r\n\x1a\n", "", "\xff\xd8\xff", "BM"};
+  if (format < 1 || format > 4 || marks[format].empty()) return false;
+  char head[8] = {};
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  const size_t got = std::fread(head, 1, sizeof head, f);
+  std::fclose(f);
+  return got >= marks[format].size() && std::string_view(head, marks[format].size()) == marks[format];
+}
 
 const char* TextureFormatExtension(int32_t format) {
   switch (format) {
@@ -118,7 +119,10 @@ int32_t TextureFormatOfName(const std::string& fileName) {
 
 bool TextureSize(const std::string& src, int& width, int& height) {
   int n = 0;
-  return stbi_info(src.c_str(), &width, &height, &n) != 0 && width > 0 && height > 0;
+  if (stbi_info(src.c_str(), &width, &height, &n) == 0) return false;
+  // stb_image reports a top-down bmp (rows stored from the top) with its height negated.
+  if (height < 0 && height > INT_MIN && HoldsTextureFormat(src, 4)) height = -height;
+  return width > 0 && height > 0;
 }
 
 bool ConvertTexture(const std::string& src, const std::string& dst, const TextureConversion& how) {
@@ -127,7 +131,7 @@ bool ConvertTexture(const std::string& src, const std::string& dst, const Textur
   // Already a file of that format and size: decoding and encoding it again would only lose
   // quality (jpg) or time.
   int sw = 0, sh = 0;
-  if (HoldsFormat(src, format) && TextureSize(src, sw, sh) &&
+  if (HoldsTextureFormat(src, format) && TextureSize(src, sw, sh) &&
       (!how.powerOf2 || (NearestPowerOfTwo(sw) == sw && NearestPowerOfTwo(sh) == sh)))
     return platform::CopyFileAtomic(src, dst, true);
   int w = 0, h = 0, n = 0;
@@ -135,7 +139,7 @@ bool ConvertTexture(const std::string& src, const std::string& dst, const Textur
   DecodedPng png;
   std::unique_ptr<unsigned char, void (*)(void*)> decoded(nullptr, stbi_image_free);
   const unsigned char* pixels = nullptr;
-  if (std::string bytes; HoldsFormat(src, 1) && ReadWholeFile(src, bytes) && DecodePng(bytes, png)) {
+  if (std::string bytes; HoldsTextureFormat(src, 1) && ReadWholeFile(src, bytes) && DecodePng(bytes, png)) {
     pixels = png.rgba.get();
     w = png.width;
     h = png.height;
@@ -165,10 +169,12 @@ bool ConvertTexture(const std::string& src, const std::string& dst, const Textur
                      {how.mipmaps, how.normalMap ? TexelSpace::Normal : TexelSpace::Colour, how.twoCores});
   } else if (format == 1) {
     file = EncodePng(pixels, w, h, how.twoCores);
-  } else if (format == 2 && !Opaque(pixels, w, h)) {
-    ok = stbi_write_tga_to_func(AppendBytes, &file, w, h, 4, pixels);
+  } else if ((format == 2 || format == 4) && !Opaque(pixels, w, h)) {
+    // A bmp with alpha is 32-bit with a V4 header's alpha mask, which D3DX reads as A8R8G8B8.
+    ok = format == 2 ? stbi_write_tga_to_func(AppendBytes, &file, w, h, 4, pixels)
+                     : stbi_write_bmp_to_func(AppendBytes, &file, w, h, 4, pixels);
   } else {
-    // An opaque tga is 24-bit, as most tools write it; bmp and jpg drop the alpha.
+    // Opaque tga and bmp are 24-bit, as most tools write them; jpg has no alpha.
     std::vector<unsigned char> rgb(size_t(w) * size_t(h) * 3);
     for (size_t i = 0, j = 0; j < rgb.size(); i += 4, j += 3) std::memcpy(&rgb[j], &pixels[i], 3);
     ok = format == 2   ? stbi_write_tga_to_func(AppendBytes, &file, w, h, 3, rgb.data())

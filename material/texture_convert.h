@@ -13,6 +13,9 @@ const char* TextureFormatExtension(int32_t format);
 std::string ConvertedTextureName(const std::string& fileName, int32_t format);
 // The format an image file name's extension names (".jpeg" too, any case), or -1.
 int32_t TextureFormatOfName(const std::string& fileName);
+// True when the file begins as files of the format do (png, jpg, bmp; tga has no mark, dds is
+// never decoded).
+bool HoldsTextureFormat(const std::string& path, int32_t format);
 // The size of src when it is an image this system can decode.
 bool TextureSize(const std::string& src, int& width, int& height);
 // How one texture is converted.

@@ -172,6 +172,11 @@ std::string FreeTargetName(ExportContext& ctx, const std::string& name, const st
       std::fprintf(stderr, "vorn: %s written as '%s': '%s' in the output folder is %s\n", what.c_str(),
                    chosen.c_str(), name.c_str(),
                    isSource(name) ? "a source of this export and is only read" : "another file of this export");
+  } else if (const auto given = ctx.namesGiven.find(name); given != ctx.namesGiven.end() && given->second != content) {
+    // The name stays, as the host gives it; the material that named the other file now shows this one.
+    if (ctx.texturesTold.insert("shared\n" + content + "\n" + name).second)
+      std::fprintf(stderr, "vorn: %s and another file of this export are both named '%s': the folder keeps one\n",
+                   what.c_str(), name.c_str());
   }
   ctx.namesGiven.emplace(chosen, content);
   return chosen;
@@ -226,11 +231,13 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
     if (platform::SameFile(sourcePath, target)) {
       const bool resize = o.PowerOf2 && (NearestPowerOfTwo(w) != w || NearestPowerOfTwo(h) != h);
       std::string doing;
-      if (o.TextureConvert) doing = std::string("converted to ") + (TextureFormatExtension(format) + 1);
+      // A source in the format already would only be copied: nothing is lost by leaving it.
+      if (o.TextureConvert && !HoldsTextureFormat(sourcePath, format))
+        doing = std::string("converted to ") + (TextureFormatExtension(format) + 1);
       if (resize)
         doing += (doing.empty() ? "resized to " : " and resized to ") + std::to_string(NearestPowerOfTwo(w)) + " x " +
                  std::to_string(NearestPowerOfTwo(h));
-      ReportKept(ctx, sourcePath, doing);
+      if (!doing.empty()) ReportKept(ctx, sourcePath, doing);
       ctx.namesGiven.emplace(name, SourceContent(sourcePath));
       return name;
     }
@@ -267,7 +274,12 @@ int CopyTextureFiles(ExportContext& ctx, XMaterial& record) {
       continue;
     }
     std::string name = slot.name + ".bmp";
-    if (IsSafeTargetName(name)) {
+    // The host's bitmap sizes are 16-bit; the dialog keeps them in range, a settings file need not.
+    const bool sized = o.ProcMapX >= 1 && o.ProcMapX <= 65535 && o.ProcMapY >= 1 && o.ProcMapY <= 65535;
+    if (!sized && ctx.texturesTold.insert("size\n").second)
+      std::fprintf(stderr, "vorn: procedural maps not rendered: ProcMapX x ProcMapY is %d x %d, each must be 1 to 65535\n",
+                   o.ProcMapX, o.ProcMapY);
+    if (IsSafeTargetName(name) && sized) {
       char map[32];
       std::snprintf(map, sizeof map, "map %p", static_cast<const void*>(slot.proceduralMap));
       name = FreeTargetName(ctx, name, map, "procedural map '" + slot.name + "'");

@@ -39,7 +39,7 @@ enum class NameClash {
 // The name under which a file goes into the output folder without replacing what `clash` protects:
 // name itself, else name with "_1", "_2", ... before its extension. `content` says what the file
 // holds (one key per content), `what` says it to the user (e.g. "texture '<source>'") when the name
-// is changed, once.
+// is changed, or kept for a second content, once.
 std::string FreeTargetName(ExportContext& ctx, const std::string& name, const std::string& content,
                            const std::string& what, NameClash clash = NameClash::Sources);
 // The content key of a copy or conversion of a source file.

@@ -114,6 +114,28 @@ std::string ClipKey(size_t index, std::string_view field) {
   return key;
 }
 
+bool IsSettingKey(std::string_view key) {
+  // As the settings file reads its keys: whitespace around them dropped, ASCII case aside.
+  while (!key.empty() && (key.front() == ' ' || key.front() == '\t')) key.remove_prefix(1);
+  while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.remove_suffix(1);
+  auto same = [](std::string_view a, std::string_view b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+             return lower(x) == lower(y);
+           });
+  };
+  for (const OptionField& f : OptionFields())
+    if (same(key, f.key)) return true;
+  if (same(key, "SceneRootName") || same(key, "AnimationCount")) return true;
+  if (key.size() < 9 || !same(key.substr(0, 9), "Animation")) return false;
+  key.remove_prefix(9);
+  size_t digits = 0;
+  while (digits < key.size() && key[digits] >= '0' && key[digits] <= '9') ++digits;
+  if (digits == 0 || digits >= key.size() || key[digits] != '_') return false;
+  key.remove_prefix(digits + 1);
+  return same(key, "Name") || same(key, "StartKey") || same(key, "EndKey");
+}
+
 ExportOptions DefaultOptions(int32_t frameRate) {
   ExportOptions o{};
   for (const OptionField& f : OptionFields()) {

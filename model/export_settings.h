@@ -67,6 +67,9 @@ const std::vector<const OptionField*>& SaveOrder();
 // The settings-file key of one field of clip `index`: "Animation<index>_<field>", with field
 // "Name", "StartKey" or "EndKey".
 std::string ClipKey(size_t index, std::string_view field);
+// True for every key the settings file's section holds, as the file compares keys (case and
+// surrounding whitespace aside): the fields, "SceneRootName", "AnimationCount" and the clips' keys.
+bool IsSettingKey(std::string_view key);
 
 
 // Sets one field from text as the settings file would hold it; false for an unknown key.

@@ -115,6 +115,17 @@ TEST_F(VornCli, BadInputGivesStatusTwoAndNoFile) {
   EXPECT_NE(stderr_.find("--silent or --yes"), std::string::npos);
   EXPECT_EQ(Run("export " + Example() + " " + Out() + " --silent --set Nonsense " + Cfg()), 2);
   EXPECT_NE(stderr_.find("KEY=VALUE"), std::string::npos) << stderr_;
+  // A mistyped key would otherwise be written and never read; the file's own spelling rules hold.
+  EXPECT_EQ(Run("export " + Example() + " " + Out() + " --silent --set Multi-Texture=1 " + Cfg()), 2);
+  EXPECT_NE(stderr_.find("'Multi-Texture' is not a setting; did you mean Multi-Textures?"), std::string::npos)
+      << stderr_;
+  EXPECT_EQ(Run("export " + Example() + " " + Out() + " --silent --set xfiletype=0 " + Cfg()), 0) << stderr_;
+  EXPECT_EQ(Read(Out()).substr(0, 16), "xof 0303txt 0032") << "keys compare without regard to case";
+  fs::remove(Out());
+  const std::string maps = " --maps-dir " + dir_.string();
+  EXPECT_EQ(Run("export " + Example() + " " + Out() + " --silent" + maps + maps + maps + " " + Cfg()), 2);
+  EXPECT_NE(stderr_.find("--maps-dir names at most two folders"), std::string::npos) << stderr_;
+  EXPECT_FALSE(fs::exists(Out()));
   EXPECT_EQ(Run("export " + dir_.string() + " " + Out() + " --silent " + Cfg()), 2);
   EXPECT_NE(stderr_.find("a folder, not a scene file"), std::string::npos) << stderr_;
   EXPECT_EQ(Run("frobnicate"), 2);

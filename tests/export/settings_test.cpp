@@ -62,6 +62,7 @@ TEST_F(SettingsFile, DefaultsWithoutFileAndSavedKeysInOrder) {
   EXPECT_EQ(Keys(text), expected);
   EXPECT_NE(text.find("SpaceScale=1\n"), std::string::npos);
   EXPECT_NE(text.find("Animation0_EndKey=100\n"), std::string::npos);
+  for (const std::string& key : Keys(text)) EXPECT_TRUE(IsSettingKey(key)) << key << " is written, so it can be set";
 }
 
 TEST_F(SettingsFile, ForcedDependenciesAndFloats) {
@@ -161,6 +162,12 @@ TEST(OptionFields, ReadAndWriteOrdersTakeEveryIntegerFieldOnce) {
   EXPECT_EQ(LoadOrder()[3]->key, "Mtl");
   EXPECT_EQ(SaveOrder()[9]->key, "Bones");
   EXPECT_EQ(ClipKey(12, "StartKey"), "Animation12_StartKey");
+  // Keys as the settings file compares them: case and surrounding whitespace aside.
+  for (const char* key : {"SceneRootName", "Animation12_StartKey", "Animation", "xfiletype", " animation3_endkey\t"})
+    EXPECT_TRUE(IsSettingKey(key)) << key;
+  for (const char* key : {"Multi-Texture", "Animation_Name", "AnimationX_Name", "Animation1_Names", "Animation1",
+                          "Animation1_", "Animation 1_Name", "XFile Type"})
+    EXPECT_FALSE(IsSettingKey(key)) << key;
 }
 
 TEST(OptionFields, RecordOrderAndOverrides) {

@@ -10,6 +10,7 @@
 #include <stb/stb_image.h>
 #pragma GCC diagnostic pop
 
+#include "material/png_writer.h"
 #include "material/texture_files.h"
 #include "material_fixture.h"
 #include "tests/support/dds_reader.h"
@@ -19,8 +20,9 @@ namespace {
 
 using testing::MaterialTest;
 
-// An uncompressed 24-bit BMP written here byte by byte, bottom row first, one colour.
-std::string SolidBmp(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
+// An uncompressed 24-bit BMP written here byte by byte, one colour; bottom row first, or top row
+// first (a negative height) when topDown.
+std::string SolidBmp(int w, int h, uint8_t r, uint8_t g, uint8_t b, bool topDown = false) {
   const int row = (w * 3 + 3) & ~3;
   std::vector<uint8_t> out;
   auto put16 = [&](uint32_t v) { out.push_back(uint8_t(v)); out.push_back(uint8_t(v >> 8)); };
@@ -32,7 +34,7 @@ std::string SolidBmp(int w, int h, uint8_t r, uint8_t g, uint8_t b) {
   put32(54);
   put32(40);
   put32(uint32_t(w));
-  put32(uint32_t(h));
+  put32(topDown ? uint32_t(-h) : uint32_t(h));
   put16(1);
   put16(24);
   for (int i = 0; i < 6; ++i) put32(0);
@@ -130,8 +132,8 @@ TEST_F(TextureConvert, DdsIsDxt1WhenOpaqueWithItsHeaderAndBlocks) {
   EXPECT_EQ(U32(dds, 128) & 0xffff, 0xF800u);
 }
 
-TEST_F(TextureConvert, DdsIsDxt5WithAlpha) {
-  // A 32-bit TGA with a transparent pixel, written by hand: uncompressed true colour.
+// A 4 x 4 32-bit TGA with one transparent pixel, written by hand: uncompressed true colour.
+std::string AlphaTga() {
   std::string tga(18, '\0');
   tga[2] = 2;
   tga[12] = 4;
@@ -139,7 +141,11 @@ TEST_F(TextureConvert, DdsIsDxt5WithAlpha) {
   tga[16] = 32;
   tga[17] = 8;
   for (int i = 0; i < 16; ++i) tga += std::string{'\0', '\0', char(0xff), char(i == 0 ? 0 : 0xff)};
-  Touch(dir_ / "src" / "a.tga", tga);
+  return tga;
+}
+
+TEST_F(TextureConvert, DdsIsDxt5WithAlpha) {
+  Touch(dir_ / "src" / "a.tga", AlphaTga());
   ctx_.options.TextureFormat = 0;
   XMaterial r = Record("a.tga", "a.tga");
   CopyTextureFiles(ctx_, r);
@@ -150,6 +156,35 @@ TEST_F(TextureConvert, DdsIsDxt5WithAlpha) {
   XMaterial t = Record("a.tga", "a.tga");
   CopyTextureFiles(ctx_, t);
   EXPECT_EQ(Read(dir_ / "out" / "a.tga")[16], 32) << "a tga with a transparent pixel keeps its alpha";
+}
+
+// A bmp keeps a source's alpha (32-bit, a V4 header with an alpha mask) and is 24-bit when
+// opaque; a top-down bmp source is decoded like any other.
+TEST_F(TextureConvert, BmpKeepsAlphaAndTopDownSourcesAreDecoded) {
+  Touch(dir_ / "src" / "a.tga", AlphaTga());
+  Touch(dir_ / "src" / "down.bmp", SolidBmp(5, 3, 0, 0, 255, true));
+  ctx_.options.TextureFormat = 4;
+  ctx_.options.PowerOf2 = 1;
+  for (const char* name : {"a.tga", "red.bmp", "down.bmp"}) {
+    XMaterial r = Record(name, name);
+    CopyTextureFiles(ctx_, r);
+  }
+  const std::string a = Read(dir_ / "out" / "a.bmp");
+  ASSERT_GT(a.size(), 54u);
+  EXPECT_EQ(U32(a, 14), 108u) << "V4 header";
+  EXPECT_EQ(uint8_t(a[28]), 32);
+  int w = 0, h = 0, n = 0;
+  unsigned char* px = stbi_load((dir_ / "out" / "a.bmp").c_str(), &w, &h, &n, 4);
+  ASSERT_NE(px, nullptr);
+  int clear = 0;
+  for (int i = 0; i < w * h; ++i) clear += px[i * 4 + 3] == 0;
+  stbi_image_free(px);
+  EXPECT_EQ(clear, 1) << "the transparent pixel stays transparent";
+  EXPECT_EQ(uint8_t(Read(dir_ / "out" / "red.bmp")[28]), 24) << "opaque: 24-bit";
+  const Decoded down = Decode("down.bmp");
+  EXPECT_EQ(down.w, 4) << "resized, so it was decoded";
+  EXPECT_EQ(down.h, 4);
+  EXPECT_GE(down.first[2], 250);
 }
 
 // A bump slot filled through a normal map holds vectors: its DDS levels are renormalised. The same
@@ -266,10 +301,11 @@ TEST_F(SourceInOutputFolder, ConversionToItsOwnFormatOrSizeLeavesItAndSaysWhy) {
     int convert, format, pow2;
     const char* said;
   };
-  for (const Case& c : {Case{0, 0, 1, "not resized to 4 x 4"}, Case{1, 4, 0, "not converted to bmp"},
-                        Case{1, 4, 1, "not converted to bmp and resized to 4 x 4"}}) {
+  // Converted to the format it holds it would only be copied: that loses nothing, so nothing is said.
+  for (const Case& c : {Case{0, 0, 1, "not resized to 4 x 4"}, Case{1, 4, 1, "not resized to 4 x 4"},
+                        Case{1, 4, 0, nullptr}}) {
     for (const char* spelling : {"/out/red.bmp", "/out/../out/./red.bmp", "/link/red.bmp"}) {
-      SCOPED_TRACE(std::string(spelling) + " " + c.said);
+      SCOPED_TRACE(std::string(spelling) + " " + (c.said ? c.said : "silent"));
       ExportContext ctx;
       ctx.options.TextureConvert = c.convert;
       ctx.options.TextureFormat = c.format;
@@ -282,6 +318,10 @@ TEST_F(SourceInOutputFolder, ConversionToItsOwnFormatOrSizeLeavesItAndSaysWhy) {
       const std::string err = ::testing::internal::GetCapturedStderr();
       EXPECT_EQ(Read(Source()), before);
       EXPECT_EQ(r.slots[0].fileName, "red.bmp") << "named as it is";
+      if (!c.said) {
+        EXPECT_EQ(err, "");
+        continue;
+      }
       EXPECT_NE(err.find(std::string("texture '") + Dir() + spelling + "' kept unconverted (" + c.said + ")"),
                 std::string::npos) << err;
       EXPECT_EQ(err.find("kept"), err.rfind("kept")) << "told once: " << err;
@@ -291,6 +331,22 @@ TEST_F(SourceInOutputFolder, ConversionToItsOwnFormatOrSizeLeavesItAndSaysWhy) {
   ASSERT_EQ(::stat(Source().c_str(), &is), 0);
   EXPECT_EQ(is.st_ino, was.st_ino) << "the source file itself, not a copy";
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_ / "out"), {}), 1) << "nothing else written";
+}
+
+// Named as a bmp but holding a png: converting it to bmp would change it, so leaving it is said.
+TEST_F(SourceInOutputFolder, ASourceNotInTheFormatItsNameSaysIsNotConvertedOverItself) {
+  const std::vector<uint8_t> rgba(5 * 3 * 4, 0xff);
+  const std::vector<uint8_t> png = EncodePng(rgba.data(), 5, 3, false);
+  const std::string bytes(png.begin(), png.end());
+  Touch(dir_ / "out" / "pic.bmp", bytes);
+  ctx_.options.TextureFormat = 4;
+  XMaterial r = InOut("/out/pic.bmp");
+  r.slots[0].fileName = "pic.bmp";
+  ::testing::internal::CaptureStderr();
+  CopyTextureFiles(ctx_, r);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(Read(dir_ / "out" / "pic.bmp"), bytes);
+  EXPECT_NE(err.find("kept unconverted (not converted to bmp)"), std::string::npos) << err;
 }
 
 TEST_F(SourceInOutputFolder, AHardLinkOrALinkAtTheTargetIsTheSourceToo) {
@@ -420,7 +476,43 @@ TEST_F(TextureConvert, OneNameHoldsOneSourceWhenConverted) {
   EXPECT_EQ(plain.slots[0].fileName, "red.bmp");
   EXPECT_EQ(plainSub.slots[0].fileName, "red.bmp");
   EXPECT_EQ(Read(dir_ / "out" / "red.bmp"), Read(dir_ / "src" / "sub" / "red.bmp"));
-  EXPECT_EQ(err, "");
+  EXPECT_EQ(err, "vorn: texture '" + Dir() + "/src/sub/red.bmp' and another file of this export are both named "
+                 "'red.bmp': the folder keeps one\n");
+}
+
+// Two procedural maps under one slot name render to one image name, as the host names them; the
+// loss is said once, and the same map in a second material is no loss.
+TEST_F(TextureConvert, TwoMapsOfOneNameAreSaid) {
+  Load(R"("texmaps": {"a": {"type": "checker"}, "b": {"type": "checker"}})");
+  auto slot = [&](const char* map) {
+    XMaterial r;
+    r.slots[0].mapChannel = 1;
+    r.slots[0].name = "Checker";
+    r.slots[0].proceduralMap = doc_->FindTexmap(map);
+    return r;
+  };
+  XMaterial a = slot("a"), again = slot("a"), b = slot("b"), bAgain = slot("b");
+  ::testing::internal::CaptureStderr();
+  for (XMaterial* r : {&a, &again, &b, &bAgain}) CopyTextureFiles(ctx_, *r);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  for (XMaterial* r : {&a, &b}) EXPECT_EQ(r->slots[0].fileName, "Checker.bmp");
+  EXPECT_EQ(err, "vorn: procedural map 'Checker' and another file of this export are both named 'Checker.bmp': the "
+                 "folder keeps one\n");
+
+  // A size the host's bitmaps cannot hold renders nothing and says why, once; the slot still names
+  // the image.
+  std::filesystem::remove(dir_ / "out" / "Checker.bmp");
+  ExportContext small;
+  small.host = ctx_.host;
+  small.outputDirectory = ctx_.outputDirectory;
+  small.options.ProcMapX = 0;
+  XMaterial c = slot("a"), d = slot("b");
+  ::testing::internal::CaptureStderr();
+  for (XMaterial* r : {&c, &d}) CopyTextureFiles(small, *r);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "vorn: procedural maps not rendered: ProcMapX x ProcMapY is 0 x 256, each must be 1 to 65535\n");
+  EXPECT_EQ(c.slots[0].fileName, "Checker.bmp");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "out" / "Checker.bmp"));
 }
 
 }  // namespace
