@@ -313,9 +313,13 @@ def skin_groups(obj, armature):
 
 
 def skin_weights(mesh, group_count, buffers):
-    """The flat weight arrays of the skin. Without numpy every point lists every skin bone
-    (the exporter drops zero weights), so whole per-group arrays interleave without a
-    per-point loop."""
+    """The flat weight arrays of the skin and the number of points in no deform group.
+
+    Blender's armature deform divides a point's weights by their sum; a .X skin adds them as
+    they are, so they are written divided (an FBX import's sums of 0.94 to 1.38 moved its rest
+    pose by a tenth of its height). Without numpy every point lists every skin bone (the
+    exporter drops zero weights), so whole per-group arrays interleave without a per-point
+    loop."""
     nv = len(mesh.vertices)
     if np is not None:  # only the weights above zero, point by point
         table = np.zeros((nv, group_count), np.float32)
@@ -325,26 +329,36 @@ def skin_weights(mesh, group_count, buffers):
             if attr is not None:
                 attr.data.foreach_get("value", column)
                 table[:, i] = column
+        np.maximum(table, 0, out=table)
+        sums = table.sum(axis=1, dtype=np.float64)
+        weighted = sums > 0
+        table[weighted] = (table[weighted] / sums[weighted, None]).astype(np.float32)
         used = table > 0
         counts = used.sum(axis=1).astype(np.int32)
         bones = np.nonzero(used)[1].astype(np.int32)
         weights = table[used]
-        return {"counts": buffers.add(counts, "uint32", nv),
-                "bones": buffers.add(bones, "uint32", len(bones)),
-                "weights": buffers.add(weights, "float32", len(weights))}
-    weights = zeros('f', nv * group_count)
+        return ({"counts": buffers.add(counts, "uint32", nv),
+                 "bones": buffers.add(bones, "uint32", len(bones)),
+                 "weights": buffers.add(weights, "float32", len(weights))}, int(nv - weighted.sum()))
+    columns = []
     column = zeros('f', nv)
     for i in range(group_count):
         attr = mesh.attributes.get(WEIGHT_PREFIX + str(i))
-        if attr is None:
-            continue
-        attr.data.foreach_get("value", column)
-        weights[i::group_count] = column
+        if attr is not None:
+            attr.data.foreach_get("value", column)
+            columns.append((i, array('f', (max(0.0, w) for w in column))))
+    sums = [0.0] * nv
+    for _, c in columns:
+        sums = [a + b for a, b in zip(sums, c)]
+    inverse = [1.0 / t if t > 0 else 0.0 for t in sums]
+    weights = zeros('f', nv * group_count)
+    for i, c in columns:
+        weights[i::group_count] = array('f', (w * k for w, k in zip(c, inverse)))
     counts = array('i', [group_count]) * nv
     bones = array('i', range(group_count)) * nv
-    return {"counts": buffers.add(counts, "uint32", nv),
-            "bones": buffers.add(bones, "uint32", nv * group_count),
-            "weights": buffers.add(weights, "float32", nv * group_count)}
+    return ({"counts": buffers.add(counts, "uint32", nv),
+             "bones": buffers.add(bones, "uint32", nv * group_count),
+             "weights": buffers.add(weights, "float32", nv * group_count)}, sum(1 for t in sums if t <= 0))
 
 
 # --- materials ---------------------------------------------------------------------------------
@@ -395,6 +409,25 @@ def mapping_transform(node):
     return matrix12(m)
 
 
+IMAGE_EXTENSIONS = {'PNG': ".png", 'JPEG': ".jpg", 'TARGA': ".tga", 'TARGA_RAW': ".tga", 'BMP': ".bmp",
+                    'OPEN_EXR': ".exr", 'HDR': ".hdr", 'TIFF': ".tif", 'WEBP': ".webp"}
+
+
+def unpacked_name(image, taken):
+    """The file name a packed image is written under: its file's bare name, or its own name
+    with the extension of its format; made unique against `taken` (lower-case names), as the
+    .X names every texture by its bare name in one folder."""
+    name = bpy.path.basename(image.filepath_raw or image.filepath) or bpy.path.clean_name(image.name)
+    stem, ext = os.path.splitext(name)
+    if not ext:
+        ext = IMAGE_EXTENSIONS.get(image.file_format, ".png")
+    name, n = stem + ext, 1
+    while name.lower() in taken:
+        name = f"{stem}_{n}{ext}"
+        n += 1
+    return name
+
+
 class MaterialTable:
     def __init__(self, document, folder):
         self.document = document
@@ -411,7 +444,7 @@ class MaterialTable:
             path = bpy.path.abspath(image.filepath_raw or image.filepath, library=image.library)
             return os.path.normpath(path) if path else None
         if image.name not in self.unpacked:
-            name = bpy.path.basename(image.filepath_raw or image.filepath) or bpy.path.clean_name(image.name)
+            name = unpacked_name(image, {os.path.basename(p).lower() for p in self.unpacked.values()})
             folder = os.path.join(self.folder, "packed", str(len(self.unpacked)))
             os.makedirs(folder, exist_ok=True)
             path = os.path.join(folder, name)
@@ -489,7 +522,9 @@ class MaterialTable:
             if emission is not None:
                 glow = [c * strength for c in value(emission, [0, 0, 0, 1])[:3]]
                 if any(c > 0 for c in glow):
-                    record["selfIllumColor"] = [min(1.0, c) for c in glow]
+                    # brighter than 1: scaled down whole, so an orange glow stays orange
+                    top = max(glow)
+                    record["selfIllumColor"] = [c / top for c in glow] if top > 1.0 else glow
                 tex = self.bitmap(linked_node(emission), mesh)
                 if tex:
                     maps["selfIllumination"] = tex
@@ -542,6 +577,8 @@ class SceneWriter:
         self.nodes = []
         self.handles = {}       # object name or (armature name, bone name) -> handle
         self.animated = []      # (node record, callable giving its world matrix, key frames)
+        self.warnings = []      # what the export leaves out or changes, told to the user
+        self.skin_armatures = {}  # skinned mesh name -> its armature object
 
     def handle(self, key):
         if key not in self.handles:
@@ -573,11 +610,13 @@ class SceneWriter:
                 if obj.type == 'ARMATURE':
                     for bone in obj.data.bones:
                         self.handle((obj.name, bone.name))
-            with SkinPreparation(self.context, objects) as skins:
+            with SkinPreparation(self.context, objects, self.warnings) as skins:
+                self.skin_armatures = {name: armature for name, (armature, _) in skins.items()}
                 self.timings.add("scene setup", time.perf_counter() - t0)
                 depsgraph = self.context.evaluated_depsgraph_get()
                 for obj in objects:
                     self.add_object(obj, depsgraph, skins)
+                self.warnings += instance_warnings(depsgraph)
             if self.use_animation:
                 self.bake_animation()
         finally:
@@ -595,6 +634,25 @@ class SceneWriter:
             json.dump(doc, f)
         self.timings.add("document", time.perf_counter() - t0)
         return path
+
+    def clip_sources(self, selected_only):
+        """The objects whose NLA strips make the clips: those exported (shown, renderable and,
+        with Selected Only, selected), their parents and the armatures of their skins."""
+        layer = self.view_layer
+        out, seen = [], set()
+
+        def add(obj):
+            while obj is not None and obj.name not in seen:
+                seen.add(obj.name)
+                out.append(obj)
+                obj = obj.parent
+
+        for obj in layer.objects:
+            if obj.visible_get(view_layer=layer) and not obj.hide_render and (
+                    not selected_only or obj.select_get(view_layer=layer)):
+                add(obj)
+                add(self.skin_armatures.get(obj.name))
+        return out
 
     def parent_handle(self, obj):
         parent = obj.parent
@@ -656,10 +714,13 @@ class SceneWriter:
                     bone = armature.data.bones[name]
                     bones.append({"node": self.handles[(armature.name, name)],
                                   "initTM": matrix12(armature.matrix_world @ bone.matrix_local)})
+                weights, unweighted = skin_weights(mesh, len(groups), self.buffers)
+                if unweighted:
+                    self.warnings.append(f"'{obj.name}': {unweighted} of its {len(mesh.vertices)} vertices are in no "
+                                         "deform group: Blender leaves them in place, a .X skin moves them with no bone")
                 base = {"type": "derived", "input": base, "modifiers": [
                     {"type": "skin", "bones": bones, "nodeInitTM": matrix12(obj.matrix_world),
-                     "nodeInitObjectTM": matrix12(obj.matrix_world),
-                     "weights": skin_weights(mesh, len(groups), self.buffers)}]}
+                     "nodeInitObjectTM": matrix12(obj.matrix_world), "weights": weights}]}
             node["object"] = base
         finally:
             if own:
@@ -685,7 +746,7 @@ class SceneWriter:
 
     def bake_animation(self):
         scene = self.scene
-        if not any(o.animation_data for o in self.view_layer.objects):
+        if not may_move(scene, self.view_layer.objects):
             return
         t0 = time.perf_counter()
         start, end = scene.frame_start, scene.frame_end
@@ -710,6 +771,27 @@ class SceneWriter:
                 # the key times are Blender's; the transform at them comes from the samples
                 node["controller"] = {"position": {"keys": [[t, 0, 0, 0] for t in times]}}
         self.timings.add("animation", time.perf_counter() - t0)
+
+
+def animates(data):
+    """True when an ID's animation data can change anything over time."""
+    a = getattr(data, "animation_data", None)
+    return a is not None and (a.action is not None or len(a.drivers) > 0 or len(a.nla_tracks) > 0)
+
+
+def may_move(scene, objects):
+    """False only when no transform can change over the range: nothing keyed, driven or
+    simulated on the objects, their data (a path's evaluation time, shape keys a vertex
+    parent follows) or the scene. Baking a still scene costs a frame change per frame."""
+    if scene.frame_end <= scene.frame_start:
+        return False
+    if animates(scene) or (scene.rigidbody_world is not None and scene.rigidbody_world.enabled):
+        return True
+    for obj in objects:
+        data = obj.data
+        if animates(obj) or animates(data) or animates(getattr(data, "shape_keys", None)):
+            return True
+    return False
 
 
 def action_curves(action, slot=None):
@@ -841,13 +923,44 @@ class ShapesOff:
         return False
 
 
+def instance_warnings(depsgraph, limit=100000):
+    """One line for each object whose instances (of a collection, particles or geometry
+    nodes) the exported meshes do not hold."""
+    owners = []
+    for i, inst in enumerate(depsgraph.object_instances):
+        if i >= limit:  # millions of hair instances: the first ones tell enough
+            break
+        if inst.is_instance and inst.parent is not None and inst.parent.original.name not in owners:
+            owners.append(inst.parent.original.name)
+    return [f"'{name}': its instances are not exported (Object > Apply > Make Instances Real first)"
+            for name in owners]
+
+
+def deform_warnings(obj, mod, groups):
+    """What Blender's armature deform of obj does that a .X skin of its vertex groups cannot."""
+    out = []
+    if not mod.use_vertex_groups:
+        out.append("the armature modifier does not use vertex groups, the skin does")
+    if mod.use_bone_envelopes:
+        out.append("bone envelopes are not exported")
+    if mod.vertex_group:
+        out.append(f"the modifier's mask '{mod.vertex_group}' is not exported")
+    if mod.use_deform_preserve_volume:
+        out.append("Preserve Volume is not exported")
+    bones = mod.object.data.bones
+    if any(bones[g].bbone_segments > 1 for g in groups):
+        out.append("B-Bone segments deform as straight bones")
+    return [f"'{obj.name}': {what}" for what in out]
+
+
 class SkinPreparation:
     """Switches the armature modifiers of skinned meshes off (the skin is exported instead) and
     puts a weight-copying node modifier at the end of their stacks; undone on exit."""
 
-    def __init__(self, context, objects):
+    def __init__(self, context, objects, warnings=None):
         self.context = context
         self.objects = [o for o in objects if o.type == 'MESH']
+        self.warnings = warnings if warnings is not None else []
         self.skins = {}
         self.switched = []
         self.added = []
@@ -862,6 +975,7 @@ class SkinPreparation:
             if mod.object.name not in names:
                 continue
             groups = skin_groups(obj, mod.object)
+            self.warnings += deform_warnings(obj, mod, groups)
             for m in obj.modifiers:
                 if m.type == 'ARMATURE' and m.show_viewport:
                     m.show_viewport = False

@@ -23,6 +23,7 @@ TEXTURE_FORMATS = [('DDS', "DDS", ""), ('PNG', "PNG", ""), ('TGA', "TGA", ""), (
 SETTING_KEYS = [
     ("file_type", "XFileType", ENCODINGS, 1),
     ("use_normals", "Normal", None, 1),
+    ("use_decl_data", "DeclData", None, 0),
     ("use_tangents", "Tangent", None, 0),
     ("use_bitangents", "BiTangent", None, 0),
     ("use_uv_sets", "TexCoords", None, 1),
@@ -108,8 +109,11 @@ class ExportVorn(bpy.types.Operator, ExportHelper):
     use_selection: BoolProperty(name="Selected Only", default=False,
                                 description="Export only the selected objects (and what they need)")
     use_normals: BoolProperty(name="Normals", default=True, description="Blender's own split normals")
-    use_tangents: BoolProperty(name="Tangents", default=False)
-    use_bitangents: BoolProperty(name="Bitangents", default=False)
+    use_decl_data: BoolProperty(name="Vertex Declaration", default=False,
+                                description="Normals, UVs and colours in one DeclData block per mesh, "
+                                            "with tangents and bitangents when asked for")
+    use_tangents: BoolProperty(name="Tangents", default=False, description="Written in the vertex declaration")
+    use_bitangents: BoolProperty(name="Bitangents", default=False, description="Written in the vertex declaration")
     use_uv_sets: BoolProperty(name="UV Maps", default=True, description="Every UV map as a texture coordinate set")
     remove_duplicate_uv_sets: BoolProperty(name="Merge Equal UVs", description="Write a UV map equal to an earlier one once", default=False)
     use_vertex_colors: BoolProperty(name="Vertex Colours", default=False,
@@ -159,8 +163,11 @@ class ExportVorn(bpy.types.Operator, ExportHelper):
         col.prop(self, "use_other")
         col = layout.column(heading="Vertices")
         col.prop(self, "use_normals")
-        col.prop(self, "use_tangents")
-        col.prop(self, "use_bitangents")
+        col.prop(self, "use_decl_data")
+        sub = col.column()
+        sub.enabled = self.use_decl_data  # tangents exist only in the declaration
+        sub.prop(self, "use_tangents")
+        sub.prop(self, "use_bitangents")
         col.prop(self, "use_uv_sets")
         col.prop(self, "remove_duplicate_uv_sets")
         col.prop(self, "use_vertex_colors")
@@ -213,6 +220,8 @@ class ExportVorn(bpy.types.Operator, ExportHelper):
         # UV maps are read also for textures alone (their channels), colours only when written
         writer = document.SceneWriter(context, folder, use_animation=self.use_animation,
                                       uvs=self.use_uv_sets or self.use_materials, colours=self.use_vertex_colors)
+        if (self.use_tangents or self.use_bitangents) and not self.use_decl_data:
+            writer.warnings.append("tangents and bitangents are written only with Vertex Declaration on")
         try:
             try:
                 doc = writer.write()
@@ -225,9 +234,12 @@ class ExportVorn(bpy.types.Operator, ExportHelper):
             scale = self.space_scale if self.use_space_scale else 1.0
             if self.apply_unit_scale:
                 scale *= context.scene.unit_settings.scale_length
+            # always said: the settings file may hold a scale of its own
             if scale != 1.0:
                 sets += ["SpaceScaleEnable=1", "SpaceScale=" + settings.format_float(scale)]
-            clips = document.clip_list(context.scene, context.view_layer.objects) if self.use_animation else None
+            else:
+                sets += ["SpaceScaleEnable=0"]
+            clips = document.clip_list(context.scene, writer.clip_sources(self.use_selection)) if self.use_animation else None
             if clips:
                 sets += runner.clip_settings(clips)
             document_seconds = time.perf_counter() - started
@@ -244,7 +256,7 @@ class ExportVorn(bpy.types.Operator, ExportHelper):
         if status != 0:
             self.report({'ERROR'}, "\n".join(lines) or f"vorn failed (exit status {status})")
             return {'CANCELLED'}
-        for line in lines:
+        for line in writer.warnings + lines:
             if not line.startswith("timings:"):
                 self.report({'WARNING'}, line)
         self.report({'INFO'}, f"Exported {self.filepath}")

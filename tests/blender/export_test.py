@@ -425,6 +425,7 @@ def test_textured_multi_material():
     brick = principled("Brick", make_image("brick", (0.8, 0.3, 0.2, 1.0)),
                        make_image("brick_n", (0.5, 0.5, 1.0, 1.0)), roughness=0.2)
     glow = principled("Glow", roughness=0.9, emission=(1.0, 0.5, 0.0, 1.0))
+    glow.node_tree.nodes["Principled BSDF"].inputs["Emission Strength"].default_value = 2.0  # (2, 1, 0): still orange
     obj.data.materials.append(brick)
     obj.data.materials.append(glow)
     for p in obj.data.polygons:
@@ -844,9 +845,148 @@ def test_kinds_flags_and_nla():
     check("selected.x: Selected Only exports the selection", frames == {"Lamp"}, str(sorted(frames)))
 
 
+def skin_table(mesh):
+    """{rest position in the .x: {bone: weight}} of a skinned .x mesh."""
+    verts = [rounded(vec(v)) for v in mesh["data"]["vertices"]]
+    table = {}
+    for s in child(mesh, "SkinWeights"):
+        d = s["data"]
+        for i, w in zip(d["vertexIndices"], d["weights"]):
+            table.setdefault(verts[i], {})[d["transformNodeName"]] = w
+    return table
+
+
+def test_weights_as_blender_deforms():
+    """Blender divides a vertex's weights by their sum; a .x skin adds them as written."""
+    from io_scene_vorn import document
+    scene, body, arm, expected = bending_rig()
+    groups = body.vertex_groups
+    lone = None
+    for v in body.data.vertices:
+        for g in v.groups:  # painted at half the strength: the same deform in Blender
+            g.weight *= 0.5
+        if lone is None and len(v.groups) == 1 and v.co.z < 0.5:
+            lone = v.index
+    path = export("weights.x", file_type='TEXT', use_animation=False)
+    table = skin_table(find(inspect(path), "Mesh", "Cylinder")[0])
+    bad = [(p, w) for p, w in table.items() if abs(sum(w.values()) - 1.0) > 1e-5]
+    check("weights.x: each vertex's weights add up to one", table and not bad, str(bad[:3]))
+    bad = [(p, w, expected[p]) for p, w in table.items()
+           if any(abs(w.get(b, 0.0) - expected[p][b]) > 1e-5 for b in ("Root", "Tip"))]
+    check("weights.x: in the proportions Blender deforms with", not bad, str(bad[:3]))
+    groups["Root"].remove([lone])
+    writer = document.SceneWriter(bpy.context, os.path.join(args.work, "weights_doc"), use_animation=False)
+    os.makedirs(writer.folder, exist_ok=True)
+    writer.write()
+    check("weights: a vertex in no deform group is told", any("1 of its" in w and "Cylinder" in w
+                                                                for w in writer.warnings), str(writer.warnings))
+
+
+def test_motion_without_own_keys():
+    """A rider on an animated path has no keys of its own; its motion is baked all the same."""
+    scene = empty_scene()
+    scene.frame_start, scene.frame_end = 1, 20
+    bpy.ops.curve.primitive_bezier_circle_add(radius=5)
+    path_obj = bpy.context.active_object
+    path_obj.data.path_duration = 20
+    path_obj.data.eval_time = 0
+    path_obj.data.keyframe_insert("eval_time", frame=1)
+    path_obj.data.eval_time = 20
+    path_obj.data.keyframe_insert("eval_time", frame=20)
+    path_obj.hide_render = True
+    bpy.ops.mesh.primitive_cube_add(size=0.5)
+    rider = bpy.context.active_object
+    rider.name = "Rider"
+    follow = rider.constraints.new('FOLLOW_PATH')
+    follow.target = path_obj
+    path = export("path.x", file_type='TEXT', key_type='MATRIX')
+    keys = matrix_keys(inspect(path), "Rider")
+    moved = {tuple(round(x, 3) for x in values[12:15]) for _, values in keys}
+    scene.frame_set(10)
+    want = tuple(round(x, 3) for x in to_x(rider.matrix_world.translation))
+    check("path.x: the rider moves along the path", len(moved) >= 10, f"{len(moved)} places: {sorted(moved)[:3]}")
+    check("path.x: halfway it is where Blender puts it", want in moved, f"{want} not in {sorted(moved)[:4]}")
+
+
+def test_scale_clips_of_exported_objects():
+    scene = empty_scene()
+    scene.frame_start, scene.frame_end = 1, 40
+    bpy.ops.mesh.primitive_cube_add(size=2.0)
+    crate = bpy.context.active_object
+    crate.name = "Crate"
+    crate.keyframe_insert("location", frame=1)
+    crate.location = (4, 0, 0)
+    crate.keyframe_insert("location", frame=40)
+    bpy.ops.mesh.primitive_cube_add(size=1.0, location=(0, 5, 0))
+    door = bpy.context.active_object
+    door.name = "Door"
+    action = bpy.data.actions.new("DoorOpen")
+    for frame, z in ((1, 0.0), (10, 1.0)):
+        door.location.z = z
+        door.keyframe_insert("location", index=2, frame=frame)
+    action = door.animation_data.action
+    door.animation_data.action = None
+    door.animation_data.nla_tracks.new().strips.new("DoorOpen", 1, action)
+    # a saved scale of 0.5 that the unit scale of 2 cancels: no scale at all, whatever the file says
+    export("scaled.x", file_type='TEXT', use_space_scale=True, space_scale=0.5, use_animation=False)
+    scene.unit_settings.scale_length = 2.0
+    path = export("unscaled.x", file_type='TEXT', use_space_scale=True, space_scale=0.5, use_animation=False)
+    xs = {abs(v["x"]) for v in find(inspect(path), "Mesh", "Crate")[0]["data"]["vertices"]}
+    check("unscaled.x: a scale of 0.5 times a unit scale of 2 is none", xs == {1.0}, str(xs))
+    scene.unit_settings.scale_length = 1.0
+    bpy.ops.object.select_all(action='DESELECT')
+    crate.select_set(True)
+    path = export("crate.x", file_type='TEXT', key_type='MATRIX', use_selection=True)
+    tree = inspect(path)
+    sets = [o["name"] for o in find(tree, "AnimationSet")]
+    check("crate.x: the strips of an object left out make no clips", "DoorOpen" not in sets, str(sets))
+    xs = sorted({round(values[12], 3) for _, values in matrix_keys(tree, "Crate")})
+    check("crate.x: the crate's whole motion is there", xs[:1] == [0.0] and xs[-1:] == [4.0], str(xs[:2] + xs[-2:]))
+
+
+def test_packed_images_declaration_and_glow():
+    empty_scene()
+    bpy.ops.mesh.primitive_cube_add()
+    cube = bpy.context.active_object
+    made = []
+    for folder, colour in (("wood", (1, 0, 0, 1)), ("metal", (0, 0, 1, 1))):
+        image = make_image(folder, colour)
+        image.filepath_raw = os.path.join(args.work, "maps", folder, "diffuse.png")
+        os.makedirs(os.path.dirname(image.filepath_raw), exist_ok=True)
+        image.save()
+        image.pack()
+        made.append(image)
+    painted = bpy.data.images.new("Painted", 4, 4)
+    painted.pixels = [0.5] * 64  # painted: packing makes it a file without a path
+    painted.pack()
+    for name, image in (("Wood", made[0]), ("Metal", made[1]), ("Paint", painted)):
+        cube.data.materials.append(principled(name, image))
+    for p in cube.data.polygons:
+        p.material_index = p.index % 3
+    out = os.path.join(args.work, "packed_names")
+    os.makedirs(out, exist_ok=True)
+    result = bpy.ops.export_scene.vorn_x(filepath=os.path.join(out, "packed.x"), file_type='TEXT',
+                                         use_animation=False, use_decl_data=True, use_tangents=True)
+    check("packed_names: the operator finished", result == {'FINISHED'}, str(result))
+    tree = inspect(os.path.join(out, "packed.x"))
+    mats = {m["name"]: [t["data"]["filename"] for t in child(m, "TextureFilename")]
+            for m, _ in walk(tree["objects"]) if m.get("template") == "Material"}
+    check("packed_names: two packed files of one name keep a name each, an image without a file gets its "
+          "format's extension", mats == {"Wood": ["diffuse.png"], "Metal": ["diffuse_1.png"], "Paint": ["Painted.png"]},
+          str(mats))
+    check("packed_names: and each is copied",
+          all(os.path.exists(os.path.join(out, n)) for n in ("diffuse.png", "diffuse_1.png", "Painted.png")))
+    mesh = find(tree, "Mesh")[0]
+    decl = child(mesh, "DeclData")
+    usages = [e["Usage"] for e in decl[0]["data"]["Elements"]] if decl else []
+    check("packed_names: tangents in the vertex declaration", 6 in usages, str(usages))
+
+
 tests = [test_fast_triangulation, test_sharp_uv_colours, test_textured_multi_material, test_skin_and_animation,
          test_bake_leaves_followed_shapes_deformed,
-         test_hierarchy_mirror_offsets, test_kinds_flags_and_nla, test_settings_remembered]
+         test_hierarchy_mirror_offsets, test_kinds_flags_and_nla, test_settings_remembered,
+         test_weights_as_blender_deforms, test_motion_without_own_keys, test_scale_clips_of_exported_objects,
+         test_packed_images_declaration_and_glow]
 for t in tests:
     if args.only and args.only not in t.__name__:
         continue
