@@ -253,8 +253,8 @@ class ExportVorn(bpy.types.Operator, ExportHelper):
         last_timings["scene document"] = document_seconds
         last_timings["vorn"] = time.perf_counter() - started - document_seconds
         last_timings["vorn output"] = lines
-        if status != 0:
-            self.report({'ERROR'}, "\n".join(lines) or f"vorn failed (exit status {status})")
+        if status != 0:  # what the add-on left out may be why nothing was written
+            self.report({'ERROR'}, "\n".join(writer.warnings + lines) or f"vorn failed (exit status {status})")
             return {'CANCELLED'}
         for line in writer.warnings + lines:
             if not line.startswith("timings:"):
