@@ -204,7 +204,7 @@ int RunExport(const ExportArgs& a) {
 int RunInspect(const std::string& path, bool json) {
   vorn::XFileTree tree;
   std::string error;
-  if (!vorn::ReadXFileFromPath(path, vorn::XReadOptions{}, &tree, &error)) return Fail(2, path + ": " + error);
+  if (!vorn::ReadXFileFromPath(path, vorn::XReadOptions{}, &tree, &error)) return Fail(2, error);  // names the path
   const std::string text = json ? vorn::InspectJson(tree) : vorn::InspectText(tree);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return 0;
@@ -239,8 +239,11 @@ int main(int argc, char** argv) {
   exp->add_flag("--selected", ea.selected, "export only the selected nodes");
   exp->add_flag("--timings", ea.timings, "print on stderr where the export spends its time");
   exp->add_option("--config-dir", ea.configDir, "folder holding vorn_max_config.ini");
-  exp->add_option("--maps-dir", ea.mapsDirs, "one or two texture folders searched after the scene's own folder");
-  exp->add_option("--set", ea.sets, "override one setting, KEY=VALUE, as if the settings file held it");
+  // One value each time they are given, so that the scene and output may follow them.
+  exp->add_option("--maps-dir", ea.mapsDirs, "one or two texture folders searched after the scene's own folder")
+      ->allow_extra_args(false);
+  exp->add_option("--set", ea.sets, "override one setting, KEY=VALUE, as if the settings file held it")
+      ->allow_extra_args(false);
   exp->add_option("--plugin", ea.plugin, "the exporter module (default: vorn.dle beside vorn)");
   exp->add_option("--importer", ea.importer,
                   "auto: .gltf, .glb, .bvh, .x, .dae and .zae through vorn's own readers, other files through assimp; "

@@ -42,7 +42,12 @@ std::unique_ptr<SceneDocument> Built(const import::Scene& scene, const std::stri
 std::unique_ptr<SceneDocument> LoadScene(const std::string& path, std::vector<ImportedClip>* clips, bool forceAssimp) {
   if (clips) clips->clear();
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) throw std::runtime_error(path + ": a folder, not a scene file");
+  const auto status = std::filesystem::status(path, ec);
+  if (std::filesystem::is_directory(status)) throw std::runtime_error(path + ": a folder, not a scene file");
+  // A device (/dev/zero) would be read until memory runs out; a pipe ends.
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status) &&
+      !std::filesystem::is_fifo(status))
+    throw std::runtime_error(path + ": not a regular file");
   if (IsSceneDocumentPath(path)) return LoadSceneDocument(path);
   // glTF without assimp: the reader costs less than loading the module alone.
   // glTF 1.x and compressed meshes are assimp's to read; if it cannot either, both say why.

@@ -3,7 +3,9 @@
 // a JSON pointer.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -109,7 +111,7 @@ std::unique_ptr<SceneDocument> LoadSceneDocument(const std::string& path) {
   if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))
     throw SceneError("", "is not a file", path);
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw SceneError("", "cannot open the scene document", path);
+  if (!in) throw SceneError("", std::string("cannot open the scene document: ") + std::strerror(errno), path);
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) throw SceneError("", "cannot read the scene document", path);
   size_t slash = path.find_last_of('/');

@@ -53,10 +53,16 @@ bool DecodePng(std::string& file, DecodedPng& out) {
   for (auto& entry : palette) entry[3] = 255;
   size_t packed = 0;  // the IDAT chunks' bytes, joined at the start of the file's buffer
   bool ended = false;
-  for (size_t at = 8; at + 12 <= n && !ended;) {
-    const uint32_t length = Get32BE(p + at);
-    if (length > n - at - 12) return false;
+  for (size_t at = 8; at + 8 <= n && !ended;) {
+    uint32_t length = Get32BE(p + at);
     const uint8_t* type4 = p + at + 4;
+    if (n - at < 12 || length > n - at - 12) {
+      // A file cut short in its last image data: what is there may hold every row (readers
+      // such as browsers show it); the inflate below says whether it does.
+      if (std::memcmp(type4, "IDAT", 4) != 0) return false;
+      length = uint32_t(n - at - 8);
+      ended = true;
+    }
     const uint8_t* data = p + at + 8;
     if (std::memcmp(type4, "IHDR", 4) == 0) {
       if (length != 13) return false;
@@ -90,8 +96,12 @@ bool DecodePng(std::string& file, DecodedPng& out) {
   {
     std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> inflater(
         libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
-    if (!inflater || libdeflate_zlib_decompress(inflater.get(), p, packed, rows.get(), size_t(h) * (stride + 1),
-                                                nullptr) != LIBDEFLATE_SUCCESS)
+    const size_t size = size_t(h) * (stride + 1);
+    if (!inflater) return false;
+    // Without its checksum (the file's last bytes lost), the stream itself is still all the rows.
+    if (libdeflate_zlib_decompress(inflater.get(), p, packed, rows.get(), size, nullptr) != LIBDEFLATE_SUCCESS &&
+        (packed <= 2 || libdeflate_deflate_decompress(inflater.get(), p + 2, packed - 2, rows.get(), size, nullptr) !=
+                            LIBDEFLATE_SUCCESS))
       return false;
   }
   file.clear();

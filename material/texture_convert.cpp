@@ -125,15 +125,15 @@ bool TextureSize(const std::string& src, int& width, int& height) {
   return width > 0 && height > 0;
 }
 
-bool ConvertTexture(const std::string& src, const std::string& dst, const TextureConversion& how) {
+Conversion ConvertTexture(const std::string& src, const std::string& dst, const TextureConversion& how) {
   const int32_t format = how.format;
-  if (*TextureFormatExtension(format) == '\0') return false;
+  if (*TextureFormatExtension(format) == '\0') return Conversion::kNotWritten;
   // Already a file of that format and size: decoding and encoding it again would only lose
   // quality (jpg) or time.
   int sw = 0, sh = 0;
   if (HoldsTextureFormat(src, format) && TextureSize(src, sw, sh) &&
       (!how.powerOf2 || (NearestPowerOfTwo(sw) == sw && NearestPowerOfTwo(sh) == sh)))
-    return platform::CopyFileAtomic(src, dst, true);
+    return platform::CopyFileAtomic(src, dst, true) ? Conversion::kWritten : Conversion::kNotWritten;
   int w = 0, h = 0, n = 0;
   // PNG, the common case, inflated whole by libdeflate; anything else by stb_image.
   DecodedPng png;
@@ -145,16 +145,16 @@ bool ConvertTexture(const std::string& src, const std::string& dst, const Textur
     h = png.height;
   } else {
     decoded.reset(stbi_load(src.c_str(), &w, &h, &n, 4));
-    if (!decoded) return false;
+    if (!decoded) return Conversion::kNotDecoded;
     pixels = decoded.get();
   }
   std::vector<unsigned char> resized;
   if (how.powerOf2) {
     const int nw = NearestPowerOfTwo(w), nh = NearestPowerOfTwo(h);
     if (nw != w || nh != h) {
-      if (int64_t(nw) * nh > (int64_t{1} << 28)) return false;
+      if (int64_t(nw) * nh > (int64_t{1} << 28)) return Conversion::kNotWritten;
       resized.resize(size_t(nw) * size_t(nh) * 4);
-      if (!stbir_resize_uint8(pixels, w, h, 0, resized.data(), nw, nh, 0, 4)) return false;
+      if (!stbir_resize_uint8(pixels, w, h, 0, resized.data(), nw, nh, 0, 4)) return Conversion::kNotWritten;
       decoded.reset();
       png.rgba.reset();
       pixels = resized.data();
@@ -181,8 +181,10 @@ bool ConvertTexture(const std::string& src, const std::string& dst, const Textur
          : format == 3 ? stbi_write_jpg_to_func(AppendBytes, &file, w, h, 3, rgb.data(), 95)
                        : stbi_write_bmp_to_func(AppendBytes, &file, w, h, 3, rgb.data());
   }
-  if (!ok || file.empty()) return false;
-  return platform::WriteFileAtomic(dst, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()));
+  if (!ok || file.empty()) return Conversion::kNotWritten;
+  return platform::WriteFileAtomic(dst, std::string_view(reinterpret_cast<const char*>(file.data()), file.size()))
+             ? Conversion::kWritten
+             : Conversion::kNotWritten;
 }
 
 }  // namespace vorn

@@ -26,9 +26,15 @@ struct TextureConversion {
   bool normalMap = false;  // DDS levels: averaged as unit vectors and renormalised, not as colours
   bool twoCores = true;    // pixel work split over two threads; the file is the same on one
 };
+enum class Conversion {
+  kWritten,
+  kNotDecoded,  // src is no image this system decodes (a damaged one): dst is not touched
+  kNotWritten,  // dst could not be written; errno says why where the system said
+};
 // Decodes src and writes it at dst in the format, replacing dst only by a complete file. DDS is
-// DXT5 when any pixel is not opaque, else DXT1; tga is 32-bit only then; bmp and jpg drop the alpha.
-bool ConvertTexture(const std::string& src, const std::string& dst, const TextureConversion& how);
+// DXT5 when any pixel is not opaque, else DXT1; tga and bmp are 32-bit only then; jpg drops the
+// alpha.
+Conversion ConvertTexture(const std::string& src, const std::string& dst, const TextureConversion& how);
 // The power of two nearest to n (the larger one on a tie), at least 1.
 int NearestPowerOfTwo(int n);
 

@@ -75,6 +75,15 @@ void ReportSourceNotFound(ExportContext& ctx, const std::string& hostPath, const
 
 namespace {
 
+}  // namespace
+
+void ReportNotWritten(ExportContext& ctx, const std::string& target, int error) {
+  // A texture several materials share fails the same way each time: told once.
+  if (ctx.texturesTold.insert("unwritten\n" + target).second) platform::ReportNotWritten(target, error);
+}
+
+namespace {
+
 void ReportKept(ExportContext& ctx, const std::string& source, const std::string& doing) {
   if (!ctx.texturesTold.insert("kept\n" + source).second) return;
   std::fprintf(stderr, "vorn: texture '%s' kept unconverted (not %s): the copy would replace the source itself\n",
@@ -242,9 +251,13 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
       return name;
     }
     errno = 0;
-    if (!ConvertTexture(sourcePath, target, how)) platform::ReportNotWritten(target, errno);
+    const Conversion done = ConvertTexture(sourcePath, target, how);
     for (uint32_t i = ConversionUnits(w, h); i > 0; --i) AdvanceProgress(ctx);
-    return name;
+    if (done == Conversion::kNotWritten) ReportNotWritten(ctx, target, errno);
+    if (done != Conversion::kNotDecoded) return name;
+    // Its header read, its pixels not (a damaged file): copied as it is, as any undecodable source.
+    if (ctx.texturesTold.insert("undecoded\n" + sourcePath).second)
+      std::fprintf(stderr, "vorn: texture '%s' could not be decoded: copied as it is\n", sourcePath.c_str());
   }
   // Not converted: copied as it is, unless it is there already.
   if (!IsSafeTargetName(fileName)) return fileName;
@@ -256,7 +269,7 @@ std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, co
   const std::string target = ctx.outputDirectory + name;
   if ((o.OverwriteTexture || !platform::PathExists(target)) &&
       !platform::CopyFileAtomic(sourcePath, target, o.OverwriteTexture != 0))
-    platform::ReportNotWritten(target, errno);
+    ReportNotWritten(ctx, target, errno);
   return name;
 }
 
@@ -287,7 +300,7 @@ int CopyTextureFiles(ExportContext& ctx, XMaterial& record) {
       errno = 0;
       if ((o.OverwriteTexture || !platform::PathExists(target)) &&
           !RenderProceduralMap(*ctx.host, target, slot.proceduralMap, o.ProcMapX, o.ProcMapY))
-        platform::ReportNotWritten(target, errno);
+        ReportNotWritten(ctx, target, errno);
     }
     slot.fileName = name;
   }

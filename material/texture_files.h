@@ -42,6 +42,8 @@ enum class NameClash {
 // is changed, or kept for a second content, once.
 std::string FreeTargetName(ExportContext& ctx, const std::string& name, const std::string& content,
                            const std::string& what, NameClash clash = NameClash::Sources);
+// Tells once per export that a file beside the .X could not be written, with the reason.
+void ReportNotWritten(ExportContext& ctx, const std::string& target, int error);
 // The content key of a copy or conversion of a source file.
 std::string SourceContent(const std::string& sourcePath);
 // Tells once that a texture or effect file (`kind`) named by the host was found nowhere, with the

@@ -63,7 +63,7 @@ void CopyOwnEffectFile(ExportContext& ctx, const XEffectMaterial& record, const 
   // Exported into its own folder the effect file is there already; it is never written over itself.
   if (platform::SameFile(record.effect.effectFile, target)) return;
   if ((o.OverwriteFX || !platform::PathExists(target)) && !platform::CopyFileAtomic(record.effect.effectFile, target, o.OverwriteFX != 0))
-    platform::ReportNotWritten(target, errno);
+    ReportNotWritten(ctx, target, errno);
 }
 
 void WriteGeneratedEffect(ExportContext& ctx, XObjectHandle material, XRenderableNode* node, XEffectMaterial& record) {
@@ -92,7 +92,7 @@ void WriteGeneratedEffect(ExportContext& ctx, XObjectHandle material, XRenderabl
   WriteEffectInstance(ctx, material, record.effect, true);
   if (o.TextureFiles && IsSafeTargetName(fileName) && (o.OverwriteTexture || !platform::PathExists(b.path)) &&
       !WriteEffectFile(b))
-    platform::ReportNotWritten(b.path, errno);
+    ReportNotWritten(ctx, b.path, errno);
 }
 
 }  // namespace

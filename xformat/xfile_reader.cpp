@@ -1,7 +1,9 @@
 #include "xformat/xfile_reader.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "xformat/mszip.h"
@@ -388,12 +390,23 @@ bool ReadXFile(const uint8_t* data, size_t size, const XReadOptions& options, XF
 
 bool ReadXFileFromPath(const std::string& path, const XReadOptions& options, XFileTree* tree,
                        std::string* error) {
+  // A folder or a device (/dev/zero) is refused before it is read: it would throw or never end.
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+    if (error) *error = path + ": " + (std::filesystem::is_directory(status) ? "a folder" : "not a regular file");
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    if (error) *error = "cannot open " + path;
+    if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
   }
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    if (error) *error = "cannot read " + path;
+    return false;
+  }
   if (!ReadXFile(bytes.data(), bytes.size(), options, tree, error)) {
     if (error) *error = path + ": " + *error;
     return false;

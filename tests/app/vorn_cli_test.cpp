@@ -58,6 +58,10 @@ TEST_F(VornCli, ExportWritesTheFileAndSavesSettingsWithYes) {
 TEST_F(VornCli, SetOverridesAsIfTheFileHeldIt) {
   ASSERT_EQ(Run("export " + Example() + " " + Out() + " --silent --set XFileType=0 " + Cfg()), 0) << stderr_;
   EXPECT_EQ(Read(Out()).substr(0, 16), "xof 0303txt 0032");
+  // Each --set takes one value: the scene and the output may follow.
+  ASSERT_EQ(Run("export --set XFileType=1 --set Normal=0 " + Example() + " " + Out() + " --silent " + Cfg()), 0)
+      << stderr_;
+  EXPECT_EQ(Read(Out()).substr(0, 16), "xof 0303bin 0032");
   EXPECT_FALSE(fs::exists(dir_ / "cfg" / "vorn_max_config.ini")) << "a silent export saves nothing";
   ASSERT_EQ(Run("export " + Example() + " " + Out() + " --yes --set XFileType=2 " + Cfg()), 0) << stderr_;
   EXPECT_EQ(Read(Out()).substr(0, 16), "xof 0303bzip0032");
@@ -128,6 +132,17 @@ TEST_F(VornCli, BadInputGivesStatusTwoAndNoFile) {
   EXPECT_FALSE(fs::exists(Out()));
   EXPECT_EQ(Run("export " + dir_.string() + " " + Out() + " --silent " + Cfg()), 2);
   EXPECT_NE(stderr_.find("a folder, not a scene file"), std::string::npos) << stderr_;
+  // A device is refused before it is read, whatever reader its name picks: /dev/zero never ends.
+  fs::create_symlink("/dev/zero", dir_ / "zero.x");
+  fs::create_symlink("/dev/zero", dir_ / "zero.glb");
+  for (const char* name : {"zero.x", "zero.glb"}) {
+    EXPECT_EQ(Run("export " + (dir_ / name).string() + " " + Out() + " --silent " + Cfg()), 2) << name;
+    EXPECT_NE(stderr_.find("not a regular file"), std::string::npos) << stderr_;
+  }
+  EXPECT_EQ(Run("inspect " + (dir_ / "zero.x").string()), 2);
+  EXPECT_NE(stderr_.find("zero.x: not a regular file"), std::string::npos) << stderr_;
+  EXPECT_EQ(Run("inspect " + dir_.string()), 2);
+  EXPECT_EQ(stderr_, "vorn: " + dir_.string() + ": a folder\n");
   EXPECT_EQ(Run("frobnicate"), 2);
   EXPECT_EQ(Run("export " + Example() + " " + Out() + " --silent --plugin /nonexistent.dle " + Cfg()), 2);
 }

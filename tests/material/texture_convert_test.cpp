@@ -260,6 +260,32 @@ TEST_F(TextureConvert, UndecodableSourcesAreCopiedUnchanged) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "out" / "fake.dds"));
 }
 
+// A png whose last bytes are lost (its end chunk and checksum) still holds every row and is
+// converted; one cut inside its rows is copied as it is, said once, and the .X names the copy.
+TEST_F(TextureConvert, ADamagedPngIsConvertedWhileItsRowsAreThereElseCopied) {
+  std::vector<uint8_t> rgba(64 * 64 * 4);
+  for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = uint8_t(i % 4 == 3 ? 255 : (i * 7) % 251);
+  const std::vector<uint8_t> png = EncodePng(rgba.data(), 64, 64, false);
+  const std::string whole(png.begin(), png.end());
+  ASSERT_GT(whole.size(), 400u);
+  Touch(dir_ / "src" / "tail.png", whole.substr(0, whole.size() - 20));
+  Touch(dir_ / "src" / "half.png", whole.substr(0, whole.size() / 2));
+  ctx_.options.TextureFormat = 2;
+  XMaterial tail = Record("tail.png", "tail.png"), half = Record("half.png", "half.png"),
+            again = Record("half.png", "half.png");
+  ::testing::internal::CaptureStderr();
+  for (XMaterial* r : {&tail, &half, &again}) CopyTextureFiles(ctx_, *r);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(tail.slots[0].fileName, "tail.tga");
+  EXPECT_EQ(Decode("tail.tga").w, 64);
+  EXPECT_EQ(Decode("tail.tga").first[1], 7) << "the pixels, not a blank image";
+  EXPECT_EQ(half.slots[0].fileName, "half.png");
+  EXPECT_EQ(again.slots[0].fileName, "half.png");
+  EXPECT_EQ(Read(dir_ / "out" / "half.png"), whole.substr(0, whole.size() / 2));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "out" / "half.tga"));
+  EXPECT_EQ(err, "vorn: texture '" + Dir() + "/src/half.png' could not be decoded: copied as it is\n");
+}
+
 TEST_F(TextureConvert, ExistingConvertedTargetsStayWithoutOverwrite) {
   ctx_.options.TextureFormat = 2;
   ctx_.options.OverwriteTexture = 0;

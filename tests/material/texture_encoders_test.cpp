@@ -266,9 +266,12 @@ TEST(PngReader, LeavesOtherKindsAndDamageToTheGeneralDecoder) {
   const Image im = Noise(40, 20, false);
   const std::vector<uint8_t> good = EncodePng(im.rgba.data(), im.w, im.h, true);
   const std::string whole(good.begin(), good.end());
-  for (size_t cut : {size_t(8), size_t(40), whole.size() / 2, whole.size() - 13}) {
+  for (size_t cut : {size_t(8), size_t(40), whole.size() / 2}) {
     EXPECT_TRUE(OursRgba(whole.substr(0, cut)).empty()) << "cut at " << cut;
   }
+  // Cut after its rows (the end chunk, the checksums lost): every row is there, and read.
+  for (size_t lost : {size_t(13), size_t(20)})
+    EXPECT_EQ(OursRgba(whole.substr(0, whole.size() - lost)), OursRgba(whole)) << lost << " bytes lost";
   std::string bad = whole;
   bad[60] = char(bad[60] ^ 0x55);  // inside the deflate stream
   EXPECT_TRUE(OursRgba(bad).empty());
