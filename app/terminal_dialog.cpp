@@ -20,6 +20,23 @@ std::string Fit(const std::string& text, int room) {
   return t;
 }
 
+// After an Esc: true when the rest of a key's sequence follows at once (ESC [ ... final byte,
+// ESC O x, or Alt with a key), read and dropped. A key the terminal database does not know (Home
+// under tmux, Ctrl-Right) arrives so; only an Esc alone cancels.
+bool SkipEscapeSequence() {
+  timeout(0);
+  int ch = getch();
+  if (ch == '[') {
+    do ch = getch();
+    while (ch != ERR && !(ch >= 0x40 && ch <= 0x7e));
+    ch = '[';
+  } else if (ch == 'O') {
+    getch();
+  }
+  timeout(-1);
+  return ch != ERR;
+}
+
 bool Focusable(const DialogControl& c) {
   return c.visible && c.enabled && c.kind != ControlKind::Group && c.kind != ControlKind::Label;
 }
@@ -35,6 +52,7 @@ class Session {
     for (;;) {
       Draw();
       const int ch = getch();
+      if (ch == kEscape && SkipEscapeSequence()) continue;
       const int result = Handle(ch);
       if (result >= 0) return result;
     }
@@ -100,7 +118,7 @@ class Session {
 
   void Spin(DialogControl& s, float direction) {
     d_.CommitSpinnerText(s.id);
-    d_.SetSpinnerValue(s.id, s.value + direction * s.step);
+    d_.StepSpinner(s.id, direction);
   }
 
   void ClickCell(DialogControl& list, int row, int column, bool twice) {
@@ -239,12 +257,23 @@ class Session {
     return -1;
   }
 
-  // Drawing, in dialog cells offset by the origin and the vertical scroll.
+  // Drawing, in dialog cells offset by the origin and the scroll. Text is cut at the screen's
+  // edges: written on, it would wrap into the next row over other controls.
   void Put(int x, int y, const std::string& s, attr_t a = A_NORMAL) {
     const int sy = originY_ + y - scroll_;
     if (sy < originY_ || sy >= originY_ + viewRows_) return;
+    int sx = originX_ + x;
+    std::string_view text = s;
+    while (sx < 0 && !text.empty()) {  // a character at a time, its UTF-8 bytes together
+      size_t n = 1;
+      while (n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) ++n;
+      text.remove_prefix(n);
+      ++sx;
+    }
+    if (sx >= COLS || text.empty()) return;
+    const std::string shown = CutText(text, COLS - sx);
     attron(a);
-    mvaddnstr(sy, originX_ + x, s.c_str(), static_cast<int>(s.size()));
+    mvaddnstr(sy, sx, shown.c_str(), static_cast<int>(shown.size()));
     attroff(a);
   }
 
@@ -265,7 +294,7 @@ class Session {
     for (const ListColumn& col : c.columns) {
       header += Fit(col.title, ColumnRoom(col)) + "|";
     }
-    Put(c.x, c.y, header, A_UNDERLINE);
+    Put(c.x, c.y, header, focused ? A_UNDERLINE | A_REVERSE : A_UNDERLINE);  // focus shows before a cell is
     const int visible = c.h - 1;
     if (c.highlightRow >= 0) {
       if (c.highlightRow < listScroll_) listScroll_ = c.highlightRow;
@@ -341,24 +370,31 @@ class Session {
     erase();
     const int frameW = d_.width + 2;
     viewRows_ = std::max(1, std::min(d_.height, LINES - 3));
-    originX_ = std::max(1, (COLS - frameW) / 2 + 1);
+    const int viewCols = std::max(1, COLS - 2);
     originY_ = 1;
-    // Keep the focused control in view.
+    // Keep the focused control in view, across as well when the terminal is narrower than the dialog.
     if (const DialogControl* c = Focused()) {
       if (c->y < scroll_) scroll_ = c->y;
       if (c->y + c->h > scroll_ + viewRows_) scroll_ = c->y + c->h - viewRows_;
+      if (c->x < hscroll_) hscroll_ = c->x;
+      if (c->x + c->w > hscroll_ + viewCols) hscroll_ = c->x + c->w - viewCols;
     }
     scroll_ = std::clamp(scroll_, 0, std::max(0, d_.height - viewRows_));
+    hscroll_ = std::clamp(hscroll_, 0, std::max(0, d_.width - viewCols));
+    originX_ = frameW <= COLS ? (COLS - frameW) / 2 + 1 : 1 - hscroll_;
     attron(A_REVERSE);
-    mvhline(0, originX_ - 1, ' ', frameW);
-    mvaddnstr(0, originX_, d_.caption.c_str(), frameW - 2);
+    mvhline(0, std::max(0, originX_ - 1), ' ', std::min(frameW, COLS));
+    mvaddnstr(0, std::max(0, originX_), d_.caption.c_str(), std::min(frameW - 2, COLS));
     attroff(A_REVERSE);
     for (size_t i = 0; i < d_.controls.size(); ++i) {
       const DialogControl& c = d_.controls[i];
       if (c.visible) DrawControl(c, static_cast<int>(i) == focus_);
     }
-    if (scroll_ > 0) mvaddstr(originY_, originX_ + d_.width - 3, "^^^");
-    if (scroll_ + viewRows_ < d_.height) mvaddstr(originY_ + viewRows_ - 1, originX_ + d_.width - 3, "vvv");
+    const int marks = std::min(originX_ + d_.width, COLS) - 3;
+    if (scroll_ > 0) mvaddstr(originY_, marks, "^^^");
+    if (scroll_ + viewRows_ < d_.height) mvaddstr(originY_ + viewRows_ - 1, marks, "vvv");
+    if (hscroll_ > 0) mvaddstr(originY_ + viewRows_ / 2, 0, "<");
+    if (originX_ + d_.width > COLS) mvaddstr(originY_ + viewRows_ / 2, COLS - 1, ">");
     attron(A_REVERSE);
     mvhline(LINES - 1, 0, ' ', COLS);
     mvaddnstr(LINES - 1, 0, d_.status.c_str(), COLS);
@@ -374,7 +410,7 @@ class Session {
   bool editDigits_ = false;
   bool editSelected_ = false;
   std::string editText_;
-  int scroll_ = 0, listScroll_ = 0;
+  int scroll_ = 0, hscroll_ = 0, listScroll_ = 0;
   int originX_ = 0, originY_ = 1, viewRows_ = 1;
 };
 
@@ -382,7 +418,9 @@ class Session {
 
 TerminalDialogs::~TerminalDialogs() {
   if (screen_) {
-    endwin();
+    // Ended already when the dialog closed: a second end would restore the screen again, over
+    // the messages printed since.
+    if (!isendwin()) endwin();
     delscreen(static_cast<SCREEN*>(screen_));
   }
 }

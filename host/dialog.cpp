@@ -105,16 +105,26 @@ float DialogModel::SpinnerValue(int id) const {
 void DialogModel::SetSpinnerValue(int id, float value) {
   DialogControl* c = Find(id);
   if (!c) return;
-  // Whole steps, so that repeated spinning does not drift (0.1 ten times is 1.0).
-  if (c->isFloat && c->step > 0) value = std::round(value / c->step) * c->step;
   c->value = std::clamp(value, c->minValue, c->maxValue);
   if (!c->isFloat) c->value = std::trunc(c->value);
   char text[32];
-  if (c->isFloat)
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(c->value));
-  else
+  if (c->isFloat) {
+    // As typed, to the thousandth: 0.59 stays 0.59 (read as 5 tenths), whole tenths show one place.
+    int n = std::snprintf(text, sizeof text, "%.3f", static_cast<double>(c->value));
+    while (n > 0 && text[n - 1] == '0' && n >= 2 && text[n - 2] != '.') text[--n] = '\0';
+  } else {
     std::snprintf(text, sizeof text, "%ld", static_cast<long>(c->value));
+  }
   SetText(c->linkedEdit, text);
+}
+
+void DialogModel::StepSpinner(int id, float direction) {
+  const DialogControl* c = Find(id);
+  if (!c) return;
+  float value = c->value + direction * c->step;
+  // Whole steps, so that repeated spinning does not drift (1.0 less 0.1 three times is 0.7).
+  if (c->isFloat && c->step > 0) value = std::round(value / c->step) * c->step;
+  SetSpinnerValue(id, value);
 }
 
 void DialogModel::CommitSpinnerText(int id) {

@@ -82,6 +82,8 @@ class DialogModel {
   float SpinnerValue(int id) const;
   // Sets the value within the spinner's limits and shows it in the linked edit.
   void SetSpinnerValue(int id, float value);
+  // One step up (direction 1) or down (-1), to a whole number of steps, within the limits.
+  void StepSpinner(int id, float direction);
   // Takes the linked edit's text as the spinner's new value, within its limits.
   void CommitSpinnerText(int id);
 };

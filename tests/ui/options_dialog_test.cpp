@@ -226,10 +226,16 @@ TEST_F(OptionsDialog, SpinnersKeepTheirLimits) {
   EXPECT_EQ(o.Precision, 10);
   EXPECT_EQ(o.KeyOptimizeLevel, 3);
   // Three steps down from 1.0 read back as 7, not 6.
-  for (int i = 0; i < 3; ++i)
-    dialog_.SetSpinnerValue(kPrecisionSpin, dialog_.SpinnerValue(kPrecisionSpin) - dialog_.Find(kPrecisionSpin)->step);
+  for (int i = 0; i < 3; ++i) dialog_.StepSpinner(kPrecisionSpin, -1);
   Ok();
   EXPECT_EQ(o.Precision, 7);
+  EXPECT_EQ(dialog_.Text(kPrecisionEdit), "0.7");
+  // A typed weight is read as typed: the integer part of its tenths.
+  for (const auto& [typed, tenths] : {std::pair{"0.59", 5}, std::pair{"0.25", 2}, std::pair{"0.3", 3}}) {
+    dialog_.SetText(kPrecisionEdit, typed);
+    Ok();
+    EXPECT_EQ(o.Precision, tenths) << typed;
+  }
   // Typed text that is no number reads as 0, then within the limits.
   for (const char* typed : {"nan", "-nan", "-inf", "abc"}) {
     dialog_.SetText(kPrecisionEdit, typed);
