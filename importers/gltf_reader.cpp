@@ -142,6 +142,9 @@ class GltfReader {
     if (skippedPrimitives_ > 0)
       scene_.notes.push_back(std::to_string(skippedPrimitives_) +
                              " primitive(s) of points or lines left out: .X meshes hold triangles only");
+    if (unplacedTriangles_ > 0)
+      scene_.notes.push_back(std::to_string(unplacedTriangles_) +
+                             " triangle(s) left out: a corner's position is not a finite number");
     return std::move(scene_);
   }
 
@@ -663,6 +666,8 @@ class GltfReader {
       }
       if (m.triangles.empty()) continue;
       ReadRecords(pos, 3, m.positions);
+      DropUnplaced(m);
+      if (m.triangles.empty()) continue;
       if (attributes->contains("NORMAL")) {
         ReadRecords(Attribute(*attributes, "NORMAL", pos.count, pw), 3, m.normals);
       } else {
@@ -692,6 +697,20 @@ class GltfReader {
       scene_.meshes.push_back(std::move(m));
     }
     return list;
+  }
+
+  // Triangles with a corner at an infinite or NaN position have no place: left out (with a note),
+  // as they would make every vertex of the .X mesh NaN after the transforms.
+  void DropUnplaced(import::Mesh& m) {
+    auto placed = [&](uint32_t v) {
+      const import::Vec3& p = m.positions[v];
+      return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+    };
+    const size_t before = m.triangles.size();
+    std::erase_if(m.triangles, [&](const std::array<uint32_t, 3>& t) {
+      return !placed(t[0]) || !placed(t[1]) || !placed(t[2]);
+    });
+    unplacedTriangles_ += before - m.triangles.size();
   }
 
   // JOINTS_n and WEIGHTS_n of every set n into the scratch arrays, set by set; the set count.
@@ -990,6 +1009,7 @@ class GltfReader {
   import::Scene scene_;
   size_t defaultMaterial_ = kNone;
   size_t skippedPrimitives_ = 0;
+  size_t unplacedTriangles_ = 0;
   std::map<size_t, size_t> embedded_;
   std::map<std::pair<size_t, size_t>, std::vector<unsigned>> meshes_;
   std::vector<int> state_;

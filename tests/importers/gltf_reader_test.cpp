@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
@@ -163,6 +165,24 @@ TEST(GltfReaderTest, StripsAndFansAreTriangulatedPointsAndLinesDroppedMissingNor
   ASSERT_EQ(cloud.root.children.size(), 1u);
   EXPECT_EQ(cloud.root.children[0].name, "Cloud");
   EXPECT_EQ(cloud.notes.size(), 1u);
+}
+
+// A triangle with a corner at infinity or NaN would make the whole .X mesh NaN: it is left out,
+// and said; the quad's other triangle stays.
+TEST(GltfReaderTest, TrianglesWithoutAFinitePlaceAreLeftOut) {
+  for (const float bad : {std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()}) {
+    Doc d;
+    const size_t pos = d.Floats({0, 0, 0, 1, 0, 0, 1, 1, bad, 0, 1, 0, 5, 5, 0}, "VEC3", 3);
+    const size_t idx = d.Accessor(std::vector<uint16_t>{0, 1, 2, 0, 2, 3, 0, 3, 4}, 5123, "SCALAR", 9);
+    d.j["meshes"] = {{{"primitives", {{{"attributes", {{"POSITION", pos}}}, {"indices", idx}}}}}};
+    d.j["nodes"] = {{{"mesh", 0}}};
+    const import::Scene s = d.Read();
+    ASSERT_EQ(s.meshes.size(), 1u);
+    ASSERT_EQ(s.meshes[0].triangles.size(), 1u) << bad;
+    for (const import::Vec3& p : s.meshes[0].positions) EXPECT_TRUE(std::isfinite(p.x + p.y + p.z)) << "unused dropped";
+    ASSERT_EQ(s.notes.size(), 1u);
+    EXPECT_NE(s.notes[0].find("2 triangle(s) left out"), std::string::npos) << s.notes[0];
+  }
 }
 
 TEST(GltfReaderTest, RepeatedVerticesAreSharedAndUnusedOnesDropped) {
