@@ -179,7 +179,7 @@ class Session {
     if (!p_.FilterChar(d_, c.id, c.text, selStart, size, key)) return;
     if (selectAll_) c.text.clear();
     selectAll_ = false;
-    if (c.text.size() < 255) c.text += key;
+    if (static_cast<int>(c.text.size()) < c.maxLength) c.text += key;
   }
 
   int Mouse() {

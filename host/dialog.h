@@ -28,6 +28,7 @@ struct DialogControl {
   int radioGroup = 0;    // radio buttons of one group uncheck each other
   std::string text;      // edits
   bool digitsOnly = false;
+  int maxLength = 255;   // characters an edit takes: no more than the module reads of it
   std::vector<std::string> items;  // combos
   int selection = -1;
   // Spinners: the value shown in the linked edit, kept within its limits.

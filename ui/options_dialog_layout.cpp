@@ -32,6 +32,7 @@ DialogModel OptionsDialogProc::Layout() {
   group("General", 0, 0, 39, 11);
   check(kSceneRoot, "Scene Root", 2, 1);
   edit(kSceneRootName, 17, 1, 20);
+  d.Find(kSceneRootName)->maxLength = 63;
   check(kMaterial, "Material", 2, 2);
   check(kInline, "Inline", 21, 2);
   check(kBone, "Bone", 2, 3);
@@ -72,8 +73,10 @@ DialogModel OptionsDialogProc::Layout() {
   check(kNormalMap, "Normal map", 2, 24);
   label("Procedural Texture Size:", 1, 26);
   edit(kProcMapX, 26, 26, 6, true);
+  d.Find(kProcMapX)->maxLength = 4;  // the characters read on OK
   label("\xC3\x97", 33, 26);
   edit(kProcMapY, 35, 26, 6, true);
+  d.Find(kProcMapY)->maxLength = 4;
 
   // Right column.
   group("Animation Clips", 40, 0, 38, 11);
@@ -83,6 +86,7 @@ DialogModel OptionsDialogProc::Layout() {
   d.Add(kDelete, K::Button, "Delete", 61, 7, 10);
   label("Sampling Rate", 42, 9);
   edit(kSampleRate, 56, 9, 5, true);
+  d.Find(kSampleRate)->maxLength = 3;
   check(kKeyFrames, "Key Frames", 63, 9);
   group("Timeline", 40, 11, 38, 3);
   radio(kTimelineMax, "3ds Max", 42, 12, 1);
@@ -106,6 +110,7 @@ DialogModel OptionsDialogProc::Layout() {
   group("Coordinate System", 0, 27, 78, 4);
   check(kScale, "Scale", 2, 28);
   edit(kScaleEdit, 12, 28, 10);
+  d.Find(kScaleEdit)->maxLength = 63;
   check(kXRot, "X-Rot", 26, 28);
   edit(kXRotEdit, 36, 28, 10);
   check(kZRot, "Z-Rot", 50, 28);

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 #include <unordered_map>
 
@@ -84,8 +85,12 @@ bool XFileWriter::Open(const std::string& path, XFileFormat format) {
   if (path.empty()) return Fail("Open: empty path");
   const std::string folder = platform::DirectoryOf(path);
   struct stat st;
-  if (!folder.empty() && (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)))
-    return Fail("Open: folder of " + path + " does not exist");
+  if (!folder.empty()) {
+    const bool found = ::stat(folder.c_str(), &st) == 0;
+    // ENOTDIR: a plain file on the way, which is not missing
+    if (!found && errno != ENOTDIR) return Fail("Open: folder of " + path + " does not exist");
+    if (!found || !S_ISDIR(st.st_mode)) return Fail("Open: folder of " + path + " is not a folder");
+  }
   path_ = path;
   format_ = format;
   opened_ = true;

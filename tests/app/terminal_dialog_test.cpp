@@ -177,6 +177,9 @@ TEST_F(TerminalDialog, ChangesASettingAddsAClipAndExports) {
   Keys("Enter");
   ASSERT_TRUE(WaitFor("Jump")) << Screen();
   Tab(Tabs(ids::kAdd, ids::kSampleRate));
+  // The edit takes the three characters read on OK, so it shows what will be saved.
+  Keys("2456", true);
+  EXPECT_TRUE(WaitFor("[245]")) << Screen();
   Keys("Enter");
   ASSERT_EQ(Status(), 0) << Screen();
 
@@ -184,6 +187,7 @@ TEST_F(TerminalDialog, ChangesASettingAddsAClipAndExports) {
   EXPECT_NE(settings.find("SceneRoot=1"), std::string::npos) << settings;
   EXPECT_NE(settings.find("=Jump"), std::string::npos) << settings;
   EXPECT_NE(settings.find("AnimationCount=2"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("SampleRate=245"), std::string::npos) << settings;
   XFileTree tree;
   std::string error;
   ASSERT_TRUE(ReadXFileFromPath(Out(), XReadOptions{}, &tree, &error)) << error;

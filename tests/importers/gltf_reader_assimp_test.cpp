@@ -279,6 +279,18 @@ TEST(GltfReaderAgainstAssimp, EveryFileReadsAsAssimpReadsItOrIsRefusedForAReason
       continue;
     }
     EXPECT_EQ(reason, kOnlyAssimpReads.end()) << "read though listed as refused";
+    // Triangles at infinite or NaN places are left out here; assimp keeps them.
+    if (std::any_of(ours.notes.begin(), ours.notes.end(),
+                    [](const std::string& n) { return n.find("not a finite number") != std::string::npos; })) {
+      bool unplaced = false;
+      for (unsigned m = 0; m < theirs->mNumMeshes; ++m)
+        for (unsigned v = 0; v < theirs->mMeshes[m]->mNumVertices; ++v) {
+          const aiVector3D& p = theirs->mMeshes[m]->mVertices[v];
+          unplaced = unplaced || !std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z);
+        }
+      EXPECT_TRUE(unplaced) << "left out what assimp reads as finite";
+      continue;
+    }
     Compare(*theirs, ours).Run();
     ++compared;
   }
