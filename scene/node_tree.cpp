@@ -1,5 +1,6 @@
 #include "scene/node_tree.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "model/export_context.h"
@@ -114,6 +115,11 @@ void MarkBone(ExportContext& ctx, XNode& skinned, const HostNode* bone) {
   auto it = ctx.nodeMap.find(bone);
   if (it == ctx.nodeMap.end()) return;
   XNode* b = it->second;
+  // A mesh weighted to its own node loses its geometry as bones do; told, as the file then
+  // holds only frames.
+  if (b == &skinned && b->renderable && !o.BoneMesh)
+    std::fprintf(stderr, "vorn: '%s' is a bone of its own skin: written as a frame without its mesh (Bone Mesh keeps it)\n",
+                 ctx.host->NodeName(bone).c_str());
   if (b->renderable) b->renderable = o.BoneMesh;
   b->isBone = 1;
   if (skinned.exportMark && o.Skin && o.Bones) b->exportMark = 1;

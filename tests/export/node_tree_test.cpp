@@ -15,6 +15,7 @@ class NodeTree : public SpineTest {
  protected:
   // Loads the scene, takes the settings from `ini`, builds the tree.
   void Build(const std::string& json, const std::string& ini = "", bool selected = false) {
+    ctx_.reset();  // its nodes hold the document's objects
     doc_ = Load(json);
     WriteSettings("[Option]\n" + ini);
     ctx_ = std::make_unique<ExportContext>();
@@ -134,6 +135,19 @@ TEST_F(NodeTree, SkinMarksHiddenBonesAndMeshIsTakenBelowSkin) {
 
   Build(json, "BoneMesh=1\n");
   EXPECT_TRUE(Node("Bone01")->renderable);
+
+  // Weighted to its own node, the mesh is a bone too and loses its geometry: said, once.
+  const std::string own = R"({"node": "Bone01", "initTM")";
+  json.replace(json.find(own), own.size(), R"({"node": "Skinned", "initTM")");
+  ::testing::internal::CaptureStderr();
+  Build(json);
+  EXPECT_FALSE(Node("Skinned")->renderable);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "vorn: 'Skinned' is a bone of its own skin: written as a frame without its mesh (Bone Mesh keeps it)\n");
+  ::testing::internal::CaptureStderr();
+  Build(json, "BoneMesh=1\n");
+  EXPECT_TRUE(Node("Skinned")->renderable);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
 TEST_F(NodeTree, PatchObjectsUseThePatchRoutineOrFallBack) {
