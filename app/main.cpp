@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -260,6 +261,12 @@ int main(int argc, char** argv) {
   CLI::App* tpl = app.add_subcommand("templates", "print the registered template definitions");
   tpl->add_flag("--binary", templatesBinary, "write the standard set in the binary template encoding");
 
+  // A mistyped command would otherwise read as "A subcommand is required".
+  if (argc > 1 && argv[1][0] != '-' && std::strcmp(argv[1], "export") != 0 && std::strcmp(argv[1], "inspect") != 0 &&
+      std::strcmp(argv[1], "templates") != 0) {
+    std::fprintf(stderr, "vorn: unknown command '%s' (export, inspect or templates; --help lists them)\n", argv[1]);
+    return 2;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -117,6 +117,8 @@ class Session {
   }
 
   void Spin(DialogControl& s, float direction) {
+    // The value belongs to its edit: a disabled edit's stays as it is.
+    if (const DialogControl* edit = d_.Find(s.linkedEdit); edit && !edit->enabled) return;
     d_.CommitSpinnerText(s.id);
     d_.StepSpinner(s.id, direction);
   }

@@ -144,6 +144,7 @@ TEST_F(VornCli, BadInputGivesStatusTwoAndNoFile) {
   EXPECT_EQ(Run("inspect " + dir_.string()), 2);
   EXPECT_EQ(stderr_, "vorn: " + dir_.string() + ": a folder\n");
   EXPECT_EQ(Run("frobnicate"), 2);
+  EXPECT_NE(stderr_.find("unknown command 'frobnicate'"), std::string::npos) << stderr_;
   EXPECT_EQ(Run("export " + Example() + " " + Out() + " --silent --plugin /nonexistent.dle " + Cfg()), 2);
 }
 
