@@ -73,10 +73,6 @@ void ReportSourceNotFound(ExportContext& ctx, const std::string& hostPath, const
                  SearchedName(hostPath).c_str(), where.c_str(), count > 1 ? "their subfolders" : "its subfolders");
 }
 
-namespace {
-
-}  // namespace
-
 void ReportNotWritten(ExportContext& ctx, const std::string& target, int error) {
   // A texture several materials share fails the same way each time: told once.
   if (ctx.texturesTold.insert("unwritten\n" + target).second) platform::ReportNotWritten(target, error);
