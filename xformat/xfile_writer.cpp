@@ -91,6 +91,8 @@ bool XFileWriter::Open(const std::string& path, XFileFormat format) {
     if (!found && errno != ENOTDIR) return Fail("Open: folder of " + path + " does not exist");
     if (!found || !S_ISDIR(st.st_mode)) return Fail("Open: folder of " + path + " is not a folder");
   }
+  // told now, before the export writes textures and effects beside a file it cannot write
+  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return Fail("Open: " + path + " is a folder");
   path_ = path;
   format_ = format;
   opened_ = true;

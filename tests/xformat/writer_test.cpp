@@ -583,6 +583,11 @@ TEST(AtomicSave, AnExistingFileStaysIntactWhenSaveFails) {
   EXPECT_NE(writer.Error().find(std::string("a.x: ") + std::strerror(ENOENT)), std::string::npos)
       << "the system's reason: " << writer.Error();
   EXPECT_FALSE(writer.Open(dir / "missing/a.x", XFileFormat::Binary));
+  std::filesystem::create_directory(sub);
+  XFileWriter onFolder;
+  EXPECT_FALSE(onFolder.Open(sub, XFileFormat::Binary));
+  EXPECT_NE(onFolder.Error().find("is a folder"), std::string::npos) << onFolder.Error();
+  std::filesystem::remove(sub);
   // a successful save replaces the file whole
   XFileWriter good;
   ASSERT_TRUE(testing::RegisterTemplateBlocks(good));
