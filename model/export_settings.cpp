@@ -115,15 +115,8 @@ std::string ClipKey(size_t index, std::string_view field) {
 }
 
 bool IsSettingKey(std::string_view key) {
-  // As the settings file reads its keys: whitespace around them dropped, ASCII case aside.
-  while (!key.empty() && (key.front() == ' ' || key.front() == '\t')) key.remove_prefix(1);
-  while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.remove_suffix(1);
-  auto same = [](std::string_view a, std::string_view b) {
-    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
-             return lower(x) == lower(y);
-           });
-  };
+  key = platform::TrimProfileText(key);
+  const auto same = platform::SameProfileName;
   for (const OptionField& f : OptionFields())
     if (same(key, f.key)) return true;
   if (same(key, "SceneRootName") || same(key, "AnimationCount")) return true;

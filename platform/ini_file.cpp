@@ -17,20 +17,6 @@ namespace {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  return true;
-}
 
 std::string OneLine(std::string_view s) {
   std::string out(s);
@@ -59,8 +45,22 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 
 }  // namespace
 
+std::string_view TrimProfileText(std::string_view s) {
+  while (!s.empty() && IsSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool SameProfileName(std::string_view a, std::string_view b) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lower(a[i]) != lower(b[i])) return false;
+  return true;
+}
+
 int32_t ParseProfileInt(std::string_view text) {
-  text = Trim(text);
+  text = TrimProfileText(text);
   bool negative = false;
   if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
     negative = text.front() == '-';
@@ -76,7 +76,7 @@ int32_t ParseProfileInt(std::string_view text) {
 }
 
 std::optional<float> ParseProfileFloat(std::string_view text) {
-  text = Trim(text);
+  text = TrimProfileText(text);
   size_t end = 0;
   auto digits = [&] {
     const size_t from = end;
@@ -121,20 +121,20 @@ void IniFile::Parse(std::string_view text) {
     if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
     Line line;
     line.text = std::string(raw);
-    std::string_view body = Trim(raw);
-    if (first && body.substr(0, 3) == "\xEF\xBB\xBF") body = Trim(body.substr(3));
+    std::string_view body = TrimProfileText(raw);
+    if (first && body.substr(0, 3) == "\xEF\xBB\xBF") body = TrimProfileText(body.substr(3));
     first = false;
     const size_t close = body.rfind(']');
     if (!body.empty() && body.front() == '[' && close != std::string_view::npos) {
       line.kind = Kind::kSection;
-      line.name = std::string(Trim(body.substr(1, close - 1)));
+      line.name = std::string(TrimProfileText(body.substr(1, close - 1)));
     } else if (!body.empty() && body.front() != ';') {
       line.kind = Kind::kKey;
       const size_t eq = body.find('=');
-      line.name = std::string(Trim(body.substr(0, eq)));
+      line.name = std::string(TrimProfileText(body.substr(0, eq)));
       if (eq != std::string_view::npos) {
         line.hasValue = true;
-        line.value = std::string(Trim(body.substr(eq + 1)));
+        line.value = std::string(TrimProfileText(body.substr(eq + 1)));
       }
     }
     lines_.push_back(std::move(line));
@@ -153,7 +153,7 @@ bool IniFile::Load(const std::string& path) {
 
 bool IniFile::FindSection(std::string_view section, Range& range) const {
   for (size_t i = 0; i < lines_.size(); ++i) {
-    if (lines_[i].kind != Kind::kSection || !SameName(lines_[i].name, section)) continue;
+    if (lines_[i].kind != Kind::kSection || !SameProfileName(lines_[i].name, section)) continue;
     size_t end = i + 1;
     while (end < lines_.size() && lines_[end].kind != Kind::kSection) ++end;
     range = {i + 1, end};
@@ -166,7 +166,7 @@ const IniFile::Line* IniFile::FindKey(std::string_view section, std::string_view
   Range r;
   if (!FindSection(section, r)) return nullptr;
   for (size_t i = r.begin; i < r.end; ++i)
-    if (lines_[i].kind == Kind::kKey && SameName(lines_[i].name, key)) return &lines_[i];
+    if (lines_[i].kind == Kind::kKey && SameProfileName(lines_[i].name, key)) return &lines_[i];
   return nullptr;
 }
 
@@ -195,17 +195,17 @@ int32_t IniFile::GetInt(std::string_view section, std::string_view key, int32_t 
 void IniFile::Set(std::string_view section, std::string_view key, std::string_view value) {
   Line entry;
   entry.kind = Kind::kKey;
-  entry.name = std::string(Trim(OneLine(key)));
-  entry.value = std::string(Trim(OneLine(value)));
+  entry.name = std::string(TrimProfileText(OneLine(key)));
+  entry.value = std::string(TrimProfileText(OneLine(value)));
   entry.hasValue = true;
   entry.text = entry.name + "=" + OneLine(value);
 
   Range r;
   if (!FindSection(section, r)) {
-    if (!lines_.empty() && !Trim(lines_.back().text).empty()) lines_.push_back(Line{});
+    if (!lines_.empty() && !TrimProfileText(lines_.back().text).empty()) lines_.push_back(Line{});
     Line header;
     header.kind = Kind::kSection;
-    header.name = std::string(Trim(OneLine(section)));
+    header.name = std::string(TrimProfileText(OneLine(section)));
     header.text = "[" + header.name + "]";
     lines_.push_back(std::move(header));
     lines_.push_back(std::move(entry));
@@ -213,7 +213,7 @@ void IniFile::Set(std::string_view section, std::string_view key, std::string_vi
   }
   for (size_t i = r.begin; i < r.end; ++i) {
     Line& line = lines_[i];
-    if (line.kind != Kind::kKey || !SameName(line.name, entry.name)) continue;
+    if (line.kind != Kind::kKey || !SameProfileName(line.name, entry.name)) continue;
     entry.name = line.name;  // the file's spelling of the key stays
     entry.text = entry.name + "=" + OneLine(value);
     line = std::move(entry);
@@ -221,7 +221,7 @@ void IniFile::Set(std::string_view section, std::string_view key, std::string_vi
   }
   // After the section's last non-blank line, so blank lines before the next section stay there.
   size_t at = r.end;
-  while (at > r.begin && Trim(lines_[at - 1].text).empty()) --at;
+  while (at > r.begin && TrimProfileText(lines_[at - 1].text).empty()) --at;
   lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry));
 }
 

@@ -30,6 +30,11 @@ int32_t ParseProfileInt(std::string_view text);
 // for a double), so that the caller takes its default.
 std::optional<float> ParseProfileFloat(std::string_view text);
 
+// Names and values as the file holds them: whitespace around them dropped.
+std::string_view TrimProfileText(std::string_view s);
+// Section and key names as the file compares them: ASCII case aside.
+bool SameProfileName(std::string_view a, std::string_view b);
+
 // An INI file held in memory: loaded once, read and changed in memory, written whole atomically.
 class IniFile {
  public:
