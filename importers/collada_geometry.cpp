@@ -43,11 +43,6 @@ struct Influences {
 float Length(const import::Vec3& v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
 import::Vec3 Sub(const import::Vec3& a, const import::Vec3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 
-bool Close(const import::Vec3& a, const import::Vec3& b) {
-  const float x = a.x - b.x, y = a.y - b.y, z = a.z - b.z;
-  return x * x + y * y + z * z <= 1e-10f;
-}
-
 import::Vec3 Cross(const import::Vec3& a, const import::Vec3& b) {
   return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
@@ -441,16 +436,7 @@ std::vector<unsigned> Reader::BuildMeshes(pugi::xml_node geometry, pugi::xml_nod
     // ---- The join: vertices with the same position and the other attributes within 1e-5 shared
     {
       auto same = [&](uint32_t a, uint32_t b) {
-        const import::Vec3 &p = m.positions[a], &q = m.positions[b];
-        if (p.x != q.x || p.y != q.y || p.z != q.z || !Close(m.normals[a], m.normals[b])) return false;
-        for (const auto& uv : m.uvs)
-          if (!uv.empty() && !Close(uv[a], uv[b])) return false;
-        if (!m.colors.empty()) {
-          const import::Rgba &x = m.colors[a], &y = m.colors[b];
-          const float dr = x.r - y.r, dg = x.g - y.g, db = x.b - y.b, da = x.a - y.a;
-          if (dr * dr + dg * dg + db * db + da * da > 1e-10f) return false;
-        }
-        return !skin || influences.Same(positionIndex[a], positionIndex[b]);
+        return SameJoinAttributes(m, a, b) && (!skin || influences.Same(positionIndex[a], positionIndex[b]));
       };
       VertexJoin join;
       join.Run(

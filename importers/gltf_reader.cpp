@@ -730,23 +730,8 @@ class GltfReader {
     return sets;
   }
 
-  // Attributes other than the position match within the join's tolerance: the two triangles of
-  // a face get flat normals that differ in the last bits.
-  static bool Close(const import::Vec3& a, const import::Vec3& b) {
-    const float x = a.x - b.x, y = a.y - b.y, z = a.z - b.z;
-    return x * x + y * y + z * z <= 1e-10f;
-  }
-
   bool SameVertex(const import::Mesh& m, size_t sets, uint32_t a, uint32_t b) const {
-    const import::Vec3 &p = m.positions[a], &q = m.positions[b];
-    if (p.x != q.x || p.y != q.y || p.z != q.z || !Close(m.normals[a], m.normals[b])) return false;
-    for (const auto& uv : m.uvs)
-      if (!uv.empty() && !Close(uv[a], uv[b])) return false;
-    if (!m.colors.empty()) {
-      const import::Rgba &x = m.colors[a], &y = m.colors[b];
-      const float dr = x.r - y.r, dg = x.g - y.g, db = x.b - y.b, da = x.a - y.a;
-      if (dr * dr + dg * dg + db * db + da * da > 1e-10f) return false;
-    }
+    if (!SameJoinAttributes(m, a, b)) return false;
     const size_t count = m.positions.size();
     for (size_t s = 0; s < sets; ++s)
       for (size_t c = 0; c < 4; ++c) {

@@ -23,6 +23,26 @@ inline uint32_t PositionHash(const import::Vec3& p) {
   return h ^ (h >> 15);
 }
 
+// Whether vertices a and b of a mesh may be joined, bones aside: the same position, the other
+// attributes within 1e-5 (the two triangles of a face get flat normals that differ in the last
+// bits).
+inline bool SameJoinAttributes(const import::Mesh& m, uint32_t a, uint32_t b) {
+  auto close = [](const import::Vec3& u, const import::Vec3& v) {
+    const float x = u.x - v.x, y = u.y - v.y, z = u.z - v.z;
+    return x * x + y * y + z * z <= 1e-10f;
+  };
+  const import::Vec3 &p = m.positions[a], &q = m.positions[b];
+  if (p.x != q.x || p.y != q.y || p.z != q.z || !close(m.normals[a], m.normals[b])) return false;
+  for (const auto& uv : m.uvs)
+    if (!uv.empty() && !close(uv[a], uv[b])) return false;
+  if (!m.colors.empty()) {
+    const import::Rgba &x = m.colors[a], &y = m.colors[b];
+    const float dr = x.r - y.r, dg = x.g - y.g, db = x.b - y.b, da = x.a - y.a;
+    if (dr * dr + dg * dg + db * db + da * da > 1e-10f) return false;
+  }
+  return true;
+}
+
 class VertexJoin {
  public:
   static constexpr uint32_t kUnset = std::numeric_limits<uint32_t>::max();
