@@ -424,6 +424,29 @@ TEST_P(ModelExport, BonesPlayBackAsInTheSource) {
   }
   EXPECT_GE(compared, 4);
 
+  // The default keys (scale, rotation, position), read back by assimp, play as the source: a
+  // rotation key turns the way DirectX and other exporters' files have it.
+  Assimp::Importer back;
+  const aiScene* ours = ReadAssimpFile(back, Export("srt", "XFileType=0\nKeyType=1\nKeyOptimizeLevel=0\n"));
+  ASSERT_NE(ours, nullptr) << back.GetErrorString();
+  ASSERT_GE(ours->mNumAnimations, 1u);
+  compared = 0;
+  for (size_t i = 0; i < times.size(); i += std::max<size_t>(1, times.size() / 7)) {
+    const long t = times[i].first;
+    std::map<std::string, aiMatrix4x4> want, got;
+    SourceWorld(*src->mRootNode, anim, double(t) / 4800.0 * tps, aiMatrix4x4(), want);
+    SourceWorld(*ours->mRootNode, *ours->mAnimations[0], double(t), aiMatrix4x4(), got);
+    for (unsigned b = 0; b < mesh.mNumBones; ++b) {
+      const std::string name = CleanName(mesh.mBones[b]->mName.C_Str());
+      ASSERT_TRUE(got.count(name)) << name;
+      for (unsigned r = 0; r < 4; ++r)
+        for (unsigned c = 0; c < 4; ++c)
+          EXPECT_NEAR(got.at(name)[r][c], want.at(name)[r][c], 1e-3) << name << " at tick " << t << " entry " << r << c;
+      ++compared;
+    }
+  }
+  EXPECT_GE(compared, 4);
+
   // The offsets are the source's, in the file's axes.
   std::map<std::string, Mat> offsets;
   for (const auto& top : file.at("objects"))
@@ -438,6 +461,46 @@ TEST_P(ModelExport, BonesPlayBackAsInTheSource) {
     const Mat want = FromAssimp(mesh.mBones[b]->mOffsetMatrix);
     for (size_t k = 0; k < 16; ++k) EXPECT_NEAR(offsets[name][k], want[k], 1e-4) << name << " offset entry " << k;
   }
+}
+
+// The arm example's two kinds of keys, both read back by assimp, play alike at every frame: matrix
+// keys hold whole transforms, so rotation keys that turned the other way would show here.
+TEST(ExampleAnimation, RotationKeysPlayAsMatrixKeysInAssimp) {
+  const testing::TempDir tmp;
+  const fs::path dir = tmp.path();
+  const std::string clips = testing::ReadText(std::string(VORN_SOURCE_DIR) + "/examples/arm/vorn_max_config.ini");
+  auto exportWith = [&](const std::string& name, const std::string& keys) {
+    const fs::path cfg = dir / name;
+    fs::create_directories(cfg);
+    std::ofstream(cfg / "vorn_max_config.ini") << clips << "XFileType=0\nKeyOptimizeLevel=0\n" << keys;
+    auto doc = LoadScene(std::string(VORN_SOURCE_DIR) + "/examples/arm.json");
+    doc->SetDirectory(kHostPluginConfigDir, cfg.string());
+    const std::string out = (dir / (name + ".x")).string();
+    XDoExport(out.c_str(), nullptr, doc.get(), true, 0);
+    return out;
+  };
+  Assimp::Importer srtReader, matrixReader;
+  const aiScene* srt = ReadAssimpFile(srtReader, exportWith("srt", "KeyType=1\n"));
+  const aiScene* matrix = ReadAssimpFile(matrixReader, exportWith("matrix", "KeyType=0\n"));
+  ASSERT_TRUE(srt && matrix) << srtReader.GetErrorString() << matrixReader.GetErrorString();
+  ASSERT_EQ(srt->mNumAnimations, 2u);
+  ASSERT_EQ(matrix->mNumAnimations, 2u);
+  size_t turned = 0;
+  for (unsigned a = 0; a < 2; ++a)
+    for (double t = 0; t <= 30 * 160; t += 160) {
+      std::map<std::string, aiMatrix4x4> got, want;
+      SourceWorld(*srt->mRootNode, *srt->mAnimations[a], t, aiMatrix4x4(), got);
+      SourceWorld(*matrix->mRootNode, *matrix->mAnimations[a], t, aiMatrix4x4(), want);
+      ASSERT_EQ(got.size(), want.size());
+      for (const auto& [name, m] : want) {
+        for (unsigned r = 0; r < 3; ++r)
+          for (unsigned c = 0; c < 4; ++c)
+            EXPECT_NEAR(got.at(name)[r][c], m[r][c], 1e-4) << srt->mAnimations[a]->mName.C_Str() << " " << name
+                                                           << " at tick " << t << " entry " << r << c;
+        if (std::fabs(m[0][1]) > 0.1f || std::fabs(m[1][0]) > 0.1f) ++turned;
+      }
+    }
+  EXPECT_GT(turned, 10u) << "the arm should turn";
 }
 
 // Vertex colours, written on request, are the source's, vertex for vertex.
