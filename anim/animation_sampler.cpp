@@ -36,8 +36,8 @@ bool AppendOrExtend(std::vector<Key>& keys, const Key& key, bool reduce, float t
 
 // Touches only the track: may run on the second core (StoreLater).
 void StoreParts(AnimationTrack& track, int32_t time, const AffineParts& p, bool reduce, float tol) {
-  // A rotation key holds the inverse turn of the frame's matrix: so DirectX plays it, and so
-  // every other exporter's files and every reader have it.
+  // A rotation key holds the inverse turn of the frame's matrix, as other exporters' files
+  // (made to play in DirectX) and the .X readers have it.
   AddKey(track.rotationKeys, RotationKey{0, time, Inverse(p.q)}, reduce, tol);
   AddKey(track.positionKeys, VectorKey{2, time, p.t}, reduce, tol);
   AddKey(track.scaleKeys, VectorKey{1, time, p.k}, reduce, tol);
