@@ -119,9 +119,14 @@ int RunExport(const ExportArgs& a) {
   std::string configDir = a.configDir.empty() ? vorn::platform::UserConfigDirectory() : a.configDir;
   if (configDir.empty() || !vorn::platform::CreateDirectories(configDir))
     return Fail(2, "cannot use the settings folder '" + configDir + "'");
-  // An imported scene's animations become the clip list when the settings file has none.
-  std::vector<std::string> sets = a.sets;
-  for (std::string& s : vorn::ClipSettings(clips, configDir + "/" + kSettingsFile)) sets.push_back(std::move(s));
+  // An imported scene's animations become the clip list when neither the settings file nor
+  // --set gives one; --set comes after them, so that it wins clip by clip.
+  const bool ownClips = std::any_of(a.sets.begin(), a.sets.end(), [](const std::string& s) {
+    return vorn::platform::SameProfileName(vorn::platform::TrimProfileText(s.substr(0, s.find('='))), "AnimationCount");
+  });
+  std::vector<std::string> sets;
+  if (!ownClips) sets = vorn::ClipSettings(clips, configDir + "/" + kSettingsFile);
+  sets.insert(sets.end(), a.sets.begin(), a.sets.end());
 
   // Overrides are applied to a private copy of the settings file, as if the file held them. The
   // copy goes back to the user's file only when the export itself saved it.

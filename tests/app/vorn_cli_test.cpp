@@ -98,6 +98,25 @@ TEST_F(VornCli, SetReachesTheSettingsFileOnlyThroughASave) {
 
 // The overrides' scratch copy goes where TMPDIR says and is gone after the export, a good one
 // or one refused for a bad override.
+// A file's own animations are the clip list unless --set gives one; a single --set key wins
+// over the file's clip of that number.
+TEST_F(VornCli, SetClipsWinOverTheFilesOwnAnimations) {
+  const std::string take = std::string(VORN_SOURCE_DIR) + "/tests/importers/data/take.bvh";
+  auto sets = [&](const std::string& args) {
+    EXPECT_EQ(Run("export " + take + " " + Out() + " --silent --set XFileType=0 " + args + " " + Cfg()), 0) << stderr_;
+    std::vector<std::string> names;
+    std::istringstream text(Read(Out()));
+    for (std::string line; std::getline(text, line);)
+      if (line.rfind("AnimationSet ", 0) == 0) names.push_back(line.substr(13, line.find(' ', 13) - 13));
+    return names;
+  };
+  EXPECT_EQ(sets("").size(), 1u);
+  EXPECT_EQ(sets("--set AnimationCount=2 --set Animation0_Name=A --set Animation0_StartKey=0 --set Animation0_EndKey=1 "
+                 "--set Animation1_Name=B --set Animation1_StartKey=1 --set Animation1_EndKey=2"),
+            (std::vector<std::string>{"A", "B"}));
+  EXPECT_EQ(sets("--set Animation0_Name=Renamed"), std::vector<std::string>{"Renamed"});
+}
+
 TEST_F(VornCli, SetLeavesNoScratchFolderBehind) {
   const fs::path scratch = dir_ / "scratch";
   fs::create_directories(scratch);
