@@ -1,6 +1,7 @@
 #include "host/tri_mesh.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 #include <utility>
 
@@ -13,6 +14,19 @@ bool TriMesh::MapSupport(int channel) const {
   return Map(channel).supported;
 }
 
+namespace {
+
+// A face far out (edges past 1e19) whose cross product overflows a float: its direction all the same.
+Point3 NormalInDouble(Point3 p0, Point3 p1, Point3 p2) {
+  const double ax = double(p1.x) - p0.x, ay = double(p1.y) - p0.y, az = double(p1.z) - p0.z;
+  const double bx = double(p2.x) - p1.x, by = double(p2.y) - p1.y, bz = double(p2.z) - p1.z;
+  const double x = ay * bz - az * by, y = az * bx - ax * bz, z = ax * by - ay * bx;
+  const double l = std::sqrt(x * x + y * y + z * z);
+  return l > 0 && std::isfinite(l) ? Point3{float(x / l), float(y / l), float(z / l)} : Point3{};
+}
+
+}  // namespace
+
 void TriMesh::BuildNormals(bool twoCores) {
   const size_t nv = verts.size(), nf = faces.size();
   const bool threaded = twoCores && WorthTwoCores(nf);
@@ -24,7 +38,8 @@ void TriMesh::BuildNormals(bool twoCores) {
       const TriFace& face = faces[f];
       if (face.v[0] >= nv || face.v[1] >= nv || face.v[2] >= nv) continue;
       const Point3 p0 = verts[face.v[0]], p1 = verts[face.v[1]], p2 = verts[face.v[2]];
-      faceNormals_[f] = Normalize(Cross(p1 - p0, p2 - p1));
+      const Point3 n = Cross(p1 - p0, p2 - p1);
+      faceNormals_[f] = std::isfinite(Length(n)) ? Normalize(n) : NormalInDouble(p0, p1, p2);
     }
   });
   // Per vertex, faces whose smoothing groups overlap share one normal; groups merge as they meet.

@@ -28,6 +28,7 @@ struct BinaryVisitor {
   ByteBuffer* out;
   ListCounts& counts;
   XTok list = XTok::End;  // kind of the open list, End when none
+  bool finite = true;     // write pass: no infinite or NaN float so far
   size_t next = 0;    // write pass: the next list's entry in counts.lengths
 
   void Word(uint16_t v) {
@@ -65,6 +66,17 @@ struct BinaryVisitor {
   }
   void Flush() { list = XTok::End; }
 
+  // Every exponent short of all ones: readers would take infinities and NaNs as they are.
+  static bool AllFinite(const uint8_t* p, uint32_t n) {
+    uint32_t bad = 0;
+    for (uint32_t k = 0; k < n; ++k) {
+      uint32_t bits;
+      std::memcpy(&bits, p + 4 * k, 4);
+      bad |= (bits & 0x7f800000u) == 0x7f800000u;
+    }
+    return bad == 0;
+  }
+
   static uint32_t Widen(XMemberType type, const uint8_t* p) {
     switch (type) {
       case XMemberType::Word: return static_cast<uint32_t>(p[0] | p[1] << 8);
@@ -93,6 +105,7 @@ struct BinaryVisitor {
     if constexpr (kCount) {
       counts.bytes += 4 * uint64_t{n};
     } else if (type == XMemberType::Float || type == XMemberType::Dword || type == XMemberType::Sdword) {
+      if (type == XMemberType::Float) finite = finite && AllFinite(p, n);
       out->Append(p, 4 * static_cast<size_t>(n));
     } else if (type == XMemberType::Double) {
       // "0032" files hold 32-bit floats
@@ -103,6 +116,7 @@ struct BinaryVisitor {
         const float f = static_cast<float>(d);
         std::memcpy(dst + 4 * k, &f, 4);
       }
+      finite = finite && AllFinite(dst, n);
       out->Commit(4 * static_cast<size_t>(n));
     } else {
       const size_t size = PrimitiveSize(type);
@@ -153,8 +167,12 @@ bool EncodeObjects(const XFileTree& tree, BinaryVisitor<kCount>& v, std::string*
     std::span<const uint8_t> data = tree.Data(o);
     DataCursor c{data.data(), data.size()};
     std::string why;
-    if (!WalkData(tree.templates, tpl, c, v, 0, &why) || c.left != 0) {
-      if (error) *error = tpl.name + (o.name.empty() ? "" : " '" + o.name + "'") + ": data does not fit the template" + (why.empty() ? "" : ": " + why);
+    const bool fits = WalkData(tree.templates, tpl, c, v, 0, &why) && c.left == 0;
+    if (!fits || !v.finite) {
+      if (error)
+        *error = tpl.name + (o.name.empty() ? "" : " '" + o.name + "'") +
+                 (!fits ? ": data does not fit the template" + (why.empty() ? "" : ": " + why)
+                        : ": a float that is not finite cannot be written");
       return false;
     }
     v.Flush();

@@ -40,6 +40,25 @@ TEST(TriMeshNormals, DisjointGroupsGiveOneNormalEach) {
   EXPECT_NEAR(flat.FaceNormals()[0].z, 1, 1e-6);
 }
 
+// Faces far out, whose cross products overflow a float, keep their directions; a face of one
+// point has none.
+TEST(TriMeshNormals, FacesFarOutKeepTheirDirections) {
+  TriMesh m;
+  m.verts = {{0, 0, 0}, {1e20f, 0, 0}, {0, 1e20f, 0}, {-3e38f, 0, 0}, {3e38f, 0, 0}, {0, 0, 3e38f}, {5, 5, 5}};
+  m.faces = {TriFace{{0, 1, 2}, 1}, TriFace{{3, 5, 4}, 1}, TriFace{{6, 6, 6}, 1}};
+  m.BuildNormals();
+  const Point3 a = m.FaceNormals()[0], b = m.FaceNormals()[1], c = m.FaceNormals()[2];
+  EXPECT_EQ(a.x, 0.0f);
+  EXPECT_EQ(a.y, 0.0f);
+  EXPECT_EQ(a.z, 1.0f);
+  EXPECT_EQ(b.x, 0.0f);
+  EXPECT_EQ(b.y, 1.0f);
+  EXPECT_EQ(b.z, 0.0f);
+  EXPECT_EQ(c.x, 0.0f);
+  EXPECT_EQ(c.y, 0.0f);
+  EXPECT_EQ(c.z, 0.0f);
+}
+
 // A grid big enough for two cores whose smoothing groups give vertices one, two and three
 // normals, joined ones among them: both builds must hold the same normals, bit for bit.
 TEST(TriMeshNormals, TwoCoresGiveTheOneCoreNormals) {

@@ -598,6 +598,29 @@ TEST(AtomicSave, AnExistingFileStaysIntactWhenSaveFails) {
   EXPECT_EQ(dir.EntryCount(), 1u);
 }
 
+// An infinity or a NaN reads back in no reader as a number: every encoding refuses it by object
+// and leaves the old file.
+TEST(AtomicSave, EveryEncodingRefusesAFloatThatIsNotFinite) {
+  TempDir dir;
+  const std::string path = dir / "keep.x";
+  testing::WriteText(path, "old content");
+  for (XFileFormat format : {XFileFormat::Text, XFileFormat::Binary, XFileFormat::Compressed})
+    for (float bad : {std::nanf(""), INFINITY, -INFINITY}) {
+      XFileWriter writer;
+      ASSERT_TRUE(testing::RegisterTemplateBlocks(writer));
+      ASSERT_TRUE(writer.Open(path, format));
+      testing::WriteSampleScene(writer);
+      writer.Release(testing::Add(writer, {}, kMaterialGuid, "Bad",
+                                  DataBytes().Floats({1, 0, 0, 1, bad, 0, 0, 0, 0, 0, 0})));
+      EXPECT_FALSE(writer.Save()) << int(format) << " " << bad;
+      EXPECT_NE(writer.Error().find("Material 'Bad'"), std::string::npos) << writer.Error();
+      EXPECT_NE(writer.Error().find("not finite"), std::string::npos) << writer.Error();
+    }
+  const std::vector<uint8_t> kept = testing::ReadBytes(path);
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "old content");
+  EXPECT_EQ(dir.EntryCount(), 1u);
+}
+
 TEST(Mszip, BlocksHoldAtMost32KiBAndInflateBack) {
   std::vector<uint8_t> body(200000);
   std::mt19937 rng(3);
