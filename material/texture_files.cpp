@@ -56,8 +56,13 @@ std::string SearchedName(const std::string& path) {
 
 }  // namespace
 
-void ReportSourceNotFound(ExportContext& ctx, const std::string& hostPath, const char* kind) {
-  if (!ctx.texturesTold.insert("missing\n" + hostPath).second) return;
+bool SourceIsFile(ExportContext& ctx, const std::string& hostPath, const std::string& sourcePath, const char* kind) {
+  if (platform::FileExists(sourcePath)) return true;
+  if (!ctx.texturesTold.insert("missing\n" + hostPath).second) return false;
+  if (platform::PathExists(sourcePath)) {
+    std::fprintf(stderr, "vorn: %s '%s' is a folder, not a file\n", kind, sourcePath.c_str());
+    return false;
+  }
   const SearchFolders& f = ctx.searchFolders;
   std::string where;
   int count = 0;
@@ -71,6 +76,7 @@ void ReportSourceNotFound(ExportContext& ctx, const std::string& hostPath, const
   else
     std::fprintf(stderr, "vorn: %s '%s' not found: looked for '%s' in %s and %s\n", kind, hostPath.c_str(),
                  SearchedName(hostPath).c_str(), where.c_str(), count > 1 ? "their subfolders" : "its subfolders");
+  return false;
 }
 
 void ReportNotWritten(ExportContext& ctx, const std::string& target, int error) {
@@ -215,10 +221,7 @@ std::string ResolveTexturePath(const SearchFolders& folders, const std::string& 
 std::string PlaceTextureFile(ExportContext& ctx, const std::string& hostPath, const std::string& sourcePath,
                              const std::string& fileName, bool normalMap) {
   const ExportOptions& o = ctx.options;
-  if (!platform::PathExists(sourcePath)) {
-    ReportSourceNotFound(ctx, hostPath.empty() ? sourcePath : hostPath, "texture");
-    return fileName;
-  }
+  if (!SourceIsFile(ctx, hostPath.empty() ? sourcePath : hostPath, sourcePath, "texture")) return fileName;
   int w = 0, h = 0;
   if (const int32_t format = ConversionFormat(o, fileName, sourcePath, w, h); format >= 0) {
     std::string name = ConvertedTextureName(fileName, format);

@@ -46,9 +46,9 @@ std::string FreeTargetName(ExportContext& ctx, const std::string& name, const st
 void ReportNotWritten(ExportContext& ctx, const std::string& target, int error);
 // The content key of a copy or conversion of a source file.
 std::string SourceContent(const std::string& sourcePath);
-// Tells once that a texture or effect file (`kind`) named by the host was found nowhere, with the
-// folders searched.
-void ReportSourceNotFound(ExportContext& ctx, const std::string& hostPath, const char* kind);
+// True when the source of a texture or effect file (`kind`) is a file; otherwise tells once that
+// it was found nowhere (with the folders searched) or that it is a folder.
+bool SourceIsFile(ExportContext& ctx, const std::string& hostPath, const std::string& sourcePath, const char* kind);
 
 // True when name is a plain file name: writing outputDirectory + name stays in that folder.
 bool IsSafeTargetName(const std::string& name);

@@ -41,7 +41,7 @@ void AddBytes(ExportContext& ctx, XObjectHandle parent, const Guid& id, const st
 // name would replace another source of the export.
 std::string OwnEffectName(ExportContext& ctx, const XEffectMaterial& record) {
   const std::string name = platform::HostFileNameOf(record.effect.effectFile);
-  if (!ctx.options.DxFx || !IsSafeTargetName(name) || !platform::PathExists(record.effect.effectFile)) return name;
+  if (!ctx.options.DxFx || !IsSafeTargetName(name) || !platform::FileExists(record.effect.effectFile)) return name;
   if (platform::SameFile(record.effect.effectFile, ctx.outputDirectory + name)) {
     ctx.namesGiven.emplace(name, SourceContent(record.effect.effectFile));
     return name;
@@ -53,11 +53,8 @@ std::string OwnEffectName(ExportContext& ctx, const XEffectMaterial& record) {
 void CopyOwnEffectFile(ExportContext& ctx, const XEffectMaterial& record, const std::string& name) {
   const ExportOptions& o = ctx.options;
   if (!o.DxFx) return;
-  if (!platform::PathExists(record.effect.effectFile)) {
-    const std::string& told = record.effect.effectHostPath;
-    ReportSourceNotFound(ctx, told.empty() ? record.effect.effectFile : told, "effect file");
-    return;
-  }
+  const std::string& told = record.effect.effectHostPath;
+  if (!SourceIsFile(ctx, told.empty() ? record.effect.effectFile : told, record.effect.effectFile, "effect file")) return;
   if (!IsSafeTargetName(name)) return;
   const std::string target = ctx.outputDirectory + name;
   // Exported into its own folder the effect file is there already; it is never written over itself.

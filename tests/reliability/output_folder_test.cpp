@@ -223,6 +223,14 @@ TEST_F(TexturePaths, ATextureFoundNowhereIsToldOnceWithTheFoldersSearched) {
       EXPECT_EQ(TextureNames(Out()), std::vector<std::string>(copies, "lost.png")) << "named as before";
     }
   }
+  // A path that names a folder is said to be one, not written or searched for as a file.
+  fs::create_directories(dir_ / "in" / "folder.png");
+  EXPECT_EQ(Export(Doc(R"({"nodes": [{"name": "A", "mesh": {"vertices": [[0,0,0],[1,0,0],[0,1,0]], "faces": [[0,1,2]]},
+      "material": {"type": "standard", "maps": {"diffuse": {"type": "bitmap", "file": ")" +
+                       (dir_ / "in" / "folder.png").string() + R"("}}}}]})"),
+                   "--set TextureConvert=1"),
+            0);
+  EXPECT_EQ(stderr_, "vorn: texture '" + (dir_ / "in" / "folder.png").string() + "' is a folder, not a file\n");
 }
 
 // Exported into the folder that holds its sources: a conversion, a generated effect or a copied
