@@ -236,6 +236,7 @@ struct Loader {
 
   Matrix3 OptMat(const json& v, const std::string& path, const char* key, bool& given);
   const Modifier* ModifierRec(const json& v, const std::string& path, size_t points);
+  void CheckWeightedPoints(const std::string& path, size_t listed, size_t points);
   void Skin(const json& v, const std::string& path, SkinData& s);
   void Physique(const json& v, const std::string& path, PhysiqueData& p);
 

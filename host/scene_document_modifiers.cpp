@@ -12,6 +12,13 @@ Matrix3 Loader::OptMat(const json& v, const std::string& path, const char* key, 
   return given ? Mat(*m, Key(path, key)) : Matrix3{};
 }
 
+// Weights are per point of the object below: a list of another length is a slip.
+void Loader::CheckWeightedPoints(const std::string& path, size_t listed, size_t points) {
+  if (points && listed && listed != points)
+    Fail(path, std::to_string(listed) + (listed == 1 ? " point" : " points") + " weighted, the object has " +
+                   std::to_string(points));
+}
+
 const Modifier* Loader::ModifierRec(const json& v, const std::string& path, size_t points) {
   CheckObject(v, path);
   auto mod = std::make_unique<Modifier>();
@@ -23,12 +30,14 @@ const Modifier* Loader::ModifierRec(const json& v, const std::string& path, size
     m.cls = kSkinClass;
     m.skin = std::make_unique<SkinData>();
     Skin(v, path, *m.skin);
+    CheckWeightedPoints(Key(path, "weights"), m.skin->context.offsets.size() - 1, points);
   } else if (type == "physique") {
     CheckKeys(v, path, {"type", "class", "flags", "enabled", "bones", "nodeInitTM", "vertices"});
     m.kind = Modifier::Kind::Physique;
     m.cls = kPhysiqueClass;
     m.physique = std::make_unique<PhysiqueData>();
     Physique(v, path, *m.physique);
+    CheckWeightedPoints(Key(path, "vertices"), m.physique->vertices.size(), points);
   } else if (type == "xform") {
     CheckKeys(v, path, {"type", "class", "flags", "enabled", "matrix"});
     m.kind = Modifier::Kind::Xform;

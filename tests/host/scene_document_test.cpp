@@ -659,6 +659,13 @@ TEST(SceneDocumentTest, BadValuesAreRejectedWithTheirPlace) {
                   R"(}, "modifiers": [{"type": "skin", "bones": ["A"], "weights": [[[1, 0.5]]]}]}}]})",
               "/nodes/0/object/modifiers/0/weights/0/0/0", "bone index 1 out of range (1 bones)");
   ExpectError(R"({"nodes": [{"name": "A", "object": {"type": "derived", "input": {"type": "mesh", )" + mesh +
+                  R"(}, "modifiers": [{"type": "skin", "bones": ["A"], "weights": [[[0, 1]]]}]}}]})",
+              "/nodes/0/object/modifiers/0/weights", "1 point weighted, the object has 3");
+  ExpectError(R"({"nodes": [{"name": "A", "object": {"type": "derived", "input": {"type": "mesh", )" + mesh +
+                  R"(}, "modifiers": [{"type": "physique", "vertices": [{"rigid": "A"}, {"rigid": "A"}, {"rigid": "A"},
+                  {"rigid": "A"}]}]}}]})",
+              "/nodes/0/object/modifiers/0/vertices", "4 points weighted, the object has 3");
+  ExpectError(R"({"nodes": [{"name": "A", "object": {"type": "derived", "input": {"type": "mesh", )" + mesh +
                   R"(}, "modifiers": [{"type": "edit", "moves": [[3, 0, 0, 1]]}]}}]})",
               "/nodes/0/object/modifiers/0/moves/0/0", "point index 3 out of range (3 points)");
   ExpectError(R"({"nodes": [{"name": "A", "object": {"type": "derived", "input": {"type": "mesh", )" + mesh +
