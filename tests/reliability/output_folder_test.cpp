@@ -320,6 +320,18 @@ TEST_F(VornRun, MissingOutputFolderIsReported) {
   EXPECT_FALSE(fs::exists(dir_ / "nothere"));
 }
 
+// A node scaled to nothing at the start (a pop-in) cannot take its mesh into its frame: said by
+// name, once, and the file is still written.
+TEST_F(VornRun, AMeshWithoutVolumeAtTheStartIsSaid) {
+  const std::string popIn = R"("controller": {"scale": {"keys": [[0, 0, 0, 0], [4800, 1, 1, 1]]}})";
+  EXPECT_EQ(Export(Doc(Triangle(popIn))), 0) << stderr_;
+  EXPECT_EQ(stderr_, "vorn: node 'Tri' has no volume at the start of the range (a scale of 0): its mesh cannot be "
+                     "taken into its frame and is written collapsed; start from a small scale instead\n");
+  EXPECT_TRUE(fs::exists(Out()));
+  EXPECT_EQ(Export(Doc(Triangle(R"("controller": {"scale": {"keys": [[0, 0.01, 0.01, 0.01], [4800, 1, 1, 1]]}})"))), 0);
+  EXPECT_EQ(stderr_, "");
+}
+
 TEST_F(VornRun, OutputUnderAFileIsReported) {
   WriteText(dir_ / "out" / "plain", "a file, not a folder");
   const std::string out = (dir_ / "out" / "plain" / "scene.x").string();
