@@ -73,6 +73,8 @@ size_t EditDistance(std::string_view a, std::string_view b) {
 
 // What is wrong with the export's arguments, before any file is read; empty when nothing is.
 std::string ArgumentFault(const ExportArgs& a) {
+  if (a.output.empty()) return "the output file name is empty";
+  if (a.output.back() == '/') return "the output '" + a.output + "' names a folder, not a .X file";
   if (a.mapsDirs.size() > 2)
     return "--maps-dir names at most two folders (the host searches two besides the scene's own), not " +
            std::to_string(a.mapsDirs.size());

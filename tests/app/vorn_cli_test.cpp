@@ -164,6 +164,10 @@ TEST_F(VornCli, BadInputGivesStatusTwoAndNoFile) {
   EXPECT_EQ(stderr_, "vorn: " + dir_.string() + ": a folder\n");
   EXPECT_EQ(Run("frobnicate"), 2);
   EXPECT_NE(stderr_.find("unknown command 'frobnicate'"), std::string::npos) << stderr_;
+  EXPECT_EQ(Run("export " + Example() + " '' --silent " + Cfg()), 2);
+  EXPECT_NE(stderr_.find("output file name is empty"), std::string::npos) << stderr_;
+  EXPECT_EQ(Run("export " + Example() + " " + dir_.string() + "/ --silent " + Cfg()), 2);
+  EXPECT_NE(stderr_.find("names a folder"), std::string::npos) << stderr_;
   EXPECT_EQ(Run("export " + Example() + " " + Out() + " --silent --plugin /nonexistent.dle " + Cfg()), 2);
 }
 
