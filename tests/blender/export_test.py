@@ -15,7 +15,7 @@ import sys
 import traceback
 
 import bpy
-from mathutils import Matrix, Vector
+from mathutils import Matrix, Quaternion, Vector
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "blender"))
@@ -567,6 +567,37 @@ def matrix_keys(tree, target, clip=0):
     return keys
 
 
+def srt_keys(tree, target, clip=0):
+    """{time: 16 values} of the scale, rotation and position keys of `target` in the clip, each
+    time's three keys put together as DirectX does: S, then the rotation of the conjugate of the
+    stored quaternion (w, x, y, z), then T, in rows."""
+    parts = {}
+    for s in find(tree, "AnimationSet")[clip:clip + 1]:
+        for anim in child(s, "Animation"):
+            refs = [c["reference"] for c in anim.get("children", []) if "reference" in c]
+            if (refs[0] if refs else anim.get("name")) != target:
+                continue
+            for key in child(anim, "AnimationKey"):
+                for k in key["data"]["keys"]:
+                    parts.setdefault(k["time"], {})[key["data"]["keyType"]] = k["tfkeys"]["values"]
+    def at(kind, time):
+        # a run of equal keys keeps its ends only: the last key at or before the time holds
+        held = [p[kind] for t, p in sorted(parts.items()) if kind in p and t <= time]
+        return held[-1] if held else None
+
+    out = {}
+    for time in sorted(t for t, p in parts.items() if 0 in p):
+        s, t = at(1, time), at(2, time)
+        if s is None or t is None:
+            continue
+        w, x, y, z = parts[time][0]
+        rot = Quaternion((w, -x, -y, -z)).to_matrix().transposed()  # rows: a row-vector matrix
+        m = Matrix.Diagonal(Vector(s)) @ rot
+        rows = [list(m[r]) + [0.0] for r in range(3)] + [list(t) + [1.0]]
+        out[time] = [v for row in rows for v in row]
+    return out
+
+
 def in_x(local):
     """A Blender local matrix as the .X file holds it (Y and Z exchanged, rows for columns)."""
     swap = Matrix(((1, 0, 0, 0), (0, 0, 1, 0), (0, 1, 0, 0), (0, 0, 0, 1)))
@@ -622,6 +653,20 @@ def test_skin_and_animation():
     check("skin.x: the tip's matrix keys equal the evaluated pose", not bad and compared >= 19,
           f"{compared} keys compared, {bad[:1]}")
     counts = our_counts(tree)
+    # the default keys (scale, rotation, position), played as DirectX plays them, give the pose too
+    srt = srt_keys(inspect(export("skin_srt.x", file_type='TEXT', key_type='SRT', use_key_frames=False)), "Tip")
+    bad, compared = [], 0
+    for time, got in sorted(srt.items()):
+        frame = 1 + time / 160.0
+        if frame != int(frame):
+            continue
+        scene.frame_set(int(frame))
+        flat = in_x(arm.pose.bones["Root"].matrix.inverted() @ arm.pose.bones["Tip"].matrix)
+        compared += 1
+        if not close(got, flat, 1e-4):
+            bad.append((frame, got, flat))
+    check("skin_srt.x: the tip's rotation keys turn as the evaluated pose", not bad and compared >= 19,
+          f"{compared} keys compared, {bad[:1]}")
     other_readers(path, "skin.x", counts, ["Bend", "Back"])
     without_numpy("skin.x", "skin_plain.x", file_type='TEXT', key_type='MATRIX', use_key_frames=False)
 
