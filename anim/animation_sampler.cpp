@@ -37,8 +37,9 @@ bool AppendOrExtend(std::vector<Key>& keys, const Key& key, bool reduce, float t
 // Touches only the track: may run on the second core (StoreLater).
 void StoreParts(AnimationTrack& track, int32_t time, const AffineParts& p, bool reduce, float tol) {
   // A rotation key holds the inverse turn of the frame's matrix, as other exporters' files
-  // (made to play in DirectX) and the .X readers have it.
-  AddKey(track.rotationKeys, RotationKey{0, time, Inverse(p.q)}, reduce, tol);
+  // (made to play in DirectX) and the .X readers have it. 0 - v, not -v: no turn stays 0, not -0.
+  const Quat inverse{0.0f - p.q.x, 0.0f - p.q.y, 0.0f - p.q.z, p.q.w};
+  AddKey(track.rotationKeys, RotationKey{0, time, inverse}, reduce, tol);
   AddKey(track.positionKeys, VectorKey{2, time, p.t}, reduce, tol);
   AddKey(track.scaleKeys, VectorKey{1, time, p.k}, reduce, tol);
 }

@@ -182,6 +182,9 @@ TEST_F(Sampler, ReductionKeepsTheFirstKeyAndOneCarryingTheRunsEnd) {
   EXPECT_EQ(still.scaleKeys[0].type, 1);
   EXPECT_EQ(still.rotationKeys[0].type, 0);
   EXPECT_NEAR(still.positionKeys[1].value.y, 3.0f, 1e-5f) << "host (1, 2, 3) is (1, 3, 2) in the file";
+  // No turn is (0, 0, 0, 1) to the bit: the key's inverse turn gives no -0 to write.
+  for (const RotationKey& k : still.rotationKeys)
+    EXPECT_FALSE(std::signbit(k.value.x) || std::signbit(k.value.y) || std::signbit(k.value.z) || k.value.w != 1.0f);
 
   // Moving until frame 5, then still: the first still sample is kept and the next one moves on.
   const AnimationTrack& stopper = Sample("Stopper")[0];
