@@ -32,9 +32,13 @@ bool BuildNodeData(ExportContext& ctx, XRenderableNode& node) {
   const TimeValue t = ctx.animationRange.start;
   node.transform = BindPoseNodeTransform(*ctx.host, node.hostNode, t);
   node.objectTransform = BindPoseObjectTransform(*ctx.host, node.hostNode, t);
+  // A node scaled to 0 at the start (growing in later) still has a mesh to take into its frame.
+  const bool skinned = HasSkinModifier(*ctx.host, node);
+  if (!skinned && node.transform.Determinant() == 0.0f)
+    node.singularOffset = SingularObjectOffset(*ctx.host, node.hostNode, ctx.animationRange, ctx.ticksPerFrame);
   ConvertNodeMaterial(ctx, node, ctx.host->NodeMaterial(node.hostNode));
   // The skin reads the mesh data at once; any other mesh may be built beside the host reads.
-  BackgroundJobs* beside = HasSkinModifier(*ctx.host, node) ? nullptr : ctx.background;
+  BackgroundJobs* beside = skinned ? nullptr : ctx.background;
   if (!GenMeshData(ctx, node, beside)) return false;
   if (node.renderable && !node.TreatedAsBone()) ExtractNodeSkin(ctx, node);
   if (beside) return true;  // the build releases the copy

@@ -372,10 +372,10 @@ bool GenMeshData(ExportContext& ctx, XRenderableNode& node, BackgroundJobs* besi
   for (const XMaterialEntry& e : node.nodeMaterials) records.push_back(EntryRecord(ctx, e));
   // Beside the export thread the build touches nothing of the node but its mesh copy, which it
   // releases: later nodes' skins mark their bones on the node meanwhile.
-  if (!(o.WorldSpace && node.IsPlainMesh()) && node.transform.Determinant() == 0.0f)
+  if (!(o.WorldSpace && node.IsPlainMesh()) && !node.singularOffset && node.transform.Determinant() == 0.0f)
     std::fprintf(stderr,
-                 "vorn: node '%s' has no volume at the start of the range (a scale of 0): its mesh cannot be "
-                 "taken into its frame and is written collapsed; start from a small scale instead\n",
+                 "vorn: node '%s' has no volume at the start of the range (a scale of 0) nor at any frame after: "
+                 "its mesh cannot be taken into its frame and is written collapsed\n",
                  node.nodeName.c_str());
   MeshBuild build{o, MeshVertexTransform(node, o.WorldSpace != 0), ctx.conversion.k, ctx.secondCore,
                   threaded, specified, plain, std::move(records)};

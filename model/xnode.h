@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,9 @@ class XRenderableNode : public XNode {
   const PatchMesh* patchMesh = nullptr;
   PatchTable patchTable;
   Matrix3 objectTransform;
+  // The object offset where `transform` has no inverse (a node scaled to 0 at the bind time),
+  // taken at the first frame it has one; empty otherwise.
+  std::optional<Matrix3> singularOffset;
   std::vector<XMaterialEntry> nodeMaterials;
   std::shared_ptr<XMeshData> meshData;
   std::shared_ptr<XSkinInfo> skinData;

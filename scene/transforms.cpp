@@ -85,7 +85,18 @@ Matrix3 BindPoseObjectTransform(const HostScene& host, const HostNode* node, Tim
 
 Matrix3 MeshVertexTransform(const XRenderableNode& node, bool worldSpace) {
   if (worldSpace && node.IsPlainMesh()) return node.objectTransform;
+  if (node.singularOffset) return *node.singularOffset;
   return node.objectTransform * Inverse(node.transform);
+}
+
+std::optional<Matrix3> SingularObjectOffset(const HostScene& host, const HostNode* node, Interval range,
+                                            int32_t ticksPerFrame) {
+  const int64_t step = ticksPerFrame > 0 ? ticksPerFrame : 1;
+  for (int64_t t = int64_t(range.start) + step; t <= range.end; t += step) {
+    const Matrix3 m = NodeTransformAt(host, node, TimeValue(t));
+    if (m.Determinant() != 0.0f) return host.ObjectTM(node, TimeValue(t)) * Inverse(m);
+  }
+  return std::nullopt;
 }
 
 }  // namespace vorn

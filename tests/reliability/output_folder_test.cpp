@@ -320,16 +320,20 @@ TEST_F(VornRun, MissingOutputFolderIsReported) {
   EXPECT_FALSE(fs::exists(dir_ / "nothere"));
 }
 
-// A node scaled to nothing at the start (a pop-in) cannot take its mesh into its frame: said by
-// name, once, and the file is still written.
-TEST_F(VornRun, AMeshWithoutVolumeAtTheStartIsSaid) {
-  const std::string popIn = R"("controller": {"scale": {"keys": [[0, 0, 0, 0], [4800, 1, 1, 1]]}})";
-  EXPECT_EQ(Export(Doc(Triangle(popIn))), 0) << stderr_;
-  EXPECT_EQ(stderr_, "vorn: node 'Tri' has no volume at the start of the range (a scale of 0): its mesh cannot be "
-                     "taken into its frame and is written collapsed; start from a small scale instead\n");
-  EXPECT_TRUE(fs::exists(Out()));
-  EXPECT_EQ(Export(Doc(Triangle(R"("controller": {"scale": {"keys": [[0, 0.01, 0.01, 0.01], [4800, 1, 1, 1]]}})"))), 0);
+// A node scaled to nothing at the start (a pop-in) takes its mesh into its frame with the object
+// offset of the first frame it has volume at; one that has none at any frame is said by name.
+TEST_F(VornRun, AMeshWithoutVolumeAtTheStartKeepsItsShape) {
+  const std::string popIn = R"("transform": {"translation": [0, 0, 4]}, "objectOffset": {"translation": [0, 0, 1]},
+      "controller": {"scale": {"keys": [[0, 0, 0, 0], [4800, 1, 1, 1]]}})";
+  EXPECT_EQ(Export(Doc(Triangle(popIn)), "--set XFileType=0"), 0) << stderr_;
   EXPECT_EQ(stderr_, "");
+  const std::string text = Read(Out());
+  EXPECT_NE(text.find("0.0;1.0;0.0;,\n  0.0;1.0;1.0;,\n  1.0;1.0;0.0;;"), std::string::npos)
+      << "the triangle one up from its frame (host z is the file's y):\n" << text.substr(text.find("Mesh Tri"), 120);
+  EXPECT_EQ(Export(Doc(Triangle(R"("transform": {"scale": [0, 0, 0]})"))), 0);
+  EXPECT_EQ(stderr_, "vorn: node 'Tri' has no volume at the start of the range (a scale of 0) nor at any frame "
+                     "after: its mesh cannot be taken into its frame and is written collapsed\n");
+  EXPECT_TRUE(fs::exists(Out()));
 }
 
 TEST_F(VornRun, OutputUnderAFileIsReported) {
