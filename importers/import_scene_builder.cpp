@@ -238,8 +238,9 @@ class Builder {
   static int Tiling(const import::MaterialMap& map) {
     int tiling = 0;
     for (int k = 0; k < 2; ++k) {
-      if (map.wrap[k] == import::Wrap::Repeat) tiling |= 1 << k;
-      if (map.wrap[k] == import::Wrap::Mirror) tiling |= 4 << k;
+      // A mirrored repeat tiles as a repeat in the .X (which holds no sampler state): the host's
+      // mirror bit would also double the coordinates, to fit the mirrored copy into one tile.
+      if (map.wrap[k] == import::Wrap::Repeat || map.wrap[k] == import::Wrap::Mirror) tiling |= 1 << k;
     }
     return tiling;
   }

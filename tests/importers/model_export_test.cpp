@@ -503,6 +503,36 @@ TEST(ExampleAnimation, RotationKeysPlayAsMatrixKeysInAssimp) {
   EXPECT_GT(turned, 10u) << "the arm should turn";
 }
 
+// A sampler that mirrors its repeats leaves the coordinates as the source has them: the .X holds
+// no sampler state, and doubling them would show the texture at half its size.
+TEST(ModelTexcoords, AMirroredWrapKeepsTheSourcesCoordinates) {
+  const fs::path model = fs::path(VORN_MODELS_DIR) / "gltf/BoxTextured/BoxTextured.gltf";
+  if (!fs::exists(model)) GTEST_SKIP() << model << " is missing";
+  Assimp::Importer source;
+  const aiScene* src = ReadAssimpFile(source, model.string());
+  ASSERT_NE(src, nullptr);
+  float want = 0;
+  for (unsigned m = 0; m < src->mNumMeshes; ++m)
+    for (unsigned v = 0; v < src->mMeshes[m]->mNumVertices; ++v)
+      want = std::max(want, src->mMeshes[m]->mTextureCoords[0][v].x);
+  const testing::TempDir tmp;
+  auto scene = LoadScene(model.string());
+  const fs::path dir = tmp.path();
+  std::ofstream(dir / "vorn_max_config.ini") << "[Option]\nXFileType=0\n";
+  scene->SetDirectory(kHostPluginConfigDir, dir.string());
+  const std::string x = (dir / "box.x").string();
+  XDoExport(x.c_str(), nullptr, scene.get(), true, 0);
+  const json file = ReadOurs(x);
+  float got = 0;
+  for (const auto& top : file.at("objects"))
+    Walk(top, [&](const json& o) {
+      if (o.value("template", "") == "MeshTextureCoords")
+        for (const auto& uv : o.at("data").at("textureCoords")) got = std::max(got, uv.at("u").get<float>());
+    });
+  EXPECT_GT(want, 1.0f) << "the source repeats its texture";
+  EXPECT_FLOAT_EQ(got, want);
+}
+
 // Vertex colours, written on request, are the source's, vertex for vertex.
 TEST(ModelColours, VertexColoursReachTheFile) {
   const fs::path model = fs::path(VORN_MODELS_DIR) / "collada/kwxport_test_vcolors.dae";
