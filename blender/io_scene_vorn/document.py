@@ -601,7 +601,8 @@ class SceneWriter:
         self.mats = MaterialTable(doc, self.folder)
         frame = scene.frame_current
         try:
-            if self.use_animation and scene.frame_current != scene.frame_start:
+            if self.use_animation:
+                # even on the first frame: the bind pose must be the keys', not an un-keyed edit's
                 scene.frame_set(scene.frame_start)
             objects = [o for o in self.view_layer.objects]
             for obj in objects:
@@ -648,7 +649,7 @@ class SceneWriter:
                 obj = obj.parent
 
         for obj in layer.objects:
-            if obj.visible_get(view_layer=layer) and not obj.hide_render and (
+            if obj.visible_get(view_layer=layer) and renders(obj, layer) and (
                     not selected_only or obj.select_get(view_layer=layer)):
                 add(obj)
                 add(self.skin_armatures.get(obj.name))
@@ -667,7 +668,7 @@ class SceneWriter:
                 "transform": matrix12(obj.matrix_world),
                 "hidden": not obj.visible_get(view_layer=self.view_layer),
                 "selected": obj.select_get(view_layer=self.view_layer),
-                "renderable": not obj.hide_render, "wireColor": wire_colour(obj.color)}
+                "renderable": renders(obj, self.view_layer), "wireColor": wire_colour(obj.color)}
         parent = self.parent_handle(obj)
         if parent is not None:
             node["parent"] = parent
@@ -923,6 +924,21 @@ class ShapesOff:
         return False
 
 
+def renders(obj, layer):
+    """Whether Blender renders obj: not disabled in renders itself, and in at least one collection
+    of the view layer none of whose enclosing collections is."""
+    if obj.hide_render:
+        return False
+
+    def reach(lc, blocked):
+        blocked = blocked or lc.collection.hide_render
+        if not blocked and obj.name in lc.collection.objects:
+            return True
+        return any(reach(c, blocked) for c in lc.children)
+
+    return reach(layer.layer_collection, False)
+
+
 def instance_warnings(depsgraph, limit=100000):
     """One line for each object whose instances (of a collection, particles or geometry
     nodes) the exported meshes do not hold."""
@@ -930,7 +946,9 @@ def instance_warnings(depsgraph, limit=100000):
     for i, inst in enumerate(depsgraph.object_instances):
         if i >= limit:  # millions of hair instances: the first ones tell enough
             break
-        if inst.is_instance and inst.parent is not None and inst.parent.original.name not in owners:
+        # a curve, text or surface shows its own mesh as an instance of itself: that one is exported
+        if (inst.is_instance and inst.parent is not None and inst.object.original != inst.parent.original
+                and inst.parent.original.name not in owners):
             owners.append(inst.parent.original.name)
     return [f"'{name}': its instances are not exported (Object > Apply > Make Instances Real first)"
             for name in owners]
@@ -950,6 +968,11 @@ def deform_warnings(obj, mod, groups):
     bones = mod.object.data.bones
     if any(bones[g].bbone_segments > 1 for g in groups):
         out.append("B-Bone segments deform as straight bones")
+    mods = list(obj.modifiers)
+    later = [m.name for m in mods[mods.index(mod) + 1:] if m.show_viewport]
+    if later:
+        out.append("modifiers after the armature (" + ", ".join(f"'{n}'" for n in later) +
+                   ") shape the rest pose here, not the deformed mesh: put them before it")
     return [f"'{obj.name}': {what}" for what in out]
 
 

@@ -1027,11 +1027,42 @@ def test_packed_images_declaration_and_glow():
     check("packed_names: tangents in the vertex declaration", 6 in usages, str(usages))
 
 
+def test_render_collections_curves_and_late_modifiers():
+    """A collection disabled in renders keeps its objects out; a curve's own mesh is no instance
+    to warn of; a modifier after the armature is told, as the skin cannot follow it."""
+    from io_scene_vorn import document
+    scene, body, arm, expected = bending_rig()
+    hidden = bpy.data.collections.new("NoRender")
+    scene.collection.children.link(hidden)
+    hidden.hide_render = True
+    bpy.ops.mesh.primitive_cube_add(location=(4, 0, 0))
+    cube = bpy.context.active_object
+    for c in list(cube.users_collection):
+        c.objects.unlink(cube)
+    hidden.objects.link(cube)
+    cube.name = "InNoRender"
+    bpy.ops.curve.primitive_bezier_circle_add(location=(-4, 0, 0))
+    bpy.context.active_object.data.bevel_depth = 0.1
+    bpy.context.active_object.name = "Ring"
+    body.modifiers.new("Smooth", 'SUBSURF')
+    writer = document.SceneWriter(bpy.context, os.path.join(args.work, "late_doc"), use_animation=False)
+    os.makedirs(writer.folder, exist_ok=True)
+    writer.write()
+    check("late: a subdivision after the armature is told", any("Smooth" in w and "after the armature" in w
+                                                                for w in writer.warnings), str(writer.warnings))
+    check("late: a curve's own mesh is no instance", not any("instances" in w for w in writer.warnings),
+          str(writer.warnings))
+    tree = inspect(export("late.x", file_type='TEXT', use_animation=False))
+    names = [m["name"] for m in find(tree, "Mesh")]
+    check("late.x: the curve is there, the cube of the collection disabled in renders is not",
+          "Ring" in names and "InNoRender" not in names, str(names))
+
+
 tests = [test_fast_triangulation, test_sharp_uv_colours, test_textured_multi_material, test_skin_and_animation,
          test_bake_leaves_followed_shapes_deformed,
          test_hierarchy_mirror_offsets, test_kinds_flags_and_nla, test_settings_remembered,
          test_weights_as_blender_deforms, test_motion_without_own_keys, test_scale_clips_of_exported_objects,
-         test_packed_images_declaration_and_glow]
+         test_packed_images_declaration_and_glow, test_render_collections_curves_and_late_modifiers]
 for t in tests:
     if args.only and args.only not in t.__name__:
         continue
