@@ -157,15 +157,21 @@ std::optional<ObjectBytes> DeclDataBytes(const ExportOptions& o, const XRenderab
   return b;
 }
 
-// For every exported vertex the host vertex it was split from: the index it would have had
-// without duplication, always below the host vertex count, so that tools can weld what the
-// export split.
+// For every exported vertex the first exported vertex split from the same host vertex, itself for
+// that first one: indices into the file's own vertices, so that tools weld what the export split.
+// nOriginalVertices counts the first ones.
 void WriteVertexDuplicationIndices(ExportContext& ctx, XObjectHandle mesh, const XMeshData& d) {
   const uint32_t n = d.VertexCount();
+  std::vector<uint32_t> first(d.positions.size(), UINT32_MAX);
+  uint32_t originals = 0;
+  for (uint32_t i = 0; i < n; ++i) {
+    uint32_t& f = first[static_cast<size_t>(d.vertices[i].position)];
+    if (f == UINT32_MAX) f = i, ++originals;
+  }
   ObjectBytes b(4 * size_t{n} + 8);
   b.Dword(n);
-  b.Dword(static_cast<uint32_t>(d.positions.size()));
-  for (const XExportVertex& v : d.vertices) b.Dword(static_cast<uint32_t>(v.position));
+  b.Dword(originals);
+  for (const XExportVertex& v : d.vertices) b.Dword(first[static_cast<size_t>(v.position)]);
   AddLeaf(ctx, mesh, kVertexDuplicationIndicesGuid, nullptr, std::move(b));
 }
 

@@ -195,7 +195,7 @@ TEST_F(MeshWriter, BoneMeshesCarryNoTangentsOrColours) {
                                                      "MeshTextureCoords c3"}));
 }
 
-TEST_F(MeshWriter, VertexDuplicationIndicesNameTheHostVertexOfEachSplitVertex) {
+TEST_F(MeshWriter, VertexDuplicationIndicesNameTheFirstVertexOfEachSplitOne) {
   // Two faces of different smoothing groups: the shared edge is split, and host vertex 3 is
   // first reached as exported vertex 5.
   const char* crease = R"({"vertices": [[0,0,0],[1,0,0],[0,1,0],[0,0,1]], "faces": [[0,1,2,1],[0,3,1,2]]})";
@@ -204,12 +204,13 @@ TEST_F(MeshWriter, VertexDuplicationIndicesNameTheHostVertexOfEachSplitVertex) {
     ASSERT_EQ(objects.back().tpl, "VertexDuplicationIndices") << type;
     const Child& dup = objects.back();
     ASSERT_EQ(dup.Dword(0), 6u);
-    EXPECT_EQ(dup.Dword(1), 4u) << "the host vertex count";
+    EXPECT_EQ(dup.Dword(1), 4u) << "the vertices first made of their host vertex";
     std::vector<uint32_t> indices;
     for (uint32_t n = 0; n < 6; ++n) indices.push_back(dup.Dword(2 + n));
     // Wound 0, 2, 1: the first face makes vertices 0, 1, 2 of host 0, 2, 1; the second meets
-    // host 0 and 1 again with another normal (3, 4) and host 3 for the first time (5).
-    EXPECT_EQ(indices, (std::vector<uint32_t>{0, 2, 1, 0, 1, 3})) << type;
+    // host 0 and 1 again with another normal (3, 4: copies of 0 and 2) and host 3 for the first
+    // time (5). Each entry names a vertex of the file, the first one of its place.
+    EXPECT_EQ(indices, (std::vector<uint32_t>{0, 1, 2, 0, 2, 5})) << type;
     // Every exported vertex lies where its host vertex lies, and no two host vertices share
     // a place: vertices with one index share the point, vertices with two differ.
     const Child& mesh = objects.front();
@@ -218,6 +219,7 @@ TEST_F(MeshWriter, VertexDuplicationIndicesNameTheHostVertexOfEachSplitVertex) {
     };
     for (uint32_t a = 0; a < 6; ++a)
       for (uint32_t b = 0; b < 6; ++b) EXPECT_EQ(indices[a] == indices[b], point(a) == point(b)) << a << " " << b;
+    for (uint32_t a = 0; a < 6; ++a) EXPECT_EQ(point(indices[a]), point(a)) << a;
   }
   EXPECT_EQ(Names(MeshObjects(crease)).back(), "MeshMaterialList") << "off by default";
 }
