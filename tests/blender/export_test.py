@@ -639,34 +639,30 @@ def test_skin_and_animation():
     sets = find(tree, "AnimationSet")
     check("skin.x: one animation set per marker", [s["name"] for s in sets] == ["Bend", "Back"],
           str([s["name"] for s in sets]))
-    # matrix keys of the tip equal its evaluated pose relative to its parent, at every frame
-    bad, compared = [], 0
-    for time, got in matrix_keys(tree, "Tip"):
-        frame = 1 + time / 160.0  # times count from the clip's start
-        if frame != int(frame):
-            continue
-        scene.frame_set(int(frame))
-        flat = in_x(arm.pose.bones["Root"].matrix.inverted() @ arm.pose.bones["Tip"].matrix)
-        compared += 1
-        if not close(got, flat, 1e-4):
-            bad.append((frame, got, flat))
+    def tip_keys_match_pose(keys):
+        """(keys compared, the first that differs) of (time, 16 values) keys against the tip's
+        evaluated pose relative to its parent, at whole frames."""
+        bad, compared = [], 0
+        for time, got in keys:
+            frame = 1 + time / 160.0  # times count from the clip's start
+            if frame != int(frame):
+                continue
+            scene.frame_set(int(frame))
+            flat = in_x(arm.pose.bones["Root"].matrix.inverted() @ arm.pose.bones["Tip"].matrix)
+            compared += 1
+            if not close(got, flat, 1e-4):
+                bad.append((frame, got, flat))
+        return compared, bad[:1]
+
+    compared, bad = tip_keys_match_pose(matrix_keys(tree, "Tip"))
     check("skin.x: the tip's matrix keys equal the evaluated pose", not bad and compared >= 19,
-          f"{compared} keys compared, {bad[:1]}")
+          f"{compared} keys compared, {bad}")
     counts = our_counts(tree)
     # the default keys (scale, rotation, position), played as DirectX plays them, give the pose too
     srt = srt_keys(inspect(export("skin_srt.x", file_type='TEXT', key_type='SRT', use_key_frames=False)), "Tip")
-    bad, compared = [], 0
-    for time, got in sorted(srt.items()):
-        frame = 1 + time / 160.0
-        if frame != int(frame):
-            continue
-        scene.frame_set(int(frame))
-        flat = in_x(arm.pose.bones["Root"].matrix.inverted() @ arm.pose.bones["Tip"].matrix)
-        compared += 1
-        if not close(got, flat, 1e-4):
-            bad.append((frame, got, flat))
+    compared, bad = tip_keys_match_pose(sorted(srt.items()))
     check("skin_srt.x: the tip's rotation keys turn as the evaluated pose", not bad and compared >= 19,
-          f"{compared} keys compared, {bad[:1]}")
+          f"{compared} keys compared, {bad}")
     other_readers(path, "skin.x", counts, ["Bend", "Back"])
     without_numpy("skin.x", "skin_plain.x", file_type='TEXT', key_type='MATRIX', use_key_frames=False)
 
