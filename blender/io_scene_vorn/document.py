@@ -435,6 +435,46 @@ class MaterialTable:
         self.texmaps = document.setdefault("texmaps", {})
         self.folder = folder
         self.unpacked = {}
+        self.baked = {}  # material name -> {input name: baked image file}
+
+    def bake_all(self, objects, size):
+        """Bakes the computed colours of the objects' materials, each on the first object
+        that shows it; see bake.py. Returns the warnings of materials left unbaked."""
+        from . import bake
+        missed = []
+        folder = os.path.join(self.folder, "baked")
+        with bake.Baker(folder) as baker:
+            for obj in objects:
+                if obj.type != 'MESH':
+                    continue
+                for slot, ms in enumerate(obj.material_slots):
+                    mat = ms.material
+                    if mat is None or not mat.use_nodes or mat.node_tree is None or mat.name in self.baked:
+                        continue
+                    done = {}
+                    for names, role in ((("Base Color", "Color"), "diffuse"),
+                                        (("Emission Color", "Emission"), "glow")):
+                        s = next((x for x in (bake.input_socket(mat, n) for n in names) if x is not None), None)
+                        if bake.needs_bake(s):
+                            os.makedirs(folder, exist_ok=True)
+                            if not obj.data.uv_layers:
+                                if mat.name not in missed:
+                                    missed.append(mat.name)
+                                continue
+                            path = baker.bake(obj, slot, mat, s.name, bake.bake_size(s, size), f"{mat.name}_{role}")
+                            if path:  # None: no face of obj has the material
+                                done[s.name] = path
+                    if done:
+                        self.baked[mat.name] = done
+        return [f"material '{name}': its computed colour is not baked, no object with a UV map shows it"
+                for name in missed if name not in self.baked]
+
+    def baked_map(self, mat, s):
+        path = self.baked.get(mat.name, {}).get(s.name) if s is not None else None
+        if path is None:
+            return None
+        return {"type": "bitmap", "name": os.path.splitext(os.path.basename(path))[0], "file": path,
+                "channel": 1, "tiling": ["uWrap", "vWrap"]}
 
     def image_file(self, image):
         """The file of an image; a packed image is written beside the document under its own
@@ -501,7 +541,7 @@ class MaterialTable:
             colour = value(base, diffuse)
             record["diffuse"] = colour[:3]
             record["ambient"] = colour[:3]
-            tex = self.bitmap(linked_node(base), mesh)
+            tex = self.baked_map(mat, base) or self.bitmap(linked_node(base), mesh)
             if tex:
                 maps["diffuse"] = tex
             rough = socket(shader, "Roughness")
@@ -525,7 +565,7 @@ class MaterialTable:
                     # brighter than 1: scaled down whole, so an orange glow stays orange
                     top = max(glow)
                     record["selfIllumColor"] = [c / top for c in glow] if top > 1.0 else glow
-                tex = self.bitmap(linked_node(emission), mesh)
+                tex = self.baked_map(mat, emission) or self.bitmap(linked_node(emission), mesh)
                 if tex:
                     maps["selfIllumination"] = tex
             bump = linked_node(socket(shader, "Normal"))
@@ -566,8 +606,9 @@ MESH_TYPES = {'MESH', 'CURVE', 'SURFACE', 'META', 'FONT'}
 
 
 class SceneWriter:
-    def __init__(self, context, folder, use_animation=True, uvs=True, colours=True):
+    def __init__(self, context, folder, use_animation=True, uvs=True, colours=True, bake=None):
         self.context = context
+        self.bake = bake  # (width, height) of baked computed colours; None: not baked
         self.uvs, self.colours = uvs, colours
         self.scene = context.scene
         self.view_layer = context.view_layer
@@ -611,6 +652,10 @@ class SceneWriter:
                 if obj.type == 'ARMATURE':
                     for bone in obj.data.bones:
                         self.handle((obj.name, bone.name))
+            if self.bake:
+                t1 = time.perf_counter()
+                self.warnings += self.mats.bake_all(objects, self.bake)
+                self.timings.add("bake", time.perf_counter() - t1)
             with SkinPreparation(self.context, objects, self.warnings) as skins:
                 self.skin_armatures = {name: armature for name, (armature, _) in skins.items()}
                 self.timings.add("scene setup", time.perf_counter() - t0)
@@ -703,6 +748,8 @@ class SceneWriter:
             return
         try:
             record = mesh_record(mesh, self.buffers, self.timings, self.uvs, self.colours)
+            self.warnings += still_shape_warnings(obj, self.scene.frame_start if self.use_animation
+                                                  else self.scene.frame_current)
             material = self.mats.material_for(obj, mesh)
             if material is not None:
                 node["material"] = material
@@ -952,6 +999,24 @@ def instance_warnings(depsgraph, limit=100000):
             owners.append(inst.parent.original.name)
     return [f"'{name}': its instances are not exported (Object > Apply > Make Instances Real first)"
             for name in owners]
+
+
+def still_shape_warnings(obj, frame):
+    """A .X mesh has one shape: animated shape keys and modifiers are written as at the frame."""
+    out = []
+    if animates(getattr(obj.data, "shape_keys", None)):
+        out.append("shape key animation")
+    a = obj.animation_data
+    if a is not None:
+        paths = [d.data_path for d in a.drivers]
+        played = [(a.action, getattr(a, "action_slot", None))]
+        played += [(s.action, getattr(s, "action_slot", None)) for s in playing_strips(a)]
+        for action, slot in played:
+            if action is not None:
+                paths += [fc.data_path for fc in action_curves(action, slot)]
+        if any(p.startswith("modifiers[") for p in paths):
+            out.append("animated modifiers")
+    return [f"'{obj.name}': {what} is not exported, the mesh is as at frame {frame}" for what in out]
 
 
 def deform_warnings(obj, mod, groups):

@@ -218,8 +218,13 @@ class ExportVorn(bpy.types.Operator, ExportHelper):
         folder = keep or tempfile.mkdtemp(prefix="vorn-blender-", dir=ram)
         os.makedirs(folder, exist_ok=True)
         # UV maps are read also for textures alone (their channels), colours only when written
+        bake = None
+        if self.copy_textures and self.use_materials:  # computed colours become images to copy
+            values = settings.read(settings_path())
+            bake = (settings.as_int(values, "ProcMapX", 256), settings.as_int(values, "ProcMapY", 256))
         writer = document.SceneWriter(context, folder, use_animation=self.use_animation,
-                                      uvs=self.use_uv_sets or self.use_materials, colours=self.use_vertex_colors)
+                                      uvs=self.use_uv_sets or self.use_materials, colours=self.use_vertex_colors,
+                                      bake=bake)
         if (self.use_tangents or self.use_bitangents) and not self.use_decl_data:
             writer.warnings.append("tangents and bitangents are written only with Vertex Declaration on")
         try:

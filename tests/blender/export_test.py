@@ -10,6 +10,7 @@ import argparse
 import json
 import math
 import os
+import shutil
 import subprocess
 import sys
 import traceback
@@ -1054,11 +1055,148 @@ def test_render_collections_curves_and_late_modifiers():
           "Ring" in names and "InNoRender" not in names, str(names))
 
 
+def test_still_shapes_told():
+    """A .X mesh has one shape: shape keys or a modifier that animate are told, still ones not."""
+    from io_scene_vorn import document
+    scene = empty_scene()
+    scene.frame_start, scene.frame_end = 1, 10
+    bpy.ops.mesh.primitive_cube_add()
+    morph = bpy.context.active_object
+    morph.name = "Morph"
+    morph.shape_key_add(name="Basis")
+    morph.shape_key_add(name="Pushed").data[0].co.z += 1
+    key = morph.data.shape_keys.key_blocks["Pushed"]
+    key.value = 0.0
+    key.keyframe_insert("value", frame=1)
+    key.value = 1.0
+    key.keyframe_insert("value", frame=10)
+    bpy.ops.mesh.primitive_cube_add(location=(3, 0, 0))
+    twist = bpy.context.active_object
+    twist.name = "Twist"
+    mod = twist.modifiers.new("Bend", 'SIMPLE_DEFORM')
+    mod.keyframe_insert("angle", frame=1)
+    bpy.ops.mesh.primitive_cube_add(location=(-3, 0, 0))
+    still = bpy.context.active_object
+    still.name = "Still"
+    still.shape_key_add(name="Basis")
+    still.modifiers.new("Bevel", 'BEVEL')
+    scene.frame_set(4)
+    writer = document.SceneWriter(bpy.context, os.path.join(args.work, "shapes_doc"), use_animation=True)
+    os.makedirs(writer.folder, exist_ok=True)
+    writer.write()
+    told = {w.split("'")[1]: w for w in writer.warnings}
+    check("shapes: animated shape keys and modifiers are told, at the first frame",
+          "shape key animation" in told.get("Morph", "") and "animated modifiers" in told.get("Twist", "")
+          and all("frame 1" in w for w in told.values()), str(writer.warnings))
+    check("shapes: still shape keys and modifiers are not", "Still" not in told, str(writer.warnings))
+    writer = document.SceneWriter(bpy.context, os.path.join(args.work, "shapes_doc"), use_animation=False)
+    writer.write()
+    check("shapes: without animation the frame is the current one",
+          any("'Morph'" in w and "frame 4" in w for w in writer.warnings), str(writer.warnings))
+
+
+def test_computed_colours_baked():
+    """A colour computed by nodes is baked into an image on the object's UV map, as Blender
+    shows it; a vertex colour and a plain image are not; the user's scene stays as it was."""
+    from io_scene_vorn import operator as op_module, settings
+    empty_scene()
+    bpy.ops.mesh.primitive_plane_add(size=2)
+    plane = bpy.context.active_object
+    ramp = bpy.data.materials.new("Ramp")  # red along U, green along V
+    ramp.use_nodes = True
+    nodes, links = ramp.node_tree.nodes, ramp.node_tree.links
+    coords, split, join = nodes.new("ShaderNodeTexCoord"), nodes.new("ShaderNodeSeparateXYZ"), \
+        nodes.new("ShaderNodeCombineXYZ")
+    links.new(coords.outputs["UV"], split.inputs[0])
+    links.new(split.outputs["X"], join.inputs["X"])
+    links.new(split.outputs["Y"], join.inputs["Y"])
+    links.new(join.outputs[0], nodes["Principled BSDF"].inputs["Base Color"])
+    tinted = principled("Tinted", bpy.data.images.new("Stripes", 64, 32))  # an image through a mix
+    tn = tinted.node_tree
+    mix = tn.nodes.new("ShaderNodeMixRGB")
+    mix.blend_type = 'MULTIPLY'
+    tex = next(n for n in tn.nodes if n.type == 'TEX_IMAGE')
+    tn.links.new(tex.outputs["Color"], mix.inputs[1])
+    tn.links.new(mix.outputs[0], tn.nodes["Principled BSDF"].inputs["Base Color"])
+    painted = bpy.data.materials.new("Painted")
+    painted.use_nodes = True
+    attr = painted.node_tree.nodes.new("ShaderNodeVertexColor")
+    painted.node_tree.links.new(attr.outputs["Color"], painted.node_tree.nodes["Principled BSDF"].inputs["Base Color"])
+    for m in (ramp, tinted, painted):
+        plane.data.materials.append(m)
+    bpy.ops.mesh.primitive_plane_add(size=2, location=(3, 0, 0))
+    for m in (tinted, painted):
+        bpy.context.active_object.data.materials.append(m)
+    bpy.context.active_object.data.polygons[0].material_index = 1
+    plane.data.polygons[0].material_index = 0
+    bpy.ops.mesh.primitive_plane_add(size=2, location=(-3, 0, 0))
+    grid = bpy.data.images.new("Grid", 32, 16)
+    grid.generated_type = 'UV_GRID'
+    bpy.context.active_object.data.materials.append(principled("Grid", grid))  # a generated image: no file
+    bpy.ops.mesh.primitive_plane_add(size=2, location=(-6, 0, 0))
+    bpy.context.active_object.data.materials.append(tinted)
+    settings.write(op_module.settings_path(), {"ProcMapX": "128", "ProcMapY": "64"})
+    before = [len(c) for c in (bpy.data.scenes, bpy.data.objects, bpy.data.meshes, bpy.data.materials, bpy.data.images)]
+    out = os.path.join(args.work, "baked")
+    shutil.rmtree(out, ignore_errors=True)
+    os.makedirs(out)
+    result = bpy.ops.export_scene.vorn_x(filepath=os.path.join(out, "baked.x"), file_type='TEXT', use_animation=False)
+    check("baked: the operator finished", result == {'FINISHED'}, str(result))
+    after = [len(c) for c in (bpy.data.scenes, bpy.data.objects, bpy.data.meshes, bpy.data.materials, bpy.data.images)]
+    check("baked: no scene, object, mesh, material or image is left behind", before == after, f"{before} {after}")
+    tree = inspect(os.path.join(out, "baked.x"))
+    mats = {m["name"]: [t["data"]["filename"] for t in child(m, "TextureFilename")]
+            for m, _ in walk(tree["objects"]) if m.get("template") == "Material"}
+    check("baked: computed colours name baked images, a vertex colour none",
+          mats.get("Ramp") == ["Ramp_diffuse.png"] and mats.get("Tinted") == ["Tinted_diffuse.png"]
+          and mats.get("Grid") == ["Grid_diffuse.png"] and mats.get("Painted") == [], str(mats))
+    sizes, corners = {}, {}
+    for name in ("Ramp_diffuse.png", "Tinted_diffuse.png", "Grid_diffuse.png"):
+        path = os.path.join(out, name)
+        if not os.path.exists(path):
+            continue
+        img = bpy.data.images.load(path)
+        w, h = img.size
+        px = img.pixels[:]
+        sizes[name] = (w, h)
+        # rows from the bottom, as Blender keeps them: (u, v) = (0, 0) at the bottom left
+        corners[name] = [tuple(px[(r * w + c) * 4 + k] for k in range(2))
+                         for r, c in ((0, 0), (0, w - 1), (h - 1, 0), (h - 1, w - 1))]
+        bpy.data.images.remove(img)
+    check("baked: the computed colour at ProcMapX by ProcMapY, an image's chain at the image's size",
+          sizes == {"Ramp_diffuse.png": (128, 64), "Tinted_diffuse.png": (64, 32), "Grid_diffuse.png": (32, 16)},
+          str(sizes))
+    check("baked: the ramp runs along the UV map as Blender shows it",
+          len(corners.get("Ramp_diffuse.png", [])) == 4 and all(close(got, want, 0.12) for got, want in
+              zip(corners.get("Ramp_diffuse.png", []), [(0, 0), (1, 0), (0, 1), (1, 1)])), str(corners))
+    from io_scene_vorn import document
+    bpy.ops.mesh.primitive_plane_add(location=(0, 3, 0))
+    bare = bpy.context.active_object
+    bare.data.uv_layers.remove(bare.data.uv_layers[0])
+    bare.data.materials.append(ramp.copy())
+    bare.data.materials[0].name = "Unwrapped"
+    writer = document.SceneWriter(bpy.context, os.path.join(args.work, "baked_doc"), use_animation=False,
+                                  bake=(16, 16))
+    os.makedirs(writer.folder, exist_ok=True)
+    writer.write()
+    check("baked: a computed colour on an object without a UV map is told",
+          any("'Unwrapped'" in w and "UV map" in w for w in writer.warnings)
+          and not any("'Ramp'" in w for w in writer.warnings), str(writer.warnings))
+    out2 = os.path.join(args.work, "baked_off")
+    shutil.rmtree(out2, ignore_errors=True)
+    os.makedirs(out2)
+    bpy.ops.export_scene.vorn_x(filepath=os.path.join(out2, "baked.x"), file_type='TEXT', use_animation=False,
+                                copy_textures=False)
+    check("baked: nothing is baked when textures are not copied", sorted(os.listdir(out2)) == ["baked.x"],
+          str(os.listdir(out2)))
+
+
 tests = [test_fast_triangulation, test_sharp_uv_colours, test_textured_multi_material, test_skin_and_animation,
          test_bake_leaves_followed_shapes_deformed,
          test_hierarchy_mirror_offsets, test_kinds_flags_and_nla, test_settings_remembered,
          test_weights_as_blender_deforms, test_motion_without_own_keys, test_scale_clips_of_exported_objects,
-         test_packed_images_declaration_and_glow, test_render_collections_curves_and_late_modifiers]
+         test_packed_images_declaration_and_glow, test_render_collections_curves_and_late_modifiers,
+         test_still_shapes_told, test_computed_colours_baked]
 for t in tests:
     if args.only and args.only not in t.__name__:
         continue
