@@ -87,9 +87,9 @@ class Baker:
         self.taken.add(name.lower())
         return name
 
-    def bake(self, obj, slot, mat, socket_name, size, stem):
-        """Bakes the material's input on the faces of slot `slot` of obj; the PNG's path, or
-        None when obj has no UV map or no face with the material."""
+    def bake(self, obj, slot, mat, shader_name, socket_name, size, stem):
+        """Bakes the input of the material's shader node on the faces of slot `slot` of obj;
+        the PNG's path, or None when obj has no UV map or no face with the material."""
         if obj.type != 'MESH' or not obj.data.uv_layers:
             return None
         mesh = bpy.data.meshes.new_from_object(obj)  # undeformed: the texture space is the mesh's
@@ -113,7 +113,7 @@ class Baker:
             mesh.uv_layers.active_index = 0  # the .X's first texture coordinate set
             target.matrix_world = obj.matrix_world
             nodes, links = copy.node_tree.nodes, copy.node_tree.links
-            source = input_socket(copy, socket_name)
+            source = nodes[shader_name].inputs[socket_name]  # a copy keeps the node names
             out = nodes.new("ShaderNodeOutputMaterial")
             emit = nodes.new("ShaderNodeEmission")
             links.new(source.links[0].from_socket, emit.inputs["Color"])
@@ -143,17 +143,3 @@ class Baker:
             bpy.data.materials.remove(copy)
             if image is not None:
                 bpy.data.images.remove(image)
-
-
-def input_socket(mat, name):
-    """The named input of the material's shader (the one its active output shows)."""
-    out = next((n for n in mat.node_tree.nodes if n.type == 'OUTPUT_MATERIAL' and n.is_active_output), None)
-    if out is None:
-        out = next((n for n in mat.node_tree.nodes if n.type == 'OUTPUT_MATERIAL'), None)
-    surface = out.inputs.get("Surface") if out else None
-    if surface is None or not surface.is_linked:
-        return None
-    shader = surface.links[0].from_node
-    while shader.type == 'REROUTE' and shader.inputs[0].is_linked:
-        shader = shader.inputs[0].links[0].from_node
-    return shader.inputs.get(name)

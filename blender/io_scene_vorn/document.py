@@ -372,6 +372,32 @@ def linked_node(socket):
     return node
 
 
+SHADERS = ('BSDF_PRINCIPLED', 'BSDF_DIFFUSE', 'EMISSION')
+
+
+def shader_of(mat):
+    """The shader whose colours the material is exported with: the one on the active output's
+    surface, or inside shaders added or mixed there, the first Principled, else Diffuse, else
+    Emission (a glTF specular-glossiness material is a diffuse and a glossy shader added)."""
+    if not mat.use_nodes or mat.node_tree is None:
+        return None
+    outs = [n for n in mat.node_tree.nodes if n.type == 'OUTPUT_MATERIAL']
+    out = next((n for n in outs if n.is_active_output), outs[0] if outs else None)
+    found, todo = [], [linked_node(out.inputs.get("Surface"))] if out else []
+    while todo:
+        node = todo.pop(0)
+        if node is None or node in found:
+            continue
+        found.append(node)
+        if node.type in ('ADD_SHADER', 'MIX_SHADER'):
+            todo += [linked_node(i) for i in node.inputs if i.type == 'SHADER']
+    for kind in SHADERS:
+        shader = next((n for n in found if n.type == kind), None)
+        if shader is not None:
+            return shader
+    return None
+
+
 def socket(node, *names):
     for n in names:
         s = node.inputs.get(n)
@@ -449,19 +475,21 @@ class MaterialTable:
                     continue
                 for slot, ms in enumerate(obj.material_slots):
                     mat = ms.material
-                    if mat is None or not mat.use_nodes or mat.node_tree is None or mat.name in self.baked:
+                    shader = shader_of(mat) if mat is not None else None
+                    if shader is None or mat.name in self.baked:
                         continue
                     done = {}
                     for names, role in ((("Base Color", "Color"), "diffuse"),
                                         (("Emission Color", "Emission"), "glow")):
-                        s = next((x for x in (bake.input_socket(mat, n) for n in names) if x is not None), None)
+                        s = socket(shader, *names)
                         if bake.needs_bake(s):
                             os.makedirs(folder, exist_ok=True)
                             if not obj.data.uv_layers:
                                 if mat.name not in missed:
                                     missed.append(mat.name)
                                 continue
-                            path = baker.bake(obj, slot, mat, s.name, bake.bake_size(s, size), f"{mat.name}_{role}")
+                            path = baker.bake(obj, slot, mat, shader.name, s.name, bake.bake_size(s, size),
+                                              f"{mat.name}_{role}")
                             if path:  # None: no face of obj has the material
                                 done[s.name] = path
                     if done:
@@ -531,12 +559,8 @@ class MaterialTable:
         record["transparency"] = max(0.0, min(1.0, 1.0 - diffuse[3]))
         maps = {}
         shader = None
-        if mat.use_nodes and mat.node_tree is not None:
-            out = next((n for n in mat.node_tree.nodes if n.type == 'OUTPUT_MATERIAL' and n.is_active_output), None)
-            if out is None:
-                out = next((n for n in mat.node_tree.nodes if n.type == 'OUTPUT_MATERIAL'), None)
-            shader = linked_node(out.inputs.get("Surface")) if out else None
-        if shader is not None and shader.type in ('BSDF_PRINCIPLED', 'BSDF_DIFFUSE', 'EMISSION'):
+        shader = shader_of(mat)
+        if shader is not None:
             base = socket(shader, "Base Color", "Color")
             colour = value(base, diffuse)
             record["diffuse"] = colour[:3]

@@ -1097,7 +1097,8 @@ def test_still_shapes_told():
 
 def test_computed_colours_baked():
     """A colour computed by nodes is baked into an image on the object's UV map, as Blender
-    shows it; a vertex colour and a plain image are not; the user's scene stays as it was."""
+    shows it, also of a diffuse shader added to a glossy one; a vertex colour is not; the
+    user's scene stays as it was."""
     from io_scene_vorn import operator as op_module, settings
     empty_scene()
     bpy.ops.mesh.primitive_plane_add(size=2)
@@ -1135,6 +1136,18 @@ def test_computed_colours_baked():
     bpy.context.active_object.data.materials.append(principled("Grid", grid))  # a generated image: no file
     bpy.ops.mesh.primitive_plane_add(size=2, location=(-6, 0, 0))
     bpy.context.active_object.data.materials.append(tinted)
+    added = bpy.data.materials.new("Added")  # as glTF's specular-glossiness comes in: diffuse + glossy
+    added.use_nodes = True
+    an = added.node_tree
+    an.nodes.remove(an.nodes["Principled BSDF"])
+    diffuse, glossy, add = (an.nodes.new(k) for k in ("ShaderNodeBsdfDiffuse", "ShaderNodeBsdfGlossy",
+                                                       "ShaderNodeAddShader"))
+    an.links.new(an.nodes.new("ShaderNodeTexChecker").outputs["Color"], diffuse.inputs["Color"])
+    an.links.new(diffuse.outputs[0], add.inputs[0])
+    an.links.new(glossy.outputs[0], add.inputs[1])
+    an.links.new(add.outputs[0], an.nodes["Material Output"].inputs["Surface"])
+    bpy.ops.mesh.primitive_plane_add(size=2, location=(-9, 0, 0))
+    bpy.context.active_object.data.materials.append(added)
     settings.write(op_module.settings_path(), {"ProcMapX": "128", "ProcMapY": "64"})
     before = [len(c) for c in (bpy.data.scenes, bpy.data.objects, bpy.data.meshes, bpy.data.materials, bpy.data.images)]
     out = os.path.join(args.work, "baked")
@@ -1149,7 +1162,8 @@ def test_computed_colours_baked():
             for m, _ in walk(tree["objects"]) if m.get("template") == "Material"}
     check("baked: computed colours name baked images, a vertex colour none",
           mats.get("Ramp") == ["Ramp_diffuse.png"] and mats.get("Tinted") == ["Tinted_diffuse.png"]
-          and mats.get("Grid") == ["Grid_diffuse.png"] and mats.get("Painted") == [], str(mats))
+          and mats.get("Grid") == ["Grid_diffuse.png"] and mats.get("Added") == ["Added_diffuse.png"]
+          and mats.get("Painted") == [], str(mats))
     sizes, corners = {}, {}
     for name in ("Ramp_diffuse.png", "Tinted_diffuse.png", "Grid_diffuse.png"):
         path = os.path.join(out, name)
