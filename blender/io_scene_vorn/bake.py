@@ -12,7 +12,7 @@ import bpy
 UNBAKEABLE = {'VERTEX_COLOR', 'ATTRIBUTE', 'AMBIENT_OCCLUSION', 'LIGHT_PATH', 'LAYER_WEIGHT',
               'FRESNEL', 'PARTICLE_INFO', 'HAIR_INFO', 'POINT_INFO', 'CAMERA', 'WIREFRAME',
               'BEVEL', 'TEX_ENVIRONMENT', 'UVALONG_STROKE', 'SCRIPT'}
-LARGEST = 4096
+LARGEST = 2048  # a bake costs about 1 µs a pixel on two cores
 
 
 def chain(socket):
@@ -72,7 +72,7 @@ class Baker:
             s = bpy.data.scenes.new("vorn bake")
             s.render.engine = 'CYCLES'
             s.cycles.device = 'CPU'
-            s.cycles.samples = 4
+            s.cycles.samples = 1
             s.cycles.use_denoising = False  # no denoiser in many builds: the bake comes out black
             s.cycles.seed = 0
             self.scene = s
@@ -131,7 +131,7 @@ class Baker:
             layer.update()
             with bpy.context.temp_override(scene=scene, view_layer=layer, active_object=target, object=target,
                                            selected_objects=[target], selected_editable_objects=[target]):
-                bpy.ops.object.bake(type='EMIT', margin=4, use_clear=True)
+                bpy.ops.object.bake(type='EMIT', margin=4, margin_type='EXTEND', use_clear=True)
             path = os.path.join(self.folder, self.file_name(stem))
             image.filepath_raw = path
             image.file_format = 'PNG'
