@@ -467,7 +467,7 @@ class MaterialTable:
         """Bakes the computed colours of the objects' materials, each on the first object
         that shows it; see bake.py. Returns the warnings of materials left unbaked."""
         from . import bake
-        missed = []
+        missed = {}  # material name -> why it is not baked
         folder = os.path.join(self.folder, "baked")
         with bake.Baker(folder) as baker:
             for obj in objects:
@@ -482,20 +482,25 @@ class MaterialTable:
                     for names, role in ((("Base Color", "Color"), "diffuse"),
                                         (("Emission Color", "Emission"), "glow")):
                         s = socket(shader, *names)
-                        if bake.needs_bake(s):
-                            os.makedirs(folder, exist_ok=True)
-                            if not obj.data.uv_layers:
-                                if mat.name not in missed:
-                                    missed.append(mat.name)
-                                continue
+                        if not bake.needs_bake(s):
+                            continue
+                        if not obj.data.uv_layers:
+                            missed.setdefault(mat.name, "no object with a UV map shows it")
+                            continue
+                        os.makedirs(folder, exist_ok=True)
+                        try:
                             path = baker.bake(obj, slot, mat, shader.name, s.name, bake.bake_size(s, size),
                                               f"{mat.name}_{role}")
-                            if path:  # None: no face of obj has the material
-                                done[s.name] = path
-                    if done:
+                        except RuntimeError as e:  # the rest of the export goes on without it
+                            missed[mat.name] = f"the bake failed: {str(e).strip()}"
+                            done = {}
+                            break
+                        if path:  # None: no face of obj has the material
+                            done[s.name] = path
+                    if done or mat.name in missed and missed[mat.name].startswith("the bake"):
                         self.baked[mat.name] = done
-        return [f"material '{name}': its computed colour is not baked, no object with a UV map shows it"
-                for name in missed if name not in self.baked]
+        return [f"material '{name}': its computed colour is not baked, {why}"
+                for name, why in missed.items() if not self.baked.get(name)]
 
     def baked_map(self, mat, s):
         path = self.baked.get(mat.name, {}).get(s.name) if s is not None else None

@@ -1196,6 +1196,26 @@ def test_computed_colours_baked():
     check("baked: a computed colour on an object without a UV map is told",
           any("'Unwrapped'" in w and "UV map" in w for w in writer.warnings)
           and not any("'Ramp'" in w for w in writer.warnings), str(writer.warnings))
+    from io_scene_vorn import bake
+    real = bake.Baker.bake
+
+    def failing(self, obj, slot, mat, *rest):
+        if mat.name == "Ramp":
+            raise RuntimeError("Circular dependency for image \"x\" from object \"y\"\n")
+        return real(self, obj, slot, mat, *rest)
+
+    bake.Baker.bake = failing
+    try:
+        writer = document.SceneWriter(bpy.context, os.path.join(args.work, "baked_doc2"), use_animation=False,
+                                      bake=(16, 16))
+        os.makedirs(writer.folder, exist_ok=True)
+        writer.write()
+    finally:
+        bake.Baker.bake = real
+    check("baked: a failed bake is told and the others are baked all the same",
+          any("'Ramp'" in w and "Circular dependency" in w for w in writer.warnings)
+          and "Tinted" in writer.mats.baked and "Ramp" in writer.mats.baked and not writer.mats.baked["Ramp"],
+          f"{writer.warnings} {writer.mats.baked}")
     out2 = os.path.join(args.work, "baked_off")
     shutil.rmtree(out2, ignore_errors=True)
     os.makedirs(out2)
