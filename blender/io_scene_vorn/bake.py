@@ -5,6 +5,7 @@
 
 import os
 
+import bmesh
 import bpy
 
 # nodes whose value depends on the shaded object in ways a bake onto the UV map cannot keep
@@ -37,10 +38,13 @@ def needs_bake(socket):
     kinds = {n.type for n in nodes}
     if kinds & UNBAKEABLE:
         return False
-    # an image file read straight is copied as it is; a generated or movie image has no file
-    files = all(n.image is None or n.image.source in ('FILE', 'SEQUENCE', 'TILED')
-                for n in nodes if n.type == 'TEX_IMAGE')
-    return not (files and kinds <= {'REROUTE', 'RGB', 'TEX_IMAGE', 'UVMAP', 'MAPPING', 'TEX_COORD'})
+    # an image file read straight on a UV map is copied as it is; a generated or movie image
+    # has no file, a projected one (box, sphere, generated or object coordinates) no UV map
+    images = [n for n in nodes if n.type == 'TEX_IMAGE']
+    files = all(n.image is None or n.image.source in ('FILE', 'SEQUENCE', 'TILED') for n in images)
+    on_uvs = all(n.projection == 'FLAT' for n in images) and all(
+        o.name == "UV" for n in nodes if n.type == 'TEX_COORD' for o in n.outputs if o.is_linked)
+    return not (files and on_uvs and kinds <= {'REROUTE', 'RGB', 'TEX_IMAGE', 'UVMAP', 'MAPPING', 'TEX_COORD'})
 
 
 def bake_size(socket, default):
@@ -97,7 +101,6 @@ class Baker:
         copy = mat.copy()
         target = bpy.data.objects.new("vorn bake", mesh)
         try:
-            import bmesh
             bm = bmesh.new()
             bm.from_mesh(mesh)
             bmesh.ops.delete(bm, geom=[f for f in bm.faces if f.material_index != slot], context='FACES')

@@ -568,6 +568,9 @@ class MaterialTable:
         if shader is not None:
             base = socket(shader, "Base Color", "Color")
             colour = value(base, diffuse)
+            given = linked_node(base)
+            if given is not None and given.type == 'RGB':  # a colour node: its colour, no map
+                colour = list(given.outputs[0].default_value)
             record["diffuse"] = colour[:3]
             record["ambient"] = colour[:3]
             tex = self.baked_map(mat, base) or self.bitmap(linked_node(base), mesh)

@@ -1148,6 +1148,16 @@ def test_computed_colours_baked():
     an.links.new(add.outputs[0], an.nodes["Material Output"].inputs["Surface"])
     bpy.ops.mesh.primitive_plane_add(size=2, location=(-9, 0, 0))
     bpy.context.active_object.data.materials.append(added)
+    boxed = principled("Boxed", make_image("boxed", (0, 1, 0, 1)))  # an image file, box-projected
+    next(n for n in boxed.node_tree.nodes if n.type == 'TEX_IMAGE').projection = 'BOX'
+    constant = bpy.data.materials.new("Constant")  # a colour node: its colour, nothing to bake
+    constant.use_nodes = True
+    rgb = constant.node_tree.nodes.new("ShaderNodeRGB")
+    rgb.outputs[0].default_value = (0.25, 0.5, 0.75, 1)
+    constant.node_tree.links.new(rgb.outputs[0], constant.node_tree.nodes["Principled BSDF"].inputs["Base Color"])
+    for i, m in enumerate((boxed, constant)):
+        bpy.ops.mesh.primitive_plane_add(size=2, location=(-12 - 3 * i, 0, 0))
+        bpy.context.active_object.data.materials.append(m)
     settings.write(op_module.settings_path(), {"ProcMapX": "128", "ProcMapY": "64"})
     before = [len(c) for c in (bpy.data.scenes, bpy.data.objects, bpy.data.meshes, bpy.data.materials, bpy.data.images)]
     out = os.path.join(args.work, "baked")
@@ -1163,7 +1173,12 @@ def test_computed_colours_baked():
     check("baked: computed colours name baked images, a vertex colour none",
           mats.get("Ramp") == ["Ramp_diffuse.png"] and mats.get("Tinted") == ["Tinted_diffuse.png"]
           and mats.get("Grid") == ["Grid_diffuse.png"] and mats.get("Added") == ["Added_diffuse.png"]
+          and mats.get("Boxed") == ["Boxed_diffuse.png"] and mats.get("Constant") == []
           and mats.get("Painted") == [], str(mats))
+    colour = [m["data"]["faceColor"] for m, _ in walk(tree["objects"])
+              if m.get("template") == "Material" and m["name"] == "Constant"]
+    check("baked: a colour node gives the material its colour",
+          colour and close([colour[0][k] for k in ("red", "green", "blue")], [0.25, 0.5, 0.75]), str(colour))
     sizes, corners = {}, {}
     for name in ("Ramp_diffuse.png", "Tinted_diffuse.png", "Grid_diffuse.png"):
         path = os.path.join(out, name)
