@@ -1,6 +1,6 @@
 # Procedural colours baked into images. A .X material names image files only, so a colour
 # that Blender computes (a checker, noise, an image through a mix or a colour ramp) is baked
-# with Cycles on the object's own first UV map, as the object shows it, into a PNG the
+# with Cycles on the object's own UV map (the one it renders with), as the object shows it, into a PNG the
 # exporter then copies like any other texture.
 
 import os
@@ -113,7 +113,9 @@ class Baker:
             bm.free()
             mesh.materials.clear()
             mesh.materials.append(copy)
-            mesh.uv_layers.active_index = 0  # the .X's first texture coordinate set
+            # laid out on the map Blender renders with, which the colour is computed on and
+            # which the .X writes first
+            mesh.uv_layers.active_index = next((i for i, l in enumerate(mesh.uv_layers) if l.active_render), 0)
             target.matrix_world = obj.matrix_world
             nodes, links = copy.node_tree.nodes, copy.node_tree.links
             source = nodes[shader_name].inputs[socket_name]  # a copy keeps the node names

@@ -216,7 +216,7 @@ def mesh_record(mesh, buffers, timings, uvs=True, colours=True):
         tris.foreach_get("material_index", mat_ids)
         normals = corner_normals(mesh, nl)
     uv_maps = []
-    for layer in mesh.uv_layers if uvs else ():
+    for layer in uv_layer_order(mesh) if uvs else ():
         uv = zeros('f', 2 * nl)
         layer.data.foreach_get("uv", uv)
         uv_maps.append(uv)
@@ -362,6 +362,15 @@ def skin_weights(mesh, group_count, buffers):
 
 
 # --- materials ---------------------------------------------------------------------------------
+
+def uv_layer_order(mesh):
+    """The UV maps as the .X's texture coordinate sets: the one Blender renders with (which
+    image textures without a UV Map node read) first, as a .X material's texture reads the
+    first set; the others in their order."""
+    layers = list(mesh.uv_layers)
+    render = next((l for l in layers if l.active_render), None)
+    return [render] + [l for l in layers if l != render] if render is not None else layers
+
 
 def linked_node(socket):
     if socket is None or not socket.is_linked:
@@ -540,7 +549,7 @@ class MaterialTable:
             transform = mapping_transform(uv_node)
             uv_node = linked_node(uv_node.inputs.get("Vector"))
         if uv_node is not None and uv_node.type == 'UVMAP' and mesh is not None:
-            names = [layer.name for layer in mesh.uv_layers]
+            names = [layer.name for layer in uv_layer_order(mesh)]
             if uv_node.uv_map in names:
                 channel = names.index(uv_node.uv_map) + 1
         tiling = []

@@ -1130,6 +1130,11 @@ def test_computed_colours_baked():
         bpy.context.active_object.data.materials.append(m)
     bpy.context.active_object.data.polygons[0].material_index = 1
     plane.data.polygons[0].material_index = 0
+    second = plane.data.uv_layers.new(name="Turned")  # the map Blender renders with: the .X's first set
+    for d in second.data:
+        d.uv = (1.0 - d.uv[1], d.uv[0])
+    plane.data.uv_layers.active = second
+    second.active_render = True
     bpy.ops.mesh.primitive_plane_add(size=2, location=(-3, 0, 0))
     grid = bpy.data.images.new("Grid", 32, 16)
     grid.generated_type = 'UV_GRID'
@@ -1179,7 +1184,7 @@ def test_computed_colours_baked():
               if m.get("template") == "Material" and m["name"] == "Constant"]
     check("baked: a colour node gives the material its colour",
           colour and close([colour[0][k] for k in ("red", "green", "blue")], [0.25, 0.5, 0.75]), str(colour))
-    sizes, corners = {}, {}
+    sizes, ends = {}, {}
     for name in ("Ramp_diffuse.png", "Tinted_diffuse.png", "Grid_diffuse.png"):
         path = os.path.join(out, name)
         if not os.path.exists(path):
@@ -1189,15 +1194,15 @@ def test_computed_colours_baked():
         px = img.pixels[:]
         sizes[name] = (w, h)
         # rows from the bottom, as Blender keeps them: (u, v) = (0, 0) at the bottom left
-        corners[name] = [tuple(px[(r * w + c) * 4 + k] for k in range(2))
+        ends[name] = [tuple(px[(r * w + c) * 4 + k] for k in range(2))
                          for r, c in ((0, 0), (0, w - 1), (h - 1, 0), (h - 1, w - 1))]
         bpy.data.images.remove(img)
     check("baked: the computed colour at ProcMapX by ProcMapY, an image's chain at the image's size",
           sizes == {"Ramp_diffuse.png": (128, 64), "Tinted_diffuse.png": (64, 32), "Grid_diffuse.png": (32, 16)},
           str(sizes))
     check("baked: the ramp runs along the UV map as Blender shows it",
-          len(corners.get("Ramp_diffuse.png", [])) == 4 and all(close(got, want, 0.12) for got, want in
-              zip(corners.get("Ramp_diffuse.png", []), [(0, 0), (1, 0), (0, 1), (1, 1)])), str(corners))
+          len(ends.get("Ramp_diffuse.png", [])) == 4 and all(close(got, want, 0.12) for got, want in
+              zip(ends.get("Ramp_diffuse.png", []), [(0, 0), (1, 0), (0, 1), (1, 1)])), str(ends))
     from io_scene_vorn import document
     bpy.ops.mesh.primitive_plane_add(location=(0, 3, 0))
     bare = bpy.context.active_object
@@ -1231,6 +1236,13 @@ def test_computed_colours_baked():
           any("'Ramp'" in w and "Circular dependency" in w for w in writer.warnings)
           and "Tinted" in writer.mats.baked and "Ramp" in writer.mats.baked and not writer.mats.baked["Ramp"],
           f"{writer.warnings} {writer.mats.baked}")
+    want = {}
+    for loop in plane.data.loops:
+        p = plane.matrix_world @ plane.data.vertices[loop.vertex_index].co
+        uv = second.data[loop.index].uv
+        want[rounded(to_x(p))] = rounded((uv[0], 1.0 - uv[1]))
+    got = {rounded(c[0]): rounded(c[2]) for c in corners(find(tree, "Mesh", "Plane")[0])}
+    check("baked: the map Blender renders with is the first texture coordinate set", got == want, f"{got} {want}")
     out2 = os.path.join(args.work, "baked_off")
     shutil.rmtree(out2, ignore_errors=True)
     os.makedirs(out2)
