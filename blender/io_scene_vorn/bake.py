@@ -74,7 +74,11 @@ class Baker:
     def _scene(self):
         if self.scene is None:
             s = bpy.data.scenes.new("vorn bake")
-            s.render.engine = 'CYCLES'
+            try:
+                s.render.engine = 'CYCLES'
+            except TypeError:  # the Cycles add-on switched off
+                bpy.data.scenes.remove(s)
+                raise RuntimeError("Cycles, which bakes, is not enabled") from None
             s.cycles.device = 'CPU'
             s.cycles.samples = 1
             s.cycles.use_denoising = False  # no denoiser in many builds: the bake comes out black
