@@ -382,6 +382,7 @@ def linked_node(socket):
 
 
 SHADERS = ('BSDF_PRINCIPLED', 'BSDF_DIFFUSE', 'EMISSION')
+BAKED_INPUTS = (("Base Color", "Color"), ("Emission Color", "Emission"))  # diffuse, glow
 
 
 def shader_of(mat):
@@ -478,18 +479,21 @@ class MaterialTable:
         from . import bake
         missed = {}  # material name -> why it is not baked
         folder = os.path.join(self.folder, "baked")
+        plain = set()  # materials with nothing to bake
         with bake.Baker(folder) as baker:
             for obj in objects:
                 if obj.type != 'MESH':
                     continue
                 for slot, ms in enumerate(obj.material_slots):
                     mat = ms.material
-                    shader = shader_of(mat) if mat is not None else None
-                    if shader is None or mat.name in self.baked:
+                    if mat is None or mat.name in self.baked or mat.name in plain:
+                        continue
+                    shader = shader_of(mat)
+                    if shader is None or not any(bake.needs_bake(socket(shader, *n)) for n in BAKED_INPUTS):
+                        plain.add(mat.name)
                         continue
                     done = {}
-                    for names, role in ((("Base Color", "Color"), "diffuse"),
-                                        (("Emission Color", "Emission"), "glow")):
+                    for names, role in zip(BAKED_INPUTS, ("diffuse", "glow")):
                         s = socket(shader, *names)
                         if not bake.needs_bake(s):
                             continue
