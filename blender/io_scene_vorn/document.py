@@ -506,11 +506,11 @@ class MaterialTable:
                                               f"{mat.name}_{role}")
                         except RuntimeError as e:  # the rest of the export goes on without it
                             missed[mat.name] = f"the bake failed: {str(e).strip()}"
-                            done = {}
+                            self.baked[mat.name] = done = {}  # not tried again
                             break
                         if path:  # None: no face of obj has the material
                             done[s.name] = path
-                    if done or mat.name in missed and missed[mat.name].startswith("the bake"):
+                    if done:
                         self.baked[mat.name] = done
         return [f"material '{name}': its computed colour is not baked, {why}"
                 for name, why in missed.items() if not self.baked.get(name)]
@@ -576,7 +576,6 @@ class MaterialTable:
         record["specular"] = list(mat.specular_color)[:3]
         record["transparency"] = max(0.0, min(1.0, 1.0 - diffuse[3]))
         maps = {}
-        shader = None
         shader = shader_of(mat)
         if shader is not None:
             base = socket(shader, "Base Color", "Color")
