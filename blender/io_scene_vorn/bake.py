@@ -1,7 +1,7 @@
 # Procedural colours baked into images. A .X material names image files only, so a colour
 # that Blender computes (a checker, noise, an image through a mix or a colour ramp) is baked
-# with Cycles on the object's own UV map (the one it renders with), as the object shows it, into a PNG the
-# exporter then copies like any other texture.
+# with Cycles on the object's own UV map (the one it renders with), as the object shows it,
+# into a PNG the exporter then copies like any other texture.
 
 import os
 
